@@ -23,12 +23,18 @@ function(vok_add_test prefix name)
   target_compile_definitions(${target} PRIVATE VOK_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                              VOK_BINARY_DIR="${CMAKE_BINARY_DIR}")
   set(labels ${prefix} ${ARG_LABELS})
-  set(props LABELS "${labels}" TIMEOUT 300)
+  set(props TIMEOUT 300)
   if(name MATCHES "_pcsc_test$" OR "pcsc" IN_LIST ARG_LABELS OR "clients" IN_LIST ARG_LABELS)
     list(APPEND labels pcsc)
     list(REMOVE_DUPLICATES labels)
-    set(props LABELS "${labels}" FIXTURES_REQUIRED pcscd RESOURCE_LOCK vpcd TIMEOUT 300)
+    set(props FIXTURES_REQUIRED pcscd RESOURCE_LOCK vpcd TIMEOUT 300)
   endif()
   gtest_discover_tests(${target} TEST_PREFIX "${prefix}." DISCOVERY_MODE PRE_TEST
                        DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+  # A list of labels passed through PROPERTIES is split into separate arguments (the
+  # first label alone would stick); set them once the tests are discovered instead.
+  set(labels_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_labels.cmake)
+  file(WRITE ${labels_file} "if(${target}_TESTS)\n  set_tests_properties(\${${target}_TESTS} "
+                            "PROPERTIES LABELS \"${labels}\")\nendif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_file})
 endfunction()
