@@ -107,8 +107,10 @@ class CBlob
     static bool check_utf16(unsigned char const *p, unsigned int n);
 
     // Converters: (source, source length in bytes, [perLine, sep,] destination).
-    // With a NULL destination they return the bytes needed including the
-    // terminator; otherwise the output length without it. 0 means failure.
+    // They return the output length in bytes without the terminator (a NUL or
+    // a zero unit), which they write after the output; with a NULL destination
+    // they only measure. The destination needs room for 4 more bytes.
+    // 0 means nothing was converted.
     static unsigned int hex2bin(unsigned char const *p, unsigned int n, unsigned char *out);
     static unsigned int cpp2bin(unsigned char const *p, unsigned int n, unsigned char *out);
     static unsigned int bin2hex(unsigned char const *p, unsigned int n, int perLine,
@@ -132,8 +134,8 @@ class CBlob
 
   private:
     bool adopt(unsigned char *buf, unsigned int n);
-    bool insert(void const *p, unsigned int n, int pos, unsigned int tail);
-    void ensureNul();
+    bool insert(void const *p, unsigned int n, int pos, unsigned int *at);
+    bool ensureNul();
 };
 
 #endif
