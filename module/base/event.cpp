@@ -42,7 +42,7 @@ unsigned long CEvent::Wait(unsigned long ms)
     if (!m_signalled) {
         if (ms == 0)
             return WAIT_TIMEOUT;
-        pthread_mutex_t* raw = m_handle.mutex;
+        pthread_mutex_t *raw = m_handle.mutex;
         if (ms == INFINITE) {
             while (!m_signalled) {
                 if (pthread_cond_wait(&m_cond, raw) != 0)

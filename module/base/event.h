@@ -7,7 +7,7 @@
 
 class CEvent
 {
-public:
+  public:
     enum : unsigned long {
         WAIT_OBJECT_0 = 0,
         WAIT_TIMEOUT = 258,
@@ -26,9 +26,9 @@ public:
         CMutex mutex;
     };
 
-private:
-    CEvent(CEvent const&) = delete;
-    CEvent& operator=(CEvent const&) = delete;
+  private:
+    CEvent(CEvent const &) = delete;
+    CEvent &operator=(CEvent const &) = delete;
 
     _HANDLE m_handle;
     pthread_cond_t m_cond;

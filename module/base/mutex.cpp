@@ -44,12 +44,12 @@ bool CMutex::IsLocked() const
     return m_count >= 1;
 }
 
-CMutex::operator pthread_mutex_t*() const
+CMutex::operator pthread_mutex_t *() const
 {
     return &m_mutex;
 }
 
-CMutexLocker::CMutexLocker(CMutex& mutex) : m_locked(mutex.Lock()), m_mutex(mutex) {}
+CMutexLocker::CMutexLocker(CMutex &mutex) : m_locked(mutex.Lock()), m_mutex(mutex) {}
 
 CMutexLocker::~CMutexLocker()
 {

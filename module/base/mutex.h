@@ -5,7 +5,7 @@
 
 class CMutex
 {
-public:
+  public:
     CMutex();
     virtual ~CMutex();
 
@@ -15,11 +15,11 @@ public:
     bool IsLocked() const;
 
     // The raw mutex, for a condition wait.
-    operator pthread_mutex_t*() const;
+    operator pthread_mutex_t *() const;
 
-private:
-    CMutex(CMutex const&) = delete;
-    CMutex& operator=(CMutex const&) = delete;
+  private:
+    CMutex(CMutex const &) = delete;
+    CMutex &operator=(CMutex const &) = delete;
 
     mutable pthread_mutex_t m_mutex;
     int m_count;
@@ -27,14 +27,14 @@ private:
 
 class CMutexLocker
 {
-public:
-    explicit CMutexLocker(CMutex& mutex);
+  public:
+    explicit CMutexLocker(CMutex &mutex);
     ~CMutexLocker();
 
-private:
-    CMutexLocker(CMutexLocker const&) = delete;
-    CMutexLocker& operator=(CMutexLocker const&) = delete;
+  private:
+    CMutexLocker(CMutexLocker const &) = delete;
+    CMutexLocker &operator=(CMutexLocker const &) = delete;
 
     bool m_locked;
-    CMutex& m_mutex;
+    CMutex &m_mutex;
 };

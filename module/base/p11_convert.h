@@ -14,16 +14,16 @@ enum : unsigned long {
 
 class CP11Convert
 {
-public:
+  public:
     CP11Convert() = delete;
 
     // Each returns the constant's name, or NULL for a value not in the table.
     // Any value with bit 31 set gives the table's VENDOR_DEFINED name.
-    static char const* CKR2String(unsigned long value);
-    static char const* CKA2String(unsigned long value);
+    static char const *CKR2String(unsigned long value);
+    static char const *CKA2String(unsigned long value);
     static unsigned long CKA2Type(unsigned long value);
-    static char const* CKO2String(unsigned long value);
-    static char const* CKK2String(unsigned long value);
-    static char const* CKM2String(unsigned long value);
-    static char const* CKC2String(unsigned long value);
+    static char const *CKO2String(unsigned long value);
+    static char const *CKK2String(unsigned long value);
+    static char const *CKM2String(unsigned long value);
+    static char const *CKC2String(unsigned long value);
 };

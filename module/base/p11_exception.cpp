@@ -2,7 +2,7 @@
 
 CP11Exception::CP11Exception(unsigned long code) : m_errorCode(code) {}
 
-CP11Exception::CP11Exception(CP11Exception const& other) : m_errorCode(other.m_errorCode) {}
+CP11Exception::CP11Exception(CP11Exception const &other) : m_errorCode(other.m_errorCode) {}
 
 CP11Exception::~CP11Exception() {}
 

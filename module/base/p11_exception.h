@@ -4,10 +4,10 @@
 
 class CP11Exception
 {
-public:
+  public:
     explicit CP11Exception(unsigned long code);
-    CP11Exception(CP11Exception const& other);
-    CP11Exception& operator=(CP11Exception const& other) = default;
+    CP11Exception(CP11Exception const &other);
+    CP11Exception &operator=(CP11Exception const &other) = default;
     virtual ~CP11Exception();
 
     unsigned long GetErrorCode() const;

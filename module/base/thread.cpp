@@ -10,22 +10,22 @@ CThread::~CThread()
     Kill();
 }
 
-void* CThread::Entry()
+void *CThread::Entry()
 {
     return nullptr;
 }
 
 void CThread::Leave() {}
 
-void* CThread::ThreadProc(void* self)
+void *CThread::ThreadProc(void *self)
 {
-    CThread* thread = static_cast<CThread*>(self);
+    CThread *thread = static_cast<CThread *>(self);
     thread->m_started.SetEvent();
-    void* result = nullptr;
+    void *result = nullptr;
     try {
         result = thread->Entry();
         thread->Leave();
-    } catch (abi::__forced_unwind&) {
+    } catch (abi::__forced_unwind &) {
         throw; // cancellation unwinds through here
     } catch (...) {
         // An exception must not end the process from a worker thread.

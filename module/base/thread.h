@@ -12,7 +12,7 @@
 
 class CThread
 {
-public:
+  public:
     CThread();
     virtual ~CThread();
 
@@ -23,16 +23,16 @@ public:
     bool Wait(unsigned long ms);
     bool Kill();
 
-    static void* ThreadProc(void* self);
+    static void *ThreadProc(void *self);
 
     // The thread's work; the result is the thread's exit value. Base: NULL.
-    virtual void* Entry();
+    virtual void *Entry();
     // Runs after Entry on the thread. Base: nothing.
     virtual void Leave();
 
-private:
-    CThread(CThread const&) = delete;
-    CThread& operator=(CThread const&) = delete;
+  private:
+    CThread(CThread const &) = delete;
+    CThread &operator=(CThread const &) = delete;
 
     CEvent m_started;
     CEvent m_finished;

@@ -5,7 +5,7 @@
 #include <climits>
 #include <cstring>
 
-void InitializeCriticalSection(pthread_mutex_t* cs)
+void InitializeCriticalSection(pthread_mutex_t *cs)
 {
     if (cs == nullptr)
         return;
@@ -16,32 +16,33 @@ void InitializeCriticalSection(pthread_mutex_t* cs)
     pthread_mutexattr_destroy(&attr);
 }
 
-void DeleteCriticalSection(pthread_mutex_t* cs)
+void DeleteCriticalSection(pthread_mutex_t *cs)
 {
     if (cs != nullptr)
         pthread_mutex_destroy(cs);
 }
 
-void EnterCriticalSection(pthread_mutex_t* cs)
+void EnterCriticalSection(pthread_mutex_t *cs)
 {
     if (cs != nullptr)
         pthread_mutex_lock(cs);
 }
 
-void LeaveCriticalSection(pthread_mutex_t* cs)
+void LeaveCriticalSection(pthread_mutex_t *cs)
 {
     if (cs != nullptr)
         pthread_mutex_unlock(cs);
 }
 
-bool TryEnterCriticalSection(pthread_mutex_t* cs)
+bool TryEnterCriticalSection(pthread_mutex_t *cs)
 {
     return cs != nullptr && pthread_mutex_trylock(cs) == 0;
 }
 
-namespace {
+namespace
+{
 
-long long utf8Length(unsigned short const* src, int units)
+long long utf8Length(unsigned short const *src, int units)
 {
     long long n = 0;
     for (int i = 0; i < units; ++i) {
@@ -53,8 +54,8 @@ long long utf8Length(unsigned short const* src, int units)
 
 } // namespace
 
-int WideCharToMultiByte(unsigned int, unsigned long, unsigned short const* src, int srcUnits,
-                        char* dst, int dstBytes, char const*, short*)
+int WideCharToMultiByte(unsigned int, unsigned long, unsigned short const *src, int srcUnits,
+                        char *dst, int dstBytes, char const *, short *)
 {
     if (src == nullptr || srcUnits < -1 || dstBytes < 0)
         return 0;
@@ -78,7 +79,7 @@ int WideCharToMultiByte(unsigned int, unsigned long, unsigned short const* src, 
 
     hexdump(src, srcUnits > INT_MAX / 2 ? INT_MAX : srcUnits * 2);
     std::memset(dst, 0, static_cast<size_t>(dstBytes));
-    unsigned char* out = reinterpret_cast<unsigned char*>(dst);
+    unsigned char *out = reinterpret_cast<unsigned char *>(dst);
     for (int i = 0; i < srcUnits; ++i) {
         unsigned short u = src[i];
         if (u >= 1 && u <= 0x7F) {

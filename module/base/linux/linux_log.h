@@ -11,7 +11,8 @@
 
 #include <cstdint>
 
-namespace vok_log {
+namespace vok_log
+{
 
 // Line-type bits.
 enum : unsigned long {
@@ -28,12 +29,12 @@ enum : unsigned long {
 // One row of a flag or parameter name table.
 struct TRNAMES {
     unsigned long mask;
-    char const* name;
+    char const *name;
 };
 
 struct tlogcontext {
     char name[256];
-    tlogcontext* next;
+    tlogcontext *next;
 };
 
 // Per-thread logger state.
@@ -45,7 +46,7 @@ struct tlogthreadptr {
     char scratch[4][1024];
     int scratchIndex;
     char line[1024];
-    tlogcontext* context;
+    tlogcontext *context;
     uint32_t lineType;
 };
 
@@ -54,36 +55,36 @@ extern unsigned long _logtypes; // written line types, default 0x3F
 extern unsigned long _flags;    // header flags, default 0x1DF
 extern unsigned long _maxlvl;   // highest written nesting level, default all ones
 
-void hl_openlog(char const* target);
-int openlog(char const* target);
+void hl_openlog(char const *target);
+int openlog(char const *target);
 void closelog();
 void hl_setopts(unsigned long logtypes, unsigned long flags, unsigned long maxlvl);
-void hl_log(unsigned long type, char const* fmt, ...);
-void log(char const* fmt, ...);
-void hexdump(void const* p, int n);
-void hl_hd(unsigned long type, void const* p, int n);
+void hl_log(unsigned long type, char const *fmt, ...);
+void log(char const *fmt, ...);
+void hexdump(void const *p, int n);
+void hl_hd(unsigned long type, void const *p, int n);
 
 void setloglevel(int level);
 void incloglevel();
 int decloglevel();
-void pushlogcontext(char const* name);
+void pushlogcontext(char const *name);
 int poplogcontext();
-void setlogcontext(char const* name);
+void setlogcontext(char const *name);
 
 void openlogthread();
 void closelogthread();
-tlogthreadptr* getlogthreadptr();
+tlogthreadptr *getlogthreadptr();
 
 uint64_t GetTickCount();
-char const* translateFlags(TRNAMES const* table, unsigned long tableBytes, unsigned long value);
-char const* translateParam(TRNAMES const* table, unsigned long tableBytes, unsigned long value);
-char const* datetime();
-char* _strtime(char* buf);
-char* _strdate(char* buf);
+char const *translateFlags(TRNAMES const *table, unsigned long tableBytes, unsigned long value);
+char const *translateParam(TRNAMES const *table, unsigned long tableBytes, unsigned long value);
+char const *datetime();
+char *_strtime(char *buf);
+char *_strdate(char *buf);
 void err(int);
 
 // The text substituted for a NULL string argument of a "%s" conversion.
-extern char const* const NULL_TEXT;
+extern char const *const NULL_TEXT;
 
 } // namespace vok_log
 
