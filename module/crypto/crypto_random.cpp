@@ -1,0 +1,79 @@
+#include "crypto/crypto_random.h"
+
+#include <mbedtls/ctr_drbg.h>
+#include <mbedtls/entropy.h>
+
+#include <mutex>
+#include <unistd.h>
+
+namespace {
+
+// Never destroyed: other module-wide objects may still draw random bytes while
+// static destructors run at unload.
+struct RandomPool {
+    std::mutex lock;
+    mbedtls_entropy_context entropy;
+    mbedtls_ctr_drbg_context drbg;
+    bool initialised = false;
+    bool seeded = false;
+    pid_t owner = 0;
+};
+
+RandomPool &pool()
+{
+    static RandomPool *p = new RandomPool;
+    return *p;
+}
+
+const unsigned char PERSONALISATION[] = "vokral module random pool";
+
+// Called with the lock held.
+int ensureSeeded(RandomPool &p)
+{
+    if (!p.initialised) {
+        mbedtls_entropy_init(&p.entropy);
+        mbedtls_ctr_drbg_init(&p.drbg);
+        p.initialised = true;
+    }
+    pid_t self = getpid();
+    if (p.seeded) {
+        if (p.owner == self)
+            return 0;
+        // A forked child must not repeat its parent's stream.
+        int ret = mbedtls_ctr_drbg_reseed(&p.drbg, nullptr, 0);
+        if (ret == 0)
+            p.owner = self;
+        return ret;
+    }
+    int ret = mbedtls_ctr_drbg_seed(&p.drbg, mbedtls_entropy_func, &p.entropy, PERSONALISATION,
+                                    sizeof(PERSONALISATION) - 1);
+    if (ret == 0) {
+        p.seeded = true;
+        p.owner = self;
+    }
+    return ret;
+}
+
+} // namespace
+
+int crypto_random(void *, unsigned char *out, size_t length)
+{
+    if (length == 0)
+        return 0;
+    if (out == nullptr)
+        return MBEDTLS_ERR_CTR_DRBG_REQUEST_TOO_BIG;
+    RandomPool &p = pool();
+    std::lock_guard<std::mutex> guard(p.lock);
+    int ret = ensureSeeded(p);
+    if (ret != 0)
+        return ret;
+    while (length > 0) {
+        size_t chunk = length < MBEDTLS_CTR_DRBG_MAX_REQUEST ? length : MBEDTLS_CTR_DRBG_MAX_REQUEST;
+        ret = mbedtls_ctr_drbg_random(&p.drbg, out, chunk);
+        if (ret != 0)
+            return ret;
+        out += chunk;
+        length -= chunk;
+    }
+    return 0;
+}
