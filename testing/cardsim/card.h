@@ -1,0 +1,131 @@
+// The simulated vOK card as a card of the virtual reader: it answers the reader's
+// controls and the host's APDUs, keeps its persistent state (saved to the state file
+// after every change) and its volatile state (selection, authenticated roles, pending
+// write, GET RESPONSE stream, card-data cursor), which power off and reset clear.
+// Every public call is thread-safe: the reader's link thread and a controlling thread
+// may use the card at once.
+#pragma once
+
+#include "card_state.h"
+#include "vpcd_card.h"
+
+#include <functional>
+#include <mutex>
+#include <string>
+
+namespace cardsim {
+
+struct Options {
+    bool strictLe = false;       // a case-2 command with an Le other than the reply's gets 6C nn
+    bool secondAidOnly = false;  // refuse the first application identifier
+    size_t cardDataPiece = 254;  // largest card-data piece per reply (1..254)
+};
+
+// Hostile-card behaviour for tests of the host's error paths.
+enum class Fault {
+    None,
+    Truncate, // every reply cut to its first `param` bytes
+    Storm,    // every success ends in 61 08 and GET RESPONSE never ends
+    Oversize, // every reply padded to `param` data bytes before its status word
+};
+
+class Card : public vpcd::CardHandler {
+public:
+    // statePath empty: the state lives in memory only.
+    explicit Card(CardState state, Options options = {}, std::string statePath = "");
+
+    // The reader's side.
+    Bytes Atr() override;
+    void PowerOn() override;
+    void PowerOff() override;
+    void Reset() override;
+    Bytes Apdu(const Bytes &command) override;
+
+    // Control.
+    void ResetVolatile();
+    // Raises the "cardcf" counters (mask 1 PIN, 2 containers, 4 files) as another
+    // application would, CRC included. False when "cardcf" is missing or too short.
+    bool BumpCounters(unsigned mask);
+    // Path empty: the card's own state file.
+    bool Save(const std::string &path = "", std::string *error = nullptr);
+    bool Load(const std::string &path = "", std::string *error = nullptr);
+    void SetFault(Fault fault, size_t param = 0);
+    // Flips every bit of one stored byte (offset < 0: the last one, the CRC).
+    bool CorruptFile(const std::string &dir, const std::string &name, long offset = -1);
+    void SetOptions(const Options &options);
+    Options GetOptions() const;
+
+    CardState Snapshot() const;
+    // Changes the persistent state under the card's lock and saves it.
+    void Modify(const std::function<void(CardState &)> &change);
+    unsigned AuthenticatedRoles() const;
+    // The last failure to save the state file, empty when every save succeeded.
+    std::string SaveError() const;
+
+private:
+    struct Reply {
+        Bytes data;
+        uint16_t sw = 0x9000;
+    };
+    struct Command {
+        unsigned char cla, ins, p1, p2;
+        bool hasData = false;
+        Bytes data;
+        bool hasLe = false;
+        size_t le = 0; // 256 for an Le byte of 00
+    };
+    struct PendingWrite {
+        bool active = false;
+        std::string dir, name;
+        uint32_t storedLength = 0, plainLength = 0;
+        bool inPlace = false;
+        Bytes buffer;
+    };
+    struct Cursor {
+        bool active = false;
+        size_t begin = 0, length = 0, position = 0; // a range of the card data
+    };
+
+    Reply Dispatch(const Command &c);
+    Reply Select(const Command &c);
+    Reply GetResponse(const Command &c);
+    Reply GetInfo(const Command &c);
+    Reply CardData(const Command &c);
+    Reply ListFiles(const Command &c);
+    Reply FileInfo(const Command &c);
+    Reply ReadInit(const Command &c);
+    Reply CreateFile(const Command &c);
+    Reply WriteInit(const Command &c, bool inPlace);
+    Reply WriteChunk(const Command &c);
+    Reply DeleteFile(const Command &c);
+    Reply CreateDir(const Command &c);
+    Reply DeleteDir(const Command &c);
+    Reply Verify(const Command &c);
+    Reply Logout(const Command &c);
+    Reply ChangePin(const Command &c, bool unblock);
+    Reply CaseTwo(const Command &c, Bytes data);
+    Bytes Finish(Reply reply);
+    bool Privileged() const { return (m_roles & 0x06) != 0; }
+    bool CheckPin(CardPin &pin, const Bytes &given, Reply &failure);
+    Bytes NormalisePin(const CardPin &pin, const Bytes &given) const;
+    void ClearVolatileLocked();
+    void Persist();
+
+    mutable std::mutex m_lock;
+    CardState m_state;
+    Options m_options;
+    std::string m_statePath;
+    std::string m_saveError;
+    Fault m_fault = Fault::None;
+    size_t m_faultParam = 0;
+    // volatile
+    bool m_selected = false;
+    unsigned m_roles = 0;
+    PendingWrite m_write;
+    Bytes m_stream;
+    size_t m_streamPos = 0;
+    bool m_streamActive = false;
+    Cursor m_cursor;
+};
+
+} // namespace cardsim

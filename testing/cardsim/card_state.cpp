@@ -1,0 +1,299 @@
+#include "card_state.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace cardsim {
+
+std::string NameFromWire(const unsigned char *name8)
+{
+    std::string name;
+    for (int i = 0; i < 8 && name8[i] != 0; ++i)
+        name.push_back(static_cast<char>(name8[i]));
+    return name;
+}
+
+void NameToWire(const std::string &name, unsigned char *name8)
+{
+    for (size_t i = 0; i < 8; ++i)
+        name8[i] = i < name.size() ? static_cast<unsigned char>(name[i]) : 0;
+}
+
+uint32_t LengthFromWire(const unsigned char *b)
+{
+    return b[0] * 256u + b[1] + b[2] * 32767u;
+}
+
+void LengthToWire(uint32_t length, unsigned char *b)
+{
+    uint32_t q = length / 32767u, r = length % 32767u;
+    b[0] = static_cast<unsigned char>(r >> 8);
+    b[1] = static_cast<unsigned char>(r);
+    b[2] = static_cast<unsigned char>(q);
+}
+
+uint64_t CardState::TotalMemory() const
+{
+    uint64_t total = 0;
+    for (size_t i = 2; i + 3 <= memoryInfo.size(); i += 3) {
+        unsigned a = memoryInfo[i];
+        if (a < 40)
+            total += (uint64_t{1} << a) * memoryInfo[i + 1] * memoryInfo[i + 2];
+    }
+    return total;
+}
+
+uint64_t CardState::FreeMemory() const
+{
+    uint64_t used = 0;
+    for (const auto &d : dirs)
+        for (const auto &f : d.second.files)
+            used += f.second.fileSize;
+    uint64_t total = TotalMemory();
+    return used >= total ? 0 : total - used;
+}
+
+CardFile *CardState::FindFile(const std::string &dir, const std::string &name)
+{
+    auto d = dirs.find(dir);
+    if (d == dirs.end())
+        return nullptr;
+    auto f = d->second.files.find(name);
+    return f == d->second.files.end() ? nullptr : &f->second;
+}
+
+const CardFile *CardState::FindFile(const std::string &dir, const std::string &name) const
+{
+    return const_cast<CardState *>(this)->FindFile(dir, name);
+}
+
+std::string ToHex(const Bytes &b)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string s;
+    s.reserve(b.size() * 2);
+    for (unsigned char c : b) {
+        s.push_back(digits[c >> 4]);
+        s.push_back(digits[c & 15]);
+    }
+    return s;
+}
+
+bool FromHex(const std::string &hex, Bytes &out)
+{
+    out.clear();
+    if (hex == "-")
+        return true;
+    if (hex.size() % 2)
+        return false;
+    auto nibble = [](char c) {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return -1;
+    };
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        int hi = nibble(hex[i]), lo = nibble(hex[i + 1]);
+        if (hi < 0 || lo < 0)
+            return false;
+        out.push_back(static_cast<unsigned char>(hi * 16 + lo));
+    }
+    return true;
+}
+
+namespace {
+
+const char kMagic[] = "cardsim-state 1";
+
+// Empty byte strings are written as "-" so that every field is one word.
+std::string Field(const Bytes &b) { return b.empty() ? "-" : ToHex(b); }
+std::string Field(const std::string &name) { return Field(Bytes(name.begin(), name.end())); }
+
+} // namespace
+
+std::string SerializeState(const CardState &s)
+{
+    std::ostringstream o;
+    o << kMagic << "\n";
+    o << "atr " << Field(s.atr) << "\n";
+    o << "applet " << int(s.appletMajor) << " " << int(s.appletMinor) << "\n";
+    o << "serial " << Field(s.serial) << "\n";
+    o << "card-id " << Field(s.cardId) << "\n";
+    o << "max-pin-length " << int(s.maxPinLength) << "\n";
+    o << "challenge-length " << int(s.challengeLength) << "\n";
+    o << "info-flags " << int(s.infoFlags) << "\n";
+    o << "containers " << int(s.containers) << "\n";
+    for (const auto &k : s.keySizes)
+        o << "key-size " << k.bits << " " << int(k.count) << "\n";
+    o << "memory " << Field(s.memoryInfo) << "\n";
+    o << "provider-flags " << Field(s.providerFlags) << "\n";
+    o << "imported-key-params " << Field(s.importedKeyParams) << "\n";
+    o << "card-data " << Field(s.cardData) << "\n";
+    for (const auto &p : s.pins)
+        o << "pin " << int(p.limit) << " " << int(p.type) << " " << int(p.role) << " "
+          << int(p.updaters) << " " << int(p.tries) << " " << Field(p.value) << "\n";
+    for (const auto &d : s.dirs) {
+        o << "dir " << Field(d.first) << " " << int(d.second.access) << "\n";
+        for (const auto &f : d.second.files)
+            o << "file " << Field(d.first) << " " << Field(f.first) << " " << int(f.second.access)
+              << " " << f.second.fileSize << " " << f.second.plainLength << " "
+              << Field(f.second.stored) << "\n";
+    }
+    for (const auto &k : s.keys)
+        o << "key " << k.first.first << " " << k.first.second << " " << Field(k.second) << "\n";
+    o << "end\n";
+    return o.str();
+}
+
+bool ParseState(const std::string &text, CardState &out, std::string *error)
+{
+    auto fail = [&](size_t line, const std::string &what) {
+        if (error)
+            *error = "line " + std::to_string(line) + ": " + what;
+        return false;
+    };
+    std::istringstream in(text);
+    std::string line;
+    size_t number = 0;
+    if (!std::getline(in, line) || line != kMagic)
+        return fail(1, "not a card simulator state file");
+    number = 1;
+    CardState s;
+    s.keySizes.clear();
+    s.pins.clear();
+    bool ended = false;
+    auto byteValue = [](long v) { return v >= 0 && v <= 255; };
+    while (std::getline(in, line)) {
+        ++number;
+        std::istringstream w(line);
+        std::string key;
+        if (!(w >> key))
+            continue;
+        if (ended)
+            return fail(number, "data after the end mark");
+        bool ok = true;
+        std::string h1, h2, h3;
+        long a = 0, b = 0, c = 0, d = 0, e = 0;
+        Bytes x, y, z;
+        if (key == "atr") {
+            ok = (w >> h1) && FromHex(h1, s.atr);
+        } else if (key == "applet") {
+            ok = (w >> a >> b) && byteValue(a) && byteValue(b);
+            s.appletMajor = static_cast<unsigned char>(a);
+            s.appletMinor = static_cast<unsigned char>(b);
+        } else if (key == "serial") {
+            ok = (w >> h1) && FromHex(h1, s.serial) && s.serial.size() == 16;
+        } else if (key == "card-id") {
+            ok = (w >> h1) && FromHex(h1, s.cardId) && s.cardId.size() == 8;
+        } else if (key == "max-pin-length") {
+            ok = (w >> a) && a >= 1 && a <= 15;
+            s.maxPinLength = static_cast<unsigned char>(a);
+        } else if (key == "challenge-length") {
+            ok = (w >> a) && a >= 0 && a <= 128;
+            s.challengeLength = static_cast<unsigned char>(a);
+        } else if (key == "info-flags") {
+            ok = (w >> a) && byteValue(a);
+            s.infoFlags = static_cast<unsigned char>(a);
+        } else if (key == "containers") {
+            ok = (w >> a) && byteValue(a);
+            s.containers = static_cast<unsigned char>(a);
+        } else if (key == "key-size") {
+            ok = (w >> a >> b) && a > 0 && a <= 0xFFFF && byteValue(b);
+            s.keySizes.push_back({static_cast<uint16_t>(a), static_cast<unsigned char>(b)});
+        } else if (key == "memory") {
+            ok = (w >> h1) && FromHex(h1, s.memoryInfo);
+        } else if (key == "provider-flags") {
+            ok = (w >> h1) && FromHex(h1, s.providerFlags) && s.providerFlags.size() == 2;
+        } else if (key == "imported-key-params") {
+            ok = (w >> h1) && FromHex(h1, s.importedKeyParams) && s.importedKeyParams.size() <= 17;
+        } else if (key == "card-data") {
+            ok = (w >> h1) && FromHex(h1, s.cardData);
+        } else if (key == "pin") {
+            CardPin p;
+            ok = (w >> a >> b >> c >> d >> e >> h1) && byteValue(a) && byteValue(b) &&
+                 byteValue(c) && byteValue(d) && byteValue(e) && FromHex(h1, p.value) &&
+                 s.pins.size() < 8;
+            p.limit = static_cast<unsigned char>(a);
+            p.type = static_cast<unsigned char>(b);
+            p.role = static_cast<unsigned char>(c);
+            p.updaters = static_cast<unsigned char>(d);
+            p.tries = static_cast<unsigned char>(e);
+            s.pins.push_back(p);
+        } else if (key == "dir") {
+            ok = (w >> h1 >> a) && FromHex(h1, x) && x.size() <= 8 && byteValue(a);
+            s.dirs[std::string(x.begin(), x.end())].access = static_cast<unsigned char>(a);
+        } else if (key == "file") {
+            CardFile f;
+            long long size = 0, plain = 0;
+            ok = (w >> h1 >> h2 >> a >> size >> plain >> h3) && FromHex(h1, x) && FromHex(h2, y) &&
+                 !y.empty() && y.size() <= 8 && byteValue(a) && size >= 0 &&
+                 size <= kMaxFileLength && plain >= 0 && plain <= kMaxFileLength &&
+                 FromHex(h3, f.stored) && f.stored.size() <= kMaxFileLength;
+            std::string dir(x.begin(), x.end());
+            ok = ok && s.dirs.count(dir);
+            if (ok) {
+                f.access = static_cast<unsigned char>(a);
+                f.fileSize = static_cast<uint32_t>(size);
+                f.plainLength = static_cast<uint32_t>(plain);
+                s.dirs[dir].files[std::string(y.begin(), y.end())] = std::move(f);
+            }
+        } else if (key == "key") {
+            ok = (w >> a >> b >> h1) && byteValue(a) && (b == 0 || b == 1) && FromHex(h1, x);
+            s.keys[{int(a), int(b)}] = x;
+        } else if (key == "end") {
+            ended = true;
+        } else {
+            return fail(number, "unknown entry \"" + key + "\"");
+        }
+        if (!ok)
+            return fail(number, "bad \"" + key + "\" entry");
+    }
+    if (!ended)
+        return fail(number, "the file is cut short (no end mark)");
+    if (!s.dirs.count(""))
+        s.dirs[""].access = 0x3F;
+    out = std::move(s);
+    return true;
+}
+
+bool SaveStateFile(const std::string &path, const CardState &state, std::string *error)
+{
+    std::string tmp = path + ".tmp";
+    {
+        std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
+        f << SerializeState(state);
+        f.flush();
+        if (!f) {
+            if (error)
+                *error = "cannot write " + tmp;
+            return false;
+        }
+    }
+    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+        if (error)
+            *error = "cannot rename " + tmp + " to " + path;
+        unlink(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool LoadStateFile(const std::string &path, CardState &state, std::string *error)
+{
+    std::ifstream f(path, std::ios::binary);
+    if (!f) {
+        if (error)
+            *error = "cannot read " + path;
+        return false;
+    }
+    std::ostringstream text;
+    text << f.rdbuf();
+    return ParseState(text.str(), state, error);
+}
+
+} // namespace cardsim

@@ -1,0 +1,44 @@
+// Personalisation of a new simulated card: its identity, PINs, card data signed with the
+// issuer key, and the initial file system.
+#pragma once
+
+#include "card_state.h"
+
+#include <string>
+
+namespace cardsim {
+
+// 3B 0D and the 13 historical bytes of the card family.
+Bytes DefaultAtr();
+
+struct Personalisation {
+    Bytes atr = DefaultAtr();
+    unsigned char appletMajor = 1;
+    unsigned char appletMinor = 2;
+    // 16 bytes; the default is 00 x 8 followed by 11 22 .. 88
+    Bytes serial = {0, 0, 0, 0, 0, 0, 0, 0, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
+    Bytes cardId; // 8 bytes; empty: the last 8 bytes of the serial
+    std::string userPin = "123456";
+    std::string puk = "12345678";
+    unsigned char maxPinLength = 8;
+    bool userPinInitialised = true; // the role-8 record with no tries left
+    // container 0 with a signature and an exchange key and their certificates
+    bool withContainer = false;
+    int keyBits = 2048;
+    std::string issuerKeyPath = std::string(VOK_CARDSIM_FIXTURES) + "/test_only_issuer_key.pem";
+};
+
+// False (and a reason) when the issuer key cannot be read or a key cannot be made.
+bool Personalise(const Personalisation &p, CardState &state, std::string *error);
+
+// Card data: tag 1 (signed tags: 03 for the card identifier, then 02 and 05), tag 2
+// (24 bytes), tag 5 (holder text) and tag 4, the issuer's RSA PKCS#1 v1.5 signature
+// (SHA-256) over the card identifier followed by the values of tags 2 and 5.
+bool BuildCardData(const Bytes &cardId, const std::string &issuerKeyPath, Bytes &cardData,
+                   std::string *error);
+
+// Adds a "cmapfile" record (86 bytes) for a container.
+Bytes CmapRecord(const std::string &name, unsigned char flags, uint16_t signatureBits,
+                 uint16_t exchangeBits);
+
+} // namespace cardsim
