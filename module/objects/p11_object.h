@@ -38,7 +38,7 @@ class CP11Object : public CP11Base
     friend class CP11Template;
 
   public:
-    CP11Object();
+    // A copy behaves as a plain CP11Object, whatever the source's class.
     CP11Object(CP11Object const &other);
     CP11Object &operator=(CP11Object const &) = delete;
     ~CP11Object() override;
@@ -89,6 +89,9 @@ class CP11Object : public CP11Base
     void Decode(_asn_t *element, CP11Template &t, bool release);
 
   protected:
+    // Only subclass constructors build objects from scratch.
+    CP11Object();
+
     // Rule-chain helpers for the object classes.
     // Step 1 of every rule function: NULL attribute, or NULL pValue with a length.
     static void checkAttribute(CK_ATTRIBUTE const *attribute);

@@ -3,6 +3,8 @@
 // templates, the attribute set of a stored object).
 #pragma once
 
+#include <cstddef>
+
 #include <p11-kit/pkcs11.h>
 
 #include "base/p11_base.h"
@@ -17,6 +19,7 @@ class CP11Template : public CP11Base
   public:
     // (NULL, 0) gives an empty template.
     CP11Template(CK_ATTRIBUTE *t, unsigned long n);
+    CP11Template(std::nullptr_t, unsigned long n) : CP11Template((CK_ATTRIBUTE *)nullptr, n) {}
     explicit CP11Template(CP11Object *o);
     CP11Template(unsigned long *types, unsigned long n);
     ~CP11Template() override;
