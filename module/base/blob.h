@@ -11,7 +11,7 @@
 class CBlob
 {
   public:
-    enum DataFormat {
+    enum DataFormat : int {
         DF_UTF8 = 0,  // UTF-8 text, i.e. raw bytes
         DF_HEX = 1,   // "01AB..."
         DF_CPP = 2,   // "0x01, 0xAB, ..."
@@ -19,7 +19,7 @@ class CBlob
         DF_UTF32 = 4  // 4-byte units, host order
     };
 
-    enum AlignType {
+    enum AlignType : int {
         AT_RIGHT = -1, // fill before the data
         AT_CENTER = 0, // fill on both sides
         AT_LEFT = 1    // fill after the data
