@@ -315,15 +315,6 @@ size_t vformat(char *out, size_t cap, char const *fmt, va_list ap)
     return n;
 }
 
-size_t format(char *out, size_t cap, char const *fmt, ...)
-{
-    va_list ap;
-    va_start(ap, fmt);
-    size_t n = vformat(out, cap, fmt, ap);
-    va_end(ap);
-    return n;
-}
-
 // ---- target ----------------------------------------------------------------
 
 // File name of a rotation index: the template with its "%d" replaced. The
