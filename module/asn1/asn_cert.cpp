@@ -213,6 +213,9 @@ static int32_t time_field(const _asn_t *item, void *out)
         return -1;
     if (size != static_cast<int32_t>(sizeof(t)))
         return -1;
+    // A zone offset may carry the time out of four-digit years.
+    if (t.tm_year < -1900 || t.tm_year > 9999 - 1900)
+        return -1;
     char text[64];
     int n = snprintf(text, sizeof(text), "%04d%02d%02d%02d%02d%02d", t.tm_year + 1900,
                      t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
