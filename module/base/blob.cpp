@@ -472,6 +472,15 @@ CBlob::operator char const *()
     return reinterpret_cast<char const *>(m_data);
 }
 
+CBlob::operator char const *() const
+{
+    if (m_size == 0 || !check_utf8(m_data, m_size))
+        return nullptr;
+    if ((m_flags & FLAG_BORROWED) && std::memchr(m_data, 0, m_size) == nullptr)
+        return nullptr;
+    return reinterpret_cast<char const *>(m_data);
+}
+
 // ---------------------------------------------------------------------------
 // Adding content
 

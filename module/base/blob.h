@@ -56,7 +56,11 @@ class CBlob
     unsigned char *GetData() const { return m_data; }
     unsigned int GetSize() const { return m_size; }
     bool IsBorrowed() const { return (m_flags & FLAG_BORROWED) != 0; }
+    // The content as a C string: NULL when empty or not valid UTF-8. A
+    // borrowed buffer holding no NUL is first turned into an owned copy; a
+    // const blob cannot do that and gives NULL for it.
     operator char const *();
+    operator char const *() const;
 
     bool Put(void const *p, unsigned int n, int pos = -1);
     bool Put(char const *s, int pos = -1);

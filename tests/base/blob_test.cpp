@@ -152,6 +152,17 @@ TEST(Blob, BorrowedBufferIsNeverFreedNorWrittenPastItsSize)
     CBlob b(withNul.p, withNul.n, false);
     EXPECT_EQ((char const *)b, (char const *)withNul.p) << "its own NUL serves";
     EXPECT_TRUE(b.IsBorrowed());
+
+    // a const blob cannot make a copy: a borrowed buffer without NUL gives NULL
+    CBlob const borrowedConst(buf.p, buf.n, false);
+    EXPECT_EQ((char const *)borrowedConst, nullptr);
+    CBlob const borrowedWithNul(withNul.p, withNul.n, false);
+    EXPECT_EQ((char const *)borrowedWithNul, (char const *)withNul.p);
+    CBlob const owned("owned");
+    EXPECT_STREQ((char const *)owned, "owned");
+    unsigned char bad[] = {0xC3, 0x28};
+    CBlob const notText(bad, 2);
+    EXPECT_EQ((char const *)notText, nullptr);
 }
 
 TEST(Blob, SelfAliasingCalls)
