@@ -11,7 +11,10 @@
 namespace
 {
 
-char const *text(char const *s) { return s != nullptr ? s : vok_log::NULL_TEXT; }
+char const *text(char const *s)
+{
+    return s != nullptr ? s : vok_log::NULL_TEXT;
+}
 
 // Blank-fills a fixed-width field, then copies at most width bytes of s (no NUL).
 void putText(unsigned char *field, size_t width, char const *s)

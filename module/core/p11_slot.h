@@ -18,7 +18,7 @@ constexpr unsigned long SLOT_A_FW_VERSION_MAJOR = 0x10000006UL;
 constexpr unsigned long SLOT_A_FW_VERSION_MINOR = 0x10000007UL;
 constexpr unsigned long SLOT_A_PLUGGEN_IN = 0x10000008UL;    // non-zero while the reader is there
 constexpr unsigned long SLOT_A_CARD_INSERTED = 0x10000009UL; // non-zero while a card is in it
-constexpr unsigned long SLOT_A_CHANGED = 0x1000000cUL;       // set on a change, cleared when reported
+constexpr unsigned long SLOT_A_CHANGED = 0x1000000cUL; // set on a change, cleared when reported
 
 class CP11Slot : public CP11Base
 {

@@ -11,9 +11,15 @@
 namespace
 {
 
-char const *text(char const *s) { return s != nullptr ? s : vok_log::NULL_TEXT; }
+char const *text(char const *s)
+{
+    return s != nullptr ? s : vok_log::NULL_TEXT;
+}
 
-char const *rvName(unsigned long rv) { return text(CP11Convert::CKR2String(rv)); }
+char const *rvName(unsigned long rv)
+{
+    return text(CP11Convert::CKR2String(rv));
+}
 
 void putText(unsigned char *field, size_t width, char const *s)
 {
@@ -131,9 +137,10 @@ void CP11Token::GetInfo(CK_TOKEN_INFO *info)
         // read-write ones are kept apart in the attributes.
         unsigned long ro = FindLongAttribute(TOKEN_A_OPEN_SESSIONS);
         unsigned long rw = FindLongAttribute(TOKEN_A_OPEN_RW_SESSIONS);
-        info->ulSessionCount = (ro == CK_UNAVAILABLE_INFORMATION || rw == CK_UNAVAILABLE_INFORMATION)
-                                   ? CK_UNAVAILABLE_INFORMATION
-                                   : ro + rw;
+        info->ulSessionCount =
+            (ro == CK_UNAVAILABLE_INFORMATION || rw == CK_UNAVAILABLE_INFORMATION)
+                ? CK_UNAVAILABLE_INFORMATION
+                : ro + rw;
         info->ulMaxRwSessionCount = FindLongAttribute(TOKEN_A_MAX_RW_SESSIONS);
         info->ulRwSessionCount = rw;
         info->ulMaxPinLen = FindLongAttribute(TOKEN_A_MAX_PIN_LEN);
@@ -169,8 +176,8 @@ void CP11Token::GetMechanismList(unsigned long *list, unsigned long *count)
         *count = needed;
         if (list != nullptr) {
             *count = 0;
-            for (CList<unsigned long>::Iterator it = m_mechanisms.begin();
-                 it != m_mechanisms.end(); ++it)
+            for (CList<unsigned long>::Iterator it = m_mechanisms.begin(); it != m_mechanisms.end();
+                 ++it)
                 list[(*count)++] = *it;
         }
     } catch (CP11Exception &e) {
@@ -183,8 +190,7 @@ void CP11Token::FindMechanism(unsigned long type)
 {
     hl_log(1, "CP11Token::FindMechanism(0x%.8x)\n", type);
     hl_log(0x40, "Mechanism : %s\n", text(CP11Convert::CKM2String(type)));
-    for (CList<unsigned long>::Iterator it = m_mechanisms.begin(); it != m_mechanisms.end();
-         ++it) {
+    for (CList<unsigned long>::Iterator it = m_mechanisms.begin(); it != m_mechanisms.end(); ++it) {
         if (*it == type) {
             hl_log(2, "CP11Token::FindMechanism( )\n");
             return;

@@ -68,10 +68,10 @@ class CP11Token : public CP11Base
 
   protected:
     CP11Slot *m_slot;
-    CList<unsigned long> m_mechanisms;   // supported mechanism types, in order added
-    CList<CP11Session *> m_sessions;     // open sessions, owned
-    CList<CP11Object *> m_objects;       // token objects visible to sessions, owned
-    unsigned long m_sessionCounter;      // raised before each new session handle
-    unsigned long m_objectCounter;       // raised before each new token-object handle
-    CCardConnection *m_connection;       // the token's card connection, owned
+    CList<unsigned long> m_mechanisms; // supported mechanism types, in order added
+    CList<CP11Session *> m_sessions;   // open sessions, owned
+    CList<CP11Object *> m_objects;     // token objects visible to sessions, owned
+    unsigned long m_sessionCounter;    // raised before each new session handle
+    unsigned long m_objectCounter;     // raised before each new token-object handle
+    CCardConnection *m_connection;     // the token's card connection, owned
 };

@@ -16,7 +16,10 @@ char const *rvName(unsigned long rv)
     return name != nullptr ? name : vok_log::NULL_TEXT;
 }
 
-[[noreturn]] void raise(unsigned long rv) { throw CP11Exception(rv); }
+[[noreturn]] void raise(unsigned long rv)
+{
+    throw CP11Exception(rv);
+}
 
 } // namespace
 
@@ -282,7 +285,8 @@ bool CP11Object::GetAttribute(CK_ATTRIBUTE *attribute)
     if (attribute->type == CKA_VALUE) {
         sensitive = FindLongAttribute(CKA_CLASS) == CKO_SECRET_KEY;
     } else if (attribute->type >= CKA_PRIVATE_EXPONENT && attribute->type <= CKA_COEFFICIENT) {
-        sensitive = FindByteAttribute(CKA_SENSITIVE) != 0 || FindByteAttribute(CKA_EXTRACTABLE) == 0;
+        sensitive =
+            FindByteAttribute(CKA_SENSITIVE) != 0 || FindByteAttribute(CKA_EXTRACTABLE) == 0;
     }
     if (sensitive) {
         hl_log(8, "Attribute [ %s ] sensitive!\n", attributeName(attribute->type));
@@ -338,4 +342,7 @@ void CP11Object::Verify(P11Operation)
     }
 }
 
-_asn_t *CP11Object::Encode() { raise(CKR_FUNCTION_NOT_SUPPORTED); }
+_asn_t *CP11Object::Encode()
+{
+    raise(CKR_FUNCTION_NOT_SUPPORTED);
+}

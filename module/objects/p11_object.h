@@ -26,7 +26,10 @@ constexpr CK_ATTRIBUTE_TYPE CKA_USER_ID = 0x80000002UL;    // carried for the to
 constexpr CK_ATTRIBUTE_TYPE CKA_USER_FLAGS = 0x80000003UL; // carried for the token
 
 // Operation masks for the rule tables: P11_OPS(P11_OP_CREATE) | P11_OPS(P11_OP_COPY)...
-constexpr unsigned long P11_OPS(P11Operation op) { return 1UL << (unsigned)op; }
+constexpr unsigned long P11_OPS(P11Operation op)
+{
+    return 1UL << (unsigned)op;
+}
 constexpr unsigned long P11_OPS_CREATE_COPY_GENERATE =
     P11_OPS(P11_OP_CREATE) | P11_OPS(P11_OP_COPY) | P11_OPS(P11_OP_GENERATE);
 constexpr unsigned long P11_OPS_ALL = ~0UL; // no operation is refused
@@ -79,8 +82,7 @@ class CP11Object : public CP11Base
     bool CompareAttribute(CK_ATTRIBUTE *a);
 
     // Storage encoding (bodies live with the storage encoding of objects).
-    _asn_t *Encode(unsigned long *types, unsigned long n, unsigned long *excluded,
-                   unsigned long m);
+    _asn_t *Encode(unsigned long *types, unsigned long n, unsigned long *excluded, unsigned long m);
     _asn_t *EncodeEx(unsigned long *excluded, unsigned long m);
     _asn_t *Encode(CP11Template *t);
     static long Encode(_asn_t *item, unsigned char *buf, bool release);

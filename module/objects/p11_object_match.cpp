@@ -25,8 +25,7 @@ bool sameValue(CAttribute const *own, void const *value, unsigned long length)
 
 } // namespace
 
-void CP11Object::logDifference(CAttribute const *own, void const *value,
-                               unsigned long length) const
+void CP11Object::logDifference(CAttribute const *own, void const *value, unsigned long length) const
 {
     hl_log(4, "Attribute [ %s ] has different value!\n", attributeName(own->GetId()));
     hl_log(0x40, "Attribute( %d ) :\n", (int)own->GetSize());

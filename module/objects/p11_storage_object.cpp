@@ -14,8 +14,8 @@ CP11StorageObject::CP11StorageObject() : CP11Object()
     } catch (CP11Exception &e) {
         releaseAttributes();
         char const *name = CP11Convert::CKR2String(e.GetErrorCode());
-        hl_log(0x10, "CP11StorageObject::CP11StorageObject ( 0x%.8x [ %s ] )\n",
-               e.GetErrorCode(), name != nullptr ? name : vok_log::NULL_TEXT);
+        hl_log(0x10, "CP11StorageObject::CP11StorageObject ( 0x%.8x [ %s ] )\n", e.GetErrorCode(),
+               name != nullptr ? name : vok_log::NULL_TEXT);
         throw CP11Exception(e.GetErrorCode());
     }
 }
@@ -47,6 +47,12 @@ unsigned long CP11StorageObject::GetSize()
     return getSize(counted, sizeof(counted) / sizeof(counted[0])) + CP11Object::GetSize();
 }
 
-void CP11StorageObject::Verify(P11Operation operation) { CP11Object::Verify(operation); }
+void CP11StorageObject::Verify(P11Operation operation)
+{
+    CP11Object::Verify(operation);
+}
 
-_asn_t *CP11StorageObject::Encode() { throw CP11Exception(CKR_FUNCTION_NOT_SUPPORTED); }
+_asn_t *CP11StorageObject::Encode()
+{
+    throw CP11Exception(CKR_FUNCTION_NOT_SUPPORTED);
+}

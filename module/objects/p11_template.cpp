@@ -11,7 +11,10 @@
 namespace
 {
 
-char const *text(char const *s) { return s != nullptr ? s : vok_log::NULL_TEXT; }
+char const *text(char const *s)
+{
+    return s != nullptr ? s : vok_log::NULL_TEXT;
+}
 
 [[noreturn]] void memoryFailure(char const *where)
 {
@@ -48,11 +51,20 @@ bool append(CList<CAttribute *> &list, CAttribute *a)
 
 } // namespace
 
-CP11Template::CP11Template(CK_ATTRIBUTE *t, unsigned long n) : CP11Base() { Copy(t, n); }
+CP11Template::CP11Template(CK_ATTRIBUTE *t, unsigned long n) : CP11Base()
+{
+    Copy(t, n);
+}
 
-CP11Template::CP11Template(CP11Object *o) : CP11Base() { Copy(o); }
+CP11Template::CP11Template(CP11Object *o) : CP11Base()
+{
+    Copy(o);
+}
 
-CP11Template::CP11Template(unsigned long *types, unsigned long n) : CP11Base() { Copy(types, n); }
+CP11Template::CP11Template(unsigned long *types, unsigned long n) : CP11Base()
+{
+    Copy(types, n);
+}
 
 CP11Template::~CP11Template() {}
 
@@ -102,8 +114,8 @@ CAttribute *CP11Template::makeAttribute(CK_ATTRIBUTE const *a, char const *where
         if (a->ulValueLen == 0)
             ok = made != nullptr && made->Set(name, a->type, (void const *)nullptr, 0);
         else
-            ok = made != nullptr && made->Set(name, a->type, (void const *)a->pValue,
-                                              a->ulValueLen);
+            ok =
+                made != nullptr && made->Set(name, a->type, (void const *)a->pValue, a->ulValueLen);
         break;
     }
     if (!ok) {
@@ -188,7 +200,10 @@ bool CP11Template::Merge(CK_ATTRIBUTE *t, unsigned long n)
     return changed;
 }
 
-void CP11Template::Clear() { releaseAttributes(); }
+void CP11Template::Clear()
+{
+    releaseAttributes();
+}
 
 unsigned long CP11Template::ToLong(CK_ATTRIBUTE *a, bool *ok)
 {

@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
+
+#include "base/linux/linux_log.h"
 
 #include "base/p11_exception.h"
 #include "channel/channel.h"
@@ -18,9 +22,15 @@ class NamedChannel : public CChannel
     explicit NamedChannel(char const *name) { m_name = name; }
 };
 
-std::string field(unsigned char const *p, size_t n) { return std::string((char const *)p, n); }
+std::string field(unsigned char const *p, size_t n)
+{
+    return std::string((char const *)p, n);
+}
 
-std::string padded(std::string s, size_t n) { return s.append(n - s.size(), ' '); }
+std::string padded(std::string s, size_t n)
+{
+    return s.append(n - s.size(), ' ');
+}
 
 unsigned long infoCode(CP11Slot &slot, CK_SLOT_INFO *info)
 {
@@ -78,39 +88,41 @@ TEST(Slot, InfoTable)
         unsigned char inserted;
         unsigned char pluggedIn;
         unsigned char versions[4];
-        std::string description;  // before padding to 64
+        std::string description;    // before padding to 64
         std::string manufacturerID; // before padding to 32
         CK_FLAGS flags;
     } rows[] = {
+        // clang-format off
         {"fresh slot", "PCSC", nullptr, nullptr, 0, 0, {0, 0, 0, 0}, "", "", 0x6},
-        {"first word", "PCSC", "Gemal PC Twin Reader 00 00", nullptr, 0, 1, {0, 0, 0, 0},
-         "Gemal PC Twin Reader 00 00", "Gemal", 0x6},
-        {"manufacturer text wins", "PCSC", "Gemal PC Twin Reader 00 00", "Maker Inc", 1, 1,
-         {1, 2, 3, 4}, "Gemal PC Twin Reader 00 00", "Maker Inc", 0x7},
+        {"first word", "PCSC", "Virtual PCD 00 00", nullptr, 0, 1, {0, 0, 0, 0},
+         "Virtual PCD 00 00", "Virtual", 0x6},
+        {"manufacturer text wins", "PCSC", "Virtual PCD 00 00", "Maker Inc", 1, 1, {1, 2, 3, 4},
+         "Virtual PCD 00 00", "Maker Inc", 0x7},
         {"long name cut at 64", "PCSC", name70.c_str(), nullptr, 0, 0, {0, 0, 0, 0},
          name70.substr(0, 64), "", 0x6},
         {"first word of 40 leaves blank", "PCSC", word40.c_str(), nullptr, 0, 0, {0, 0, 0, 0},
          word40, "", 0x6},
-        {"first word of 31 fits", "PCSC", word31.c_str(), nullptr, 0, 0, {0, 0, 0, 0}, word31,
-         std::string(31, 'v'), 0x6},
+        {"first word of 31 fits", "PCSC", word31.c_str(), nullptr, 0, 0, {0, 0, 0, 0},
+         word31, std::string(31, 'v'), 0x6},
         {"first word of 32 leaves blank", "PCSC", word32.c_str(), nullptr, 0, 0, {0, 0, 0, 0},
          word32, "", 0x6},
-        {"name starting with a blank", "PCSC", " Reader", nullptr, 0, 0, {0, 0, 0, 0}, " Reader",
-         "", 0x6},
-        {"manufacturer cut at 32", "PCSC", "R", maker40.c_str(), 0, 0, {0, 0, 0, 0}, "R",
-         maker40.substr(0, 32), 0x6},
-        {"other channel: no first word", "OTHER", "Gemal PC Twin", nullptr, 0, 0, {0, 0, 0, 0},
-         "Gemal PC Twin", "", 0x6},
-        {"other channel: manufacturer text", "OTHER", "Gemal PC Twin", "Maker", 0, 0,
-         {0, 0, 0, 0}, "Gemal PC Twin", "Maker", 0x6},
-        {"no channel", nullptr, "Gemal PC Twin", nullptr, 1, 0, {0, 0, 0, 0}, "Gemal PC Twin",
-         "", 0x7},
-        {"channel name only starts with PCSC", "PCSC2", "Gemal PC", nullptr, 0, 0, {0, 0, 0, 0},
-         "Gemal PC", "", 0x6},
+        {"name starting with a blank", "PCSC", " Reader", nullptr, 0, 0, {0, 0, 0, 0},
+         " Reader", "", 0x6},
+        {"manufacturer cut at 32", "PCSC", "R", maker40.c_str(), 0, 0, {0, 0, 0, 0},
+         "R", maker40.substr(0, 32), 0x6},
+        {"other channel: no first word", "OTHER", "Virtual PCD", nullptr, 0, 0, {0, 0, 0, 0},
+         "Virtual PCD", "", 0x6},
+        {"other channel: manufacturer text", "OTHER", "Virtual PCD", "Maker", 0, 0, {0, 0, 0, 0},
+         "Virtual PCD", "Maker", 0x6},
+        {"no channel", nullptr, "Virtual PCD", nullptr, 1, 0, {0, 0, 0, 0},
+         "Virtual PCD", "", 0x7},
+        {"channel name only starts with PCSC", "PCSC2", "Virtual PCD", nullptr, 0, 0, {0, 0, 0, 0},
+         "Virtual PCD", "", 0x6},
         {"card inserted, reader gone", "PCSC", "R", nullptr, 1, 0, {0, 0, 0, 0}, "R", "R", 0x7},
         {"reader present, no card", "PCSC", "R", nullptr, 0, 1, {0, 0, 0, 0}, "R", "R", 0x6},
-        {"any non-zero byte means inserted", "PCSC", "R", nullptr, 0x80, 0, {0, 0, 0, 0}, "R",
-         "R", 0x7},
+        {"any non-zero byte means inserted", "PCSC", "R", nullptr, 0x80, 0, {0, 0, 0, 0},
+         "R", "R", 0x7},
+        // clang-format on
     };
     for (Row const &r : rows) {
         NamedChannel channel(r.channel != nullptr ? r.channel : "");
@@ -139,11 +151,29 @@ TEST(Slot, InfoTable)
     }
 }
 
-TEST(Slot, NullInfoIsRefused)
+TEST(Slot, NullInfoIsRefusedAndLogged)
 {
+    std::string path = std::string(VOK_BINARY_DIR) + "/core_slot_test.log";
+    std::remove(path.c_str());
+    hl_openlog(("file:" + path).c_str());
     NamedChannel pcsc("PCSC");
     CP11Slot slot(&pcsc);
     EXPECT_EQ(infoCode(slot, nullptr), CKR_ARGUMENTS_BAD);
+    closelog();
+
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    // the enter line (type 1), then the exception line (type 16)
+    std::string enter, thrown;
+    for (std::string line; std::getline(text, line);) {
+        if (line.find("CP11Slot::GetInfo((nil))") != std::string::npos)
+            enter = line;
+        if (line.find("CP11Slot::GetInfo( 0x00000007 [ CKR_ARGUMENTS_BAD ] )") != std::string::npos)
+            thrown = line;
+    }
+    EXPECT_NE(enter.find("] >> "), std::string::npos) << enter;
+    EXPECT_NE(thrown.find("] EX "), std::string::npos) << thrown;
 }
 
 // A card that leaves, or a reader that goes with its card, must not leave

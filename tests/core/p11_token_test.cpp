@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "base/linux/linux_log.h"
 #include "base/p11_exception.h"
 #include "channel/channel.h"
 #include "core/p11_slot.h"
@@ -28,8 +31,7 @@ class NamedChannel : public CChannel
 class TestToken : public CP11Token
 {
   public:
-    explicit TestToken(CP11Slot *slot, std::vector<unsigned long> mechanisms = {})
-        : CP11Token(slot)
+    explicit TestToken(CP11Slot *slot, std::vector<unsigned long> mechanisms = {}) : CP11Token(slot)
     {
         for (unsigned long m : mechanisms)
             m_mechanisms.PushBack(m);
@@ -46,9 +48,15 @@ unsigned long codeOf(std::function<void()> const &f)
     return NO_ERROR;
 }
 
-std::string field(unsigned char const *p, size_t n) { return std::string((char const *)p, n); }
+std::string field(unsigned char const *p, size_t n)
+{
+    return std::string((char const *)p, n);
+}
 
-std::string padded(std::string s, size_t n) { return s.append(n - s.size(), ' '); }
+std::string padded(std::string s, size_t n)
+{
+    return s.append(n - s.size(), ' ');
+}
 
 struct TokenFixture : ::testing::Test {
     NamedChannel channel;
@@ -101,11 +109,10 @@ TEST_F(Token, InfoTable)
         {"unset", nullptr, nullptr, nullptr, nullptr, 0, 0, "", "", "", "", 0},
         {"texts padded", "vOK RAL", "Maker", "vOK ID card", "0042", 0, 0, "vOK RAL", "Maker",
          "vOK ID card", "0042", 0},
-        {"texts cut at width", label40.c_str(), label40.c_str(), model19.c_str(),
-         serial17.c_str(), 0, 0, label40.substr(0, 32), label40.substr(0, 32), model16,
-         model16, 0},
-        {"model of exactly 16", nullptr, nullptr, model16.c_str(), nullptr, 0, 0, "", "",
-         model16, "", 0},
+        {"texts cut at width", label40.c_str(), label40.c_str(), model19.c_str(), serial17.c_str(),
+         0, 0, label40.substr(0, 32), label40.substr(0, 32), model16, model16, 0},
+        {"model of exactly 16", nullptr, nullptr, model16.c_str(), nullptr, 0, 0, "", "", model16,
+         "", 0},
         {"empty texts", "", "", "", "", 0, 0, "", "", "", "", 0},
         // ulSessionCount counts every open session, read-write ones included
         {"read-only sessions", nullptr, nullptr, nullptr, nullptr, 2, 0, "", "", "", "", 2},
@@ -235,7 +242,22 @@ TEST_F(Token, FindMechanismAndGenericInfo)
     EXPECT_EQ(info.flags, 0u);
 
     info = {1, 2, 3};
+    std::string path = std::string(VOK_BINARY_DIR) + "/core_token_test.log";
+    std::remove(path.c_str());
+    hl_openlog(("file:" + path).c_str());
     EXPECT_EQ(codeOf([&] { token.GetMechanismInfo(CKM_MD5, &info); }), CKR_MECHANISM_INVALID);
+    closelog();
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    size_t error = text.str().find("] ER ");
+    size_t unsupported = text.str().find("Unsupported mechanism type ( CKM_MD5 )");
+    size_t thrown =
+        text.str().find("CP11Token::GetMechanismInfo( 0x00000070 [ CKR_MECHANISM_INVALID ] )");
+    EXPECT_NE(unsupported, std::string::npos) << text.str();
+    EXPECT_LT(error, unsupported);
+    EXPECT_LT(unsupported, thrown);
+    EXPECT_NE(thrown, std::string::npos) << text.str();
     EXPECT_EQ(info.flags, 0u); // cleared before the refusal
     EXPECT_EQ(codeOf([&] { token.GetMechanismInfo(CKM_RSA_PKCS, nullptr); }), CKR_ARGUMENTS_BAD);
 }

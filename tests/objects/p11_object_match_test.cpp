@@ -80,8 +80,7 @@ TEST(ObjectMatch, TemplateTable)
         if (std::string(r.what) == "length without value")
             continue;
         if (std::string(r.what) == "class wrong width") {
-            EXPECT_EQ(codeOf([&] { CP11Template tmpl(t, r.t.size()); }),
-                      CKR_TEMPLATE_INCONSISTENT);
+            EXPECT_EQ(codeOf([&] { CP11Template tmpl(t, r.t.size()); }), CKR_TEMPLATE_INCONSISTENT);
             continue;
         }
         CP11Template tmpl(t, r.t.size());

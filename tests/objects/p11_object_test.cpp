@@ -123,9 +123,9 @@ TEST(ObjectDefaults, StorageObjectHasEightAttributesInOrder)
         char const *name;
         unsigned kind;
     } rows[] = {
-        {CKA_CLASS, "CKA_CLASS", 2},         {CKA_HIDDEN, "CKA_HIDDEN", 1},
-        {CKA_USER_ID, "CKA_USER_ID", 4},     {CKA_USER_FLAGS, "CKA_USER_FLAGS", 2},
-        {CKA_TOKEN, "CKA_TOKEN", 1},         {CKA_PRIVATE, "CKA_PRIVATE", 1},
+        {CKA_CLASS, "CKA_CLASS", 2},           {CKA_HIDDEN, "CKA_HIDDEN", 1},
+        {CKA_USER_ID, "CKA_USER_ID", 4},       {CKA_USER_FLAGS, "CKA_USER_FLAGS", 2},
+        {CKA_TOKEN, "CKA_TOKEN", 1},           {CKA_PRIVATE, "CKA_PRIVATE", 1},
         {CKA_MODIFIABLE, "CKA_MODIFIABLE", 1}, {CKA_LABEL, "CKA_LABEL", 3},
     };
     for (Row const &r : rows) {
@@ -192,6 +192,14 @@ TEST(ObjectRules, StorageObjectOperationTable)
         CK_ATTRIBUTE a = {r.type, r.value, r.len};
         EXPECT_EQ(codeOf([&] { o.SetAttribute(&a, (P11Operation)r.op); }), r.expected)
             << std::hex << "type 0x" << r.type << " op " << r.op;
+
+        // the same rows on a plain CP11Object: the storage types are unknown there
+        CP11Object root(o);
+        bool storageType = r.type == CKA_TOKEN || r.type == CKA_PRIVATE ||
+                           r.type == CKA_MODIFIABLE || r.type == CKA_LABEL;
+        EXPECT_EQ(codeOf([&] { root.SetAttribute(&a, (P11Operation)r.op); }),
+                  storageType ? CKR_ATTRIBUTE_TYPE_INVALID : r.expected)
+            << std::hex << "CP11Object type 0x" << r.type << " op " << r.op;
     }
 }
 
@@ -265,8 +273,7 @@ TEST(ObjectRules, ValueChecks)
         {"bytes with NULL and a length", CKA_ID, nullptr, 2, CKR_TEMPLATE_INCONSISTENT, "old"},
         {"date of eight bytes", CKA_START_DATE, date, 8, NO_ERROR, "20261210"},
         {"date emptied", CKA_START_DATE, nullptr, 0, NO_ERROR, ""},
-        {"date of seven bytes", CKA_START_DATE, date, 7, CKR_ATTRIBUTE_VALUE_INVALID,
-         "20261210"},
+        {"date of seven bytes", CKA_START_DATE, date, 7, CKR_ATTRIBUTE_VALUE_INVALID, "20261210"},
     };
     for (Row const &r : rows) {
         CTestKey o;
@@ -342,8 +349,7 @@ TEST(ObjectRules, UnknownTypeIsNamedInTheLog)
     EXPECT_NE(text.find("Unknown or unsupported attribute [ CKA_VENDOR_DEFINED ( 0x80000004 ) ]!"),
               std::string::npos)
         << text;
-    EXPECT_NE(text.find("Attribute [ CKA_CLASS ] can not be modified!"), std::string::npos)
-        << text;
+    EXPECT_NE(text.find("Attribute [ CKA_CLASS ] can not be modified!"), std::string::npos) << text;
 }
 
 TEST(ObjectGetAttribute, SizeQueryShortAndExactBuffers)

@@ -77,8 +77,7 @@ TEST(TemplateCopy, KindOfEachEntry)
         {"bool without value", CKA_TOKEN, nullptr, 0, CKR_TEMPLATE_INCONSISTENT, 0, nullptr, ""},
         {"bool byte kept", CKA_TOKEN, &ff, 1, NO_ERROR, 1, "CKA_TOKEN", "\xFF"},
         {"ulong of 4 bytes", CKA_CLASS, &cls, 4, CKR_TEMPLATE_INCONSISTENT, 0, nullptr, ""},
-        {"ulong", CKA_CLASS, &cls, 8, NO_ERROR, 2, "CKA_CLASS",
-         std::string((char *)&cls, 8)},
+        {"ulong", CKA_CLASS, &cls, 8, NO_ERROR, 2, "CKA_CLASS", std::string((char *)&cls, 8)},
         {"text", CKA_LABEL, abc, 3, NO_ERROR, 3, "CKA_LABEL", "abc"},
         {"text NULL", CKA_LABEL, nullptr, 0, NO_ERROR, 3, "CKA_LABEL", ""},
         {"text (pointer, 0)", CKA_LABEL, abc, 0, NO_ERROR, 3, "CKA_LABEL", ""},
@@ -89,8 +88,8 @@ TEST(TemplateCopy, KindOfEachEntry)
         {"vendor", 0x80000001UL, bytes, 3, NO_ERROR, 4, "CKA_VENDOR_DEFINED", "\x01\x02\x03"},
         {"bytes (pointer, 0)", CKA_ID, bytes, 0, NO_ERROR, 4, "CKA_ID", ""},
         {"bytes (NULL, 0)", CKA_ID, nullptr, 0, NO_ERROR, 4, "CKA_ID", ""},
-        {"bytes with NULL and a length", CKA_ID, nullptr, 3, CKR_TEMPLATE_INCONSISTENT, 0,
-         nullptr, ""},
+        {"bytes with NULL and a length", CKA_ID, nullptr, 3, CKR_TEMPLATE_INCONSISTENT, 0, nullptr,
+         ""},
     };
     for (Row const &r : rows) {
         CK_ATTRIBUTE a = {r.type, r.value, r.len};
@@ -106,8 +105,7 @@ TEST(TemplateCopy, KindOfEachEntry)
         EXPECT_STREQ(made->GetName(), r.name) << r.what;
         ASSERT_EQ(made->GetSize(), r.stored.size()) << r.what;
         if (!r.stored.empty()) {
-            EXPECT_EQ(std::memcmp(made->GetValue(), r.stored.data(), r.stored.size()), 0)
-                << r.what;
+            EXPECT_EQ(std::memcmp(made->GetValue(), r.stored.data(), r.stored.size()), 0) << r.what;
         } else {
             EXPECT_EQ(made->GetValue(), nullptr) << r.what;
         }
@@ -205,8 +203,8 @@ TEST(TemplateValues, ToLongAndToBool)
     CK_ATTRIBUTE one = {CKA_TOKEN, &b, 1};
     CK_ATTRIBUTE two = {CKA_TOKEN, &b, 2};
     Row rows[] = {
-        {&eight, true, v, true},   {&four, true, 0, false},  {&noValue, true, 0, false},
-        {nullptr, true, 0, false}, {&one, false, 0x7F, true}, {&two, false, 0, false},
+        {&eight, true, v, true},    {&four, true, 0, false},   {&noValue, true, 0, false},
+        {nullptr, true, 0, false},  {&one, false, 0x7F, true}, {&two, false, 0, false},
         {nullptr, false, 0, false}, {&eight, false, 0, false},
     };
     for (Row const &r : rows) {
