@@ -153,7 +153,7 @@ unsigned int binToText(unsigned char const *p, unsigned int n, int perLine, char
     static const char digits[] = "0123456789ABCDEF";
     size_t sepLen = sep != nullptr ? std::strlen(sep) : 0;
     if (out == nullptr && (size_t)n * (4 + sepLen + 1) > UINT_MAX - kTail)
-        return 0; // too long for a blob
+        return 0;       // too long for a blob
     size_t len = 0;     // bytes written
     size_t textLen = 0; // bytes written without line feeds
     for (unsigned int i = 0; i < n; ++i) {
@@ -272,8 +272,8 @@ bool CBlob::Set(void const *p, unsigned int n, bool copy)
     if (p != nullptr && n == 0)
         return false;
     unsigned char const *b = static_cast<unsigned char const *>(p);
-    bool own = b != nullptr && m_data != nullptr && !(m_flags & FLAG_BORROWED) &&
-               b >= m_data && b < m_data + m_size + kTail;
+    bool own = b != nullptr && m_data != nullptr && !(m_flags & FLAG_BORROWED) && b >= m_data &&
+               b < m_data + m_size + kTail;
     if (!copy && !own) {
         if (p == nullptr)
             return false;
@@ -655,8 +655,7 @@ bool CBlob::Replace(char const *from, char const *to)
     if (fromLen == 0)
         return false;
     size_t toLen = std::strlen(to);
-    unsigned char const *nul =
-        static_cast<unsigned char const *>(std::memchr(m_data, 0, m_size));
+    unsigned char const *nul = static_cast<unsigned char const *>(std::memchr(m_data, 0, m_size));
     size_t textLen = nul != nullptr ? (size_t)(nul - m_data) : m_size;
     size_t restLen = m_size - textLen;
     char const *text = reinterpret_cast<char const *>(m_data);
@@ -1124,14 +1123,14 @@ unsigned int CBlob::cpp2bin(unsigned char const *p, unsigned int n, unsigned cha
     return len;
 }
 
-unsigned int CBlob::bin2hex(unsigned char const *p, unsigned int n, int perLine,
-                            char const *sep, unsigned char *out)
+unsigned int CBlob::bin2hex(unsigned char const *p, unsigned int n, int perLine, char const *sep,
+                            unsigned char *out)
 {
     return binToText(p, n, perLine, sep, out, false);
 }
 
-unsigned int CBlob::bin2cpp(unsigned char const *p, unsigned int n, int perLine,
-                            char const *sep, unsigned char *out)
+unsigned int CBlob::bin2cpp(unsigned char const *p, unsigned int n, int perLine, char const *sep,
+                            unsigned char *out)
 {
     return binToText(p, n, perLine, sep, out, true);
 }

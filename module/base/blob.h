@@ -124,11 +124,9 @@ class CBlob
     static unsigned int utf8_to_utf16(unsigned char const *p, unsigned int n, unsigned char *out);
     static unsigned int utf16_to_utf8(unsigned char const *p, unsigned int n, unsigned char *out);
     static unsigned int utf8_to_utf32(unsigned char const *p, unsigned int n, unsigned char *out);
-    static unsigned int utf16_to_utf32(unsigned char const *p, unsigned int n,
-                                       unsigned char *out);
+    static unsigned int utf16_to_utf32(unsigned char const *p, unsigned int n, unsigned char *out);
     static unsigned int utf32_to_utf8(unsigned char const *p, unsigned int n, unsigned char *out);
-    static unsigned int utf32_to_utf16(unsigned char const *p, unsigned int n,
-                                       unsigned char *out);
+    static unsigned int utf32_to_utf16(unsigned char const *p, unsigned int n, unsigned char *out);
 
   protected:
     unsigned char *m_data;

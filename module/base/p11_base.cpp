@@ -76,8 +76,7 @@ bool CP11Base::SetAttribute(unsigned long type, void const *p, unsigned long len
 
 CAttribute *CP11Base::findAttribute(unsigned long type) const
 {
-    for (CList<CAttribute *>::Iterator it = m_attributes.begin(); it != m_attributes.end();
-         ++it) {
+    for (CList<CAttribute *>::Iterator it = m_attributes.begin(); it != m_attributes.end(); ++it) {
         if ((*it)->GetId() == type)
             return *it;
     }
@@ -137,8 +136,7 @@ bool CP11Base::GetAttributes(unsigned long *types, unsigned long *count) const
         return types == nullptr;
     }
     *count = 0;
-    for (CList<CAttribute *>::Iterator it = m_attributes.begin(); it != m_attributes.end();
-         ++it)
+    for (CList<CAttribute *>::Iterator it = m_attributes.begin(); it != m_attributes.end(); ++it)
         types[(*count)++] = (*it)->GetId();
     return true;
 }
@@ -149,8 +147,7 @@ bool CP11Base::GetAttributes(char *names, unsigned long *size) const
         return false;
     unsigned long needed = 1;
     bool anyName = false;
-    for (CList<CAttribute *>::Iterator it = m_attributes.begin(); it != m_attributes.end();
-         ++it) {
+    for (CList<CAttribute *>::Iterator it = m_attributes.begin(); it != m_attributes.end(); ++it) {
         char const *name = (*it)->GetName();
         if (name != nullptr && *name != 0) {
             needed += std::strlen(name) + 1;
@@ -164,8 +161,7 @@ bool CP11Base::GetAttributes(char *names, unsigned long *size) const
         return names == nullptr;
     }
     char *out = names;
-    for (CList<CAttribute *>::Iterator it = m_attributes.begin(); it != m_attributes.end();
-         ++it) {
+    for (CList<CAttribute *>::Iterator it = m_attributes.begin(); it != m_attributes.end(); ++it) {
         char const *name = (*it)->GetName();
         if (name != nullptr && *name != 0) {
             size_t len = std::strlen(name) + 1;
@@ -182,8 +178,7 @@ bool CP11Base::GetAttributes(char *names, unsigned long *size) const
 
 CAttribute *CP11Base::removeAttribute(unsigned long type)
 {
-    for (CList<CAttribute *>::Iterator it = m_attributes.begin(); it != m_attributes.end();
-         ++it) {
+    for (CList<CAttribute *>::Iterator it = m_attributes.begin(); it != m_attributes.end(); ++it) {
         if ((*it)->GetId() == type) {
             CAttribute *attr = *it;
             m_attributes.Erase(it);
@@ -195,15 +190,13 @@ CAttribute *CP11Base::removeAttribute(unsigned long type)
 
 void CP11Base::releaseAttributes()
 {
-    for (CList<CAttribute *>::Iterator it = m_attributes.begin(); it != m_attributes.end();
-         ++it)
+    for (CList<CAttribute *>::Iterator it = m_attributes.begin(); it != m_attributes.end(); ++it)
         delete *it;
     m_attributes.Clear();
 }
 
 void CP11Base::resetModification()
 {
-    for (CList<CAttribute *>::Iterator it = m_attributes.begin(); it != m_attributes.end();
-         ++it)
+    for (CList<CAttribute *>::Iterator it = m_attributes.begin(); it != m_attributes.end(); ++it)
         (*it)->SetModified(false);
 }

@@ -95,8 +95,8 @@ TEST(Attribute, TypedGettersCheckKindAndSize)
         CAttribute const *attr;
         bool isByte, isLong, isText;
     } cases[] = {
-        {"byte", &byteAttr, true, false, false},   {"long", &longAttr, false, true, false},
-        {"text", &textAttr, false, false, true},   {"binary", &binAttr, false, false, false},
+        {"byte", &byteAttr, true, false, false},     {"long", &longAttr, false, true, false},
+        {"text", &textAttr, false, false, true},     {"binary", &binAttr, false, false, false},
         {"no value", &noValue, false, false, false},
     };
     for (auto const &c : cases) {
@@ -185,9 +185,8 @@ TEST(Attribute, CompareOrdersAbsentShorterThenBytes)
         unsigned long len;
         int expected;
     } cases[] = {
-        {&a, v120, 3, -1},       {&a, v12, 2, 0},       {&a, v13, 2, -1}, {&a, v11, 2, 1},
-        {&a, v12, 1, 1},         {&a, nullptr, 0, 1},   {&empty, nullptr, 0, 0},
-        {&empty, v12, 2, -1},
+        {&a, v120, 3, -1}, {&a, v12, 2, 0},     {&a, v13, 2, -1},        {&a, v11, 2, 1},
+        {&a, v12, 1, 1},   {&a, nullptr, 0, 1}, {&empty, nullptr, 0, 0}, {&empty, v12, 2, -1},
     };
     for (auto const &c : cases)
         EXPECT_EQ(c.attr->Compare(c.p, c.len), c.expected) << c.len;

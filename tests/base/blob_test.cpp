@@ -218,7 +218,7 @@ TEST(Blob, PutAtPositions)
         int pos;
         bool ok;
         char const *result;
-    } cases[] = {{0, true, "XYabc"}, {1, true, "aXYbc"}, {3, true, "abcXY"},
+    } cases[] = {{0, true, "XYabc"},  {1, true, "aXYbc"}, {3, true, "abcXY"},
                  {-1, true, "abcXY"}, {4, false, "abc"},  {-2, false, "abc"}};
     for (auto const &c : cases) {
         SCOPED_TRACE(c.pos);
@@ -279,9 +279,9 @@ TEST(Blob, ReplaceText)
         std::string result;
     } cases[] = {
         {"a-b-c", "-", "+", true, "a+b+c"},
-        {"aaaa", "aa", "b", true, "bb"},       // non-overlapping steps
+        {"aaaa", "aa", "b", true, "bb"}, // non-overlapping steps
         {"aaa", "aa", "xyz", true, "xyza"},
-        {"abc", "x", "y", true, "abc"},        // nothing to replace is no failure
+        {"abc", "x", "y", true, "abc"}, // nothing to replace is no failure
         {"abc", "b", "", true, "ac"},
         {std::string("ab\0", 3), "b", "BB", true, std::string("aBB\0", 4)}, // trailing NUL stays
         {std::string("ab\0b", 4), "b", "c", true, std::string("ac\0b", 4)}, // only the C string
@@ -306,7 +306,7 @@ TEST(Blob, AlignTrimAndTrimChar)
         bool ok;
         char const *result;
     } aligns[] = {
-        {CBlob::AT_RIGHT, 6, true, "***abc"}, {CBlob::AT_LEFT, 6, true, "abc***"},
+        {CBlob::AT_RIGHT, 6, true, "***abc"},  {CBlob::AT_LEFT, 6, true, "abc***"},
         {CBlob::AT_CENTER, 6, true, "*abc**"}, {(CBlob::AlignType)5, 7, true, "**abc**"},
         {CBlob::AT_LEFT, 3, true, "abc"},      {CBlob::AT_LEFT, 2, false, "abc"},
     };
@@ -322,9 +322,8 @@ TEST(Blob, AlignTrimAndTrimChar)
         bool fromStart;
         std::string result;
     } trims[] = {
-        {"  x", true, "x"},       {"  x", false, "  x"}, {"x.-\n", false, "x"},
-        {"--", true, "-"},        {"--", false, "-"},    {"a b", true, "a b"},
-        {"#", true, "#"},
+        {"  x", true, "x"}, {"  x", false, "  x"}, {"x.-\n", false, "x"}, {"--", true, "-"},
+        {"--", false, "-"}, {"a b", true, "a b"},  {"#", true, "#"},
     };
     for (auto const &c : trims) {
         SCOPED_TRACE(c.content);
@@ -339,8 +338,10 @@ TEST(Blob, AlignTrimAndTrimChar)
         bool fromStart;
         Bytes result;
     } charTrims[] = {
-        {{0, 0, 0}, 0, true, {0}},      {{0, 0, 0}, 0, false, {0}},
-        {{0, 1, 0}, 0, true, {1, 0}},   {{0, 1, 0, 0}, 0, false, {0, 1}},
+        {{0, 0, 0}, 0, true, {0}},
+        {{0, 0, 0}, 0, false, {0}},
+        {{0, 1, 0}, 0, true, {1, 0}},
+        {{0, 1, 0, 0}, 0, false, {0, 1}},
         {{' ', 'a'}, ' ', false, {' ', 'a'}},
     };
     for (auto const &c : charTrims) {
@@ -357,9 +358,9 @@ TEST(Blob, CompareOrdersEmptyShorterThenBytes)
         CBlob const *b;
         char const *s;
         int expected;
-    } cases[] = {{&ab, "ab", 0},  {&ab, "abc", -1}, {&ab, "a", 1},      {&ab, "ac", -1},
-                 {&ab, "aa", 1},  {&ab, nullptr, 1}, {&empty, nullptr, 0}, {&empty, "", 0},
-                 {&empty, "a", -1}};
+    } cases[] = {{&ab, "ab", 0},       {&ab, "abc", -1}, {&ab, "a", 1},
+                 {&ab, "ac", -1},      {&ab, "aa", 1},   {&ab, nullptr, 1},
+                 {&empty, nullptr, 0}, {&empty, "", 0},  {&empty, "a", -1}};
     for (auto const &c : cases)
         EXPECT_EQ(c.b->Compare(c.s), c.expected) << (c.s ? c.s : "NULL");
     EXPECT_EQ(ab.Compare(CBlob("ab")), 0);
@@ -376,7 +377,9 @@ TEST(Blob, MultiStringWalk)
     } cases[] = {
         {"reader list", std::string("A\0B\0\0", 5), {"A", "B"}},
         {"no final NULs", std::string("A\0B", 3), {"A", "B"}},
-        {"one final NUL", std::string("Reader one\0Reader two\0", 22), {"Reader one", "Reader two"}},
+        {"one final NUL",
+         std::string("Reader one\0Reader two\0", 22),
+         {"Reader one", "Reader two"}},
         {"single", std::string("only", 4), {"only"}},
         {"starts with NUL", std::string("\0A\0\0", 4), {}},
         {"empty", std::string(), {}},
@@ -486,7 +489,8 @@ TEST(Blob, UnicodeRoundTrips)
     // format 0 takes UTF-16 text back to UTF-8, anything else as UTF-32
     CBlob w16(reinterpret_cast<unsigned short const *>(u"R\u00E9ader"));
     ASSERT_TRUE(w16.ToFormat(CBlob::DF_UTF8));
-    EXPECT_EQ(textOf(w16), "R\xC3\xA9" "ader");
+    EXPECT_EQ(textOf(w16), "R\xC3\xA9"
+                           "ader");
     CBlob w32(L"\U0001F600x");
     ASSERT_TRUE(w32.ToFormat(CBlob::DF_UTF8));
     EXPECT_EQ(textOf(w32), "\xF0\x9F\x98\x80x");
@@ -495,7 +499,8 @@ TEST(Blob, UnicodeRoundTrips)
     unsigned short withZero[] = {'a', 0, 'b'};
     CBlob z(withZero, sizeof withZero);
     ASSERT_TRUE(z.FromFormat(CBlob::DF_UTF16));
-    EXPECT_EQ(textOf(z), "a\xC0\x80" "b");
+    EXPECT_EQ(textOf(z), "a\xC0\x80"
+                         "b");
 
     unsigned char pair[] = {0x3D, 0xD8, 0x00, 0xDE};
     unsigned char out[8 + 4];
@@ -596,21 +601,21 @@ TEST(Blob, FormatChecks)
         {{}, CBlob::DF_HEX, false},
         {bytesOf(std::string("0x0a,0X1B")), CBlob::DF_CPP, true},
         {bytesOf(std::string("0a")), CBlob::DF_CPP, false},
-        {{0x41, 0x00, 0x42, 0x00}, CBlob::DF_UTF16, true},            // "AB" in UTF-16LE
-        {{0x41, 0x42, 0x43}, CBlob::DF_UTF16, false},                 // odd length
-        {{0x41, 0x00, 0x42, 0x00, 0x00}, CBlob::DF_UTF16, true},      // a final NUL byte
-        {{0x41}, CBlob::DF_UTF16, false},                             // too short
-        {{0x41, 0x42, 0x43, 0x44}, CBlob::DF_UTF16, false},           // ASCII text
-        {{0xFF, 0xFE, 0x41, 0x42}, CBlob::DF_UTF16, true},            // signature FEFF
-        {{0x41, 0x00, 0x00, 0x00}, CBlob::DF_UTF16, false},           // a zero unit
-        {{0x00, 0x20, 0x41, 0x00}, CBlob::DF_UTF16, false},           // reversed space
-        {{0x00, 0x30, 0x42, 0x4E}, CBlob::DF_UTF16, true},            // ideographic space
-        {{0x41, 0x42, 0x43, 0x44}, CBlob::DF_UTF32, false},           // no check for UTF-32
+        {{0x41, 0x00, 0x42, 0x00}, CBlob::DF_UTF16, true},       // "AB" in UTF-16LE
+        {{0x41, 0x42, 0x43}, CBlob::DF_UTF16, false},            // odd length
+        {{0x41, 0x00, 0x42, 0x00, 0x00}, CBlob::DF_UTF16, true}, // a final NUL byte
+        {{0x41}, CBlob::DF_UTF16, false},                        // too short
+        {{0x41, 0x42, 0x43, 0x44}, CBlob::DF_UTF16, false},      // ASCII text
+        {{0xFF, 0xFE, 0x41, 0x42}, CBlob::DF_UTF16, true},       // signature FEFF
+        {{0x41, 0x00, 0x00, 0x00}, CBlob::DF_UTF16, false},      // a zero unit
+        {{0x00, 0x20, 0x41, 0x00}, CBlob::DF_UTF16, false},      // reversed space
+        {{0x00, 0x30, 0x42, 0x4E}, CBlob::DF_UTF16, true},       // ideographic space
+        {{0x41, 0x42, 0x43, 0x44}, CBlob::DF_UTF32, false},      // no check for UTF-32
     };
     for (auto const &c : cases) {
         CBlob b = blobOf(c.content);
-        EXPECT_EQ(b.IsFormat(c.fmt), c.is) << "format " << c.fmt << ", " << c.content.size()
-                                            << " bytes";
+        EXPECT_EQ(b.IsFormat(c.fmt), c.is)
+            << "format " << c.fmt << ", " << c.content.size() << " bytes";
     }
 }
 
@@ -664,11 +669,8 @@ TEST(BlobTokenizer, SplitsAtDelimiters)
         char const *delims;
         std::vector<std::string> tokens;
     } cases[] = {
-        {"a,,b", ",", {"a", "b"}},
-        {",a;b,", ",;", {"a", "b"}},
-        {"one", ",", {"one"}},
-        {",,,", ",", {}},
-        {"a b", nullptr, {"a b"}},
+        {"a,,b", ",", {"a", "b"}}, {",a;b,", ",;", {"a", "b"}}, {"one", ",", {"one"}},
+        {",,,", ",", {}},          {"a b", nullptr, {"a b"}},
     };
     for (auto const &c : cases) {
         SCOPED_TRACE(c.text);

@@ -54,7 +54,9 @@ TEST(P11Base, SettersChangeOnlyExistingAttributes)
         {"byte", true, CKA_TOKEN,
          [](Bag &b, CK_ATTRIBUTE_TYPE t) { return b.SetAttribute(t, (unsigned char)0); }},
         {"ulong", true, CKA_CLASS,
-         [](Bag &b, CK_ATTRIBUTE_TYPE t) { return b.SetAttribute(t, (unsigned long)CKO_CERTIFICATE); }},
+         [](Bag &b, CK_ATTRIBUTE_TYPE t) {
+             return b.SetAttribute(t, (unsigned long)CKO_CERTIFICATE);
+         }},
         {"bytes", true, CKA_VALUE,
          [](Bag &b, CK_ATTRIBUTE_TYPE t) {
              static unsigned char v[] = {7};
@@ -190,7 +192,7 @@ TEST(P11Base, NameListIsAMultiString)
     Bag bag;
     bag.add(new CAttribute("CKA_CLASS", CKA_CLASS, 0UL));
     bag.add(new CAttribute(nullptr, CKA_TOKEN, (unsigned char)1)); // unnamed: skipped
-    bag.add(new CAttribute("", CKA_ID));                              // empty: skipped
+    bag.add(new CAttribute("", CKA_ID));                           // empty: skipped
     bag.add(new CAttribute("CKA_LABEL", CKA_LABEL, "x"));
     std::string expected("CKA_CLASS\0CKA_LABEL\0\0", 21);
 
