@@ -152,21 +152,23 @@ int32_t asn_item_copy_data(_asn_t *item, const _asn_t *source)
     if (!item || !source || item->constructed || source->constructed ||
         item->cls != source->cls || item->tag != source->tag || source->length < 0)
         return -1;
+    // Taken before the item's value goes: the source may be the item itself.
+    const int32_t length = source->length;
     void *value = NULL;
-    if (source->length > 0) {
+    if (length > 0) {
         if (!source->data)
             return -1;
-        value = malloc(static_cast<size_t>(source->length));
+        value = malloc(static_cast<size_t>(length));
         if (!value)
             return -1;
-        memcpy(value, source->data, static_cast<size_t>(source->length));
+        memcpy(value, source->data, static_cast<size_t>(length));
     }
     asn_item_free_data(item);
     if (value) {
         item->data = value;
-        item->length = source->length;
+        item->length = length;
         item->flags |= ASN_FLAG_OWNS_DATA;
     }
     fix_lengths(item->parent);
-    return source->length;
+    return length;
 }
