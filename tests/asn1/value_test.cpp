@@ -731,8 +731,8 @@ TEST(AsnCodecItems, DecodeAndEncodeThroughTheTable)
     asn_item_free(no_codec);
     EXPECT_EQ(asn_decode(nullptr, nullptr, nullptr), -1);
     _asn_t *bad_bool = asn_item_new(0, 0, 1, content.data(), 2);
-    unsigned char b = 9;
-    EXPECT_EQ(asn_decode(bad_bool, &b, asn_v_decode_int32), 4) << "explicit decoder wins";
+    EXPECT_EQ(asn_decode(bad_bool, &v, asn_v_decode_int32), 4) << "explicit decoder wins";
+    EXPECT_EQ(v, -129);
     asn_item_free(bad_bool);
 
     // Table rows for the string types without their own check.
