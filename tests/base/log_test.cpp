@@ -455,6 +455,40 @@ TEST_F(LogTest, RotationOverNumberedFiles)
     EXPECT_FALSE(fs::exists(path("t.3.log"))) << "a count of 1 becomes 2";
 }
 
+TEST_F(LogTest, ConcurrentWritersRotateWithoutTearingLines)
+{
+    hl_openlog(("(0,0x110,0)file:(3,4000)" + path("c.log")).c_str());
+    const int perThread = 400;
+    auto worker = [&](char who) {
+        for (int i = 0; i < perThread; ++i)
+            hl_log(0x20, "%c %d %s\n", who, i, std::string(40, who).c_str());
+    };
+    std::thread a(worker, 'A');
+    std::thread b(worker, 'B');
+    a.join();
+    b.join();
+    closelog();
+
+    size_t total = 0;
+    for (int n = 1; n <= 3; ++n) {
+        std::string text = readFile(path("c." + std::to_string(n) + ".log"));
+        EXPECT_LE(text.size(), 4000u + 200u) << n;
+        for (std::string const &line : linesOf(text)) {
+            // one header and one line: "[TID=...] IN \t  A 17 AAAA..."
+            size_t close = line.find("] IN \t  ");
+            ASSERT_TRUE(line.rfind("[TID=", 0) == 0 && close != std::string::npos) << line;
+            std::string rest = line.substr(close + 8);
+            char who = rest[0];
+            ASSERT_TRUE(who == 'A' || who == 'B') << line;
+            EXPECT_EQ(rest.substr(rest.size() - 41), " " + std::string(40, who)) << line;
+            EXPECT_EQ(line.find('[', 1), std::string::npos) << line;
+            ++total;
+        }
+    }
+    EXPECT_GT(total, 0u);
+    EXPECT_FALSE(fs::exists(path("c.4.log")));
+}
+
 TEST_F(LogTest, RotationOpenPicksFirstFileBelowTheLimit)
 {
     std::ofstream(path("r.1.log")) << std::string(200, 'x');
