@@ -6,7 +6,8 @@
 #include <mutex>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // Never destroyed: other module-wide objects may still draw random bytes while
 // static destructors run at unload.
@@ -68,7 +69,8 @@ int crypto_random(void *, unsigned char *out, size_t length)
     if (ret != 0)
         return ret;
     while (length > 0) {
-        size_t chunk = length < MBEDTLS_CTR_DRBG_MAX_REQUEST ? length : MBEDTLS_CTR_DRBG_MAX_REQUEST;
+        size_t chunk =
+            length < MBEDTLS_CTR_DRBG_MAX_REQUEST ? length : MBEDTLS_CTR_DRBG_MAX_REQUEST;
         ret = mbedtls_ctr_drbg_random(&p.drbg, out, chunk);
         if (ret != 0)
             return ret;

@@ -9,7 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 const unsigned long BLOCK = 8;
 
@@ -31,7 +32,7 @@ bool des3Cbc(unsigned char const key[CDesEncryptor::KEY_LENGTH], int mode, unsig
     unsigned char iv[BLOCK];
     makeIv(iv);
     int ret = mode == MBEDTLS_DES_ENCRYPT ? mbedtls_des3_set3key_enc(&ctx, key)
-                                         : mbedtls_des3_set3key_dec(&ctx, key);
+                                          : mbedtls_des3_set3key_dec(&ctx, key);
     if (ret == 0)
         ret = mbedtls_des3_crypt_cbc(&ctx, mode, length, iv, in, out);
     mbedtls_des3_free(&ctx);

@@ -81,7 +81,8 @@ unsigned long CDigest::getForm(void *buffer, unsigned long form, unsigned long l
     }
 }
 
-namespace {
+namespace
+{
 
 // What each algorithm needs from the crypto library. The library's return
 // codes are ignored: with a valid context these calls cannot fail.
@@ -123,10 +124,11 @@ struct Sha256Family {
     using Ctx = mbedtls_sha256_context;
     static constexpr unsigned long ID = Id;
     static constexpr unsigned long LENGTH = Length;
-    static constexpr unsigned char PREFIX[] = {
-        0x30, static_cast<unsigned char>(0x11 + Length), 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86,
-        0x48, 0x01, 0x65, 0x03, 0x04, 0x02, AlgOctet, 0x05, 0x00, 0x04,
-        static_cast<unsigned char>(Length)};
+    static constexpr unsigned char OUTER = 0x11 + Length; // SEQUENCE length
+    static constexpr unsigned char INNER = Length;        // OCTET STRING length
+    static constexpr unsigned char PREFIX[] = {0x30,     OUTER, 0x30, 0x0d, 0x06, 0x09, 0x60,
+                                               0x86,     0x48,  0x01, 0x65, 0x03, 0x04, 0x02,
+                                               AlgOctet, 0x05,  0x00, 0x04, INNER};
     static void init(Ctx *c) { mbedtls_sha256_init(c); }
     static void free(Ctx *c) { mbedtls_sha256_free(c); }
     static void starts(Ctx *c) { (void)mbedtls_sha256_starts_ret(c, Is224); }
@@ -142,10 +144,11 @@ struct Sha512Family {
     using Ctx = mbedtls_sha512_context;
     static constexpr unsigned long ID = Id;
     static constexpr unsigned long LENGTH = Length;
-    static constexpr unsigned char PREFIX[] = {
-        0x30, static_cast<unsigned char>(0x11 + Length), 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86,
-        0x48, 0x01, 0x65, 0x03, 0x04, 0x02, AlgOctet, 0x05, 0x00, 0x04,
-        static_cast<unsigned char>(Length)};
+    static constexpr unsigned char OUTER = 0x11 + Length; // SEQUENCE length
+    static constexpr unsigned char INNER = Length;        // OCTET STRING length
+    static constexpr unsigned char PREFIX[] = {0x30,     OUTER, 0x30, 0x0d, 0x06, 0x09, 0x60,
+                                               0x86,     0x48,  0x01, 0x65, 0x03, 0x04, 0x02,
+                                               AlgOctet, 0x05,  0x00, 0x04, INNER};
     static void init(Ctx *c) { mbedtls_sha512_init(c); }
     static void free(Ctx *c) { mbedtls_sha512_free(c); }
     static void starts(Ctx *c) { (void)mbedtls_sha512_starts_ret(c, Is384); }

@@ -24,9 +24,9 @@ class CDigest
     };
     // Get forms.
     enum {
-        FORM_RAW = 0,       // the digest bytes
-        FORM_HEX = 1,       // "A1B2..." with a NUL
-        FORM_HEX_COLON = 2, // "A1:B2:..." with a NUL
+        FORM_RAW = 0,         // the digest bytes
+        FORM_HEX = 1,         // "A1B2..." with a NUL
+        FORM_HEX_COLON = 2,   // "A1:B2:..." with a NUL
         FORM_DIGEST_INFO = 3, // DER DigestInfo of the digest
     };
     enum { MAX_DIGEST_LENGTH = 64 };
@@ -70,13 +70,13 @@ class CDigest
     {                                                                                              \
       public:                                                                                      \
         name();                                                                                    \
-        name(void const *data, unsigned long length);                                             \
+        name(void const *data, unsigned long length);                                              \
         ~name() override;                                                                          \
         void Reset() override;                                                                     \
-        void Hash(void const *data, unsigned long length) override;                               \
-        void Update(void const *data, unsigned long length) override;                             \
+        void Hash(void const *data, unsigned long length) override;                                \
+        void Update(void const *data, unsigned long length) override;                              \
         void Final() override;                                                                     \
-        unsigned long Get(void *buffer, unsigned long form) override;                             \
+        unsigned long Get(void *buffer, unsigned long form) override;                              \
     }
 
 VOK_DIGEST_CLASS(CMD5);

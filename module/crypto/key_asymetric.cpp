@@ -54,7 +54,8 @@ bool CKeyAsymetric::SetAttribute(unsigned int id, unsigned long value)
         m_lastError = CKR_ATTRIBUTE_TYPE_INVALID;
         return false;
     }
-    if (value != MECH_RSA_RAW && (value < MECH_RSA_PKCS || value > (MECH_RSA_PKCS | DIGEST_SHA512))) {
+    if (value != MECH_RSA_RAW &&
+        (value < MECH_RSA_PKCS || value > (MECH_RSA_PKCS | DIGEST_SHA512))) {
         m_lastError = CKR_MECHANISM_INVALID;
         return false;
     }

@@ -14,7 +14,8 @@
 #include <cstring>
 #include <new>
 
-namespace {
+namespace
+{
 
 mbedtls_rsa_context *rsaOf(void *key)
 {
@@ -210,7 +211,8 @@ bool CRSA::GetAttribute(unsigned int id, void *buffer, unsigned long *length)
         m_lastError = CKR_BUFFER_TOO_SMALL;
         return false;
     }
-    if (size != 0 && mbedtls_mpi_write_binary(mpi, static_cast<unsigned char *>(buffer), size) != 0) {
+    if (size != 0 &&
+        mbedtls_mpi_write_binary(mpi, static_cast<unsigned char *>(buffer), size) != 0) {
         m_lastError = CKR_GENERAL_ERROR;
         return false;
     }
@@ -315,9 +317,9 @@ bool CRSA::Generate()
             mbedtls_rsa_free(ctx);
             mbedtls_rsa_init(ctx, MBEDTLS_RSA_PKCS_V15, 0);
             m_keyChanged = false;
-            int ret = mbedtls_rsa_gen_key(ctx, crypto_random, nullptr,
-                                          static_cast<unsigned int>(m_bits),
-                                          static_cast<int>(exponent));
+            int ret =
+                mbedtls_rsa_gen_key(ctx, crypto_random, nullptr, static_cast<unsigned int>(m_bits),
+                                    static_cast<int>(exponent));
             if (ret != 0) {
                 hl_log(vok_log::HL_ERROR, "CRSA::Generate: key generation failed ( -0x%04x )\n",
                        -ret);
@@ -489,8 +491,8 @@ bool CRSA::runOperation()
         break;
     case OP_ENCRYPT:
         if (pkcs1) {
-            ret = rsa_pkcs1_encrypt(ctx, ext ? PKCS1_MODE_NO_RSA : PKCS1_MODE_PUBLIC,
-                                    m_inputLength, m_input, m_output);
+            ret = rsa_pkcs1_encrypt(ctx, ext ? PKCS1_MODE_NO_RSA : PKCS1_MODE_PUBLIC, m_inputLength,
+                                    m_input, m_output);
         } else {
             if (m_inputLength > keyLen) {
                 m_lastError = CKR_DATA_LEN_RANGE;
@@ -503,8 +505,8 @@ bool CRSA::runOperation()
     case OP_DECRYPT:
         if (pkcs1) {
             size_t plainLength = 0;
-            ret = rsa_pkcs1_decrypt(ctx, ext ? PKCS1_MODE_NO_RSA : PKCS1_MODE_PRIVATE,
-                                    &plainLength, m_input, m_output, keyLen);
+            ret = rsa_pkcs1_decrypt(ctx, ext ? PKCS1_MODE_NO_RSA : PKCS1_MODE_PRIVATE, &plainLength,
+                                    m_input, m_output, keyLen);
             if (ret == 0)
                 m_outputLength = plainLength;
         } else if (ext) {
@@ -517,8 +519,7 @@ bool CRSA::runOperation()
         return false;
     }
     if (ret != 0) {
-        hl_log(vok_log::HL_ERROR, "CRSA::Final: operation 0x%.4lx failed ( -0x%04x )\n", op,
-               -ret);
+        hl_log(vok_log::HL_ERROR, "CRSA::Final: operation 0x%.4lx failed ( -0x%04x )\n", op, -ret);
         return false;
     }
     return true;

@@ -18,8 +18,8 @@ class CRSA : public CKeyAsymetric
         ATTR_PRIVATE_EXPONENT = 0x1000003,
         ATTR_PRIME_1 = 0x1000004,
         ATTR_PRIME_2 = 0x1000005,
-        ATTR_EXPONENT_1 = 0x1000006, // D mod (P - 1)
-        ATTR_EXPONENT_2 = 0x1000007, // D mod (Q - 1)
+        ATTR_EXPONENT_1 = 0x1000006,  // D mod (P - 1)
+        ATTR_EXPONENT_2 = 0x1000007,  // D mod (Q - 1)
         ATTR_COEFFICIENT = 0x1000008, // Q^-1 mod P
         ATTR_MODULUS_BITS = 0x1000009,
     };

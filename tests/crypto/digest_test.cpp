@@ -10,7 +10,8 @@
 
 using oracle::Bytes;
 
-namespace {
+namespace
+{
 
 struct Algorithm {
     char const *name;

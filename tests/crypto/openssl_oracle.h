@@ -15,7 +15,8 @@
 #include <string>
 #include <vector>
 
-namespace oracle {
+namespace oracle
+{
 
 using Bytes = std::vector<unsigned char>;
 

@@ -6,7 +6,8 @@
 
 using oracle::Bytes;
 
-namespace {
+namespace
+{
 
 // An RSA key context loaded from an OpenSSL key.
 class Pkcs1Test : public ::testing::Test
@@ -41,9 +42,8 @@ class Pkcs1Test : public ::testing::Test
         Bytes d = oracle::bnParam(key, OSSL_PKEY_PARAM_RSA_D);
         Bytes p = oracle::bnParam(key, OSSL_PKEY_PARAM_RSA_FACTOR1);
         Bytes q = oracle::bnParam(key, OSSL_PKEY_PARAM_RSA_FACTOR2);
-        ASSERT_EQ(0, mbedtls_rsa_import_raw(&ctx, n.data(), n.size(), p.data(), p.size(),
-                                            q.data(), q.size(), d.data(), d.size(), e.data(),
-                                            e.size()));
+        ASSERT_EQ(0, mbedtls_rsa_import_raw(&ctx, n.data(), n.size(), p.data(), p.size(), q.data(),
+                                            q.size(), d.data(), d.size(), e.data(), e.size()));
         ASSERT_EQ(0, mbedtls_rsa_complete(&ctx));
     }
 
@@ -87,8 +87,8 @@ TEST_F(Pkcs1Test, SignaturesAgreeWithOpenSslBothWays)
                                       hash.data(), theirs.data()));
         hash[0] ^= 1;
         EXPECT_EQ(PKCS1_ERR_VERIFY_FAILED,
-                  rsa_pkcs1_verify(&ctx1024, PKCS1_MODE_PUBLIC, h.hashId, hash.size(),
-                                   hash.data(), theirs.data()));
+                  rsa_pkcs1_verify(&ctx1024, PKCS1_MODE_PUBLIC, h.hashId, hash.size(), hash.data(),
+                                   theirs.data()));
     }
 }
 
@@ -106,8 +106,7 @@ TEST_F(Pkcs1Test, BlockLayoutWithoutRsaStep)
     EXPECT_EQ(0, memcmp(block.data() + 128 - 32, hash.data(), 32));
     // the block is what OpenSSL's signature recovers to
     Bytes sig = oracle::run(key1024, oracle::Op::Sign, hash, EVP_sha256());
-    EXPECT_EQ(block, oracle::run(key1024, oracle::Op::VerifyRecover, sig, nullptr,
-                                 RSA_NO_PADDING));
+    EXPECT_EQ(block, oracle::run(key1024, oracle::Op::VerifyRecover, sig, nullptr, RSA_NO_PADDING));
 
     EXPECT_EQ(0, rsa_pkcs1_verify(&ctx1024, PKCS1_MODE_NO_RSA, PKCS1_HASH_SHA256, hash.size(),
                                   hash.data(), block.data()));
@@ -163,10 +162,10 @@ TEST_F(Pkcs1Test, SignRefusesWhatDoesNotFit)
     EXPECT_EQ(PKCS1_ERR_BAD_INPUT, rsa_pkcs1_sign(&ctx512, PKCS1_MODE_PRIVATE, PKCS1_HASH_SHA512,
                                                   sha512.size(), sha512.data(), sig.data()));
     // a hash id outside the table, and a hash of the wrong size for its id
-    EXPECT_EQ(PKCS1_ERR_BAD_INPUT, rsa_pkcs1_sign(&ctx1024, PKCS1_MODE_PRIVATE, 1, 20,
+    EXPECT_EQ(PKCS1_ERR_BAD_INPUT,
+              rsa_pkcs1_sign(&ctx1024, PKCS1_MODE_PRIVATE, 1, 20, sha512.data(), sig.data()));
+    EXPECT_EQ(PKCS1_ERR_BAD_INPUT, rsa_pkcs1_sign(&ctx1024, PKCS1_MODE_PRIVATE, PKCS1_HASH_SHA1, 19,
                                                   sha512.data(), sig.data()));
-    EXPECT_EQ(PKCS1_ERR_BAD_INPUT, rsa_pkcs1_sign(&ctx1024, PKCS1_MODE_PRIVATE, PKCS1_HASH_SHA1,
-                                                  19, sha512.data(), sig.data()));
     // raw input: at least eight padding octets
     Bytes raw(128 - 11, 0x33);
     EXPECT_EQ(0, rsa_pkcs1_sign(&ctx1024, PKCS1_MODE_NO_RSA, PKCS1_HASH_NONE, raw.size(),
@@ -186,15 +185,15 @@ TEST_F(Pkcs1Test, EncryptionAgreesWithOpenSslBothWays)
         SCOPED_TRACE(size);
         Bytes message = oracle::randomBytes(size, static_cast<unsigned>(size));
         Bytes ct(128);
-        ASSERT_EQ(0, rsa_pkcs1_encrypt(&ctx1024, PKCS1_MODE_PUBLIC, message.size(),
-                                       message.data(), ct.data()));
+        ASSERT_EQ(0, rsa_pkcs1_encrypt(&ctx1024, PKCS1_MODE_PUBLIC, message.size(), message.data(),
+                                       ct.data()));
         EXPECT_EQ(message, oracle::run(key1024, oracle::Op::Decrypt, ct));
 
         Bytes theirs = oracle::run(key1024, oracle::Op::Encrypt, message);
         Bytes plain(128);
         size_t plainLength = 0;
-        ASSERT_EQ(0, rsa_pkcs1_decrypt(&ctx1024, PKCS1_MODE_PRIVATE, &plainLength,
-                                       theirs.data(), plain.data(), plain.size()));
+        ASSERT_EQ(0, rsa_pkcs1_decrypt(&ctx1024, PKCS1_MODE_PRIVATE, &plainLength, theirs.data(),
+                                       plain.data(), plain.size()));
         plain.resize(plainLength);
         EXPECT_EQ(plain, message);
     }
@@ -231,8 +230,8 @@ TEST_F(Pkcs1Test, EncryptionBlockHasNonZeroRandomPadding)
     Bytes bad = first;
     bad[1] = 0x01;
     EXPECT_EQ(PKCS1_ERR_INVALID_PADDING,
-              rsa_pkcs1_decrypt(&ctx1024, PKCS1_MODE_NO_RSA, &plainLength, bad.data(),
-                                plain.data(), plain.size()));
+              rsa_pkcs1_decrypt(&ctx1024, PKCS1_MODE_NO_RSA, &plainLength, bad.data(), plain.data(),
+                                plain.size()));
     Bytes noSeparator(128, 0x11);
     noSeparator[0] = 0;
     noSeparator[1] = 2;
@@ -248,9 +247,9 @@ TEST_F(Pkcs1Test, KeyLengthOutsideTheSupportedRangeIsRefused)
     for (size_t len : {size_t(15), size_t(513)}) {
         SCOPED_TRACE(len);
         ctx1024.len = len;
-        EXPECT_EQ(PKCS1_ERR_BAD_INPUT, rsa_pkcs1_verify(&ctx1024, PKCS1_MODE_NO_RSA,
-                                                        PKCS1_HASH_NONE, 1, out.data(),
-                                                        block.data()));
+        EXPECT_EQ(PKCS1_ERR_BAD_INPUT,
+                  rsa_pkcs1_verify(&ctx1024, PKCS1_MODE_NO_RSA, PKCS1_HASH_NONE, 1, out.data(),
+                                   block.data()));
         EXPECT_EQ(PKCS1_ERR_BAD_INPUT, rsa_pkcs1_decrypt(&ctx1024, PKCS1_MODE_NO_RSA, &n,
                                                          block.data(), out.data(), out.size()));
     }

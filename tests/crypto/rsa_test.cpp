@@ -10,7 +10,8 @@
 
 using oracle::Bytes;
 
-namespace {
+namespace
+{
 
 const unsigned long EXT = CKeyAsymetric::OP_EXTERNAL;
 
@@ -118,8 +119,7 @@ TEST_F(RsaTest, ExternalSignGivesTheBlockOpenSslRecovers)
         auto signer = make(CKeyAsymetric::MECH_RSA_PKCS | d.digestId);
         Bytes block = sign(*signer, CKeyAsymetric::OP_SIGN | EXT, data);
         Bytes sig = oracle::run(key, oracle::Op::Sign, oracle::digest(d.md(), data), d.md());
-        EXPECT_EQ(block, oracle::run(key, oracle::Op::VerifyRecover, sig, nullptr,
-                                     RSA_NO_PADDING));
+        EXPECT_EQ(block, oracle::run(key, oracle::Op::VerifyRecover, sig, nullptr, RSA_NO_PADDING));
     }
     // a modulus alone is enough without the RSA step
     CRSA card;
@@ -145,8 +145,7 @@ TEST_F(RsaTest, RawSignPlacesInputRightAligned)
 
     auto signer = make(CKeyAsymetric::MECH_RSA_RAW);
     Bytes sig = sign(*signer, CKeyAsymetric::OP_SIGN, input);
-    EXPECT_EQ(oracle::run(key, oracle::Op::VerifyRecover, sig, nullptr, RSA_NO_PADDING),
-              expected);
+    EXPECT_EQ(oracle::run(key, oracle::Op::VerifyRecover, sig, nullptr, RSA_NO_PADDING), expected);
     // raw verification ignores leading zeros on both sides
     auto verifier = make(CKeyAsymetric::MECH_RSA_RAW, false);
     EXPECT_TRUE(verify(*verifier, Bytes{0x00, 0x0A, 0x0B, 0x0C}, sig));
@@ -215,26 +214,24 @@ TEST_F(RsaTest, WrongLengthSignaturesAndCiphertextsAreRefused)
         size_t length;
         CK_RV expected;
     } cases[] = {
-        {CKeyAsymetric::MECH_RSA_PKCS | CKeyAsymetric::DIGEST_SHA256, CKeyAsymetric::OP_VERIFY,
-         129, CKR_SIGNATURE_LEN_RANGE},
-        {CKeyAsymetric::MECH_RSA_PKCS | CKeyAsymetric::DIGEST_SHA256, CKeyAsymetric::OP_VERIFY,
-         127, CKR_SIGNATURE_LEN_RANGE},
-        {CKeyAsymetric::MECH_RSA_PKCS, CKeyAsymetric::OP_VERIFY | EXT, 1,
+        {CKeyAsymetric::MECH_RSA_PKCS | CKeyAsymetric::DIGEST_SHA256, CKeyAsymetric::OP_VERIFY, 129,
          CKR_SIGNATURE_LEN_RANGE},
+        {CKeyAsymetric::MECH_RSA_PKCS | CKeyAsymetric::DIGEST_SHA256, CKeyAsymetric::OP_VERIFY, 127,
+         CKR_SIGNATURE_LEN_RANGE},
+        {CKeyAsymetric::MECH_RSA_PKCS, CKeyAsymetric::OP_VERIFY | EXT, 1, CKR_SIGNATURE_LEN_RANGE},
         {CKeyAsymetric::MECH_RSA_RAW, CKeyAsymetric::OP_VERIFY, 1, CKR_SIGNATURE_LEN_RANGE},
         {CKeyAsymetric::MECH_RSA_RAW, CKeyAsymetric::OP_VERIFY, 4096, CKR_SIGNATURE_LEN_RANGE},
         {CKeyAsymetric::MECH_RSA_PKCS, CKeyAsymetric::OP_DECRYPT, 127,
          CKR_ENCRYPTED_DATA_LEN_RANGE},
         {CKeyAsymetric::MECH_RSA_PKCS, CKeyAsymetric::OP_DECRYPT | EXT, 4096,
          CKR_ENCRYPTED_DATA_LEN_RANGE},
-        {CKeyAsymetric::MECH_RSA_RAW, CKeyAsymetric::OP_DECRYPT, 1,
-         CKR_ENCRYPTED_DATA_LEN_RANGE},
+        {CKeyAsymetric::MECH_RSA_RAW, CKeyAsymetric::OP_DECRYPT, 1, CKR_ENCRYPTED_DATA_LEN_RANGE},
         {CKeyAsymetric::MECH_RSA_RAW, CKeyAsymetric::OP_DECRYPT | EXT, 129,
          CKR_ENCRYPTED_DATA_LEN_RANGE},
     };
     for (Case const &c : cases) {
-        SCOPED_TRACE(::testing::Message() << std::hex << c.mechanism << " " << c.op << " "
-                                          << std::dec << c.length);
+        SCOPED_TRACE(::testing::Message()
+                     << std::hex << c.mechanism << " " << c.op << " " << std::dec << c.length);
         auto rsa = make(c.mechanism);
         Bytes blob(c.length, 0x5A);
         ASSERT_TRUE(rsa->Init(c.op));
@@ -364,8 +361,8 @@ TEST(RsaGenerate, GeneratedKeyPassesOpenSslCheck)
     ASSERT_TRUE(rsa.Do("abc", 3, nullptr, 0));
     Bytes sig(rsa.Get(nullptr));
     rsa.Get(sig.data());
-    EXPECT_TRUE(oracle::verify(key.get(), oracle::digest(EVP_sha256(), Bytes{'a', 'b', 'c'}),
-                               sig, EVP_sha256()));
+    EXPECT_TRUE(oracle::verify(key.get(), oracle::digest(EVP_sha256(), Bytes{'a', 'b', 'c'}), sig,
+                               EVP_sha256()));
 }
 
 // An exponent without an inverse modulo the totient would keep the prime
@@ -387,8 +384,8 @@ TEST(RsaGenerate, UnusableExponentsAreRefused)
     for (Case const &c : cases) {
         SCOPED_TRACE(oracle::hex(c.exponent));
         CRSA rsa;
-        ASSERT_TRUE(rsa.SetAttribute(CRSA::ATTR_PUBLIC_EXPONENT, c.exponent.data(),
-                                     c.exponent.size()));
+        ASSERT_TRUE(
+            rsa.SetAttribute(CRSA::ATTR_PUBLIC_EXPONENT, c.exponent.data(), c.exponent.size()));
         ASSERT_TRUE(rsa.SetAttribute(CRSA::ATTR_MODULUS_BITS, 512));
         EXPECT_EQ(rsa.Generate(), c.ok);
         EXPECT_EQ(rsa.GetLastError(), c.ok ? CKR_OK : CKR_ATTRIBUTE_TYPE_INVALID);
