@@ -57,8 +57,11 @@ extern unsigned long _maxlvl;   // highest written nesting level, default all on
 
 void hl_openlog(char const *target);
 int openlog(char const *target);
+// Closes the target and drops the per-thread key with every thread's state, so
+// no thread runs logger code at its exit once the module is unloaded.
 void closelog();
 void hl_setopts(unsigned long logtypes, unsigned long flags, unsigned long maxlvl);
+// printf-style; a NULL "%s" argument prints NULL_TEXT, "%n" is ignored.
 void hl_log(unsigned long type, char const *fmt, ...);
 void log(char const *fmt, ...);
 void hexdump(void const *p, int n);
