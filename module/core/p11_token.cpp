@@ -42,7 +42,8 @@ void putText(unsigned char *field, size_t width, char const *s)
 } // namespace
 
 CP11Token::CP11Token(CP11Slot *slot)
-    : CP11Base(), m_slot(nullptr), m_sessionCounter(0), m_objectCounter(0), m_connection(nullptr)
+    : CP11Base(), m_slot(nullptr), m_sessionCounter(0), m_objectCounter(0), m_connection(nullptr),
+      m_sessionObjectCounter(0x80000000UL)
 {
     hl_log(1, "CP11Token::CP11Token(%p)\n", (void *)slot);
     log("Token slot ID  ( 0x%.8x)\n",
@@ -108,6 +109,7 @@ CP11Token::~CP11Token()
 {
     hl_log(1, "CP11Token::~CP11Token()\n");
     try {
+        CP11Token::Finalize();
         releaseMechanisms();
     } catch (CP11Exception &e) {
         decloglevel();

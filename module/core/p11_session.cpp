@@ -1,0 +1,388 @@
+#include "core/p11_session.h"
+
+#include <new>
+
+#include "base/linux/linux_log.h"
+#include "base/p11_convert.h"
+#include "base/p11_exception.h"
+#include "core/p11_slot.h"
+#include "core/p11_token.h"
+#include "crypto/digest.h"
+#include "crypto/key_asymetric.h"
+#include "objects/p11_object.h"
+#include "objects/p11_storage_object.h"
+
+namespace
+{
+
+char const *rvName(unsigned long rv)
+{
+    char const *name = CP11Convert::CKR2String(rv);
+    return name != nullptr ? name : vok_log::NULL_TEXT;
+}
+
+char const *ckaName(unsigned long type)
+{
+    char const *name = CP11Convert::CKA2String(type);
+    return name != nullptr ? name : vok_log::NULL_TEXT;
+}
+
+// Leaves a method by a CP11Exception: one type 16 line per level crossed.
+[[noreturn]] void rethrow(char const *method, unsigned long rv)
+{
+    decloglevel();
+    hl_log(0x10, "CP11Session::%s( 0x%.8x [ %s ] )\n", method, rv, rvName(rv));
+    throw CP11Exception(rv);
+}
+
+int logLength(unsigned long length)
+{
+    return length > 0x7FFFFFFFUL ? 0x7FFFFFFF : (int)length;
+}
+
+} // namespace
+
+CP11Session::CP11Session(CP11Token *token, unsigned long handle)
+    : CP11Base(), m_searchTemplate(nullptr, 0), m_searchActive(false), m_token(token),
+      m_digestCtx(nullptr), m_signCtx(nullptr), m_verifyCtx(nullptr), m_encryptCtx(nullptr),
+      m_decryptCtx(nullptr)
+{
+    hl_log(1, "CP11Session::CP11Session(%p,0x%.8x)\n", (void *)token, handle);
+    if (token == nullptr)
+        rethrow("CP11Session", CKR_SLOT_ID_INVALID);
+    struct Default {
+        char const *name;
+        unsigned long id;
+        unsigned long value;
+    };
+    Default const defaults[] = {
+        {"SESSION_A_ID", SESSION_A_ID, handle},
+        {"SESSION_A_STATE", SESSION_A_STATE, 0},
+        {"SESSION_A_FLAGS", SESSION_A_FLAGS, 0},
+        {"SESSION_A_BASE_OBJ_ID", SESSION_A_BASE_OBJ_ID, 0},
+        {"SESSION_A_LAST_OBJ_ID", SESSION_A_LAST_OBJ_ID, 0},
+    };
+    try {
+        for (Default const &d : defaults) {
+            CAttribute *a = new CAttribute();
+            if (!a->Set(d.name, d.id, d.value)) {
+                delete a;
+                throw CP11Exception(CKR_HOST_MEMORY);
+            }
+            unsigned int before = m_attributes.Count();
+            m_attributes.PushBack(a);
+            if (m_attributes.Count() == before) {
+                delete a;
+                throw CP11Exception(CKR_HOST_MEMORY);
+            }
+        }
+    } catch (...) {
+        releaseAttributes();
+        rethrow("CP11Session", CKR_HOST_MEMORY);
+    }
+    m_searchCursor = m_searchHandles.end();
+}
+
+CP11Session::~CP11Session()
+{
+    hl_log(1, "CP11Session::~CP11Session()\n");
+    delete m_digestCtx;
+    m_digestCtx = nullptr;
+    delete m_signCtx;
+    m_signCtx = nullptr;
+    delete m_verifyCtx;
+    m_verifyCtx = nullptr;
+    delete m_encryptCtx;
+    m_encryptCtx = nullptr;
+    delete m_decryptCtx;
+    m_decryptCtx = nullptr;
+    m_searchTemplate.Clear();
+    m_searchHandles.Clear();
+    releaseObjects();
+    m_puk.Clear();
+    hl_log(2, "CP11Session::~CP11Session( )\n");
+}
+
+void CP11Session::GetInfo(CK_SESSION_INFO *info)
+{
+    hl_log(1, "CP11Session::GetInfo(%p)\n", (void *)info);
+    try {
+        if (info == nullptr)
+            throw CP11Exception(CKR_ARGUMENTS_BAD);
+        if (m_token == nullptr || m_token->GetSlot() == nullptr)
+            throw CP11Exception(CKR_GENERAL_ERROR);
+        info->slotID = m_token->GetSlot()->FindLongAttribute(SLOT_A_ID);
+        info->state = FindLongAttribute(SESSION_A_STATE);
+        info->flags = FindLongAttribute(SESSION_A_FLAGS);
+        info->ulDeviceError = 0;
+    } catch (CP11Exception &e) {
+        rethrow("GetInfo", e.GetErrorCode());
+    }
+    hl_log(2, "CP11Session::GetInfo( )\n");
+}
+
+void CP11Session::addObject(CP11Object *object, unsigned long handle)
+{
+    object->SetHandle(handle);
+    hl_log(0x20, "Object(%p) handle :( 0x%.8x )\n", (void *)object, handle);
+    unsigned int before = m_objects.Count();
+    m_objects.PushBack(object);
+    if (m_objects.Count() == before)
+        throw CP11Exception(CKR_HOST_MEMORY);
+    SetAttribute(SESSION_A_LAST_OBJ_ID, handle);
+    m_token->sessionObjectHandleTaken(handle);
+}
+
+void CP11Session::PushObject(CP11Object *object, unsigned long *handle)
+{
+    hl_log(1, "CP11Session::PushObject(%p,%p)\n", (void *)object, (void *)handle);
+    CP11StorageObject *copy = nullptr;
+    try {
+        if (handle == nullptr)
+            throw CP11Exception(CKR_ARGUMENTS_BAD);
+        *handle = 0;
+        CP11StorageObject *source = dynamic_cast<CP11StorageObject *>(object);
+        if (source == nullptr || source->FindByteAttribute(CKA_TOKEN) != 0)
+            throw CP11Exception(CKR_ATTRIBUTE_VALUE_INVALID);
+        unsigned long next = m_token->nextSessionObjectHandle();
+        copy = new (std::nothrow) CP11StorageObject(*source);
+        if (copy == nullptr)
+            throw CP11Exception(CKR_HOST_MEMORY);
+        addObject(copy, next);
+        *handle = next;
+    } catch (CP11Exception &e) {
+        delete copy;
+        rethrow("PushObject", e.GetErrorCode());
+    } catch (...) {
+        delete copy;
+        throw;
+    }
+    hl_log(2, "CP11Session::PushObject( )\n");
+}
+
+void CP11Session::CopyObject(CP11Object *source, CK_ATTRIBUTE *templ, unsigned long count,
+                             unsigned long *handle)
+{
+    hl_log(1, "CP11Session::CopyObject(%p,%p,0x%.8x,%p)\n", (void *)source, (void *)templ, count,
+           (void *)handle);
+    CP11StorageObject *copy = nullptr;
+    try {
+        if (handle == nullptr || (templ == nullptr && count != 0))
+            throw CP11Exception(CKR_ARGUMENTS_BAD);
+        *handle = 0;
+        CP11StorageObject *from = dynamic_cast<CP11StorageObject *>(source);
+        if (from == nullptr)
+            throw CP11Exception(CKR_ATTRIBUTE_VALUE_INVALID);
+        unsigned long next = m_token->nextSessionObjectHandle();
+        copy = new (std::nothrow) CP11StorageObject(*from);
+        if (copy == nullptr)
+            throw CP11Exception(CKR_HOST_MEMORY);
+        for (unsigned long i = 0; i < count; ++i)
+            copy->SetAttribute(&templ[i], P11_OP_COPY);
+        if (copy->FindByteAttribute(CKA_TOKEN) != 0)
+            throw CP11Exception(CKR_ATTRIBUTE_VALUE_INVALID);
+        addObject(copy, next);
+        *handle = next;
+    } catch (CP11Exception &e) {
+        delete copy;
+        rethrow("CopyObject", e.GetErrorCode());
+    } catch (...) {
+        delete copy;
+        throw;
+    }
+    hl_log(2, "CP11Session::CopyObject( )\n");
+}
+
+CP11Object *CP11Session::findObject(unsigned long handle) const
+{
+    for (CList<CP11Object *>::Iterator it = m_objects.begin(); it != m_objects.end(); ++it)
+        if (*it != nullptr && (*it)->GetHandle() == handle)
+            return *it;
+    return nullptr;
+}
+
+CP11Object *CP11Session::GetObject(unsigned long handle)
+{
+    hl_log(1, "CP11Session::GetObject(0x%.8x)\n", handle);
+    CP11Object *object = findObject(handle);
+    if (object == nullptr)
+        rethrow("GetObject", CKR_OBJECT_HANDLE_INVALID);
+    hl_log(2, "CP11Token::GetObject( %p )\n", (void *)object);
+    return object;
+}
+
+void CP11Session::DestroyObject(CP11Object *object)
+{
+    hl_log(1, "CP11Session::DestroyObject(%p)\n", (void *)object);
+    try {
+        bool found = false;
+        for (CList<CP11Object *>::Iterator it = m_objects.begin(); it != m_objects.end(); ++it) {
+            if (*it == object && object != nullptr) {
+                m_objects.Erase(it);
+                found = true;
+                break;
+            }
+        }
+        if (!found)
+            throw CP11Exception(CKR_OBJECT_HANDLE_INVALID);
+        delete object;
+        if (m_objects.Count() == 0) {
+            SetAttribute(SESSION_A_LAST_OBJ_ID, FindLongAttribute(SESSION_A_BASE_OBJ_ID));
+            m_token->sessionObjectsReleased();
+        }
+    } catch (CP11Exception &e) {
+        rethrow("DestroyObject", e.GetErrorCode());
+    }
+    hl_log(2, "CP11Session::DestroyObject( )\n");
+}
+
+void CP11Session::FindObjectsInit(CK_ATTRIBUTE *templ, unsigned long count)
+{
+    hl_log(1, "CP11Session::FindObjectsInit(%p,0x%.8x)\n", (void *)templ, count);
+    try {
+        if (templ == nullptr && count != 0)
+            throw CP11Exception(CKR_ARGUMENTS_BAD);
+        if (m_searchActive)
+            throw CP11Exception(CKR_OPERATION_ACTIVE);
+        try {
+            m_searchTemplate.Copy(count != 0 ? templ : nullptr, count);
+        } catch (CP11Exception &) {
+            m_searchTemplate.Clear();
+            throw;
+        }
+        // The candidates: token objects first, then this session's objects,
+        // then those of the token's other sessions, each in list order.
+        m_searchHandles.Clear();
+        CList<CP11Object *> const &tokenObjects = m_token->GetObjects();
+        for (CList<CP11Object *>::Iterator it = tokenObjects.begin(); it != tokenObjects.end();
+             ++it)
+            if (*it != nullptr)
+                m_searchHandles.PushBack((*it)->GetHandle());
+        for (CList<CP11Object *>::Iterator it = m_objects.begin(); it != m_objects.end(); ++it)
+            if (*it != nullptr)
+                m_searchHandles.PushBack((*it)->GetHandle());
+        CList<CP11Session *> const &sessions = m_token->GetSessions();
+        for (CList<CP11Session *>::Iterator s = sessions.begin(); s != sessions.end(); ++s) {
+            if (*s == nullptr || *s == this)
+                continue;
+            CList<CP11Object *> const &others = (*s)->GetObjects();
+            for (CList<CP11Object *>::Iterator it = others.begin(); it != others.end(); ++it)
+                if (*it != nullptr)
+                    m_searchHandles.PushBack((*it)->GetHandle());
+        }
+        m_searchCursor = m_searchHandles.begin();
+        m_searchActive = true;
+
+        for (unsigned long i = 0; i < count; ++i) {
+            hl_log(0x20, "%s : [ 0x%.8x ( %d ) ]\n", ckaName(templ[i].type), templ[i].ulValueLen,
+                   logLength(templ[i].ulValueLen));
+            incloglevel();
+            if (templ[i].pValue != nullptr)
+                hl_hd(0x20, templ[i].pValue, logLength(templ[i].ulValueLen));
+            decloglevel();
+        }
+    } catch (CP11Exception &e) {
+        rethrow("FindObjectsInit", e.GetErrorCode());
+    }
+    hl_log(2, "CP11Session::FindObjectsInit( )\n");
+}
+
+void CP11Session::FindObjects(unsigned long *handles, unsigned long max, unsigned long *count)
+{
+    hl_log(1, "CP11Session::FindObjects(%p,0x%.8x,%p)\n", (void *)handles, max, (void *)count);
+    try {
+        if (handles == nullptr || count == nullptr)
+            throw CP11Exception(CKR_ARGUMENTS_BAD);
+        *count = 0;
+        if (!m_searchActive)
+            throw CP11Exception(CKR_OPERATION_NOT_INITIALIZED);
+        unsigned long room = max;
+        hl_log(0x20, "Total token objects : ( 0x%.8x )\n",
+               (unsigned long)m_token->GetObjects().Count());
+        hl_log(0x20, "Total session objects : ( 0x%.8x )\n", (unsigned long)m_objects.Count());
+        while (room != 0 && m_searchCursor != m_searchHandles.end()) {
+            unsigned long handle = *m_searchCursor;
+            ++m_searchCursor;
+            // Looked up again: an object destroyed since the search began is
+            // skipped, and one changed since is matched as it is now.
+            CP11Session *owner = nullptr;
+            CP11Object *object = m_token->findObject(handle, &owner);
+            if (object == nullptr || !object->Compare(&m_searchTemplate))
+                continue;
+            handles[(*count)++] = handle;
+            --room;
+            hl_log(0x20,
+                   owner == nullptr ? "Found token object : ( 0x%.8x [ %d ] )\n"
+                                    : "Found session object : ( 0x%.8x [ %d ] )\n",
+                   handle, (int)handle);
+        }
+        hl_log(0x20, "Found object count: ( 0x%.8x )\n", *count);
+    } catch (CP11Exception &e) {
+        rethrow("FindObjects", e.GetErrorCode());
+    }
+    hl_log(2, "CP11Session::FindObjects( )\n");
+}
+
+void CP11Session::FindObjectsFinal()
+{
+    hl_log(1, "CP11Session::FindObjectsFinal()\n");
+    try {
+        if (!m_searchActive)
+            throw CP11Exception(CKR_OPERATION_NOT_INITIALIZED);
+        m_searchTemplate.Clear();
+        m_searchHandles.Clear();
+        m_searchCursor = m_searchHandles.end();
+        m_searchActive = false;
+    } catch (CP11Exception &e) {
+        rethrow("FindObjectsFinal", e.GetErrorCode());
+    }
+    hl_log(2, "CP11Session::FindObjectsFinal( )\n");
+}
+
+void CP11Session::Logout()
+{
+    hl_log(1, "CP11Session::Logout()\n");
+    CList<CP11Object *>::Iterator it = m_objects.begin();
+    while (it != m_objects.end()) {
+        CList<CP11Object *>::Iterator current = it;
+        ++it;
+        CP11Object *object = *current;
+        if (object == nullptr || object->FindByteAttribute(CKA_PRIVATE) != 1)
+            continue;
+        hl_log(0x20, "Object(%p) handle[ 0x%.8x ( %d ) ] released\n", (void *)object,
+               object->GetHandle(), (int)object->GetHandle());
+        m_objects.Erase(current);
+        delete object;
+    }
+    hl_log(2, "CP11Session::Logout( )\n");
+}
+
+void CP11Session::releaseObjects()
+{
+    hl_log(1, "CP11Session::releaseObjects(%p)\n", (void *)this);
+    CList<CP11Object *>::Iterator it = m_objects.begin();
+    while (it != m_objects.end()) {
+        CList<CP11Object *>::Iterator current = it;
+        ++it;
+        CP11Object *object = *current;
+        m_objects.Erase(current);
+        if (object != nullptr) {
+            hl_log(0x20, "Object(%p) handle[ 0x%.8x ( %d ) ] released\n", (void *)object,
+                   object->GetHandle(), (int)object->GetHandle());
+            delete object;
+        }
+    }
+    hl_log(2, "CP11Session::releaseObjects( )\n");
+}
+
+void CP11Session::PukSet(unsigned char *puk, unsigned long length)
+{
+    if (puk == nullptr && length == 0) {
+        m_puk.Clear();
+        return;
+    }
+    if (puk == nullptr || length == 0 || length > 0xFFFFFFFFUL)
+        throw CP11Exception(CKR_DATA_INVALID);
+    if (!m_puk.Set(puk, (unsigned int)length))
+        throw CP11Exception(CKR_HOST_MEMORY);
+}

@@ -1,0 +1,259 @@
+// The session's cryptographic operation contexts, the loading of RSA keys
+// into them, and RSA key pairs generated in software as session objects.
+#include <new>
+
+#include "base/linux/linux_log.h"
+#include "base/p11_convert.h"
+#include "base/p11_exception.h"
+#include "core/p11_session.h"
+#include "core/p11_token.h"
+#include "crypto/digest.h"
+#include "crypto/rsa.h"
+#include "objects/p11_key.h"
+#include "objects/p11_rsa_private_key.h"
+#include "objects/p11_rsa_public_key.h"
+
+namespace
+{
+
+char const *rvName(unsigned long rv)
+{
+    char const *name = CP11Convert::CKR2String(rv);
+    return name != nullptr ? name : vok_log::NULL_TEXT;
+}
+
+char const *ckaName(unsigned long type)
+{
+    char const *name = CP11Convert::CKA2String(type);
+    return name != nullptr ? name : vok_log::NULL_TEXT;
+}
+
+[[noreturn]] void rethrow(char const *method, unsigned long rv)
+{
+    decloglevel();
+    hl_log(0x10, "CP11Session::%s( 0x%.8x [ %s ] )\n", method, rv, rvName(rv));
+    throw CP11Exception(rv);
+}
+
+// RSA components: the key context's id and the key object's attribute.
+struct Component {
+    unsigned int ctxId;
+    unsigned long type;
+};
+Component const COMPONENTS[] = {
+    {CRSA::ATTR_MODULUS, CKA_MODULUS},
+    {CRSA::ATTR_PUBLIC_EXPONENT, CKA_PUBLIC_EXPONENT},
+    {CRSA::ATTR_PRIVATE_EXPONENT, CKA_PRIVATE_EXPONENT},
+    {CRSA::ATTR_PRIME_1, CKA_PRIME_1},
+    {CRSA::ATTR_PRIME_2, CKA_PRIME_2},
+    {CRSA::ATTR_EXPONENT_1, CKA_EXPONENT_1},
+    {CRSA::ATTR_EXPONENT_2, CKA_EXPONENT_2},
+    {CRSA::ATTR_COEFFICIENT, CKA_COEFFICIENT},
+};
+constexpr unsigned PUBLIC_COMPONENTS = 2;
+constexpr unsigned ALL_COMPONENTS = sizeof(COMPONENTS) / sizeof(COMPONENTS[0]);
+
+unsigned char const DEFAULT_EXPONENT[] = {0x01, 0x00, 0x01};
+
+// "Bad attribute value" with the value one nesting level deeper.
+void badValue(char const *name, void const *value, unsigned long length)
+{
+    hl_log(8, "Bad attribute value [ %s ] :\n", name);
+    incloglevel();
+    if (value != nullptr && length != 0)
+        hl_hd(8, value, length > 0x7FFFFFFFUL ? 0x7FFFFFFF : (int)length);
+    decloglevel();
+}
+
+} // namespace
+
+void CP11Session::DigestCtxSet(CDigest *ctx)
+{
+    hl_log(1, "CP11Session::DigestCtxSet(%p)\n", (void *)ctx);
+    if (m_digestCtx != ctx)
+        delete m_digestCtx;
+    m_digestCtx = ctx;
+    hl_log(2, "CP11Session::DigestCtxSet( )\n");
+}
+
+// The four key-operation setters share one body.
+#define VOK_SESSION_CTX_SETTER(method, field)                                                      \
+    void CP11Session::method(CKeyAsymetric *ctx)                                                   \
+    {                                                                                              \
+        hl_log(1, "CP11Session::" #method "(%p)\n", (void *)ctx);                                  \
+        if (field != ctx)                                                                          \
+            delete field;                                                                          \
+        field = ctx;                                                                               \
+        hl_log(2, "CP11Session::" #method "( )\n");                                                \
+    }
+
+VOK_SESSION_CTX_SETTER(SignCtxSet, m_signCtx)
+VOK_SESSION_CTX_SETTER(VerifyCtxSet, m_verifyCtx)
+VOK_SESSION_CTX_SETTER(EncryptCtxSet, m_encryptCtx)
+VOK_SESSION_CTX_SETTER(DecryptCtxSet, m_decryptCtx)
+
+#undef VOK_SESSION_CTX_SETTER
+
+void CP11Session::WriteKeyToCtx(CP11Key *key, CKeyAsymetric *ctx)
+{
+    hl_log(1, "CP11Session::WriteKeyToCtx(%p,%p)\n", (void *)key, (void *)ctx);
+    try {
+        if (key == nullptr || ctx == nullptr)
+            throw CP11Exception(CKR_ARGUMENTS_BAD);
+        unsigned long keyClass = key->FindLongAttribute(CKA_CLASS);
+        unsigned rows;
+        if (keyClass == CKO_PUBLIC_KEY)
+            rows = PUBLIC_COMPONENTS;
+        else if (keyClass == CKO_PRIVATE_KEY)
+            rows = ALL_COMPONENTS;
+        else
+            throw CP11Exception(CKR_KEY_TYPE_INCONSISTENT);
+        for (unsigned i = 0; i < rows; ++i) {
+            unsigned long length = 0;
+            // The attribute list directly: no sensitivity rule applies here.
+            void const *value = key->FindBinaryAttribute(COMPONENTS[i].type, &length);
+            if (value == nullptr || length == 0)
+                throw CP11Exception(CKR_GENERAL_ERROR);
+            if (!ctx->SetAttribute(COMPONENTS[i].ctxId, value, length))
+                throw CP11Exception(ctx->GetLastError() != CKR_OK ? ctx->GetLastError()
+                                                                  : CKR_GENERAL_ERROR);
+        }
+    } catch (CP11Exception &e) {
+        rethrow("WriteKeyToCtx", e.GetErrorCode());
+    }
+    hl_log(2, "CP11Session::WriteKeyToCtx( )\n");
+}
+
+void CP11Session::GenerateKeyPair(CP11PublicKey *publicTemplate, CP11PrivateKey *privateTemplate,
+                                  unsigned long *publicHandle, unsigned long *privateHandle)
+{
+    hl_log(1, "CP11Session::GenerateKeyPair(%p,%p,%p,%p)\n", (void *)publicTemplate,
+           (void *)privateTemplate, (void *)publicHandle, (void *)privateHandle);
+    CRSA rsa;
+    CBlob buffer;
+    CP11RSAPublicKey *publicKey = nullptr;
+    CP11RSAPrivateKey *privateKey = nullptr;
+    bool publicListed = false;
+    unsigned long lastBefore = FindLongAttribute(SESSION_A_LAST_OBJ_ID);
+    try {
+        if (publicTemplate == nullptr || privateTemplate == nullptr || publicHandle == nullptr ||
+            privateHandle == nullptr)
+            throw CP11Exception(CKR_ARGUMENTS_BAD);
+        *privateHandle = 0;
+        *publicHandle = 0;
+
+        if (publicTemplate->FindLongAttribute(CKA_KEY_TYPE) != CKK_RSA ||
+            privateTemplate->FindLongAttribute(CKA_KEY_TYPE) != CKK_RSA)
+            throw CP11Exception(CKR_KEY_TYPE_INCONSISTENT);
+        CP11RSAPublicKey *rsaPublic = dynamic_cast<CP11RSAPublicKey *>(publicTemplate);
+        CP11RSAPrivateKey *rsaPrivate = dynamic_cast<CP11RSAPrivateKey *>(privateTemplate);
+        if (rsaPublic == nullptr || rsaPrivate == nullptr)
+            throw CP11Exception(CKR_KEY_TYPE_INCONSISTENT);
+
+        publicKey = new (std::nothrow) CP11RSAPublicKey(*rsaPublic);
+        privateKey = new (std::nothrow) CP11RSAPrivateKey(*rsaPrivate);
+        if (publicKey == nullptr || privateKey == nullptr)
+            throw CP11Exception(CKR_HOST_MEMORY);
+
+        // The modulus size: absent is an incomplete template, 0 or a size
+        // the token does not offer is out of range.
+        bool present = false;
+        unsigned long bits = publicKey->FindLongAttribute(CKA_MODULUS_BITS, &present);
+        if (!present)
+            bits = 0;
+        unsigned long minBits = m_token->FindLongAttribute(TOKEN_A_MIN_RSA_KEY_SIZE);
+        unsigned long maxBits = m_token->FindLongAttribute(TOKEN_A_MAX_RSA_KEY_SIZE);
+        if (!present || bits == 0 || (minBits != 0 && bits < minBits) ||
+            (maxBits != 0 && bits > maxBits) || !rsa.SetAttribute(CRSA::ATTR_MODULUS_BITS, bits)) {
+            hl_log(8, "Bad attribute value [ CKA_MODULUS_BITS ] :\n");
+            incloglevel();
+            log("0x%.8x ( %d )", bits, (int)bits);
+            decloglevel();
+            throw CP11Exception(present ? CKR_KEY_SIZE_RANGE : CKR_TEMPLATE_INCOMPLETE);
+        }
+
+        unsigned long exponentLength = 0;
+        void const *exponent = publicKey->FindBinaryAttribute(CKA_PUBLIC_EXPONENT, &exponentLength);
+        if (exponent == nullptr || exponentLength == 0) {
+            exponent = DEFAULT_EXPONENT;
+            exponentLength = sizeof(DEFAULT_EXPONENT);
+        }
+        if (!rsa.SetAttribute(CRSA::ATTR_PUBLIC_EXPONENT, exponent, exponentLength)) {
+            badValue("RSA_A_PUBLIC_EXPONENT", exponent, exponentLength);
+            throw CP11Exception(rsa.GetLastError() != CKR_OK ? rsa.GetLastError()
+                                                             : CKR_ATTRIBUTE_VALUE_INVALID);
+        }
+        if (!rsa.Generate()) {
+            hl_log(8, "RSA key generation has failed.\n");
+            throw CP11Exception(rsa.GetLastError() != CKR_OK ? rsa.GetLastError()
+                                                             : CKR_FUNCTION_FAILED);
+        }
+
+        for (unsigned i = 0; i < ALL_COMPONENTS; ++i) {
+            char const *name = ckaName(COMPONENTS[i].type);
+            unsigned long length = 0;
+            bool ok = rsa.GetAttribute(COMPONENTS[i].ctxId, nullptr, &length) &&
+                      length <= 0xFFFFFFFFUL &&
+                      (length == 0 || buffer.SetSize((unsigned int)length) != nullptr) &&
+                      rsa.GetAttribute(COMPONENTS[i].ctxId, buffer.GetData(), &length);
+            if (!ok) {
+                badValue(name, buffer.GetData(), buffer.GetSize());
+                throw CP11Exception(rsa.GetLastError() != CKR_OK ? rsa.GetLastError()
+                                                                 : CKR_GENERAL_ERROR);
+            }
+            if (i < PUBLIC_COMPONENTS &&
+                !publicKey->SetAttribute(COMPONENTS[i].type, (void const *)buffer.GetData(),
+                                         length)) {
+                badValue(name, buffer.GetData(), length);
+                throw CP11Exception(CKR_GENERAL_ERROR);
+            }
+            if (!privateKey->SetAttribute(COMPONENTS[i].type, (void const *)buffer.GetData(),
+                                          length)) {
+                badValue(name, buffer.GetData(), length);
+                throw CP11Exception(CKR_GENERAL_ERROR);
+            }
+        }
+        // The private exponent and primes are no longer needed here.
+        if (buffer.GetSize() != 0)
+            buffer.Clear();
+
+        unsigned long publicNumber = m_token->nextSessionObjectHandle();
+        unsigned long privateNumber = m_token->nextSessionObjectHandle(publicNumber);
+        addObject(publicKey, publicNumber);
+        publicListed = true;
+        addObject(privateKey, privateNumber);
+        *publicHandle = publicNumber;
+        *privateHandle = privateNumber;
+        hl_log(0x20, "RSA public key(%p) handle :( 0x%.8x )\n", (void *)publicKey, publicNumber);
+        hl_log(0x20, "RSA private key(%p) handle :( 0x%.8x )\n", (void *)privateKey, privateNumber);
+    } catch (CP11Exception &e) {
+        if (publicListed) {
+            for (CList<CP11Object *>::Iterator it = m_objects.begin(); it != m_objects.end();
+                 ++it) {
+                if (*it == publicKey) {
+                    m_objects.Erase(it);
+                    break;
+                }
+            }
+            SetAttribute(SESSION_A_LAST_OBJ_ID, lastBefore);
+        }
+        delete publicKey;
+        delete privateKey;
+        rethrow("GenerateKeyPair", e.GetErrorCode());
+    } catch (...) {
+        delete publicKey;
+        delete privateKey;
+        throw;
+    }
+    hl_log(2, "CP11Session::GenerateKeyPair( )\n");
+}
+
+void CP11Session::SeedDataSet(unsigned char *seed, unsigned long length)
+{
+    hl_log(1, "CP11Session::SeedDataSet(%p,0x%.8x)\n", (void *)seed, length);
+    if (seed == nullptr && length == 0)
+        m_seed.Clear();
+    else if (seed != nullptr && length != 0 && length <= 0xFFFFFFFFUL)
+        m_seed.Set(seed, (unsigned int)length);
+    hl_log(2, "CP11Session::SeedDataSet( )\n");
+}
