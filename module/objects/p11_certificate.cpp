@@ -67,4 +67,7 @@ void CP11Certificate::Verify(P11Operation operation)
     CP11StorageObject::Verify(operation);
 }
 
-_asn_t *CP11Certificate::Encode() { throw CP11Exception(CKR_FUNCTION_NOT_SUPPORTED); }
+_asn_t *CP11Certificate::Encode()
+{
+    throw CP11Exception(CKR_FUNCTION_NOT_SUPPORTED);
+}

@@ -45,16 +45,16 @@ CP11Container::CP11Container(CP11PublicKey *publicKey, CP11PrivateKey *privateKe
 {
     try {
         CAttribute *a = new (std::nothrow) CAttribute();
-        addAttribute(a, a != nullptr && a->Set("CKA_CONTAINER_ID", CKA_CONTAINER_ID,
-                                               (unsigned char)0xFF));
+        addAttribute(a, a != nullptr &&
+                            a->Set("CKA_CONTAINER_ID", CKA_CONTAINER_ID, (unsigned char)0xFF));
         a = new (std::nothrow) CAttribute();
         addAttribute(a, a != nullptr && a->Set("CKA_CONTAINER_TYPE", CKA_CONTAINER_TYPE, 0UL));
         a = new (std::nothrow) CAttribute();
         addAttribute(a, a != nullptr && a->Set("CKA_CONTAINER_LABEL", CKA_CONTAINER_LABEL,
                                                (char const *)nullptr));
         a = new (std::nothrow) CAttribute();
-        addAttribute(a, a != nullptr && a->Set("CKA_CONTAINER_KEY_NUMBER",
-                                               CKA_CONTAINER_KEY_NUMBER, (unsigned char)0xFF));
+        addAttribute(a, a != nullptr && a->Set("CKA_CONTAINER_KEY_NUMBER", CKA_CONTAINER_KEY_NUMBER,
+                                               (unsigned char)0xFF));
     } catch (CP11Exception const &e) {
         releaseAttributes();
         p11_frame::raiseLogged("CP11Container::CP11Container ( 0x%.8x [ %s ] )\n",
@@ -172,8 +172,8 @@ void CP11Container::Decode(_asn_t *element, CP11Template *cert, CP11Template *pu
 {
     if (element == nullptr)
         return;
-    hl_log(1, "CP11Container::Decode(%p,%p,%p,%p,%d)\n", (void *)element, (void *)cert,
-           (void *)pub, (void *)priv, release ? 1 : 0);
+    hl_log(1, "CP11Container::Decode(%p,%p,%p,%p,%d)\n", (void *)element, (void *)cert, (void *)pub,
+           (void *)priv, release ? 1 : 0);
     try {
         unsigned long type = FindLongAttribute(CKA_CONTAINER_TYPE);
         if (type > 0xFFFFFFFFUL ||
@@ -185,12 +185,10 @@ void CP11Container::Decode(_asn_t *element, CP11Template *cert, CP11Template *pu
             if (asn_is_current(child, ASN_CLASS_CONTEXT, ASN_CONSTRUCTED, TAG_CERTIFICATE)) {
                 member = m_certificate;
                 t = cert;
-            } else if (asn_is_current(child, ASN_CLASS_CONTEXT, ASN_CONSTRUCTED,
-                                      TAG_PUBLIC_KEY)) {
+            } else if (asn_is_current(child, ASN_CLASS_CONTEXT, ASN_CONSTRUCTED, TAG_PUBLIC_KEY)) {
                 member = m_publicKey;
                 t = pub;
-            } else if (asn_is_current(child, ASN_CLASS_CONTEXT, ASN_CONSTRUCTED,
-                                      TAG_PRIVATE_KEY)) {
+            } else if (asn_is_current(child, ASN_CLASS_CONTEXT, ASN_CONSTRUCTED, TAG_PRIVATE_KEY)) {
                 member = m_privateKey;
                 t = priv;
             } else {

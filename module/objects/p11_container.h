@@ -15,8 +15,8 @@ class CP11Template;
 
 // Container attributes; the numbers meet the object vendor attributes but live
 // in the container's own list.
-constexpr CK_ATTRIBUTE_TYPE CKA_CONTAINER_ID = 0x80000001UL;   // byte, 0xFF: none
-constexpr CK_ATTRIBUTE_TYPE CKA_CONTAINER_TYPE = 0x80000002UL; // 21 exchange, 22 signature
+constexpr CK_ATTRIBUTE_TYPE CKA_CONTAINER_ID = 0x80000001UL;         // byte, 0xFF: none
+constexpr CK_ATTRIBUTE_TYPE CKA_CONTAINER_TYPE = 0x80000002UL;       // 21 exchange, 22 signature
 constexpr CK_ATTRIBUTE_TYPE CKA_CONTAINER_LABEL = 0x80000003UL;      // container name
 constexpr CK_ATTRIBUTE_TYPE CKA_CONTAINER_KEY_NUMBER = 0x80000004UL; // byte, 0xFF: none
 

@@ -51,4 +51,7 @@ void CP11DataObject::Verify(P11Operation operation)
     CP11StorageObject::Verify(operation);
 }
 
-_asn_t *CP11DataObject::Encode() { return EncodeEx(nullptr, 0); }
+_asn_t *CP11DataObject::Encode()
+{
+    return EncodeEx(nullptr, 0);
+}

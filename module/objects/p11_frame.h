@@ -63,8 +63,8 @@ inline bool isDer(CK_ATTRIBUTE const *attribute, bool warnOnly)
         return true;
     _asn_t *tree = nullptr;
     if (attribute->ulValueLen <= 0x7FFFFFFFUL)
-        tree = asn_read((unsigned char const *)attribute->pValue,
-                        (uint32_t)attribute->ulValueLen, nullptr);
+        tree = asn_read((unsigned char const *)attribute->pValue, (uint32_t)attribute->ulValueLen,
+                        nullptr);
     if (tree != nullptr) {
         asn_item_free(tree);
         return true;

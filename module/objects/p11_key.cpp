@@ -90,18 +90,20 @@ void CP11Key::Verify(P11Operation operation)
                                 CKR_ATTRIBUTE_VALUE_INVALID);
     unsigned long keyType = FindLongAttribute(CKA_KEY_TYPE, &found);
     if (!found || keyType == CK_UNAVAILABLE_INFORMATION)
-        p11_frame::valueInvalid(CKA_KEY_TYPE, &keyType, sizeof(keyType),
-                                CKR_KEY_TYPE_INCONSISTENT);
+        p11_frame::valueInvalid(CKA_KEY_TYPE, &keyType, sizeof(keyType), CKR_KEY_TYPE_INCONSISTENT);
     CP11StorageObject::Verify(operation);
 }
 
-_asn_t *CP11Key::Encode() { throw CP11Exception(CKR_FUNCTION_NOT_SUPPORTED); }
+_asn_t *CP11Key::Encode()
+{
+    throw CP11Exception(CKR_FUNCTION_NOT_SUPPORTED);
+}
 
 bool CP11Key::IsMechanismAllowed(unsigned long mechanism)
 {
     unsigned long size = 0;
-    unsigned char const *list = (unsigned char const *)FindBinaryAttribute(CKA_ALLOWED_MECHANISMS,
-                                                                           &size);
+    unsigned char const *list =
+        (unsigned char const *)FindBinaryAttribute(CKA_ALLOWED_MECHANISMS, &size);
     if (list == nullptr)
         return false;
     for (unsigned long offset = 0; offset + sizeof(mechanism) <= size;

@@ -102,4 +102,7 @@ void CP11PrivateKey::Verify(P11Operation operation)
     CP11Key::Verify(operation);
 }
 
-_asn_t *CP11PrivateKey::Encode() { throw CP11Exception(CKR_FUNCTION_NOT_SUPPORTED); }
+_asn_t *CP11PrivateKey::Encode()
+{
+    throw CP11Exception(CKR_FUNCTION_NOT_SUPPORTED);
+}

@@ -83,8 +83,9 @@ unsigned long CP11RSAPrivateKey::ToCApi(unsigned char *buffer, unsigned long siz
         checkFits(exponent, 4, CKR_DATA_INVALID);
         // Each component must fit its field; a key whose primes are not n/2 bytes
         // (odd or unbalanced modulus) has no blob.
-        Component parts[] = {readComponent(this, CKA_PRIME_1),    readComponent(this, CKA_PRIME_2),
-                             readComponent(this, CKA_EXPONENT_1), readComponent(this, CKA_EXPONENT_2),
+        Component parts[] = {readComponent(this, CKA_PRIME_1), readComponent(this, CKA_PRIME_2),
+                             readComponent(this, CKA_EXPONENT_1),
+                             readComponent(this, CKA_EXPONENT_2),
                              readComponent(this, CKA_COEFFICIENT)};
         for (Component const &c : parts)
             checkFits(c, h, CKR_ATTRIBUTE_VALUE_INVALID);

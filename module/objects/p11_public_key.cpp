@@ -64,4 +64,7 @@ void CP11PublicKey::Verify(P11Operation operation)
     CP11Key::Verify(operation);
 }
 
-_asn_t *CP11PublicKey::Encode() { throw CP11Exception(CKR_FUNCTION_NOT_SUPPORTED); }
+_asn_t *CP11PublicKey::Encode()
+{
+    throw CP11Exception(CKR_FUNCTION_NOT_SUPPORTED);
+}

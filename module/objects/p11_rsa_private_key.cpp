@@ -10,8 +10,8 @@ namespace
 {
 
 // The eight key components, in the order Verify checks them.
-unsigned long const components[] = {CKA_MODULUS,   CKA_PUBLIC_EXPONENT, CKA_PRIVATE_EXPONENT,
-                                    CKA_PRIME_1,   CKA_PRIME_2,         CKA_EXPONENT_1,
+unsigned long const components[] = {CKA_MODULUS,    CKA_PUBLIC_EXPONENT, CKA_PRIVATE_EXPONENT,
+                                    CKA_PRIME_1,    CKA_PRIME_2,         CKA_EXPONENT_1,
                                     CKA_EXPONENT_2, CKA_COEFFICIENT};
 unsigned long const componentCount = sizeof(components) / sizeof(components[0]);
 
@@ -45,8 +45,7 @@ bool CP11RSAPrivateKey::SetAttribute(CK_ATTRIBUTE *attribute, P11Operation opera
     checkAttribute(attribute);
     for (unsigned long i = 0; i < componentCount; ++i) {
         if (attribute->type == components[i]) {
-            checkOperation(attribute, operation,
-                           P11_OPS(P11_OP_CREATE) | P11_OPS(P11_OP_INTERNAL));
+            checkOperation(attribute, operation, P11_OPS(P11_OP_CREATE) | P11_OPS(P11_OP_INTERNAL));
             return setAttributeBinary(attribute);
         }
     }
@@ -63,8 +62,7 @@ void CP11RSAPrivateKey::Verify(P11Operation operation)
 {
     unsigned long keyType = FindLongAttribute(CKA_KEY_TYPE);
     if (keyType != CKK_RSA)
-        p11_frame::valueInvalid(CKA_KEY_TYPE, &keyType, sizeof(keyType),
-                                CKR_TEMPLATE_INCONSISTENT);
+        p11_frame::valueInvalid(CKA_KEY_TYPE, &keyType, sizeof(keyType), CKR_TEMPLATE_INCONSISTENT);
     bool mustHave = operation == P11_OP_CREATE;
     bool mustLack = operation == P11_OP_GENERATE || (int)operation == 5;
     for (unsigned long i = 0; i < componentCount; ++i) {
@@ -107,12 +105,24 @@ CP11RSAPublicKey *CP11RSAPrivateKey::MakePublicKey()
     }
 
     // Private-only attributes and those the public key sets itself.
-    static unsigned long const skipped[] = {
-        CKA_CLASS,          CKA_KEY_TYPE,          CKA_PRIVATE,          CKA_PRIME_1,
-        CKA_PRIME_2,        CKA_EXPONENT_1,        CKA_EXPONENT_2,       CKA_COEFFICIENT,
-        CKA_PRIVATE_EXPONENT, CKA_SENSITIVE,       CKA_EXTRACTABLE,      CKA_SIGN_RECOVER,
-        CKA_ALWAYS_SENSITIVE, CKA_KEY_GEN_MECHANISM, CKA_NEVER_EXTRACTABLE, CKA_WRAP_WITH_TRUSTED,
-        CKA_ALWAYS_AUTHENTICATE, CKA_UNWRAP_TEMPLATE};
+    static unsigned long const skipped[] = {CKA_CLASS,
+                                            CKA_KEY_TYPE,
+                                            CKA_PRIVATE,
+                                            CKA_PRIME_1,
+                                            CKA_PRIME_2,
+                                            CKA_EXPONENT_1,
+                                            CKA_EXPONENT_2,
+                                            CKA_COEFFICIENT,
+                                            CKA_PRIVATE_EXPONENT,
+                                            CKA_SENSITIVE,
+                                            CKA_EXTRACTABLE,
+                                            CKA_SIGN_RECOVER,
+                                            CKA_ALWAYS_SENSITIVE,
+                                            CKA_KEY_GEN_MECHANISM,
+                                            CKA_NEVER_EXTRACTABLE,
+                                            CKA_WRAP_WITH_TRUSTED,
+                                            CKA_ALWAYS_AUTHENTICATE,
+                                            CKA_UNWRAP_TEMPLATE};
 
     CP11RSAPublicKey *key = nullptr;
     try {

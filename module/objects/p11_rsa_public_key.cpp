@@ -72,8 +72,7 @@ void CP11RSAPublicKey::Verify(P11Operation operation)
 {
     unsigned long keyType = FindLongAttribute(CKA_KEY_TYPE);
     if (keyType != CKK_RSA)
-        p11_frame::valueInvalid(CKA_KEY_TYPE, &keyType, sizeof(keyType),
-                                CKR_TEMPLATE_INCONSISTENT);
+        p11_frame::valueInvalid(CKA_KEY_TYPE, &keyType, sizeof(keyType), CKR_TEMPLATE_INCONSISTENT);
 
     unsigned long size = 0;
     FindBinaryAttribute(CKA_MODULUS, &size);

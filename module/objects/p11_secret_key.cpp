@@ -111,4 +111,7 @@ void CP11SecretKey::Verify(P11Operation operation)
     CP11Key::Verify(operation);
 }
 
-_asn_t *CP11SecretKey::Encode() { throw CP11Exception(CKR_FUNCTION_NOT_SUPPORTED); }
+_asn_t *CP11SecretKey::Encode()
+{
+    throw CP11Exception(CKR_FUNCTION_NOT_SUPPORTED);
+}

@@ -31,7 +31,10 @@ using vok_log::incloglevel;
 namespace
 {
 
-[[noreturn]] void raise(unsigned long rv) { throw CP11Exception(rv); }
+[[noreturn]] void raise(unsigned long rv)
+{
+    throw CP11Exception(rv);
+}
 
 // Frees an item chain unless released.
 class ItemHolder
@@ -107,8 +110,7 @@ _asn_t *newBoolean(bool value)
 _asn_t *newInteger(unsigned long value)
 {
     uint32_t low = (uint32_t)value;
-    return asn_encode(ASN_CLASS_UNIVERSAL, ASN_TAG_INTEGER, &low, sizeof(low),
-                      asn_v_encode_int32);
+    return asn_encode(ASN_CLASS_UNIVERSAL, ASN_TAG_INTEGER, &low, sizeof(low), asn_v_encode_int32);
 }
 
 _asn_t *newOctets(void const *data, unsigned long length)
@@ -133,11 +135,17 @@ bool readInt32(_asn_t const *item, int32_t *value)
 }
 
 // A type or mechanism: the 32 bits in the low half of a zeroed value.
-unsigned long widen(int32_t v) { return (unsigned long)(uint32_t)v; }
+unsigned long widen(int32_t v)
+{
+    return (unsigned long)(uint32_t)v;
+}
 
 // A CK_ULONG value. The writer keeps only the low 32 bits, so all ones
 // (CK_UNAVAILABLE_INFORMATION, "not set") is stored as -1: give it back whole.
-unsigned long widenValue(int32_t v) { return v == -1 ? CK_UNAVAILABLE_INFORMATION : widen(v); }
+unsigned long widenValue(int32_t v)
+{
+    return v == -1 ? CK_UNAVAILABLE_INFORMATION : widen(v);
+}
 
 // Value item of one attribute, by the kind of its type.
 _asn_t *encodeValue(CAttribute const *a, unsigned long type)

@@ -25,8 +25,7 @@ CP11X509Certificate::CP11X509Certificate() : CP11Certificate()
     }
 }
 
-CP11X509Certificate::CP11X509Certificate(CP11X509Certificate const &other)
-    : CP11Certificate(other)
+CP11X509Certificate::CP11X509Certificate(CP11X509Certificate const &other) : CP11Certificate(other)
 {
 }
 

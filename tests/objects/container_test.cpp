@@ -145,7 +145,8 @@ TEST(Container, FileRoundTripIntoMembers)
             EXPECT_STREQ(got[i]->FindStringAttribute(CKA_LABEL),
                          want[i]->FindStringAttribute(CKA_LABEL));
             EXPECT_EQ(valueOf(*got[i], CKA_ID), valueOf(*want[i], CKA_ID));
-            EXPECT_EQ(got[i]->FindByteAttribute(CKA_HIDDEN), want[i]->FindByteAttribute(CKA_HIDDEN));
+            EXPECT_EQ(got[i]->FindByteAttribute(CKA_HIDDEN),
+                      want[i]->FindByteAttribute(CKA_HIDDEN));
             EXPECT_EQ(got[i]->FindByteAttribute(CKA_TOKEN), 1);
         }
         EXPECT_EQ(valueOf(priv, CKA_ALLOWED_MECHANISMS), ulongBytes(CKM_RSA_PKCS));

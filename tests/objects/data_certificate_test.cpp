@@ -25,8 +25,7 @@ namespace
 
 unsigned long write(CP11Object &o, unsigned long type, Bytes const &v, P11Operation op)
 {
-    CK_ATTRIBUTE a = {type, v.empty() ? nullptr : const_cast<unsigned char *>(v.data()),
-                      v.size()};
+    CK_ATTRIBUTE a = {type, v.empty() ? nullptr : const_cast<unsigned char *>(v.data()), v.size()};
     return codeOf([&] { o.SetAttribute(&a, op); });
 }
 
@@ -110,7 +109,8 @@ TEST(DataObjectAndCertificate, AttributeRules)
         EXPECT_EQ(valueOf(*object, c.type), code == 0 ? c.value : before);
     }
     CP11X509Certificate other;
-    for (unsigned long type : {CKA_ID, CKA_HASH_OF_SUBJECT_PUBLIC_KEY, CKA_HASH_OF_ISSUER_PUBLIC_KEY})
+    for (unsigned long type :
+         {CKA_ID, CKA_HASH_OF_SUBJECT_PUBLIC_KEY, CKA_HASH_OF_ISSUER_PUBLIC_KEY})
         EXPECT_EQ(write(other, type, Bytes{7}, P11_OP_SET), 0UL) << type;
     EXPECT_EQ(write(other, CKA_JAVA_MIDP_SECURITY_DOMAIN, ulongBytes(2), P11_OP_SET), 0UL);
 }
@@ -121,10 +121,8 @@ TEST(DataObjectAndCertificate, SerialNumbersAreStoredAsDerIntegers)
         char const *given, *stored;
     } const cases[] = {
         {"02 01 05", "02 01 05"}, // DER already
-        {"05", "02 01 05"},
-        {"01 02", "02 02 01 02"},
-        {"80", "02 02 00 80"},
-        {"00", "02 01 00"},
+        {"05", "02 01 05"},       {"01 02", "02 02 01 02"},
+        {"80", "02 02 00 80"},    {"00", "02 01 00"},
     };
     for (Case const &c : cases) {
         CP11X509Certificate cert;

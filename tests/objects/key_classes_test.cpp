@@ -21,8 +21,7 @@ namespace
 
 unsigned long write(CP11Object &o, unsigned long type, Bytes const &v, P11Operation op)
 {
-    CK_ATTRIBUTE a = {type, v.empty() ? nullptr : const_cast<unsigned char *>(v.data()),
-                      v.size()};
+    CK_ATTRIBUTE a = {type, v.empty() ? nullptr : const_cast<unsigned char *>(v.data()), v.size()};
     return codeOf([&] { o.SetAttribute(&a, op); });
 }
 
@@ -105,17 +104,16 @@ TEST(KeyClasses, AttributeRules)
         {"private exponent on set", priv, CKA_PRIVATE_EXPONENT, Bytes(8, 1), P11_OP_SET,
          CKR_ATTRIBUTE_READ_ONLY},
         {"modulus bits on generate", pub, CKA_MODULUS_BITS, ulongBytes(1024), P11_OP_GENERATE, 0},
-        {"modulus bits on a private key", priv, CKA_MODULUS_BITS, ulongBytes(1024),
-         P11_OP_CREATE, CKR_ATTRIBUTE_TYPE_INVALID},
+        {"modulus bits on a private key", priv, CKA_MODULUS_BITS, ulongBytes(1024), P11_OP_CREATE,
+         CKR_ATTRIBUTE_TYPE_INVALID},
         {"mechanism list of 12 bytes", pub, CKA_ALLOWED_MECHANISMS, Bytes(12, 0), P11_OP_SET,
          CKR_ATTRIBUTE_VALUE_INVALID},
         {"mechanism list of 16 bytes", priv, CKA_ALLOWED_MECHANISMS, Bytes(16, 0), P11_OP_SET, 0},
         {"key type on set", pub, CKA_KEY_TYPE, ulongBytes(CKK_RSA), P11_OP_SET,
          CKR_ATTRIBUTE_READ_ONLY},
-        {"local on generate", priv, CKA_LOCAL, Bytes{1}, P11_OP_GENERATE,
+        {"local on generate", priv, CKA_LOCAL, Bytes{1}, P11_OP_GENERATE, CKR_ATTRIBUTE_READ_ONLY},
+        {"generation mechanism on create", pub, CKA_KEY_GEN_MECHANISM, ulongBytes(0), P11_OP_CREATE,
          CKR_ATTRIBUTE_READ_ONLY},
-        {"generation mechanism on create", pub, CKA_KEY_GEN_MECHANISM, ulongBytes(0),
-         P11_OP_CREATE, CKR_ATTRIBUTE_READ_ONLY},
         {"derive on copy", priv, CKA_DERIVE, Bytes{1}, P11_OP_COPY, CKR_ATTRIBUTE_READ_ONLY},
         {"encrypt on set", pub, CKA_ENCRYPT, Bytes{0}, P11_OP_SET, CKR_ATTRIBUTE_READ_ONLY},
         {"sign on copy", priv, CKA_SIGN, Bytes{0}, P11_OP_COPY, CKR_ATTRIBUTE_READ_ONLY},
@@ -383,8 +381,8 @@ TEST(KeyClasses, Revert)
 {
     struct Case {
         char const *in, *out;
-    } const cases[] = {{"01", "01"}, {"01 02", "02 01"}, {"01 02 03", "03 02 01"},
-                       {"00 01 02 03", "03 02 01 00"}};
+    } const cases[] = {
+        {"01", "01"}, {"01 02", "02 01"}, {"01 02 03", "03 02 01"}, {"00 01 02 03", "03 02 01 00"}};
     for (Case const &c : cases) {
         Bytes b = hex(c.in);
         CP11Key::revert(b.data(), b.size());

@@ -26,8 +26,7 @@ unsigned long const PARTS[] = {CKA_MODULUS,    CKA_PUBLIC_EXPONENT, CKA_PRIVATE_
 
 void set(CP11Object &o, unsigned long type, Bytes const &v)
 {
-    CK_ATTRIBUTE a = {type, v.empty() ? nullptr : const_cast<unsigned char *>(v.data()),
-                      v.size()};
+    CK_ATTRIBUTE a = {type, v.empty() ? nullptr : const_cast<unsigned char *>(v.data()), v.size()};
     o.SetAttribute(&a, P11_OP_CREATE);
 }
 
@@ -121,12 +120,9 @@ TEST(PrivateKeyBlob, AlgorithmFollowsTheUsageFlags)
         unsigned char sign, decrypt, unwrap;
         char const *alg;
     } const cases[] = {
-        {1, 0, 0, "00 24 00 00"},
-        {1, 1, 0, "00 A4 00 00"},
-        {0, 1, 0, "00 A4 00 00"},
-        {0, 0, 1, "00 A4 00 00"},
-        {0, 0, 0, "00 00 00 00"},
-        {2, 0, 0, "00 00 00 00"}, // flags must read exactly 1
+        {1, 0, 0, "00 24 00 00"}, {1, 1, 0, "00 A4 00 00"},
+        {0, 1, 0, "00 A4 00 00"}, {0, 0, 1, "00 A4 00 00"},
+        {0, 0, 0, "00 00 00 00"}, {2, 0, 0, "00 00 00 00"}, // flags must read exactly 1
     };
     for (Case const &c : cases) {
         auto key = syntheticKey(64);

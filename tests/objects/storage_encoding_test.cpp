@@ -24,8 +24,7 @@ namespace
 
 void set(CP11Object &o, unsigned long type, Bytes const &v, P11Operation op = P11_OP_CREATE)
 {
-    CK_ATTRIBUTE a = {type, v.empty() ? nullptr : const_cast<unsigned char *>(v.data()),
-                      v.size()};
+    CK_ATTRIBUTE a = {type, v.empty() ? nullptr : const_cast<unsigned char *>(v.data()), v.size()};
     o.SetAttribute(&a, op);
 }
 
@@ -61,7 +60,8 @@ TEST(StorageEncoding, WorkedExampleIsExactAndReadsBack)
     object.SetAttribute(CKA_TOKEN, (unsigned char)1);
     setText(object, CKA_LABEL, "abc");
     unsigned long types[] = {CKA_TOKEN, CKA_LABEL};
-    Bytes expected = hex("A0 17 01 01 FF 31 12 30 06 02 01 01 01 01 FF 30 08 02 01 03 04 03 61 62 63");
+    Bytes expected =
+        hex("A0 17 01 01 FF 31 12 30 06 02 01 01 01 01 FF 30 08 02 01 03 04 03 61 62 63");
     ASSERT_EQ(toHex(serialise(object.Encode(types, 2, nullptr, 0))), toHex(expected));
 
     CP11DataObject fresh;
@@ -235,9 +235,9 @@ TEST(StorageEncoding, RoundTripOfEveryStorableClass)
             o->SetAttribute(CKA_PRIVATE, (unsigned char)1);
             setText(*o, CKA_LABEL, "priv");
             set(*o, CKA_ID, hex("01 02 03"));
-            unsigned long const parts[] = {CKA_MODULUS,    CKA_PUBLIC_EXPONENT, CKA_PRIVATE_EXPONENT,
-                                           CKA_PRIME_1,    CKA_PRIME_2,         CKA_EXPONENT_1,
-                                           CKA_EXPONENT_2, CKA_COEFFICIENT};
+            unsigned long const parts[] = {
+                CKA_MODULUS, CKA_PUBLIC_EXPONENT, CKA_PRIVATE_EXPONENT, CKA_PRIME_1,
+                CKA_PRIME_2, CKA_EXPONENT_1,      CKA_EXPONENT_2,       CKA_COEFFICIENT};
             size_t const sizes[] = {128, 3, 128, 64, 64, 64, 64, 64};
             for (int i = 0; i < 8; ++i)
                 set(*o, parts[i], Bytes(sizes[i], (unsigned char)(0x80 + i)));
@@ -255,16 +255,26 @@ TEST(StorageEncoding, RoundTripOfEveryStorableClass)
     auto fresh = [](auto tag) {
         return [] { return std::unique_ptr<CP11Object>(new typename decltype(tag)::type()); };
     };
-    struct D { using type = CP11DataObject; };
-    struct C { using type = CP11X509Certificate; };
-    struct P { using type = CP11RSAPublicKey; };
-    struct Q { using type = CP11RSAPrivateKey; };
+    struct D {
+        using type = CP11DataObject;
+    };
+    struct C {
+        using type = CP11X509Certificate;
+    };
+    struct P {
+        using type = CP11RSAPublicKey;
+    };
+    struct Q {
+        using type = CP11RSAPrivateKey;
+    };
     Case const cases[] = {
         {"data object", data, fresh(D{}), {}},
         {"session certificate", certificate(0), fresh(C{}), {}},
         {"token certificate", certificate(1), fresh(C{}), {CKA_VALUE}},
         {"session public key", publicKey(0), fresh(P{}), {}},
-        {"token public key", publicKey(1), fresh(P{}),
+        {"token public key",
+         publicKey(1),
+         fresh(P{}),
          {CKA_MODULUS, CKA_MODULUS_BITS, CKA_PUBLIC_EXPONENT}},
         {"session private key", privateKey(0), fresh(Q{}), {}},
         {"token private key", privateKey(1), fresh(Q{}), privateParts},
@@ -433,8 +443,7 @@ TEST(StorageEncoding, MalformedMechanismListsAndKeyElements)
         {"OCTET STRING in a list", element(mechanismsType, hex("31 02 04 00")), CKR_DATA_INVALID},
         {"empty INTEGER in a list", element(mechanismsType, hex("31 02 02 00")), CKR_DATA_INVALID},
         {"empty CK_ULONG value", element(hex("02 02 01 21"), hex("02 00")), CKR_DATA_INVALID},
-        {"constructed CK_ULONG value", element(hex("02 02 01 21"), hex("30 00")),
-         CKR_DATA_INVALID},
+        {"constructed CK_ULONG value", element(hex("02 02 01 21"), hex("30 00")), CKR_DATA_INVALID},
         {"date of four octets", element(hex("02 02 01 10"), hex("04 04 32 30 32 34")),
          CKR_ATTRIBUTE_VALUE_INVALID},
     };
