@@ -104,10 +104,16 @@ int32_t asn_len_write(int32_t length, unsigned char *out)
     return 1 + count;
 }
 
-static _asn_t *read_list(const unsigned char *data, uint32_t length, _asn_t *parent, int depth)
+// Reads a list of items. *encoded receives the size the list takes when written back,
+// which is smaller than the input where it used longer identifier or length forms than
+// needed; constructed items store the length their children will be written with, so that
+// reading then writing always gives consistent DER.
+static _asn_t *read_list(const unsigned char *data, uint32_t length, _asn_t *parent, int depth,
+                         int32_t *encoded)
 {
     if (!data || length == 0 || depth > ASN_MAX_DEPTH)
         return NULL;
+    int64_t total = 0;
     _asn_t *first = NULL;
     _asn_t *last = NULL;
     uint32_t pos = 0;
@@ -141,11 +147,13 @@ static _asn_t *read_list(const unsigned char *data, uint32_t length, _asn_t *par
         item->length = content;
         if (content > 0) {
             if (item->constructed) {
+                int32_t written = 0;
                 _asn_t *child = read_list(data + pos, static_cast<uint32_t>(content), item,
-                                          depth + 1);
+                                          depth + 1, &written);
                 if (!child)
                     goto fail;
                 item->data = child;
+                item->length = written;
             } else {
                 void *value = malloc(static_cast<size_t>(content));
                 if (!value)
@@ -156,7 +164,10 @@ static _asn_t *read_list(const unsigned char *data, uint32_t length, _asn_t *par
             }
         }
         pos += static_cast<uint32_t>(content);
+        total += asn_tag_write(item->cls, item->constructed, item->tag, NULL) +
+                 asn_len_write(item->length, NULL) + item->length;
     }
+    *encoded = static_cast<int32_t>(total); // never more than the input length
     return first;
 fail:
     if (first) {
@@ -169,7 +180,8 @@ fail:
 
 _asn_t *asn_read(const unsigned char *data, uint32_t length, _asn_t *parent)
 {
-    return read_list(data, length, parent, 1);
+    int32_t encoded = 0;
+    return read_list(data, length, parent, 1, &encoded);
 }
 
 // Writes the item (and its followers when whole_list is set) at buf + 0; returns the size or

@@ -28,7 +28,9 @@ int32_t asn_len_read(const unsigned char *data, uint32_t length, int32_t *out_le
 int32_t asn_len_write(int32_t length, unsigned char *out);
 
 // Parses bytes into a list of items whose parent is set to parent. The bytes must be a
-// sequence of complete items with definite lengths. NULL for NULL or empty input or any
+// sequence of complete items with definite lengths. Identifier and length octets in longer
+// forms than needed are accepted; constructed items then hold the length of their children
+// in the shortest forms, which asn_write produces. NULL for NULL or empty input or any
 // malformed input; nothing is left allocated then.
 _asn_t *asn_read(const unsigned char *data, uint32_t length, _asn_t *parent);
 

@@ -176,6 +176,28 @@ TEST(AsnRead, AcceptedInputsWriteBackUnchanged)
     }
 }
 
+TEST(AsnRead, LongerFormsThanNeededAreWrittenInShortestForm)
+{
+    struct Row {
+        const char *in, *out;
+    } rows[] = {
+        {"308104 028101 07", "3003020107"},                  // long-form lengths
+        {"3004 1F02 0107", "3003020107"},                    // high-tag form of a low number
+        {"A0820009 3083000004 9F800100", "A00430028100"}, // both, nested
+        {"1F8080800201 07", "020107"},                       // leading zero groups
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.in);
+        Tree t = read(hex(r.in));
+        ASSERT_TRUE(t);
+        Bytes out = write(t.get(), 1);
+        EXPECT_EQ(to_hex(out), r.out);
+        Tree again = read(out);
+        ASSERT_TRUE(again);
+        EXPECT_EQ(to_hex(write(again.get(), 1)), r.out);
+    }
+}
+
 TEST(AsnRead, BuildsLinkedTree)
 {
     Tree t = read(hex("3008 0201 01 A003 0401 AA 0500"));
