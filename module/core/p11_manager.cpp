@@ -1,0 +1,631 @@
+#include "core/p11_manager.h"
+
+#include <chrono>
+#include <cstring>
+#include <new>
+
+#include "base/linux/linux_log.h"
+#include "base/p11_convert.h"
+#include "base/p11_exception.h"
+#include "channel/channel.h"
+#include "channel/channel_event.h"
+#include "channel/channel_pcsc.h"
+#include "core/p11_slot.h"
+#include "core/p11_token.h"
+
+using vok_log::HL_DEBUG;
+using vok_log::HL_ENTER;
+using vok_log::HL_ERROR;
+using vok_log::HL_EXCEPTION;
+using vok_log::HL_INFO;
+using vok_log::HL_LEAVE;
+
+namespace
+{
+
+char const kManufacturer[] = "vOK";
+char const kLibraryDescription[] = "vOK eID PKCS#11 library";
+
+char const *text(char const *s)
+{
+    return s != nullptr ? s : vok_log::NULL_TEXT;
+}
+
+char const *codeName(unsigned long code)
+{
+    char const *name = CP11Convert::CKR2String(code);
+    return name != nullptr ? name : "UNKNOWN";
+}
+
+// The leave path of a method that ends by an exception: one type 16 line, then the
+// same code thrown on.
+[[noreturn]] void rethrow(char const *method, unsigned long code)
+{
+    decloglevel();
+    hl_log(HL_EXCEPTION, "CP11Manager::%s( 0x%.8x [ %s ] )\n", method, (unsigned)code,
+           codeName(code));
+    throw CP11Exception(code);
+}
+
+void blankCopy(unsigned char *field, size_t width, char const *s)
+{
+    std::memset(field, ' ', width);
+    size_t n = std::strlen(s);
+    std::memcpy(field, s, n < width ? n : width);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// The slot event
+
+void CP11Manager::CSlotEvent::Signal()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_signalled = true;
+    m_cond.notify_one();
+}
+
+unsigned long CP11Manager::CSlotEvent::Epoch()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_epoch;
+}
+
+bool CP11Manager::CSlotEvent::Wait(unsigned long epoch)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    ++m_waiters;
+    m_cond.wait(lock, [&] { return m_signalled || m_epoch != epoch; });
+    --m_waiters;
+    bool woken = m_epoch != epoch;
+    if (!woken)
+        m_signalled = false;
+    if (m_waiters == 0)
+        m_cond.notify_all(); // WaitIdle
+    return woken;
+}
+
+void CP11Manager::CSlotEvent::WakeAll()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_epoch;
+    m_signalled = false;
+    m_cond.notify_all();
+}
+
+void CP11Manager::CSlotEvent::WaitIdle(unsigned long ms)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_cond.wait_for(lock, std::chrono::milliseconds(ms), [&] { return m_waiters == 0; });
+}
+
+// ---------------------------------------------------------------------------
+
+CP11Manager::CP11Manager()
+    : CChannelManager(), RefCounter(0), m_lastSlotId(static_cast<unsigned long>(-1)),
+      m_accepting(false), m_kinds(), m_kindCount(0), m_functions(nullptr)
+{
+}
+
+CP11Manager::~CP11Manager()
+{
+    if (RefCounter != 0) {
+        try {
+            Finalize(nullptr, true);
+        } catch (CP11Exception &) {
+            // a forced finalise fails only for lack of memory; nothing left to do
+        }
+    }
+    // A thread still waiting for a slot event must leave before the event goes.
+    m_slotEvent.WakeAll();
+    m_slotEvent.WaitIdle(2000);
+    deleteChannels();
+}
+
+void CP11Manager::AddTokenKind(TokenKind kind)
+{
+    if (kind != nullptr && m_kindCount < MAX_TOKEN_KINDS)
+        m_kinds[m_kindCount++] = kind;
+}
+
+void CP11Manager::BeginShareData()
+{
+    m_lock.Lock();
+    hl_log(HL_DEBUG, "### CP11Manager LOCKED ###\n");
+}
+
+void CP11Manager::EndSharedData()
+{
+    m_lock.UnLock();
+    hl_log(HL_DEBUG, "### CP11Manager UNLOCKED ###\n");
+}
+
+void CP11Manager::Initialize(void *initArgs)
+{
+    hl_log(HL_ENTER, "CP11Manager::Initialize(%p)\n", initArgs);
+    hl_log(HL_DEBUG, "RefCounter = %d\n", (int)RefCounter);
+    if (RefCounter != 0)
+        rethrow("Initialize", CKR_CRYPTOKI_ALREADY_INITIALIZED);
+
+    if (initArgs != nullptr) {
+        CK_C_INITIALIZE_ARGS args;
+        std::memcpy(&args, initArgs, sizeof(args));
+        log("CK_C_INITIALIZE_ARGS(pReserved)   = %p\n", args.pReserved);
+        log("CK_C_INITIALIZE_ARGS(flags)       = 0x%.8x\n", (unsigned)args.flags);
+        log("CK_C_INITIALIZE_ARGS(CreateMutex) = %p\n", (void *)args.CreateMutex);
+        log("CK_C_INITIALIZE_ARGS(DestroyMutex)= %p\n", (void *)args.DestroyMutex);
+        log("CK_C_INITIALIZE_ARGS(LockMutex)   = %p\n", (void *)args.LockMutex);
+        log("CK_C_INITIALIZE_ARGS(UnlockMutex) = %p\n", (void *)args.UnlockMutex);
+        int callbacks = (args.CreateMutex != nullptr) + (args.DestroyMutex != nullptr) +
+                        (args.LockMutex != nullptr) + (args.UnlockMutex != nullptr);
+        if (args.pReserved != nullptr)
+            rethrow("Initialize", CKR_ARGUMENTS_BAD);
+        if (args.flags & CKF_LIBRARY_CANT_CREATE_OS_THREADS)
+            rethrow("Initialize", CKR_NEED_TO_CREATE_THREADS);
+        if (callbacks != 0 && callbacks != 4)
+            rethrow("Initialize", CKR_ARGUMENTS_BAD);
+        // With all four callbacks the application may still allow OS locking, which
+        // is what the module always uses; without that flag it demands its own.
+        if (callbacks == 4 && !(args.flags & CKF_OS_LOCKING_OK))
+            rethrow("Initialize", CKR_CANT_LOCK);
+    }
+
+    CChannelPCSC *channel = new (std::nothrow) CChannelPCSC(m_functions);
+    if (channel == nullptr)
+        rethrow("Initialize", CKR_HOST_MEMORY);
+    if (!RegisterChannel(channel, true)) {
+        delete channel;
+        rethrow("Initialize", CKR_GENERAL_ERROR);
+    }
+    m_accepting = true;
+    if (!channel->Open(1)) {
+        m_accepting = false;
+        UnregisterChannel(channel);
+        {
+            // A delivery the channel had to leave running still holds the lock and
+            // may use the channel: wait for it before the channel goes.
+            CMutexLocker lock(m_lock);
+            freeTokens();
+            freeSlots();
+        }
+        if (channel->IsOpen())
+            channel->Close(0);
+        delete channel;
+        rethrow("Initialize", CKR_GENERAL_ERROR);
+    }
+    RefCounter = 1;
+    hl_log(HL_LEAVE, "CP11Manager::Initialize( )\n");
+}
+
+bool CP11Manager::closeChannels(unsigned long mode)
+{
+    bool result = true;
+    for (auto it = GetChannels().begin(); it != GetChannels().end(); ++it) {
+        CChannel *channel = *it;
+        if (channel != nullptr && channel->IsOpen() && !channel->Close(mode))
+            result = false;
+    }
+    return result;
+}
+
+void CP11Manager::deleteChannels()
+{
+    CList<CChannel *> &channels = GetChannels();
+    for (auto it = channels.begin(); it != channels.end(); ++it) {
+        CChannel *channel = *it;
+        if (channel == nullptr)
+            continue;
+        if (channel->IsOpen())
+            channel->Close(1);
+        if (channel->GetFlags() & CChannel::CHANNEL_FLAG_AUTO)
+            delete channel;
+    }
+    channels.Clear();
+}
+
+void CP11Manager::Finalize(void *reserved, bool force)
+{
+    hl_log(HL_ENTER, "CP11Manager::Finalize(%p,%s)\n", reserved, force ? "FORCE" : "DEFAULT");
+    if (force) {
+        hl_log(HL_DEBUG, "RefCounter = %d\n", (int)RefCounter);
+        if (RefCounter == 0) {
+            hl_log(HL_LEAVE, "CP11Manager::Finalize( )\n");
+            return;
+        }
+        RefCounter = 1;
+        hl_log(HL_DEBUG, "RefCounter set to 1 !\n");
+    }
+    if (RefCounter == 0)
+        rethrow("Finalize", CKR_CRYPTOKI_NOT_INITIALIZED);
+    if (reserved != nullptr && !force)
+        rethrow("Finalize", CKR_ARGUMENTS_BAD);
+
+    // The monitors stop before the lock is taken: a monitor may be inside a
+    // delivery that waits for the lock, or in a card detection that takes long.
+    // From here on no event is handled.
+    m_accepting = false;
+    bool closed = closeChannels(force ? 1 : 0);
+    {
+        CMutexLocker lock(m_lock);
+        freeTokens();
+        freeSlots();
+        deleteChannels();
+        if (!closed && !force)
+            rethrow("Finalize", CKR_GENERAL_ERROR);
+        RefCounter = 0;
+        // every thread waiting for a slot event learns that the library is finalised
+        m_slotEvent.WakeAll();
+    }
+    hl_log(HL_LEAVE, "CP11Manager::Finalize( )\n");
+}
+
+void CP11Manager::GetInfo(CK_INFO *info)
+{
+    hl_log(HL_ENTER, "CP11Manager::GetInfo(%p)\n", (void *)info);
+    if (RefCounter == 0)
+        rethrow("GetInfo", CKR_CRYPTOKI_NOT_INITIALIZED);
+    if (info == nullptr)
+        rethrow("GetInfo", CKR_ARGUMENTS_BAD);
+    info->cryptokiVersion.major = 2;
+    info->cryptokiVersion.minor = 20;
+    blankCopy(info->manufacturerID, sizeof(info->manufacturerID), kManufacturer);
+    info->flags = 0;
+    blankCopy(info->libraryDescription, sizeof(info->libraryDescription), kLibraryDescription);
+    info->libraryVersion.major = 0;
+    info->libraryVersion.minor = 3;
+    hl_log(HL_LEAVE, "CP11Manager::GetInfo( )\n");
+}
+
+void CP11Manager::GetSlotList(unsigned char tokenPresent, unsigned long *list, unsigned long *count)
+{
+    CMutexLocker lock(m_lock);
+    hl_log(HL_ENTER, "CP11Manager::GetSlotList(%s,%p,%p)\n", tokenPresent ? "CK_TRUE" : "CK_FALSE",
+           (void *)list, (void *)count);
+    if (RefCounter == 0)
+        rethrow("GetSlotList", CKR_CRYPTOKI_NOT_INITIALIZED);
+    if (count == nullptr)
+        rethrow("GetSlotList", CKR_ARGUMENTS_BAD);
+    for (int pass = 0; pass < (list != nullptr ? 2 : 1); ++pass) {
+        unsigned long n = 0;
+        for (auto it = m_slots.begin(); it != m_slots.end(); ++it) {
+            CP11Slot *slot = *it;
+            if (slot->FindByteAttribute(SLOT_A_PLUGGEN_IN) == 0)
+                continue;
+            if (tokenPresent == CK_TRUE && slot->FindByteAttribute(SLOT_A_CARD_INSERTED) == 0)
+                continue;
+            if (pass == 1)
+                list[n] = slot->FindLongAttribute(SLOT_A_ID);
+            ++n;
+        }
+        if (list != nullptr && *count < n) {
+            hl_log(HL_ERROR, "Small buffer ( 0x%.8x / 0x%.8x )!\n", (unsigned)*count, (unsigned)n);
+            *count = n;
+            rethrow("GetSlotList", CKR_BUFFER_TOO_SMALL);
+        }
+        *count = n;
+    }
+    hl_log(HL_LEAVE, "CP11Manager::GetSlotList( )\n");
+}
+
+CP11Slot *CP11Manager::GetSlot(unsigned long slotID)
+{
+    hl_log(HL_ENTER, "CP11Manager::GetSlot(0x%.8x)\n", (unsigned)slotID);
+    if (RefCounter == 0)
+        rethrow("GetSlot", CKR_CRYPTOKI_NOT_INITIALIZED);
+    CP11Slot *slot = getSlot(slotID);
+    if (slot == nullptr || slot->FindByteAttribute(SLOT_A_PLUGGEN_IN) == 0)
+        rethrow("GetSlot", CKR_SLOT_ID_INVALID);
+    hl_log(HL_LEAVE, "CP11Manager::GetSlot( %p )\n", (void *)slot);
+    return slot;
+}
+
+CP11Token *CP11Manager::GetToken(unsigned long slotID)
+{
+    hl_log(HL_ENTER, "CP11Manager::GetToken(0x%.8x)\n", (unsigned)slotID);
+    CP11Token *token = nullptr;
+    try {
+        CP11Slot *slot = GetSlot(slotID);
+        for (auto it = m_tokens.begin(); it != m_tokens.end(); ++it) {
+            if ((*it)->GetSlot() == slot) {
+                token = *it;
+                break;
+            }
+        }
+        if (token == nullptr)
+            throw CP11Exception(CKR_TOKEN_NOT_PRESENT);
+    } catch (CP11Exception &e) {
+        rethrow("GetToken", e.GetErrorCode());
+    }
+    hl_log(HL_LEAVE, "CP11Manager::GetToken( %p )\n", (void *)token);
+    return token;
+}
+
+void CP11Manager::WaitForSlotEvent(unsigned long flags, unsigned long *slot, void *reserved)
+{
+    // a polling caller does not fill the log
+    bool logged = flags == 0;
+    if (logged)
+        hl_log(HL_ENTER, "CP11Manager::WaitForSlotEvent(0x%.8x,%p,%p)\n", (unsigned)flags,
+               (void *)slot, reserved);
+    auto fail = [&](unsigned long code) {
+        if (logged)
+            rethrow("WaitForSlotEvent", code);
+        throw CP11Exception(code);
+    };
+    if (slot == nullptr || reserved != nullptr)
+        fail(CKR_ARGUMENTS_BAD);
+    if (RefCounter == 0)
+        fail(CKR_CRYPTOKI_NOT_INITIALIZED);
+
+    // A pending mark is reported at once; without one a blocking call waits for the
+    // next signal and looks again, a non-blocking one reports that there is none.
+    // The non-blocking call never touches the event, so it cannot take the wake-up
+    // of a thread blocked here.
+    for (;;) {
+        unsigned long epoch = m_slotEvent.Epoch();
+        {
+            CMutexLocker lock(m_lock);
+            if (RefCounter == 0)
+                fail((flags & CKF_DONT_BLOCK) ? CKR_NO_EVENT : CKR_CRYPTOKI_NOT_INITIALIZED);
+            CP11Slot *changed = nullptr;
+            for (auto it = m_slots.begin(); it != m_slots.end(); ++it) {
+                if ((*it)->FindByteAttribute(SLOT_A_CHANGED) == 1) {
+                    changed = *it;
+                    break;
+                }
+            }
+            if (changed != nullptr) {
+                *slot = changed->FindLongAttribute(SLOT_A_ID);
+                changed->SetAttribute(SLOT_A_CHANGED, (unsigned char)0);
+                break;
+            }
+            if (flags & CKF_DONT_BLOCK)
+                fail(CKR_NO_EVENT);
+        }
+        if (m_slotEvent.Wait(epoch))
+            fail(CKR_CRYPTOKI_NOT_INITIALIZED); // finalised while waiting
+    }
+    if (logged)
+        hl_log(HL_LEAVE, "CP11Manager::WaitForSlotEvent( )\n");
+}
+
+CP11Slot *CP11Manager::getSlot(unsigned long slotID)
+{
+    for (auto it = m_slots.begin(); it != m_slots.end(); ++it) {
+        bool found = false;
+        unsigned long id = (*it)->FindLongAttribute(SLOT_A_ID, &found);
+        if (found && id == slotID)
+            return *it;
+    }
+    return nullptr;
+}
+
+CP11Slot *CP11Manager::getSlot(char const *reader)
+{
+    if (reader == nullptr)
+        return nullptr;
+    for (auto it = m_slots.begin(); it != m_slots.end(); ++it) {
+        char const *name = (*it)->FindStringAttribute(SLOT_A_NAME);
+        if (name != nullptr && std::strcmp(name, reader) == 0)
+            return *it;
+    }
+    return nullptr;
+}
+
+void CP11Manager::removeToken(CP11Token *token)
+{
+    for (auto it = m_tokens.begin(); it != m_tokens.end(); ++it) {
+        if (*it == token) {
+            m_tokens.Erase(it);
+            return;
+        }
+    }
+}
+
+void CP11Manager::freeTokens()
+{
+    for (auto it = m_tokens.begin(); it != m_tokens.end(); ++it)
+        delete *it;
+    m_tokens.Clear();
+}
+
+void CP11Manager::freeSlots()
+{
+    for (auto it = m_slots.begin(); it != m_slots.end(); ++it)
+        delete *it;
+    m_slots.Clear();
+}
+
+// Finalises and deletes the token of the slot, if it has one.
+void CP11Manager::dropToken(CP11Slot *slot)
+{
+    for (auto it = m_tokens.begin(); it != m_tokens.end(); ++it) {
+        CP11Token *token = *it;
+        if (token->GetSlot() != slot)
+            continue;
+        m_tokens.Erase(it);
+        try {
+            token->Finalize();
+        } catch (CP11Exception &e) {
+            hl_log(HL_EXCEPTION, "CP11Manager::OnChannelEvent( 0x%.8x [ %s ] )\n",
+                   (unsigned)e.GetErrorCode(), codeName(e.GetErrorCode()));
+        }
+        delete token;
+        return;
+    }
+}
+
+CP11Token *CP11Manager::detectToken(CP11Slot *slot)
+{
+    hl_log(HL_ENTER, "CP11Manager::detectToken(%p)\n", (void *)slot);
+    CP11Token *result = nullptr;
+    if (slot != nullptr && slot->GetChannel() != nullptr) {
+        for (unsigned i = 0; i < m_kindCount && result == nullptr; ++i) {
+            CP11Token *token = nullptr;
+            try {
+                token = m_kinds[i](slot);
+                if (token == nullptr)
+                    continue;
+                if (!token->IsKnown()) {
+                    delete token;
+                    continue;
+                }
+                token->Initialize();
+                result = token;
+            } catch (CP11Exception &e) {
+                hl_log(HL_EXCEPTION, "CP11Manager::detectToken( 0x%.8x [ %s ] )\n",
+                       (unsigned)e.GetErrorCode(), codeName(e.GetErrorCode()));
+                delete token;
+                // a card of this kind that failed to come up is not offered to the next kind
+                break;
+            } catch (std::bad_alloc &) {
+                hl_log(HL_EXCEPTION, "CP11Manager::detectToken( 0x%.8x [ %s ] )\n",
+                       (unsigned)CKR_HOST_MEMORY, codeName(CKR_HOST_MEMORY));
+                delete token;
+                break;
+            }
+        }
+    }
+    hl_log(HL_LEAVE, "CP11Manager::detectToken( %p )\n", (void *)result);
+    return result;
+}
+
+void CP11Manager::OnChannelEvent(CChannelEvent &event)
+{
+    CMutexLocker lock(m_lock);
+    hl_log(HL_ENTER, "CP11Manager::OnChannelEvent(%p)\n", (void *)&event);
+    CChannel *channel = event.GetChannel();
+    char const *reader = event.GetReader();
+    unsigned long bits = event.GetEventId();
+    log("Channel(%s) = %p\n", channel != nullptr ? text(channel->GetName()) : "NULL",
+        (void *)channel);
+    log("Reader      = %s\n", text(reader));
+    log("Event       = 0x%.8x\n", (unsigned)bits);
+    if (!m_accepting) {
+        // the library is being finalised: its lists are about to go
+        hl_log(HL_LEAVE, "CP11Manager::OnChannelEvent( )\n");
+        return;
+    }
+
+    CP11Slot *slot = nullptr;
+    try {
+        slot = getSlot(reader);
+        if (slot == nullptr) {
+            hl_log(HL_INFO, "Slot(%s) does not exist.\n", text(reader));
+            slot = new CP11Slot(channel);
+            bool ok = slot->SetAttribute(SLOT_A_ID, m_lastSlotId + 1) &&
+                      slot->SetAttribute(SLOT_A_NAME, reader, static_cast<unsigned long>(-1)) &&
+                      slot->SetAttribute(SLOT_A_PLUGGEN_IN, (unsigned char)1);
+            unsigned before = m_slots.Count();
+            if (ok)
+                m_slots.PushBack(slot);
+            if (!ok || m_slots.Count() == before) {
+                delete slot;
+                slot = nullptr;
+                throw CP11Exception(CKR_HOST_MEMORY);
+            }
+            ++m_lastSlotId;
+        } else {
+            hl_log(HL_INFO, "Slot(%s) exists.\n", text(reader));
+        }
+    } catch (CP11Exception &e) {
+        hl_log(HL_EXCEPTION, "CP11Manager::OnChannelEvent( 0x%.8x [ %s ] )\n",
+               (unsigned)e.GetErrorCode(), codeName(e.GetErrorCode()));
+    } catch (std::bad_alloc &) {
+        hl_log(HL_EXCEPTION, "CP11Manager::OnChannelEvent( 0x%.8x [ %s ] )\n",
+               (unsigned)CKR_HOST_MEMORY, codeName(CKR_HOST_MEMORY));
+    }
+
+    if (slot != nullptr) {
+        unsigned id = (unsigned)slot->FindLongAttribute(SLOT_A_ID);
+        char const *name = text(slot->FindStringAttribute(SLOT_A_NAME));
+        if (bits & EVT_CHANNEL_READER_DISCONNECTED) {
+            hl_log(HL_INFO, "Slot[ %p ( %d ) '%s' ] -> EVT_CHANNEL_READER_DISCONNECTED\n",
+                   (void *)slot, id, name);
+            dropToken(slot);
+            slot->ReaderRemoved();
+            slot->SetAttribute(SLOT_A_CHANGED, (unsigned char)1);
+            m_slotEvent.Signal();
+        }
+        if (bits & EVT_CHANNEL_READER_CONNECTED) {
+            hl_log(HL_INFO, "Slot[ %p ( %d ) '%s' ] -> EVT_CHANNEL_READER_CONNECTED\n",
+                   (void *)slot, id, name);
+            slot->SetAttribute(SLOT_A_PLUGGEN_IN, (unsigned char)1);
+            slot->SetAttribute(SLOT_A_CHANGED, (unsigned char)1);
+            m_slotEvent.Signal();
+        }
+        if (bits & EVT_CHANNEL_CARD_INSERTED) {
+            hl_log(HL_INFO, "Slot[ %p ( %d ) '%s' ] -> EVT_CHANNEL_CARD_INSERTED\n", (void *)slot,
+                   id, name);
+            // at most one token per slot: a token left from a card whose removal was
+            // never reported goes first
+            bool hadToken = false;
+            for (auto it = m_tokens.begin(); it != m_tokens.end(); ++it)
+                hadToken = hadToken || (*it)->GetSlot() == slot;
+            if (hadToken) {
+                dropToken(slot);
+                slot->CardRemoved();
+                slot->SetAttribute(SLOT_A_CHANGED, (unsigned char)1);
+                m_slotEvent.Signal();
+            }
+            CP11Token *token = detectToken(slot);
+            if (token != nullptr) {
+                unsigned before = m_tokens.Count();
+                m_tokens.PushBack(token);
+                if (m_tokens.Count() == before) {
+                    delete token;
+                    token = nullptr;
+                }
+            }
+            slot->SetAttribute(SLOT_A_CARD_INSERTED, (unsigned char)(token != nullptr));
+            if (token != nullptr) {
+                slot->SetAttribute(SLOT_A_CHANGED, (unsigned char)1);
+                m_slotEvent.Signal();
+            }
+        }
+        if (bits & EVT_CHANNEL_CARD_REMOVED) {
+            hl_log(HL_INFO, "Slot[ %p ( %d ) '%s' ] -> EVT_CHANNEL_CARD_REMOVED\n", (void *)slot,
+                   id, name);
+            bool hadToken = false;
+            for (auto it = m_tokens.begin(); it != m_tokens.end(); ++it)
+                hadToken = hadToken || (*it)->GetSlot() == slot;
+            dropToken(slot);
+            slot->CardRemoved();
+            if (hadToken) {
+                slot->SetAttribute(SLOT_A_CHANGED, (unsigned char)1);
+                m_slotEvent.Signal();
+            }
+        }
+    }
+    hl_log(HL_LEAVE, "CP11Manager::OnChannelEvent( )\n");
+}
+
+// ---------------------------------------------------------------------------
+// fork()
+
+void CP11Manager::PrepareFork()
+{
+    m_lock.Lock();
+}
+
+void CP11Manager::ParentAfterFork()
+{
+    m_lock.UnLock();
+}
+
+void CP11Manager::ChildAfterFork()
+{
+    // The child has only the forking thread: the lock is held by a thread id that
+    // no longer exists here, and the slot event may count waiters of the parent.
+    // Both are made anew in place (their old state is meaningless in the child).
+    new (&m_lock) CMutex();
+    new (&m_slotEvent) CSlotEvent();
+    // The channel's monitor thread and every PC/SC handle belong to the parent:
+    // the objects are forgotten, never closed or deleted, here.
+    m_tokens.Clear();
+    m_slots.Clear();
+    GetChannels().Clear();
+    m_accepting = false;
+    RefCounter = 0;
+}
