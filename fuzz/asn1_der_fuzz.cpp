@@ -8,7 +8,8 @@
 
 #include "asn1/asn.h"
 
-namespace {
+namespace
+{
 
 std::vector<unsigned char> write(const _asn_t *item, int whole_list)
 {
@@ -35,9 +36,9 @@ void decode_all(const _asn_t *item)
                 abort();
         }
         // the codecs the callers pick by hand
-        for (asn_decoder_t decoder : {asn_v_decode_int, asn_v_decode_bitstring, asn_v_decode_oid,
-                                      asn_v_decode_utf8string_cs, asn_v_decode_utctime_tm,
-                                      asn_v_decode_gentime_tm}) {
+        for (asn_decoder_t decoder :
+             {asn_v_decode_int, asn_v_decode_bitstring, asn_v_decode_oid,
+              asn_v_decode_utf8string_cs, asn_v_decode_utctime_tm, asn_v_decode_gentime_tm}) {
             size = asn_decode(item, nullptr, decoder);
             if (size > 0) {
                 std::vector<unsigned char> out(static_cast<size_t>(size));

@@ -22,8 +22,8 @@ static const struct {
     const char *oid;
     uint64_t bit;
 } ext_key_usages[] = {
-    {"1.3.6.1.5.5.7.3.1", 0x1},  {"1.3.6.1.5.5.7.3.2", 0x2},       {"1.3.6.1.5.5.7.3.3", 0x4},
-    {"1.3.6.1.5.5.7.3.4", 0x8},  {"1.3.6.1.5.5.7.3.5", 0x10},      {"1.3.6.1.5.5.7.3.6", 0x20},
+    {"1.3.6.1.5.5.7.3.1", 0x1},  {"1.3.6.1.5.5.7.3.2", 0x2},  {"1.3.6.1.5.5.7.3.3", 0x4},
+    {"1.3.6.1.5.5.7.3.4", 0x8},  {"1.3.6.1.5.5.7.3.5", 0x10}, {"1.3.6.1.5.5.7.3.6", 0x20},
     {"1.3.6.1.5.5.7.3.7", 0x40}, {"1.3.6.1.5.5.7.3.8", 0x80}, {"1.3.6.1.4.1.311.20.2.2", 0x100},
 };
 
@@ -217,8 +217,8 @@ static int32_t time_field(const _asn_t *item, void *out)
     if (t.tm_year < -1900 || t.tm_year > 9999 - 1900)
         return -1;
     char text[64];
-    int n = snprintf(text, sizeof(text), "%04d%02d%02d%02d%02d%02d", t.tm_year + 1900,
-                     t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+    int n = snprintf(text, sizeof(text), "%04d%02d%02d%02d%02d%02d", t.tm_year + 1900, t.tm_mon + 1,
+                     t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
     if (n != 14)
         return -1;
     if (out)
@@ -263,8 +263,7 @@ static int32_t rsa_key_record(const _asn_cert_ctx_t *ctx, void *out)
     int32_t result = -1;
     const _asn_t *modulus = asn_get_child(seq);
     const _asn_t *exponent = asn_get_next(modulus);
-    if (is_sequence(seq) && !seq->next &&
-        is_universal(modulus, ASN_PRIMITIVE, ASN_TAG_INTEGER) &&
+    if (is_sequence(seq) && !seq->next && is_universal(modulus, ASN_PRIMITIVE, ASN_TAG_INTEGER) &&
         is_universal(exponent, ASN_PRIMITIVE, ASN_TAG_INTEGER) && !exponent->next) {
         int32_t m = asn_decode(modulus, NULL, asn_v_decode_int);
         int32_t x = asn_decode(exponent, NULL, asn_v_decode_int);
@@ -325,9 +324,8 @@ static int64_t usage_word(const _asn_cert_ctx_t *ctx, const char *oid, usage_kin
     }
     if (!is_universal(e, ASN_PRIMITIVE, ASN_TAG_OCTET_STRING) || e->length < 1 || !e->data)
         return -1;
-    _asn_t *inner =
-        asn_read(static_cast<const unsigned char *>(e->data), static_cast<uint32_t>(e->length),
-                 NULL);
+    _asn_t *inner = asn_read(static_cast<const unsigned char *>(e->data),
+                             static_cast<uint32_t>(e->length), NULL);
     if (!inner)
         return -1;
     uint64_t word = 0;
@@ -423,9 +421,8 @@ static int32_t key_identifier(const _asn_cert_ctx_t *ctx, const char *oid, bool 
         return 0;
     if (e->length < 1 || !e->data)
         return -1;
-    _asn_t *inner =
-        asn_read(static_cast<const unsigned char *>(e->data), static_cast<uint32_t>(e->length),
-                 NULL);
+    _asn_t *inner = asn_read(static_cast<const unsigned char *>(e->data),
+                             static_cast<uint32_t>(e->length), NULL);
     if (!inner)
         return -1;
     const _asn_t *id = NULL;

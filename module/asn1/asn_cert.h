@@ -8,25 +8,25 @@
 #define ASN_CERT_CTX_MAGIC 160u
 
 // Field ids of asn_cert_ctx_get_attribute.
-#define ASN_CERT_VERSION 1u             // version value, uint32_t
-#define ASN_CERT_SERIAL 2u              // serialNumber, DER
-#define ASN_CERT_SERIAL_VALUE 3u        // serialNumber content without a sign octet
-#define ASN_CERT_ISSUER 16u             // issuer Name, DER
-#define ASN_CERT_NOT_BEFORE 32u         // "%Y%m%d%H%M%S" text, NUL-terminated
-#define ASN_CERT_NOT_AFTER 33u          // "%Y%m%d%H%M%S" text, NUL-terminated
-#define ASN_CERT_SUBJECT 48u            // subject Name, DER
-#define ASN_CERT_KEY_ALGORITHM 64u      // subjectPublicKeyInfo AlgorithmIdentifier, DER
-#define ASN_CERT_KEY_ALGORITHM_OID 65u  // its OID, dotted text
-#define ASN_CERT_KEY_PARAMETERS 66u     // its parameters, DER (0 when absent)
-#define ASN_CERT_RSA_KEY 80u            // asn_cert_rsa_key_t followed by modulus and exponent
-#define ASN_CERT_RSA_KEY_DER 81u        // RSAPublicKey DER
-#define ASN_CERT_SIG_ALGORITHM 96u      // outer signatureAlgorithm, DER
-#define ASN_CERT_SIG_ALGORITHM_OID 97u  // its OID, dotted text
-#define ASN_CERT_SIG_PARAMETERS 98u     // its parameters, DER (0 when absent)
-#define ASN_CERT_USAGE 112u             // asn_cert_usage_t
-#define ASN_CERT_SUBJECT_ALT_NAME 113u  // GeneralNames DER
-#define ASN_CERT_AUTHORITY_KEY_ID 114u  // keyIdentifier content
-#define ASN_CERT_SUBJECT_KEY_ID 115u    // SubjectKeyIdentifier content
+#define ASN_CERT_VERSION 1u            // version value, uint32_t
+#define ASN_CERT_SERIAL 2u             // serialNumber, DER
+#define ASN_CERT_SERIAL_VALUE 3u       // serialNumber content without a sign octet
+#define ASN_CERT_ISSUER 16u            // issuer Name, DER
+#define ASN_CERT_NOT_BEFORE 32u        // "%Y%m%d%H%M%S" text, NUL-terminated
+#define ASN_CERT_NOT_AFTER 33u         // "%Y%m%d%H%M%S" text, NUL-terminated
+#define ASN_CERT_SUBJECT 48u           // subject Name, DER
+#define ASN_CERT_KEY_ALGORITHM 64u     // subjectPublicKeyInfo AlgorithmIdentifier, DER
+#define ASN_CERT_KEY_ALGORITHM_OID 65u // its OID, dotted text
+#define ASN_CERT_KEY_PARAMETERS 66u    // its parameters, DER (0 when absent)
+#define ASN_CERT_RSA_KEY 80u           // asn_cert_rsa_key_t followed by modulus and exponent
+#define ASN_CERT_RSA_KEY_DER 81u       // RSAPublicKey DER
+#define ASN_CERT_SIG_ALGORITHM 96u     // outer signatureAlgorithm, DER
+#define ASN_CERT_SIG_ALGORITHM_OID 97u // its OID, dotted text
+#define ASN_CERT_SIG_PARAMETERS 98u    // its parameters, DER (0 when absent)
+#define ASN_CERT_USAGE 112u            // asn_cert_usage_t
+#define ASN_CERT_SUBJECT_ALT_NAME 113u // GeneralNames DER
+#define ASN_CERT_AUTHORITY_KEY_ID 114u // keyIdentifier content
+#define ASN_CERT_SUBJECT_KEY_ID 115u   // SubjectKeyIdentifier content
 
 // Usage word bits.
 #define ASN_CERT_EXT_PRESENT 0x80000000u
@@ -34,17 +34,17 @@
 
 // Usage record (id 112).
 typedef struct {
-    uint64_t size;             // 32
-    uint64_t key_usage;        // bit i = bit i of the KeyUsage BIT STRING
-    uint64_t ext_key_usage;    // one bit per known purpose
-    uint64_t cert_type;        // bit i = bit i of the certificate-type BIT STRING
+    uint64_t size;          // 32
+    uint64_t key_usage;     // bit i = bit i of the KeyUsage BIT STRING
+    uint64_t ext_key_usage; // one bit per known purpose
+    uint64_t cert_type;     // bit i = bit i of the certificate-type BIT STRING
 } asn_cert_usage_t;
 
 // RSA public key record (id 80); the bytes follow it in the same buffer.
 typedef struct {
-    uint64_t modulus;          // address of the modulus bytes
+    uint64_t modulus; // address of the modulus bytes
     uint64_t modulus_length;
-    uint64_t exponent;         // address of the exponent bytes
+    uint64_t exponent; // address of the exponent bytes
     uint64_t exponent_length;
 } asn_cert_rsa_key_t;
 

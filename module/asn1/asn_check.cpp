@@ -198,8 +198,7 @@ int is_time_utc(const char *text, uint32_t length, int *year, int *month, int *d
 }
 
 int is_time_gen(const char *text, uint32_t length, int *year, int *month, int *day, int *hour,
-                int *minute, int *second, int *fraction, int *offset_hours,
-                int *offset_minutes)
+                int *minute, int *second, int *fraction, int *offset_hours, int *offset_minutes)
 {
     put(year, 0);
     put(second, 0);

@@ -24,5 +24,4 @@ int is_time_utc(const char *text, uint32_t length, int *year, int *month, int *d
 // GeneralizedTime text YYYYMMDDhhmm[ss[.f+]] followed by a zone as for UTCTime or nothing.
 // The fraction digits are read as a decimal integer (its first nine digits).
 int is_time_gen(const char *text, uint32_t length, int *year, int *month, int *day, int *hour,
-                int *minute, int *second, int *fraction, int *offset_hours,
-                int *offset_minutes);
+                int *minute, int *second, int *fraction, int *offset_hours, int *offset_minutes);

@@ -129,8 +129,8 @@ static _asn_t *read_list(const unsigned char *data, uint32_t length, _asn_t *par
             first = item;
         last = item;
 
-        int32_t used = asn_tag_read(data + pos, length - pos, &item->cls, &item->constructed,
-                                    &item->tag);
+        int32_t used =
+            asn_tag_read(data + pos, length - pos, &item->cls, &item->constructed, &item->tag);
         if (used <= 0)
             goto fail;
         pos += static_cast<uint32_t>(used);
@@ -192,8 +192,8 @@ static int64_t write_list(const _asn_t *item, int whole_list, unsigned char *buf
     for (; item; item = whole_list ? item->next : NULL) {
         if (item->length < 0)
             return -1;
-        int32_t n = asn_tag_write(item->cls, item->constructed, item->tag,
-                                  buf ? buf + total : NULL);
+        int32_t n =
+            asn_tag_write(item->cls, item->constructed, item->tag, buf ? buf + total : NULL);
         if (n <= 0)
             return -1;
         total += n;

@@ -149,8 +149,8 @@ int asn_item_delete(_asn_t *item)
 
 int32_t asn_item_copy_data(_asn_t *item, const _asn_t *source)
 {
-    if (!item || !source || item->constructed || source->constructed ||
-        item->cls != source->cls || item->tag != source->tag || source->length < 0)
+    if (!item || !source || item->constructed || source->constructed || item->cls != source->cls ||
+        item->tag != source->tag || source->length < 0)
         return -1;
     // Taken before the item's value goes: the source may be the item itself.
     const int32_t length = source->length;

@@ -87,8 +87,8 @@ int asn_is_previous_ex(const _asn_t *item, const char *id)
     return matches_ex(asn_get_previous(item), id);
 }
 
-_asn_t *asn_find_next(const _asn_t *item, int descendants_only, uint32_t *countdown,
-                      uint32_t cls, uint32_t constructed, uint32_t tag)
+_asn_t *asn_find_next(const _asn_t *item, int descendants_only, uint32_t *countdown, uint32_t cls,
+                      uint32_t constructed, uint32_t tag)
 {
     if (!countdown)
         return NULL;
@@ -98,8 +98,7 @@ _asn_t *asn_find_next(const _asn_t *item, int descendants_only, uint32_t *countd
                 return const_cast<_asn_t *>(item);
             (*countdown)--;
         }
-        _asn_t *found =
-            asn_find_next(asn_get_child(item), 0, countdown, cls, constructed, tag);
+        _asn_t *found = asn_find_next(asn_get_child(item), 0, countdown, cls, constructed, tag);
         if (found)
             return found;
     }
@@ -121,7 +120,8 @@ _asn_t *asn_find_ex(const _asn_t *item, int descendants_only, uint32_t index, co
     return asn_find(item, descendants_only, index, cls, constructed, tag);
 }
 
-namespace {
+namespace
+{
 struct identifier {
     uint32_t cls, constructed, tag;
 };

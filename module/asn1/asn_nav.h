@@ -32,8 +32,8 @@ int asn_is_previous_ex(const _asn_t *item, const char *id);
 _asn_t *asn_find(const _asn_t *item, int descendants_only, uint32_t index, uint32_t cls,
                  uint32_t constructed, uint32_t tag);
 // The walk behind asn_find; *countdown is shared across the walk and reaches 0 at the match.
-_asn_t *asn_find_next(const _asn_t *item, int descendants_only, uint32_t *countdown,
-                      uint32_t cls, uint32_t constructed, uint32_t tag);
+_asn_t *asn_find_next(const _asn_t *item, int descendants_only, uint32_t *countdown, uint32_t cls,
+                      uint32_t constructed, uint32_t tag);
 _asn_t *asn_find_ex(const _asn_t *item, int descendants_only, uint32_t index, const char *id);
 
 // Follows a path of hex identifiers separated by "/" ("30/30/A0"): the item must match the

@@ -10,7 +10,8 @@
 
 // ---- table and item-level calls
 
-namespace {
+namespace
+{
 struct codec_row {
     uint32_t tag;
     asn_encoder_t encoder;
@@ -197,8 +198,7 @@ int32_t asn_v_encode_int32(const void *value, uint32_t length, unsigned char *ou
     return count;
 }
 
-int32_t asn_v_decode_int32(const unsigned char *data, uint32_t length, void *out,
-                           uint32_t *size)
+int32_t asn_v_decode_int32(const unsigned char *data, uint32_t length, void *out, uint32_t *size)
 {
     if (!data || !length || !size || length > 0x7FFFFFFFu)
         return -1;
@@ -452,15 +452,15 @@ static int32_t decode_checked(string_check_t check, const unsigned char *data, u
     return asn_v_decode_octetstring(data, length, out, size);
 }
 
-#define ASN_STRING_CODEC(name, check)                                                          \
-    int32_t asn_v_encode_##name(const void *value, uint32_t length, unsigned char *out)        \
-    {                                                                                          \
-        return encode_checked(check, value, length, out);                                      \
-    }                                                                                          \
-    int32_t asn_v_decode_##name(const unsigned char *data, uint32_t length, void *out,         \
-                                uint32_t *size)                                                \
-    {                                                                                          \
-        return decode_checked(check, data, length, out, size);                                 \
+#define ASN_STRING_CODEC(name, check)                                                              \
+    int32_t asn_v_encode_##name(const void *value, uint32_t length, unsigned char *out)            \
+    {                                                                                              \
+        return encode_checked(check, value, length, out);                                          \
+    }                                                                                              \
+    int32_t asn_v_decode_##name(const unsigned char *data, uint32_t length, void *out,             \
+                                uint32_t *size)                                                    \
+    {                                                                                              \
+        return decode_checked(check, data, length, out, size);                                     \
     }
 
 ASN_STRING_CODEC(utf8string, is_str_utf8)
@@ -500,14 +500,14 @@ int32_t asn_v_decode_utf8string_wcs(const unsigned char *, uint32_t, void *, uin
 
 static bool is_utc_text(const unsigned char *data, uint32_t length)
 {
-    return is_time_utc(reinterpret_cast<const char *>(data), length, NULL, NULL, NULL, NULL,
-                       NULL, NULL, NULL, NULL) == 1;
+    return is_time_utc(reinterpret_cast<const char *>(data), length, NULL, NULL, NULL, NULL, NULL,
+                       NULL, NULL, NULL) == 1;
 }
 
 static bool is_gen_text(const unsigned char *data, uint32_t length)
 {
-    return is_time_gen(reinterpret_cast<const char *>(data), length, NULL, NULL, NULL, NULL,
-                       NULL, NULL, NULL, NULL, NULL) == 1;
+    return is_time_gen(reinterpret_cast<const char *>(data), length, NULL, NULL, NULL, NULL, NULL,
+                       NULL, NULL, NULL, NULL) == 1;
 }
 
 // Formats a UTC time. With record NULL the clock is read. The record is normalised as UTC
@@ -556,8 +556,7 @@ int32_t asn_v_encode_utctime(const void *value, uint32_t length, unsigned char *
     return asn_v_encode_octetstring(value, length, out);
 }
 
-int32_t asn_v_decode_utctime(const unsigned char *data, uint32_t length, void *out,
-                             uint32_t *size)
+int32_t asn_v_decode_utctime(const unsigned char *data, uint32_t length, void *out, uint32_t *size)
 {
     if (!is_utc_text(data, length))
         return -1;
@@ -573,8 +572,7 @@ int32_t asn_v_encode_gentime(const void *value, uint32_t length, unsigned char *
     return asn_v_encode_octetstring(value, length, out);
 }
 
-int32_t asn_v_decode_gentime(const unsigned char *data, uint32_t length, void *out,
-                             uint32_t *size)
+int32_t asn_v_decode_gentime(const unsigned char *data, uint32_t length, void *out, uint32_t *size)
 {
     if (!is_gen_text(data, length))
         return -1;

@@ -29,8 +29,7 @@ _asn_t *asn_encode(uint32_t cls, uint32_t tag, const void *value, uint32_t lengt
                    asn_encoder_t encoder);
 
 // asn_encode with the identifier as hex text; a constructed identifier or bad text -> NULL.
-_asn_t *asn_encode_ex(const char *id, const void *value, uint32_t length,
-                      asn_encoder_t encoder);
+_asn_t *asn_encode_ex(const char *id, const void *value, uint32_t length, asn_encoder_t encoder);
 
 // The default codecs of a universal tag number; false when the table has no row for it.
 bool asn_default_codec(uint32_t tag, asn_encoder_t *encoder, asn_decoder_t *decoder);
@@ -38,19 +37,16 @@ bool asn_default_codec(uint32_t tag, asn_encoder_t *encoder, asn_decoder_t *deco
 int32_t asn_v_encode_eoc(const void *value, uint32_t length, unsigned char *out);
 int32_t asn_v_decode_eoc(const unsigned char *data, uint32_t length, void *out, uint32_t *size);
 int32_t asn_v_encode_null(const void *value, uint32_t length, unsigned char *out);
-int32_t asn_v_decode_null(const unsigned char *data, uint32_t length, void *out,
-                          uint32_t *size);
+int32_t asn_v_decode_null(const unsigned char *data, uint32_t length, void *out, uint32_t *size);
 
 // BOOLEAN: a value whose first byte is non-zero encodes as 0xFF; decodes to one byte 1 or 0.
 int32_t asn_v_encode_bool(const void *value, uint32_t length, unsigned char *out);
-int32_t asn_v_decode_bool(const unsigned char *data, uint32_t length, void *out,
-                          uint32_t *size);
+int32_t asn_v_decode_bool(const unsigned char *data, uint32_t length, void *out, uint32_t *size);
 
 // INTEGER to and from a signed 32-bit host integer (value of 4 or 8 bytes, the first four
 // read). Minimal two's complement.
 int32_t asn_v_encode_int32(const void *value, uint32_t length, unsigned char *out);
-int32_t asn_v_decode_int32(const unsigned char *data, uint32_t length, void *out,
-                           uint32_t *size);
+int32_t asn_v_decode_int32(const unsigned char *data, uint32_t length, void *out, uint32_t *size);
 
 // INTEGER as an unsigned big-endian magnitude: 0x00 put in front of / dropped from a first
 // byte with bit 7 set.
@@ -102,11 +98,9 @@ int32_t asn_v_decode_utf8string_wcs(const unsigned char *data, uint32_t length, 
 // UTCTime and GeneralizedTime as checked text. The encoders given NULL and length 0 write
 // the current UTC time ("YYMMDDhhmmssZ", "YYYYMMDDhhmmssZ").
 int32_t asn_v_encode_utctime(const void *value, uint32_t length, unsigned char *out);
-int32_t asn_v_decode_utctime(const unsigned char *data, uint32_t length, void *out,
-                             uint32_t *size);
+int32_t asn_v_decode_utctime(const unsigned char *data, uint32_t length, void *out, uint32_t *size);
 int32_t asn_v_encode_gentime(const void *value, uint32_t length, unsigned char *out);
-int32_t asn_v_decode_gentime(const unsigned char *data, uint32_t length, void *out,
-                             uint32_t *size);
+int32_t asn_v_decode_gentime(const unsigned char *data, uint32_t length, void *out, uint32_t *size);
 // Broken-down time (struct tm, UTC). The decoders fill year, month, day, hour, minute and
 // second, with a zone offset applied; the encoders write the given record (NULL: the clock).
 int32_t asn_v_encode_utctime_tm(const void *value, uint32_t length, unsigned char *out);

@@ -13,7 +13,8 @@
 
 using namespace asn1test;
 
-namespace {
+namespace
+{
 
 struct Ctx {
     _asn_cert_ctx_t *ctx = nullptr;
@@ -161,8 +162,8 @@ uint64_t openssl_ext_key_usage_word(X509 *x)
     int critical = critical_of(x, NID_ext_key_usage);
     if (critical < 0)
         return 0;
-    EXTENDED_KEY_USAGE *eku = static_cast<EXTENDED_KEY_USAGE *>(
-        X509_get_ext_d2i(x, NID_ext_key_usage, nullptr, nullptr));
+    EXTENDED_KEY_USAGE *eku =
+        static_cast<EXTENDED_KEY_USAGE *>(X509_get_ext_d2i(x, NID_ext_key_usage, nullptr, nullptr));
     uint64_t word = ASN_CERT_EXT_PRESENT | (critical ? ASN_CERT_EXT_CRITICAL : 0);
     for (int i = 0; i < sk_ASN1_OBJECT_num(eku); i++) {
         std::string oid = obj_text(sk_ASN1_OBJECT_value(eku, i));
@@ -262,8 +263,7 @@ void expect_fields_agree(const Bytes &der)
     }
     EXPECT_EQ(to_hex(c.get(ASN_CERT_SUBJECT_ALT_NAME)), to_hex(san_der));
     const ASN1_OCTET_STRING *aki = X509_get0_authority_key_id(x.get());
-    EXPECT_EQ(to_hex(c.get(ASN_CERT_AUTHORITY_KEY_ID)),
-              aki ? to_hex(aki->data, aki->length) : "");
+    EXPECT_EQ(to_hex(c.get(ASN_CERT_AUTHORITY_KEY_ID)), aki ? to_hex(aki->data, aki->length) : "");
     const ASN1_OCTET_STRING *ski = X509_get0_subject_key_id(x.get());
     EXPECT_EQ(to_hex(c.get(ASN_CERT_SUBJECT_KEY_ID)), ski ? to_hex(ski->data, ski->length) : "");
 }
@@ -331,6 +331,8 @@ TEST(AsnCert, V3CertificateFieldsAgreeWithOpenSsl)
     EXPECT_EQ(u.key_usage, 0xC0000007u) << "critical digitalSignature|nonRepudiation|keyEnc";
     EXPECT_EQ(u.ext_key_usage, 0x8000010Au) << "clientAuth|emailProtection|smart-card logon";
     EXPECT_EQ(u.cert_type, 0x80000005u) << "client|email";
+    EXPECT_EQ(c.ctx->not_before->tag, 23u) << "UTCTime";
+    EXPECT_EQ(c.ctx->not_after->tag, 24u) << "GeneralizedTime after 2049";
     EXPECT_EQ(c.text(ASN_CERT_NOT_AFTER), "20501231235959");
     EXPECT_EQ(c.text(ASN_CERT_KEY_ALGORITHM_OID), "1.2.840.113549.1.1.1");
     EXPECT_EQ(c.text(ASN_CERT_SIG_ALGORITHM_OID), "1.2.840.113549.1.1.11");
@@ -346,8 +348,7 @@ TEST(AsnCert, SerialNumbersWithAndWithoutSignOctet)
         {"F301", "020300F301", "F301"},
         {"7F01", "02027F01", "7F01"},
         {"01", "020101", "01"},
-        {"80000000000000000000000000000000000001",
-         "02140080000000000000000000000000000000000001",
+        {"80000000000000000000000000000000000001", "02140080000000000000000000000000000000000001",
          "80000000000000000000000000000000000001"},
     };
     for (const Row &r : rows) {
@@ -399,22 +400,32 @@ TEST(AsnCert, UsageRecordTable)
         {"no extensions", {}, 32, 0, 0, 0},
         {"critical key usage",
          {{"keyUsage", "critical,digitalSignature,nonRepudiation"}},
-         32, 0xC0000003, 0, 0},
+         32,
+         0xC0000003,
+         0,
+         0},
         {"decipherOnly is bit 8",
          {{"keyUsage", "keyAgreement,decipherOnly"}},
-         32, 0x80000110, 0, 0},
-        {"unknown purpose, not critical",
-         {{"extendedKeyUsage", "1.2.3.4"}},
-         32, 0, 0x80000000, 0},
+         32,
+         0x80000110,
+         0,
+         0},
+        {"unknown purpose, not critical", {{"extendedKeyUsage", "1.2.3.4"}}, 32, 0, 0x80000000, 0},
         {"unknown purpose beside known ones",
          {{"extendedKeyUsage", "serverAuth,1.2.3.4,timeStamping"}},
-         32, 0, 0x80000081, 0},
+         32,
+         0,
+         0x80000081,
+         0},
         {"unknown purpose, critical", {{"extendedKeyUsage", "critical,1.2.3.4"}}, -1, 0, 0, 0},
         {"all known purposes, critical",
          {{"extendedKeyUsage",
            "critical,serverAuth,clientAuth,codeSigning,emailProtection,1.3.6.1.5.5.7.3.5,"
            "1.3.6.1.5.5.7.3.6,1.3.6.1.5.5.7.3.7,timeStamping,1.3.6.1.4.1.311.20.2.2"}},
-         32, 0, 0xC00001FF, 0},
+         32,
+         0,
+         0xC00001FF,
+         0},
         {"certificate type", {{"nsCertType", "server,objsign"}}, 32, 0, 0, 0x8000000A},
     };
     for (const Row &r : rows) {
@@ -457,18 +468,16 @@ TEST(AsnCert, MalformedExtensionValues)
         {"key usage content does not parse", "keyUsage", "digitalSignature", "0305", ASN_CERT_USAGE,
          -1},
         {"key usage of no bits", "keyUsage", "digitalSignature", "030100", ASN_CERT_USAGE, 32},
-        {"certificate type of nine bits", "nsCertType", "client", "0303078080", ASN_CERT_USAGE,
-         -1},
-        {"extended key usage empty", "extendedKeyUsage", "serverAuth", "3000", ASN_CERT_USAGE,
-         -1},
+        {"certificate type of nine bits", "nsCertType", "client", "0303078080", ASN_CERT_USAGE, -1},
+        {"extended key usage empty", "extendedKeyUsage", "serverAuth", "3000", ASN_CERT_USAGE, -1},
         {"extended key usage not a SEQUENCE", "extendedKeyUsage", "serverAuth", "0500",
          ASN_CERT_USAGE, -1},
         {"authority key id does not parse", "authorityKeyIdentifier", "keyid:always", "3005",
          ASN_CERT_AUTHORITY_KEY_ID, -1},
         {"authority key id without keyIdentifier", "authorityKeyIdentifier", "keyid:always",
          "3003820101", ASN_CERT_AUTHORITY_KEY_ID, 0},
-        {"subject key id does not parse", "subjectKeyIdentifier", "hash", "04", ASN_CERT_SUBJECT_KEY_ID,
-         -1},
+        {"subject key id does not parse", "subjectKeyIdentifier", "hash", "04",
+         ASN_CERT_SUBJECT_KEY_ID, -1},
         {"subject key id not an OCTET STRING", "subjectKeyIdentifier", "hash", "0500",
          ASN_CERT_SUBJECT_KEY_ID, 0},
     };
@@ -484,8 +493,8 @@ TEST(AsnCert, MalformedExtensionValues)
             _asn_t *value = asn_get_next(asn_get_child(ext));
             ASSERT_TRUE(asn_is_current(value, 0, 0, 4));
             Bytes content = hex(r.content);
-            _asn_t *replacement = asn_item_new(0, 0, 4, content.data(),
-                                               static_cast<uint32_t>(content.size()));
+            _asn_t *replacement =
+                asn_item_new(0, 0, 4, content.data(), static_cast<uint32_t>(content.size()));
             ASSERT_EQ(asn_item_copy_data(value, replacement), static_cast<int32_t>(content.size()));
             asn_item_free(replacement);
         });
@@ -551,36 +560,32 @@ TEST(AsnCert, InitRefusesBadShapes)
         {"signature value followed by more",
          edited(good,
                 [](_asn_t *root) {
-                    ASSERT_EQ(asn_item_paste(nth_child(root, 2), asn_item_new(0, 0, 5, nullptr, 0),
-                                             0, 0),
-                              1);
+                    ASSERT_EQ(
+                        asn_item_paste(nth_child(root, 2), asn_item_new(0, 0, 5, nullptr, 0), 0, 0),
+                        1);
                 })},
-        {"no validity end",
-         edited(good,
-                [](_asn_t *root) {
-                    _asn_t *validity = nth_child(tbs_of(root), 4);
-                    ASSERT_TRUE(asn_is_child(validity, 0, 0, 23));
-                    ASSERT_EQ(asn_item_delete(nth_child(validity, 1)), 1);
-                })},
+        {"no validity end", edited(good,
+                                   [](_asn_t *root) {
+                                       _asn_t *validity = nth_child(tbs_of(root), 4);
+                                       ASSERT_TRUE(asn_is_child(validity, 0, 0, 23));
+                                       ASSERT_EQ(asn_item_delete(nth_child(validity, 1)), 1);
+                                   })},
         {"time of wrong type",
          edited(good, [](_asn_t *root) { asn_get_child(nth_child(tbs_of(root), 4))->tag = 4; })},
-        {"key not a BIT STRING",
-         edited(good,
-                [](_asn_t *root) {
-                    _asn_t *spki = nth_child(tbs_of(root), 6);
-                    ASSERT_TRUE(asn_is_child(spki, 0, 0x20, 16));
-                    asn_get_next(asn_get_child(spki))->tag = 4;
-                })},
+        {"key not a BIT STRING", edited(good,
+                                        [](_asn_t *root) {
+                                            _asn_t *spki = nth_child(tbs_of(root), 6);
+                                            ASSERT_TRUE(asn_is_child(spki, 0, 0x20, 16));
+                                            asn_get_next(asn_get_child(spki))->tag = 4;
+                                        })},
         {"signature algorithm without OID",
-         edited(good,
-                [](_asn_t *root) {
-                    asn_get_child(asn_get_next(tbs_of(root)))->tag = 5;
-                })},
+         edited(good, [](_asn_t *root) { asn_get_child(asn_get_next(tbs_of(root)))->tag = 5; })},
         {"root not a SEQUENCE", edited(good, [](_asn_t *root) { root->tag = 17; })},
-        {"tbs only", edited(good, [](_asn_t *root) {
-             asn_item_delete(asn_get_next(asn_get_next(tbs_of(root))));
-             asn_item_delete(asn_get_next(tbs_of(root)));
-         })},
+        {"tbs only", edited(good,
+                            [](_asn_t *root) {
+                                asn_item_delete(asn_get_next(asn_get_next(tbs_of(root))));
+                                asn_item_delete(asn_get_next(tbs_of(root)));
+                            })},
         {"SEQUENCE of nothing", hex("3000")},
         {"not DER at all", hex("0102")},
     };
@@ -663,9 +668,8 @@ TEST(AsnCert, HostileKeyAndTimeFields)
             _asn_t *key = asn_get_next(asn_get_child(spki_of(root)));
             ASSERT_TRUE(asn_is_current(key, 0, 0, 3));
             Bytes content = hex(r.key_content);
-            _asn_t *replacement =
-                asn_item_new(0, 0, 3, content.empty() ? nullptr : content.data(),
-                             static_cast<uint32_t>(content.size()));
+            _asn_t *replacement = asn_item_new(0, 0, 3, content.empty() ? nullptr : content.data(),
+                                               static_cast<uint32_t>(content.size()));
             ASSERT_GE(asn_item_copy_data(key, replacement), 0);
             asn_item_free(replacement);
         });
@@ -694,8 +698,8 @@ TEST(AsnCert, HostileKeyAndTimeFields)
         Bytes der = edited(good, [&](_asn_t *root) {
             _asn_t *validity = nth_child(tbs_of(root), 4);
             _asn_t *not_after = asn_get_next(asn_get_child(validity));
-            _asn_t *replacement = asn_item_new(0, 0, t.tag, t.text,
-                                               static_cast<uint32_t>(strlen(t.text)));
+            _asn_t *replacement =
+                asn_item_new(0, 0, t.tag, t.text, static_cast<uint32_t>(strlen(t.text)));
             not_after->tag = t.tag;
             ASSERT_GE(asn_item_copy_data(not_after, replacement), 0);
             asn_item_free(replacement);

@@ -13,7 +13,8 @@ using asn1test::Bytes;
 using asn1test::hex;
 using asn1test::to_hex;
 
-namespace {
+namespace
+{
 
 struct TreeDeleter {
     void operator()(_asn_t *item) const { asn_item_free(item); }
@@ -85,9 +86,8 @@ TEST(AsnTag, RejectsTruncatedAndOverflowingNumbers)
     };
     for (const char *text : bad) {
         Bytes b = hex(text);
-        EXPECT_EQ(asn_tag_read(b.data(), static_cast<uint32_t>(b.size()), nullptr, nullptr,
-                               nullptr),
-                  0)
+        EXPECT_EQ(
+            asn_tag_read(b.data(), static_cast<uint32_t>(b.size()), nullptr, nullptr, nullptr), 0)
             << text;
     }
     unsigned char one = 0x02;
@@ -101,8 +101,13 @@ TEST(AsnLength, WriteAndReadBack)
         int32_t length;
         const char *octets;
     } rows[] = {
-        {0, "00"},           {127, "7F"},          {128, "8180"},       {255, "81FF"},
-        {256, "820100"},     {65536, "83010000"}, {0x7FFFFFFF, "847FFFFFFF"},
+        {0, "00"},
+        {127, "7F"},
+        {128, "8180"},
+        {255, "81FF"},
+        {256, "820100"},
+        {65536, "83010000"},
+        {0x7FFFFFFF, "847FFFFFFF"},
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.octets);
@@ -126,23 +131,23 @@ TEST(AsnLength, ReadsLongFormsAndRefusesHostileOnes)
         int32_t used;
         int32_t length;
     } rows[] = {
-        {"80", 1, -1},            // indefinite
-        {"8105", 2, 5},           // long form of a short length
-        {"8400000005", 5, 5},     // four octets with leading zeros
-        {"81", 0, 0},             // octets past the input
-        {"83FFFF", 0, 0},         // ditto
-        {"850000000005", 0, 0},   // more than four octets
-        {"8480000000", 0, 0},     // 2^31
-        {"84FFFFFFFF", 0, 0},     // 2^32 - 1
-        {"", 0, 0},               // nothing
+        {"80", 1, -1},          // indefinite
+        {"8105", 2, 5},         // long form of a short length
+        {"8400000005", 5, 5},   // four octets with leading zeros
+        {"81", 0, 0},           // octets past the input
+        {"83FFFF", 0, 0},       // ditto
+        {"850000000005", 0, 0}, // more than four octets
+        {"8480000000", 0, 0},   // 2^31
+        {"84FFFFFFFF", 0, 0},   // 2^32 - 1
+        {"", 0, 0},             // nothing
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.octets);
         Bytes b = hex(r.octets);
         int32_t length = 0;
-        EXPECT_EQ(asn_len_read(b.empty() ? nullptr : b.data(), static_cast<uint32_t>(b.size()),
-                               &length),
-                  r.used);
+        EXPECT_EQ(
+            asn_len_read(b.empty() ? nullptr : b.data(), static_cast<uint32_t>(b.size()), &length),
+            r.used);
         if (r.used) {
             EXPECT_EQ(length, r.length);
         }
@@ -152,14 +157,15 @@ TEST(AsnLength, ReadsLongFormsAndRefusesHostileOnes)
 TEST(AsnRead, AcceptedInputsWriteBackUnchanged)
 {
     const char *rows[] = {
-        "3000",                         // empty SEQUENCE
-        "0500",                         // NULL
-        "05000500",                     // two top-level items
-        "020100",                       // INTEGER 0
-        "300602010102017F",             // SEQUENCE of two INTEGERs
-        "A0053003020105",               // nested constructed context item
-        "9F81000101",                   // high tag number
-        "04820100" "00000000000000000000000000000000000000000000000000000000000000000000"
+        "3000",             // empty SEQUENCE
+        "0500",             // NULL
+        "05000500",         // two top-level items
+        "020100",           // INTEGER 0
+        "300602010102017F", // SEQUENCE of two INTEGERs
+        "A0053003020105",   // nested constructed context item
+        "9F81000101",       // high tag number
+        "04820100"
+        "00000000000000000000000000000000000000000000000000000000000000000000"
         "00000000000000000000000000000000000000000000000000000000000000000000000000000000"
         "00000000000000000000000000000000000000000000000000000000000000000000000000000000"
         "00000000000000000000000000000000000000000000000000000000000000000000000000000000"
@@ -181,10 +187,10 @@ TEST(AsnRead, LongerFormsThanNeededAreWrittenInShortestForm)
     struct Row {
         const char *in, *out;
     } rows[] = {
-        {"308104 028101 07", "3003020107"},                  // long-form lengths
-        {"3004 1F02 0107", "3003020107"},                    // high-tag form of a low number
+        {"308104 028101 07", "3003020107"},               // long-form lengths
+        {"3004 1F02 0107", "3003020107"},                 // high-tag form of a low number
         {"A0820009 3083000004 9F800100", "A00430028100"}, // both, nested
-        {"1F8080800201 07", "020107"},                       // leading zero groups
+        {"1F8080800201 07", "020107"},                    // leading zero groups
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.in);
@@ -406,16 +412,11 @@ TEST(AsnHexToTag, Table)
         int32_t used;
         uint32_t cls, constructed, tag;
     } rows[] = {
-        {"30", 1, 0, 0x20, 16},
-        {"a0", 1, 0x80, 0x20, 0},
-        {" \r\n02", 1, 0, 0, 2},
-        {"9F 81 00", 3, 0x80, 0, 128},
-        {"", 0, 0, 0, 0},
-        {"3", 0, 0, 0, 0},
-        {"3G", 0, 0, 0, 0},
-        {"30 00", 0, 0, 0, 0}, // two identifiers' worth of octets
-        {"1F", 0, 0, 0, 0},
-        {"\t30", 0, 0, 0, 0},
+        {"30", 1, 0, 0x20, 16},  {"a0", 1, 0x80, 0x20, 0},
+        {" \r\n02", 1, 0, 0, 2}, {"9F 81 00", 3, 0x80, 0, 128},
+        {"", 0, 0, 0, 0},        {"3", 0, 0, 0, 0},
+        {"3G", 0, 0, 0, 0},      {"30 00", 0, 0, 0, 0}, // two identifiers' worth of octets
+        {"1F", 0, 0, 0, 0},      {"\t30", 0, 0, 0, 0},
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.text);

@@ -9,7 +9,8 @@
 
 using namespace asn1test;
 
-namespace {
+namespace
+{
 
 struct TreeDeleter {
     void operator()(_asn_t *item) const { asn_item_free(item); }

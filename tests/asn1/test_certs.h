@@ -12,7 +12,8 @@
 #include <utility>
 #include <vector>
 
-namespace asn1test {
+namespace asn1test
+{
 
 using Bytes = std::vector<unsigned char>;
 
@@ -61,8 +62,8 @@ inline void check(bool ok, const char *what)
 
 // What a test certificate holds.
 struct CertSpec {
-    int version = 2;                       // 0 v1, 2 v3
-    Bytes serial = hex("01");              // magnitude
+    int version = 2;          // 0 v1, 2 v3
+    Bytes serial = hex("01"); // magnitude
     std::string not_before = "20240101000000Z";
     std::string not_after = "20341231235959Z";
     bool ec_key = false;

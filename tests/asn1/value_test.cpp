@@ -13,7 +13,8 @@ using asn1test::Bytes;
 using asn1test::hex;
 using asn1test::to_hex;
 
-namespace {
+namespace
+{
 
 // Runs an encoder for the size and then into a buffer; returns the result and the content
 // (the buffer must get exactly as many octets as the size call promised).
@@ -98,11 +99,8 @@ TEST(AsnCodecBool, Table)
         int32_t result;
         const char *content;
     } enc[] = {
-        {hex("01"), false, 1, "FF"},
-        {hex("00"), false, 1, "00"},
-        {hex("7F00"), false, 1, "FF"},
-        {{}, true, -1, ""},
-        {hex("01"), true, -1, ""}, // NULL with a length
+        {hex("01"), false, 1, "FF"}, {hex("00"), false, 1, "00"}, {hex("7F00"), false, 1, "FF"},
+        {{}, true, -1, ""},          {hex("01"), true, -1, ""}, // NULL with a length
     };
     for (const Row &r : enc) {
         Encoded e = r.null_value ? encode(asn_v_encode_bool, nullptr, r.value.size())
@@ -199,7 +197,8 @@ TEST(AsnCodecBigInt, Table)
         int32_t result;
         const char *content;
     } enc[] = {
-        {"0102", 2, "0102"}, {"80", 2, "0080"}, {"FFFF", 3, "00FFFF"}, {"00", 1, "00"}, {"", -1, ""},
+        {"0102", 2, "0102"}, {"80", 2, "0080"}, {"FFFF", 3, "00FFFF"},
+        {"00", 1, "00"},     {"", -1, ""},
     };
     for (const Row &r : enc) {
         Encoded e = encode(asn_v_encode_int, hex(r.value));
@@ -211,9 +210,8 @@ TEST(AsnCodecBigInt, Table)
         int32_t result;
         const char *value;
     } dec[] = {
-        {"0080", 2, "80"},         {"00F301", 3, "F301"}, {"007F", 2, "007F"},
-        {"00", 1, "00"},           {"80", 1, "80"},       {"000080", 3, "000080"},
-        {"", -1, ""},
+        {"0080", 2, "80"}, {"00F301", 3, "F301"},   {"007F", 2, "007F"}, {"00", 1, "00"},
+        {"80", 1, "80"},   {"000080", 3, "000080"}, {"", -1, ""},
     };
     for (const DecRow &r : dec) {
         Decoded d = decode(asn_v_decode_int, hex(r.content));
@@ -234,13 +232,10 @@ TEST(AsnCodecBitStringBytes, Table)
         int32_t result;
         const char *value;
     } dec[] = {
-        {"00AABB", 3, "AABB"},
-        {"00", 1, ""},
-        {"0680", 2, "80"},
-        {"", -1, ""},     // empty: no unused-bits octet
-        {"08FF", -1, ""}, // more than seven unused bits
-        {"FF00", -1, ""},
-        {"07", -1, ""},   // unused bits but no octet to hold them
+        {"00AABB", 3, "AABB"}, {"00", 1, ""},
+        {"0680", 2, "80"},     {"", -1, ""},   // empty: no unused-bits octet
+        {"08FF", -1, ""},                      // more than seven unused bits
+        {"FF00", -1, ""},      {"07", -1, ""}, // unused bits but no octet to hold them
     };
     for (const DecRow &r : dec) {
         Decoded d = decode(asn_v_decode_bitstring_bin, hex(r.content));
@@ -276,12 +271,9 @@ TEST(AsnCodecBitStringBits, Table)
         int32_t result;
         Bytes bits;
     } dec[] = {
-        {"05A0", 2, {1, 0, 1}},
-        {"078080", 3, {1, 0, 0, 0, 0, 0, 0, 0, 1}},
-        {"00", 1, {}},
-        {"", -1, {}},
-        {"0880", -1, {}},
-        {"01", -1, {}}, // one unused bit of no octet: a negative count
+        {"05A0", 2, {1, 0, 1}}, {"078080", 3, {1, 0, 0, 0, 0, 0, 0, 0, 1}},
+        {"00", 1, {}},          {"", -1, {}},
+        {"0880", -1, {}},       {"01", -1, {}}, // one unused bit of no octet: a negative count
     };
     for (const DecRow &r : dec) {
         Decoded d = decode(asn_v_decode_bitstring, hex(r.content));
@@ -473,7 +465,7 @@ TEST(AsnTimeChecks, UtcTable)
     struct Row {
         const char *text;
         int ok, year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, off_h = 0,
-            off_m = 0;
+                off_m = 0;
     } rows[] = {
         {"991231235959Z", 1, 1999, 12, 31, 23, 59, 59, 0, 0},
         {"491231235959Z", 1, 2049, 12, 31, 23, 59, 59, 0, 0},
@@ -503,8 +495,8 @@ TEST(AsnTimeChecks, UtcTable)
     for (const Row &r : rows) {
         SCOPED_TRACE(r.text);
         int y = -1, mo = -1, d = -1, h = -1, mi = -1, s = -1, oh = -1, om = -1;
-        ASSERT_EQ(is_time_utc(r.text, static_cast<uint32_t>(strlen(r.text)), &y, &mo, &d, &h,
-                              &mi, &s, &oh, &om),
+        ASSERT_EQ(is_time_utc(r.text, static_cast<uint32_t>(strlen(r.text)), &y, &mo, &d, &h, &mi,
+                              &s, &oh, &om),
                   r.ok);
         if (!r.ok)
             continue;
@@ -544,8 +536,8 @@ TEST(AsnTimeChecks, GeneralizedTable)
     for (const Row &r : rows) {
         SCOPED_TRACE(r.text);
         int y = -1, mo, d, h, mi, s = -1, f = -1, oh = -1, om = -1;
-        ASSERT_EQ(is_time_gen(r.text, static_cast<uint32_t>(strlen(r.text)), &y, &mo, &d, &h,
-                              &mi, &s, &f, &oh, &om),
+        ASSERT_EQ(is_time_gen(r.text, static_cast<uint32_t>(strlen(r.text)), &y, &mo, &d, &h, &mi,
+                              &s, &f, &oh, &om),
                   r.ok);
         if (!r.ok)
             continue;
@@ -594,11 +586,13 @@ TEST(AsnCodecTimeText, Table)
     EXPECT_EQ(text[14], 'Z');
 }
 
-namespace {
+namespace
+{
 // Runs the body with TZ set to a zone with daylight saving, so that any use of local time
 // shows up.
-class LocalZone : public ::testing::Test {
-protected:
+class LocalZone : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         const char *tz = getenv("TZ");
@@ -687,9 +681,9 @@ TEST_F(LocalZone, TimeRecordDecodersApplyOffsetsInUtc)
                                     static_cast<uint32_t>(strlen(r.text)));
         struct tm t;
         memset(&t, 0, sizeof(t));
-        EXPECT_EQ(asn_decode(item, &t,
-                             r.generalized ? asn_v_decode_gentime_tm : asn_v_decode_utctime_tm),
-                  static_cast<int32_t>(sizeof(t)));
+        EXPECT_EQ(
+            asn_decode(item, &t, r.generalized ? asn_v_decode_gentime_tm : asn_v_decode_utctime_tm),
+            static_cast<int32_t>(sizeof(t)));
         EXPECT_EQ(t.tm_year + 1900, r.year);
         EXPECT_EQ(t.tm_mon + 1, r.month);
         EXPECT_EQ(t.tm_mday, r.day);
@@ -701,12 +695,12 @@ TEST_F(LocalZone, TimeRecordDecodersApplyOffsetsInUtc)
     const char *text = "991231235959Z";
     struct tm t;
     uint32_t capacity = sizeof(t) - 1;
-    EXPECT_EQ(asn_v_decode_utctime_tm(reinterpret_cast<const unsigned char *>(text), 13, &t,
-                                      &capacity),
-              -1);
-    EXPECT_EQ(asn_v_decode_utctime_tm(reinterpret_cast<const unsigned char *>(text), 13, &t,
-                                      nullptr),
-              -1);
+    EXPECT_EQ(
+        asn_v_decode_utctime_tm(reinterpret_cast<const unsigned char *>(text), 13, &t, &capacity),
+        -1);
+    EXPECT_EQ(
+        asn_v_decode_utctime_tm(reinterpret_cast<const unsigned char *>(text), 13, &t, nullptr),
+        -1);
 }
 
 TEST(AsnCodecItems, DecodeAndEncodeThroughTheTable)
