@@ -15,6 +15,7 @@
 #include <mbedtls/rsa.h>
 #include <mbedtls/sha256.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -256,13 +257,26 @@ void Rsa2048Generate_Raw(benchmark::State &state)
 
 const int KEYGEN_ITERATIONS = 30;
 
+// Other work on the machine only ever adds time: the minimum over the
+// repetitions is the steadiest figure to compare.
+double minimum(std::vector<double> const &v)
+{
+    return *std::min_element(v.begin(), v.end());
+}
+
 } // namespace
 
-BENCHMARK(Sha256_Ours)->Arg(64)->Arg(1 << 20);
-BENCHMARK(Sha256_Raw)->Arg(64)->Arg(1 << 20);
-BENCHMARK(Rsa2048Verify_Ours);
-BENCHMARK(Rsa2048Verify_Raw);
-BENCHMARK(Rsa2048Sign_Ours);
-BENCHMARK(Rsa2048Sign_Raw);
-BENCHMARK(Rsa2048Generate_Ours)->Iterations(KEYGEN_ITERATIONS)->Unit(benchmark::kMillisecond);
-BENCHMARK(Rsa2048Generate_Raw)->Iterations(KEYGEN_ITERATIONS)->Unit(benchmark::kMillisecond);
+BENCHMARK(Sha256_Ours)->Arg(64)->Arg(1 << 20)->ComputeStatistics("min", minimum);
+BENCHMARK(Sha256_Raw)->Arg(64)->Arg(1 << 20)->ComputeStatistics("min", minimum);
+BENCHMARK(Rsa2048Verify_Ours)->ComputeStatistics("min", minimum);
+BENCHMARK(Rsa2048Verify_Raw)->ComputeStatistics("min", minimum);
+BENCHMARK(Rsa2048Sign_Ours)->ComputeStatistics("min", minimum);
+BENCHMARK(Rsa2048Sign_Raw)->ComputeStatistics("min", minimum);
+BENCHMARK(Rsa2048Generate_Ours)
+    ->Iterations(KEYGEN_ITERATIONS)
+    ->Unit(benchmark::kMillisecond)
+    ->ComputeStatistics("min", minimum);
+BENCHMARK(Rsa2048Generate_Raw)
+    ->Iterations(KEYGEN_ITERATIONS)
+    ->Unit(benchmark::kMillisecond)
+    ->ComputeStatistics("min", minimum);

@@ -97,6 +97,24 @@ TEST_F(RsaTest, HashAndSignAgreesWithOpenSslBothWays)
     }
 }
 
+TEST_F(RsaTest, SecondInitDiscardsGatheredData)
+{
+    Bytes data = {'d', 'a', 't', 'a'};
+    for (unsigned long mech : {CKeyAsymetric::MECH_RSA_PKCS | CKeyAsymetric::DIGEST_SHA1,
+                               static_cast<unsigned long>(CKeyAsymetric::MECH_RSA_PKCS)}) {
+        SCOPED_TRACE(mech);
+        auto rsa = make(mech);
+        ASSERT_TRUE(rsa->Init(CKeyAsymetric::OP_SIGN));
+        ASSERT_TRUE(rsa->Update("junk", 4));
+        Bytes sig = sign(*rsa, CKeyAsymetric::OP_SIGN, data);
+        Bytes expected =
+            mech == CKeyAsymetric::MECH_RSA_PKCS
+                ? oracle::run(key, oracle::Op::Sign, data)
+                : oracle::run(key, oracle::Op::Sign, oracle::digest(EVP_sha1(), data), EVP_sha1());
+        EXPECT_EQ(sig, expected);
+    }
+}
+
 TEST_F(RsaTest, SignOfGivenDigestInfoAgreesWithOpenSsl)
 {
     CSHA1 sha1("abc", 3);
