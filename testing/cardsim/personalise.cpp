@@ -170,7 +170,8 @@ bool BuildCardData(const Bytes &cardId, const std::string &issuerKeyPath, Bytes 
     return true;
 }
 
-bool Personalise(const Personalisation &p, CardState &state, std::string *error)
+bool Personalise(const Personalisation &p, CardState &state, std::string *error,
+                 std::vector<Bytes> *certificates)
 {
     if (p.serial.size() != 16)
         return Fail(error, "the serial number must have 16 bytes");
@@ -178,6 +179,8 @@ bool Personalise(const Personalisation &p, CardState &state, std::string *error)
         p.puk.size() > p.maxPinLength || p.maxPinLength > 15)
         return Fail(error, "the PINs must have 1 to the maximum PIN length characters");
     CardState s;
+    if (certificates)
+        certificates->clear();
     s.atr = p.atr;
     s.appletMajor = p.appletMajor;
     s.appletMinor = p.appletMinor;
@@ -227,6 +230,8 @@ bool Personalise(const Personalisation &p, CardState &state, std::string *error)
                                  spec + 1, cert))
                 return Fail(error, "cannot make the container keys");
             s.keys[{0, spec}] = der;
+            if (certificates)
+                certificates->push_back(cert);
             s.dirs["mscp"].files[files[spec]] = CompressedFile(cert, 0x3D);
         }
         cmap = CmapRecord("cardsim-container-00", 0x03, static_cast<uint16_t>(p.keyBits),

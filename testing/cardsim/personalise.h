@@ -29,7 +29,10 @@ struct Personalisation {
 };
 
 // False (and a reason) when the issuer key cannot be read or a key cannot be made.
-bool Personalise(const Personalisation &p, CardState &state, std::string *error);
+// certificates, when given, receives the DER certificates of container 0 (signature,
+// exchange) as they were before compression.
+bool Personalise(const Personalisation &p, CardState &state, std::string *error,
+                 std::vector<Bytes> *certificates = nullptr);
 
 // Card data: tag 1 (signed tags: 03 for the card identifier, then 02 and 05), tag 2
 // (24 bytes), tag 5 (holder text) and tag 4, the issuer's RSA PKCS#1 v1.5 signature
