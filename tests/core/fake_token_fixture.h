@@ -39,6 +39,7 @@ class ProbeToken : public vok_test::CP11Token_Fake
   public:
     using CP11Token_Fake::CP11Token_Fake;
     unsigned long &sessionCounter() { return m_sessionCounter; }
+    CCardConnection *connection() const { return m_connection; }
 };
 
 struct FakeTokenFixture : ::testing::Test {

@@ -239,7 +239,6 @@ void CP11Token_Fake::CloseSession(unsigned long session)
         // Closing the last session ends the login.
         if (m_sessions.Count() == 0)
             m_loggedIn = NOBODY;
-        sessionObjectsReleased();
     });
 }
 

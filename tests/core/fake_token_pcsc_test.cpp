@@ -1,0 +1,99 @@
+// The fake token on the slot of the virtual reader holding the scripted test
+// card: it connects to the card when initialised and leaves it in place when
+// finalised, through the slot's PC/SC channel.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include <winscard.h>
+
+#include "channel/channel_manager.h"
+#include "channel/channel_pcsc.h"
+#include "fake_token_fixture.h"
+#include "vpcd_card.h"
+
+using namespace core_test;
+
+namespace
+{
+
+bool waitCard(SCARDCONTEXT ctx, std::string const &reader, bool present)
+{
+    SCARD_READERSTATE state{};
+    state.szReader = reader.c_str();
+    state.dwCurrentState = SCARD_STATE_UNAWARE;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (;;) {
+        long left = (long)std::chrono::duration_cast<std::chrono::milliseconds>(
+                        deadline - std::chrono::steady_clock::now())
+                        .count();
+        if (left < 0 || SCardGetStatusChange(ctx, (DWORD)left, &state, 1) != SCARD_S_SUCCESS)
+            return false;
+        if (((state.dwEventState & SCARD_STATE_PRESENT) != 0) == present)
+            return true;
+        state.dwCurrentState = state.dwEventState & ~SCARD_STATE_CHANGED;
+    }
+}
+
+struct FakeTokenOnReader : ::testing::Test {
+    std::string reader = vpcd::NameOfReader(0);
+    SCARDCONTEXT ctx = 0;
+    vpcd::ScriptedCard card;
+    vpcd::VirtualCard inserted{card, vpcd::PortOfReader(0)};
+    CChannelManager manager;
+    std::unique_ptr<CChannelPCSC> channel;
+
+    void SetUp() override
+    {
+        ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &ctx),
+                  SCARD_S_SUCCESS);
+        ASSERT_TRUE(waitCard(ctx, reader, false)); // a card of an earlier test may be leaving
+        ASSERT_TRUE(inserted.Insert());
+        ASSERT_TRUE(waitCard(ctx, reader, true));
+        channel.reset(new CChannelPCSC);
+        ASSERT_TRUE(manager.RegisterChannel(channel.get(), false));
+        ASSERT_TRUE(channel->Open(1));
+    }
+    void TearDown() override
+    {
+        if (channel) {
+            channel->Close(1);
+            manager.UnregisterChannel(channel.get());
+        }
+        inserted.Remove();
+        SCardReleaseContext(ctx);
+    }
+};
+
+} // namespace
+
+TEST_F(FakeTokenOnReader, ConnectsOnInitialiseAndLetsGoOnFinalise)
+{
+    CP11Slot slot(channel.get());
+    slot.SetAttribute(SLOT_A_ID, 0UL);
+    slot.SetAttribute(SLOT_A_NAME, reader.c_str(), (unsigned long)-1);
+    std::unique_ptr<CP11Token> made(vok_test::CreateFakeToken(&slot));
+    ASSERT_NE(made, nullptr);
+    EXPECT_TRUE(made->IsKnown());
+
+    ProbeToken token(&slot);
+    ASSERT_EQ(codeOf([&] { token.Initialize(); }), NO_ERROR);
+    ASSERT_NE(token.connection(), nullptr);
+    unsigned long h = 0;
+    token.OpenSession(RW, nullptr, nullptr, &h);
+    EXPECT_EQ(h, 1u);
+
+    token.Finalize();
+    EXPECT_EQ(token.connection(), nullptr);
+    EXPECT_EQ(token.GetSessions().Count(), 0u);
+    EXPECT_EQ(card.PowerOffs(), 0) << "the card stays where it is";
+    EXPECT_EQ(codeOf([&] { token.Finalize(); }), NO_ERROR);
+
+    // Without a card there is nothing to stand on.
+    inserted.Remove();
+    ASSERT_TRUE(waitCard(ctx, reader, false));
+    ProbeToken empty(&slot);
+    EXPECT_EQ(codeOf([&] { empty.Initialize(); }), CKR_DEVICE_ERROR);
+}
