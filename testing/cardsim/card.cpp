@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace cardsim {
+namespace cardsim
+{
 
-namespace {
+namespace
+{
 
 // status words
 constexpr uint16_t SW_OK = 0x9000;
@@ -30,7 +32,10 @@ const Bytes kAidSecond = {0xA0, 0x00, 0x00, 0x00, 0x28, 0x80, 0x10, 0x37, 0x01, 
 
 constexpr size_t kMaxReplyData = 256;
 
-unsigned Be16(const unsigned char *b) { return b[0] * 256u + b[1]; }
+unsigned Be16(const unsigned char *b)
+{
+    return b[0] * 256u + b[1];
+}
 
 } // namespace
 
@@ -45,9 +50,18 @@ Bytes Card::Atr()
     return m_state.atr;
 }
 
-void Card::PowerOn() { ResetVolatile(); }
-void Card::PowerOff() { ResetVolatile(); }
-void Card::Reset() { ResetVolatile(); }
+void Card::PowerOn()
+{
+    ResetVolatile();
+}
+void Card::PowerOff()
+{
+    ResetVolatile();
+}
+void Card::Reset()
+{
+    ResetVolatile();
+}
 
 void Card::ResetVolatile()
 {
@@ -187,7 +201,8 @@ Bytes Card::Finish(Reply reply)
         m_streamPos = 0;
         m_streamActive = true;
         reply.data.resize(kMaxReplyData);
-        reply.sw = static_cast<uint16_t>(0x6100 | (std::min(m_stream.size(), kMaxReplyData) & 0xFF));
+        reply.sw =
+            static_cast<uint16_t>(0x6100 | (std::min(m_stream.size(), kMaxReplyData) & 0xFF));
     }
     if (m_fault == Fault::Storm && reply.sw == SW_OK)
         reply.sw = 0x6108;
@@ -240,7 +255,8 @@ Card::Reply Card::GetResponse(const Command &c)
         return {std::move(data), SW_OK};
     }
     // the stream stays open for the next GET RESPONSE
-    return {std::move(data), static_cast<uint16_t>(0x6100 | (std::min(rest, kMaxReplyData) & 0xFF))};
+    return {std::move(data),
+            static_cast<uint16_t>(0x6100 | (std::min(rest, kMaxReplyData) & 0xFF))};
 }
 
 Card::Reply Card::GetInfo(const Command &c)
@@ -271,8 +287,8 @@ Card::Reply Card::GetInfo(const Command &c)
         d = s.serial;
         break;
     case 5:
-        d = {0x00, 0x01, s.appletMajor, s.appletMinor, 0x00, 0x00, s.maxPinLength,
-             s.challengeLength, 0x00, s.infoFlags};
+        d = {0x00, 0x01,           s.appletMajor,     s.appletMinor, 0x00,
+             0x00, s.maxPinLength, s.challengeLength, 0x00,          s.infoFlags};
         for (const auto &p : s.pins)
             d.insert(d.end(), {p.limit, p.type, p.role, p.updaters});
         break;

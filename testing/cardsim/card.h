@@ -13,12 +13,13 @@
 #include <mutex>
 #include <string>
 
-namespace cardsim {
+namespace cardsim
+{
 
 struct Options {
-    bool strictLe = false;       // a case-2 command with an Le other than the reply's gets 6C nn
-    bool secondAidOnly = false;  // refuse the first application identifier
-    size_t cardDataPiece = 254;  // largest card-data piece per reply (1..254)
+    bool strictLe = false;      // a case-2 command with an Le other than the reply's gets 6C nn
+    bool secondAidOnly = false; // refuse the first application identifier
+    size_t cardDataPiece = 254; // largest card-data piece per reply (1..254)
 };
 
 // Hostile-card behaviour for tests of the host's error paths.
@@ -29,8 +30,9 @@ enum class Fault {
     Oversize, // every reply padded to `param` data bytes before its status word
 };
 
-class Card : public vpcd::CardHandler {
-public:
+class Card : public vpcd::CardHandler
+{
+  public:
     // statePath empty: the state lives in memory only.
     explicit Card(CardState state, Options options = {}, std::string statePath = "");
 
@@ -62,7 +64,7 @@ public:
     // The last failure to save the state file, empty when every save succeeded.
     std::string SaveError() const;
 
-private:
+  private:
     struct Reply {
         Bytes data;
         uint16_t sw = 0x9000;

@@ -5,7 +5,8 @@
 #include <sstream>
 #include <unistd.h>
 
-namespace cardsim {
+namespace cardsim
+{
 
 std::string NameFromWire(const unsigned char *name8)
 {
@@ -106,13 +107,20 @@ bool FromHex(const std::string &hex, Bytes &out)
     return true;
 }
 
-namespace {
+namespace
+{
 
 const char kMagic[] = "cardsim-state 1";
 
 // Empty byte strings are written as "-" so that every field is one word.
-std::string Field(const Bytes &b) { return b.empty() ? "-" : ToHex(b); }
-std::string Field(const std::string &name) { return Field(Bytes(name.begin(), name.end())); }
+std::string Field(const Bytes &b)
+{
+    return b.empty() ? "-" : ToHex(b);
+}
+std::string Field(const std::string &name)
+{
+    return Field(Bytes(name.begin(), name.end()));
+}
 
 } // namespace
 

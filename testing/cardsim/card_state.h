@@ -10,7 +10,8 @@
 #include <utility>
 #include <vector>
 
-namespace cardsim {
+namespace cardsim
+{
 
 // A card name is 8 bytes on the wire: the characters followed by zero bytes. Here it is
 // kept as the bytes before the first zero; the root directory is the empty name.
@@ -28,9 +29,9 @@ constexpr unsigned char kAccessReadFree = 0x01;
 constexpr unsigned char kAccessWriteFree = 0x02;
 
 struct CardFile {
-    Bytes stored;              // exactly what the host wrote: payload and CRC byte
-    uint32_t plainLength = 0;  // as the host declared it
-    uint32_t fileSize = 0;     // room reserved for the file
+    Bytes stored;             // exactly what the host wrote: payload and CRC byte
+    uint32_t plainLength = 0; // as the host declared it
+    uint32_t fileSize = 0;    // room reserved for the file
     unsigned char access = 0;
 };
 
@@ -41,7 +42,7 @@ struct CardDir {
 
 struct CardPin {
     unsigned char limit = 3;
-    unsigned char type = 0x03;     // descriptor byte 1: bits 0-3 type code, bit 4 flag
+    unsigned char type = 0x03; // descriptor byte 1: bits 0-3 type code, bit 4 flag
     unsigned char role = 0x02;
     unsigned char updaters = 0x03; // PIN indexes allowed to change or unblock this PIN
     unsigned char tries = 3;
@@ -59,18 +60,18 @@ struct CardState {
     Bytes atr;
     unsigned char appletMajor = 1;
     unsigned char appletMinor = 2;
-    Bytes serial;                 // 16 bytes (information kind 4)
-    Bytes cardId;                 // 8 bytes (kind 9)
+    Bytes serial; // 16 bytes (information kind 4)
+    Bytes cardId; // 8 bytes (kind 9)
     unsigned char maxPinLength = 8;
     unsigned char challengeLength = 8;
-    unsigned char infoFlags = 0;  // kind 5 byte 9; bits 1-7 add records without descriptor
+    unsigned char infoFlags = 0; // kind 5 byte 9; bits 1-7 add records without descriptor
     std::vector<CardPin> pins;
     unsigned char containers = 8;
     std::vector<KeySize> keySizes;
-    Bytes memoryInfo;             // kind 10: two bytes, then triples {a, b, c}
-    Bytes providerFlags{0, 0};    // kind 7
-    Bytes importedKeyParams;      // kind 11
-    Bytes cardData;               // TLV list: tag (1), length (2, big-endian), value
+    Bytes memoryInfo;                    // kind 10: two bytes, then triples {a, b, c}
+    Bytes providerFlags{0, 0};           // kind 7
+    Bytes importedKeyParams;             // kind 11
+    Bytes cardData;                      // TLV list: tag (1), length (2, big-endian), value
     std::map<std::string, CardDir> dirs; // "" is the root
     // Private keys of the containers as DER, by (container, key spec).
     std::map<std::pair<int, int>, Bytes> keys;

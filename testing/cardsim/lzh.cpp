@@ -3,7 +3,8 @@
 #include <cstring>
 #include <memory>
 
-namespace cardsim {
+namespace cardsim
+{
 
 unsigned char Crc8(const unsigned char *data, size_t length)
 {
@@ -16,15 +17,16 @@ unsigned char Crc8(const unsigned char *data, size_t length)
     return static_cast<unsigned char>(reg);
 }
 
-namespace {
+namespace
+{
 
-constexpr int N = 4096;                      // window
-constexpr int F = 60;                        // look-ahead
-constexpr int THRESHOLD = 2;                 // longer matches are coded as matches
-constexpr int NIL = N;                       // empty search-tree link
-constexpr int N_CHAR = 256 - THRESHOLD + F;  // literals and match lengths
-constexpr int T = N_CHAR * 2 - 1;            // Huffman tree size
-constexpr int R = T - 1;                     // its root
+constexpr int N = 4096;                     // window
+constexpr int F = 60;                       // look-ahead
+constexpr int THRESHOLD = 2;                // longer matches are coded as matches
+constexpr int NIL = N;                      // empty search-tree link
+constexpr int N_CHAR = 256 - THRESHOLD + F; // literals and match lengths
+constexpr int T = N_CHAR * 2 - 1;           // Huffman tree size
+constexpr int R = T - 1;                    // its root
 constexpr unsigned MAX_FREQ = 0x8000;
 
 // Position codes for the upper 6 bits of a match position: a canonical prefix code
@@ -60,8 +62,9 @@ const PositionTables &Tables()
     return tables;
 }
 
-class Codec {
-public:
+class Codec
+{
+  public:
     // ---- adaptive Huffman tree ----
     void StartHuff()
     {

@@ -7,14 +7,18 @@
 #include <cstdint>
 #include <vector>
 
-namespace cardsim {
+namespace cardsim
+{
 
 using Bytes = std::vector<unsigned char>;
 
 // CRC-8: polynomial 0x1D, initial value 0xC7, most significant bit first, no reflection,
 // no final XOR. Check value 0x99 for "123456789"; 0xC7 for no data.
 unsigned char Crc8(const unsigned char *data, size_t length);
-inline unsigned char Crc8(const Bytes &data) { return Crc8(data.data(), data.size()); }
+inline unsigned char Crc8(const Bytes &data)
+{
+    return Crc8(data.data(), data.size());
+}
 
 // LZHUF bit stream (4096-byte window, 60-byte look-ahead, adaptive Huffman codes for
 // literals and lengths, fixed prefix code for positions) without a length header.

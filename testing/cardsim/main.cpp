@@ -14,7 +14,8 @@
 
 using namespace cardsim;
 
-namespace {
+namespace
+{
 
 const char kUsage[] =
     "usage: cardsim [options]\n"
@@ -191,7 +192,7 @@ int main(int argc, char **argv)
                 card.SetFault(Fault::None);
             } else if (arg1 == "storm") {
                 card.SetFault(Fault::Storm);
-            } else if ((arg1 == "truncate" || arg1 == "oversize") && (w >> n)) {
+            } else if ((arg1 == "truncate" || arg1 == "oversize") && (w >> n) && n >= 1) {
                 card.SetFault(arg1 == "truncate" ? Fault::Truncate : Fault::Oversize, n);
             } else {
                 std::cout << "error fault none|truncate N|storm|oversize N" << std::endl;

@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <memory>
 
-namespace cardsim {
+namespace cardsim
+{
 
-namespace {
+namespace
+{
 
 struct PkeyFree {
     void operator()(EVP_PKEY *k) const { EVP_PKEY_free(k); }
@@ -75,8 +77,8 @@ bool MakeCertificate(EVP_PKEY *key, const std::string &commonName, long serial, 
     X509_NAME_add_entry_by_txt(name, "C", MBSTRING_ASC,
                                reinterpret_cast<const unsigned char *>("CZ"), -1, -1, 0);
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
-                               reinterpret_cast<const unsigned char *>(commonName.c_str()), -1,
-                               -1, 0);
+                               reinterpret_cast<const unsigned char *>(commonName.c_str()), -1, -1,
+                               0);
     X509_set_issuer_name(cert.get(), name);
     if (X509_set_pubkey(cert.get(), key) != 1 || X509_sign(cert.get(), key, EVP_sha256()) <= 0)
         return false;
@@ -125,8 +127,8 @@ CardFile CompressedFile(const Bytes &plain, unsigned char access)
 
 Bytes DefaultAtr()
 {
-    return {0x3B, 0x0D, 0x80, 0x25, 0xD2, 0x03, 0x10, 0x01, 0x00,
-            0x56, 0x00, 0x00, 0x00, 0x01, 0x01};
+    return {0x3B, 0x0D, 0x80, 0x25, 0xD2, 0x03, 0x10, 0x01,
+            0x00, 0x56, 0x00, 0x00, 0x00, 0x01, 0x01};
 }
 
 Bytes CmapRecord(const std::string &name, unsigned char flags, uint16_t signatureBits,
@@ -226,8 +228,8 @@ bool Personalise(const Personalisation &p, CardState &state, std::string *error,
             Pkey key(EVP_RSA_gen(static_cast<unsigned>(p.keyBits)));
             Bytes der, cert;
             if (!key || !PrivateKeyDer(key.get(), der) ||
-                !MakeCertificate(key.get(), std::string("Test holder - ") + labels[spec],
-                                 spec + 1, cert))
+                !MakeCertificate(key.get(), std::string("Test holder - ") + labels[spec], spec + 1,
+                                 cert))
                 return Fail(error, "cannot make the container keys");
             s.keys[{0, spec}] = der;
             if (certificates)

@@ -6,7 +6,8 @@
 
 #include <string>
 
-namespace cardsim {
+namespace cardsim
+{
 
 // 3B 0D and the 13 historical bytes of the card family.
 Bytes DefaultAtr();

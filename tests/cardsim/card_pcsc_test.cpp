@@ -27,7 +27,8 @@ using cardsim::Card;
 using cardsim::CardState;
 using cardsim::Options;
 
-namespace {
+namespace
+{
 
 bool WaitCardState(SCARDCONTEXT ctx, const std::string &reader, bool present, int timeoutMs)
 {
@@ -67,8 +68,9 @@ const CardState &Personalised(std::vector<Bytes> *certificates = nullptr)
     return state;
 }
 
-class PcscCardTest : public ::testing::Test {
-protected:
+class PcscCardTest : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         ASSERT_EQ(SCARD_S_SUCCESS,
@@ -143,9 +145,8 @@ TEST_F(PcscCardTest, EveryInformationKind)
         size_t length;
     };
     // Le as the host sends it; the replies' own lengths
-    const Kind kinds[] = {{1, 0x04, 7},  {2, 0x04, 4}, {4, 0x10, 16}, {5, 0x16, 18},
-                          {6, 0x05, 4},  {7, 0x02, 2}, {8, 0x12, 16}, {9, 0x01, 8},
-                          {10, 0x04, 5}, {11, 0x00, 3}};
+    const Kind kinds[] = {{1, 0x04, 7}, {2, 0x04, 4},  {4, 0x10, 16}, {5, 0x16, 18}, {6, 0x05, 4},
+                          {7, 0x02, 2}, {8, 0x12, 16}, {9, 0x01, 8},  {10, 0x04, 5}, {11, 0x00, 3}};
     for (bool strict : {false, true}) {
         SCOPED_TRACE(strict ? "strict Le" : "lenient Le");
         Options o;
@@ -197,10 +198,10 @@ TEST_F(PcscCardTest, CardDataInThreePiecesCarriesAValidSignature)
     size_t remaining = 0;
     int pieces = 0;
     do {
-        Bytes r = Transmit({0xB0, 0x10, 0x03, 0x00, 0x04, static_cast<unsigned char>(all.size() >> 8),
-                            static_cast<unsigned char>(all.size()),
-                            static_cast<unsigned char>(remaining >> 8),
-                            static_cast<unsigned char>(remaining)});
+        Bytes r = Transmit(
+            {0xB0, 0x10, 0x03, 0x00, 0x04, static_cast<unsigned char>(all.size() >> 8),
+             static_cast<unsigned char>(all.size()), static_cast<unsigned char>(remaining >> 8),
+             static_cast<unsigned char>(remaining)});
         ASSERT_EQ(0x9000, Sw(r));
         Bytes d = Data(r);
         ASSERT_GE(d.size(), 2u);
@@ -234,7 +235,8 @@ TEST_F(PcscCardTest, CardDataInThreePiecesCarriesAValidSignature)
     ASSERT_NE(nullptr, issuer);
     EVP_MD_CTX *ctx = EVP_MD_CTX_new();
     EXPECT_EQ(1, EVP_DigestVerifyInit(ctx, nullptr, EVP_sha256(), nullptr, issuer));
-    EXPECT_EQ(1, EVP_DigestVerify(ctx, tlv[4].data(), tlv[4].size(), message.data(), message.size()));
+    EXPECT_EQ(1,
+              EVP_DigestVerify(ctx, tlv[4].data(), tlv[4].size(), message.data(), message.size()));
     EVP_MD_CTX_free(ctx);
     EVP_PKEY_free(issuer);
 }
@@ -280,7 +282,8 @@ TEST_F(PcscCardTest, FilesUnderEachAccessByte)
     EXPECT_EQ(4u, List(tx, "qv_p11", &sw).size());
     ASSERT_EQ(0x9000, Send(VerifyCommand(1, "12345678")));
     for (unsigned char access : {0x00, 0x01, 0x3C, 0x3D})
-        EXPECT_EQ(0x9000, Send(FileCommand(0xA8, 0x01, 0x02, "qv_p11", "t" + std::to_string(access))));
+        EXPECT_EQ(0x9000,
+                  Send(FileCommand(0xA8, 0x01, 0x02, "qv_p11", "t" + std::to_string(access))));
     List(tx, "qv_p11", &sw);
     EXPECT_EQ(0x9000, sw);
     EXPECT_TRUE(List(tx, "qv_p11", &sw).empty());
@@ -307,11 +310,13 @@ TEST_F(PcscCardTest, PersonalisedCertificateIsRestoredByteForByte)
 
 // ---------------------------------------------------------------- the cardsim program
 
-namespace {
+namespace
+{
 
 // cardsim as a child process, controlled through its standard input and output.
-class Program {
-public:
+class Program
+{
+  public:
     explicit Program(std::vector<std::string> args)
     {
         int in[2], out[2];
@@ -391,7 +396,7 @@ public:
         return status;
     }
 
-private:
+  private:
     pid_t m_pid = -1;
     int m_in = -1, m_out = -1;
     std::string m_buffer;
@@ -401,8 +406,8 @@ private:
 
 TEST_F(PcscCardTest, ProgramControlsAndStateSurviveAKill)
 {
-    std::string state = std::string(VOK_BINARY_DIR) + "/cardsim-program-" +
-                        std::to_string(getpid()) + ".state";
+    std::string state =
+        std::string(VOK_BINARY_DIR) + "/cardsim-program-" + std::to_string(getpid()) + ".state";
     std::remove(state.c_str());
     const Bytes data = {'s', 'u', 'r', 'v', 'i', 'v', 'e', 's'};
     {

@@ -18,7 +18,8 @@ using cardsim::CardState;
 using cardsim::Fault;
 using cardsim::Options;
 
-namespace {
+namespace
+{
 
 CardState NewCard(cardsim::Personalisation p = {})
 {
@@ -28,8 +29,9 @@ CardState NewCard(cardsim::Personalisation p = {})
     return s;
 }
 
-class CardTest : public ::testing::Test {
-protected:
+class CardTest : public ::testing::Test
+{
+  protected:
     void Make(CardState state, Options options = {}, std::string path = "")
     {
         card = std::make_unique<Card>(std::move(state), options, path);
@@ -88,15 +90,15 @@ TEST_F(CardTest, MalformedAndUnknownCommands)
         Bytes command;
         uint16_t sw;
     } cases[] = {
-        {{0xB0, 0x10}, 0x6700},                               // shorter than a header
-        {{0xB0, 0xAA, 0x00, 0x00, 0x09, 0x00}, 0x6700},       // Lc beyond the data
-        {{0xB0, 0x99, 0x00, 0x00}, 0x6D00},                   // unknown instruction
-        {{0x00, 0xB0, 0x00, 0x00, 0x10}, 0x6D00},             // unknown interindustry one
-        {{0x80, 0x10, 0x04, 0x00, 0x10}, 0x6E00},             // unknown class
-        {{0xB0, 0x10, 0x0C, 0x00, 0x00}, 0x6A86},             // no information kind 12
-        {{0xB0, 0x10, 0x00, 0x00, 0x00}, 0x6A86},             // nor 0
-        {{0x00, 0xC0, 0x00, 0x00, 0x10}, 0x6F00},             // GET RESPONSE with no stream
-        {{0xB4, 0x10, 0x04, 0x00, 0x10}, 0x6988},             // secure class, no session
+        {{0xB0, 0x10}, 0x6700},                         // shorter than a header
+        {{0xB0, 0xAA, 0x00, 0x00, 0x09, 0x00}, 0x6700}, // Lc beyond the data
+        {{0xB0, 0x99, 0x00, 0x00}, 0x6D00},             // unknown instruction
+        {{0x00, 0xB0, 0x00, 0x00, 0x10}, 0x6D00},       // unknown interindustry one
+        {{0x80, 0x10, 0x04, 0x00, 0x10}, 0x6E00},       // unknown class
+        {{0xB0, 0x10, 0x0C, 0x00, 0x00}, 0x6A86},       // no information kind 12
+        {{0xB0, 0x10, 0x00, 0x00, 0x00}, 0x6A86},       // nor 0
+        {{0x00, 0xC0, 0x00, 0x00, 0x10}, 0x6F00},       // GET RESPONSE with no stream
+        {{0xB4, 0x10, 0x04, 0x00, 0x10}, 0x6988},       // secure class, no session
     };
     for (const auto &c : cases)
         EXPECT_EQ(c.sw, Send(c.command)) << cardsim::ToHex(c.command);
@@ -123,7 +125,8 @@ TEST_F(CardTest, InformationKindsFollowTheirLayouts)
         return Data(r);
     };
     Bytes k1 = info(1, 0x04);
-    EXPECT_EQ((Bytes{0x00, 0x08, 0x00, 0x02, 0x08, 0x04, 0x08}), k1) << "8 containers, 1024 and 2048";
+    EXPECT_EQ((Bytes{0x00, 0x08, 0x00, 0x02, 0x08, 0x04, 0x08}), k1)
+        << "8 containers, 1024 and 2048";
     Bytes k2 = info(2, 0x04);
     ASSERT_EQ(4u, k2.size());
     EXPECT_EQ(65536u - 7u, cardsim::LengthFromWire(k2.data())) << "64 KiB less \"cardcf\"";
@@ -193,7 +196,8 @@ TEST_F(CardTest, StrictLeAnswersWrongLength)
 
 // ---------------------------------------------------------------- card data
 
-namespace {
+namespace
+{
 
 struct TlvEntry {
     unsigned char tag;
@@ -245,8 +249,7 @@ bool SignatureHolds(const Bytes &cardData, const Bytes &cardId)
     EVP_PKEY *key = PEM_read_PUBKEY(f, nullptr, nullptr, nullptr);
     std::fclose(f);
     EVP_MD_CTX *ctx = EVP_MD_CTX_new();
-    bool ok = key && ctx &&
-              EVP_DigestVerifyInit(ctx, nullptr, EVP_sha256(), nullptr, key) == 1 &&
+    bool ok = key && ctx && EVP_DigestVerifyInit(ctx, nullptr, EVP_sha256(), nullptr, key) == 1 &&
               EVP_DigestVerify(ctx, sig->data(), sig->size(), message.data(), message.size()) == 1;
     EVP_MD_CTX_free(ctx);
     EVP_PKEY_free(key);
@@ -269,8 +272,14 @@ TEST_F(CardTest, CardDataByOffsetInPieces)
     size_t remaining = 0;
     int pieces = 0;
     do {
-        Bytes c = {0xB0, 0x10, 0x03, 0x00, 0x04, static_cast<unsigned char>(got.size() >> 8),
-                   static_cast<unsigned char>(got.size()), static_cast<unsigned char>(remaining >> 8),
+        Bytes c = {0xB0,
+                   0x10,
+                   0x03,
+                   0x00,
+                   0x04,
+                   static_cast<unsigned char>(got.size() >> 8),
+                   static_cast<unsigned char>(got.size()),
+                   static_cast<unsigned char>(remaining >> 8),
                    static_cast<unsigned char>(remaining)};
         Bytes r = card->Apdu(c);
         ASSERT_EQ(0x9000, Sw(r));
@@ -470,14 +479,18 @@ TEST_F(CardTest, WriteRules)
         std::vector<Bytes> commands; // after the init of a 10-byte in-place write
         uint16_t lastSw;
     } cases[] = {
-        {"too many bytes", {{0xB0, 0xA2, 0x00, 0x00, 0x0B, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}}, 0x6A80},
+        {"too many bytes",
+         {{0xB0, 0xA2, 0x00, 0x00, 0x0B, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}},
+         0x6A80},
         {"last chunk short", {{0xB0, 0xA2, 0x01, 0x00, 0x04, 1, 2, 3, 4}}, 0x6A80},
         {"another command between chunks",
-         {{0xB0, 0xA2, 0x00, 0x00, 0x04, 1, 2, 3, 4}, {0xB0, 0x10, 0x04, 0x00, 0x10},
+         {{0xB0, 0xA2, 0x00, 0x00, 0x04, 1, 2, 3, 4},
+          {0xB0, 0x10, 0x04, 0x00, 0x10},
           {0xB0, 0xA2, 0x01, 0x00, 0x06, 5, 6, 7, 8, 9, 10}},
          0x6985},
         {"GET RESPONSE between chunks",
-         {{0xB0, 0xA2, 0x00, 0x00, 0x04, 1, 2, 3, 4}, {0x00, 0xC0, 0x00, 0x00, 0x00},
+         {{0xB0, 0xA2, 0x00, 0x00, 0x04, 1, 2, 3, 4},
+          {0x00, 0xC0, 0x00, 0x00, 0x00},
           {0xB0, 0xA2, 0x01, 0x00, 0x06, 5, 6, 7, 8, 9, 10}},
          0x6985},
     };
@@ -604,14 +617,14 @@ TEST_F(CardTest, ChangeAndUnblockByAppletVersion)
         for (int i = 0; i < 3; ++i)
             Send(VerifyCommand(0, "0000"));
         ASSERT_EQ(0x6200, Send(VerifyCommand(0, "2468")));
-        Bytes unblock = {0xB0, static_cast<unsigned char>(v10 ? 0x24 : 0x26), 0x01, 0x00, 18,
-                         static_cast<unsigned char>(v10 ? 0x88 : 0x08), 3};
+        Bytes unblock = {0xB0, static_cast<unsigned char>(v10 ? 0x24 : 0x26), 0x01, 0x00,
+                         18,   static_cast<unsigned char>(v10 ? 0x88 : 0x08), 3};
         unblock = Cat(Cat(unblock, pad("12345678")), pad("1357"));
         EXPECT_EQ(0x9000, Send(unblock));
         EXPECT_EQ(0x9000, Send(VerifyCommand(0, "1357")));
         // the user PIN may not unblock the PUK
-        Bytes refused = {0xB0, static_cast<unsigned char>(v10 ? 0x24 : 0x26), 0x00, 0x01, 18,
-                         static_cast<unsigned char>(v10 ? 0x88 : 0x08), 5};
+        Bytes refused = {0xB0, static_cast<unsigned char>(v10 ? 0x24 : 0x26), 0x00, 0x01,
+                         18,   static_cast<unsigned char>(v10 ? 0x88 : 0x08), 5};
         EXPECT_EQ(0x6985, Send(Cat(Cat(refused, pad("1357")), pad("1111"))));
         // log out by the applet's own instruction
         EXPECT_EQ(0x9000, Send({0xB0, static_cast<unsigned char>(v10 ? 0x26 : 0x24), 0x06, 0x00}));
@@ -691,7 +704,8 @@ TEST(StateFile, RefusesDamage)
         {"bad hex", "cardsim-state 1\nserial 0G\nend\n"},
         {"unknown entry", "cardsim-state 1\nfoo 1\nend\n"},
         {"file in a missing directory", "cardsim-state 1\nfile 6162 6364 1 0 0 -\nend\n"},
-        {"length past the 3-byte form", "cardsim-state 1\ndir - 63\nfile - 6364 1 4161410 0 -\nend\n"},
+        {"length past the 3-byte form",
+         "cardsim-state 1\ndir - 63\nfile - 6364 1 4161410 0 -\nend\n"},
     };
     for (const auto &c : cases) {
         CardState untouched = s;

@@ -8,14 +8,16 @@
 #include <functional>
 #include <string>
 
-namespace cardsim_test {
+namespace cardsim_test
+{
 
 using cardsim::Bytes;
 using Transmit = std::function<Bytes(const Bytes &)>;
 
 inline uint16_t Sw(const Bytes &reply)
 {
-    return reply.size() < 2 ? 0 : static_cast<uint16_t>(reply[reply.size() - 2] << 8 | reply.back());
+    return reply.size() < 2 ? 0
+                            : static_cast<uint16_t>(reply[reply.size() - 2] << 8 | reply.back());
 }
 inline Bytes Data(const Bytes &reply)
 {
@@ -42,10 +44,10 @@ inline Bytes Len3(uint32_t length)
     return b;
 }
 
-inline const Bytes kSelectFirst = {0x00, 0xA4, 0x04, 0x00, 0x0A, 0xA0, 0x00, 0x00, 0x00,
-                                   0x28, 0x80, 0x10, 0x30, 0x01, 0xFF};
-inline const Bytes kSelectSecond = {0x00, 0xA4, 0x04, 0x00, 0x0A, 0xA0, 0x00, 0x00, 0x00,
-                                    0x28, 0x80, 0x10, 0x37, 0x01, 0x01};
+inline const Bytes kSelectFirst = {0x00, 0xA4, 0x04, 0x00, 0x0A, 0xA0, 0x00, 0x00,
+                                   0x00, 0x28, 0x80, 0x10, 0x30, 0x01, 0xFF};
+inline const Bytes kSelectSecond = {0x00, 0xA4, 0x04, 0x00, 0x0A, 0xA0, 0x00, 0x00,
+                                    0x00, 0x28, 0x80, 0x10, 0x37, 0x01, 0x01};
 
 inline Bytes FileCommand(unsigned char ins, unsigned char p1, unsigned char p2,
                          const std::string &dir, const std::string &name)
@@ -66,17 +68,17 @@ inline Bytes CreateCommand(const std::string &dir, const std::string &name, unsi
 inline Bytes WriteInitCommand(bool inPlace, const std::string &dir, const std::string &name,
                               uint32_t stored, uint32_t plain)
 {
-    Bytes c = Cat(Cat({0xB0, 0xA0, 0x01, static_cast<unsigned char>(inPlace ? 0x08 : 0x04), 0x17},
-                      Name(dir)),
-                  Name(name));
+    Bytes c = Cat(
+        Cat({0xB0, 0xA0, 0x01, static_cast<unsigned char>(inPlace ? 0x08 : 0x04), 0x17}, Name(dir)),
+        Name(name));
     c.push_back(0x00);
     return Cat(Cat(c, Len3(stored)), Len3(plain));
 }
 
 struct ReadResult {
-    uint16_t sw = 0;           // status of the first failing command, else 90 00
+    uint16_t sw = 0; // status of the first failing command, else 90 00
     uint32_t stored = 0, size = 0, plain = 0;
-    Bytes bytes;               // the stored bytes
+    Bytes bytes; // the stored bytes
 };
 
 // Read init, then GET RESPONSE in chunks of `chunk` bytes until the stored length is in.
@@ -123,7 +125,8 @@ inline ReadResult ReadStored(const Transmit &tx, const std::string &dir, const s
 inline uint16_t WriteStored(const Transmit &tx, bool inPlace, const std::string &dir,
                             const std::string &name, const Bytes &stored, uint32_t plain)
 {
-    Bytes reply = tx(WriteInitCommand(inPlace, dir, name, static_cast<uint32_t>(stored.size()), plain));
+    Bytes reply =
+        tx(WriteInitCommand(inPlace, dir, name, static_cast<uint32_t>(stored.size()), plain));
     if (Sw(reply) != 0x9000)
         return Sw(reply);
     size_t sent = 0;

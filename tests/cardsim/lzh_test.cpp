@@ -7,9 +7,13 @@
 
 using cardsim::Bytes;
 
-namespace {
+namespace
+{
 
-Bytes FromText(const std::string &s) { return Bytes(s.begin(), s.end()); }
+Bytes FromText(const std::string &s)
+{
+    return Bytes(s.begin(), s.end());
+}
 
 Bytes RandomBytes(size_t n, unsigned seed)
 {
@@ -54,7 +58,8 @@ TEST(Lzh, RoundTrips)
         {"text", text},
         {"random then zeros", mixed},
         {"long-range repeats", wide},
-        {"every byte value", [] {
+        {"every byte value",
+         [] {
              Bytes b;
              for (int i = 0; i < 256; ++i)
                  b.push_back(static_cast<unsigned char>(i));
