@@ -25,6 +25,18 @@ CCardConnectionPCSC::CCardConnectionPCSC(SCARDHANDLE card, DWORD protocol,
     }
     hl_log(rv == SCARD_S_SUCCESS ? HL_DEBUG : HL_ERROR,
            "SCardGetAttrib[SCARD_ATTR_ATR_STRING] ( 0x%.8x )\n", static_cast<unsigned>(rv));
+    if (m_atr.GetSize() == 0) {
+        // Not every reader driver answers the attribute; the service itself keeps
+        // the ATR of the card and gives it with the card status.
+        unsigned char atr[MAX_ATR_SIZE];
+        DWORD atrLength = sizeof(atr);
+        DWORD state = 0, active = 0;
+        rv = m_functions.Status(card, nullptr, nullptr, &state, &active, atr, &atrLength);
+        hl_log(rv == SCARD_S_SUCCESS ? HL_DEBUG : HL_ERROR, "SCardStatus ( 0x%.8x )\n",
+               static_cast<unsigned>(rv));
+        if (rv == SCARD_S_SUCCESS && atrLength != 0 && atrLength <= sizeof(atr))
+            m_atr.Set(atr, static_cast<unsigned>(atrLength));
+    }
     hl_log(HL_LEAVE, "CCardConnectionPCSC::CCardConnectionPCSC( )\n");
 }
 

@@ -40,7 +40,10 @@ public:
 
     // Connects (retrying until the deadline) and serves frames on a thread.
     bool Insert(int timeoutMs = 5000);
-    // Closes the socket and joins the thread.
+    // Closes the socket and joins the thread. The reader service notices the card
+    // gone only at its next presence poll: before inserting a card into the same
+    // slot again, wait until the service reports the reader empty, or it may still
+    // take the new card for the old one.
     void Remove();
     // True from a successful Insert until Remove or until the reader closed the link.
     bool Inserted() const;

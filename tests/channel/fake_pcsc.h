@@ -323,13 +323,22 @@ private:
         f.transactions.push_back("end");
         return SCARD_S_SUCCESS;
     }
-    static LONG Status(SCARDHANDLE, LPSTR, LPDWORD, LPDWORD state, LPDWORD, LPBYTE, LPDWORD)
+    static LONG Status(SCARDHANDLE, LPSTR, LPDWORD, LPDWORD state, LPDWORD, LPBYTE atrOut,
+                       LPDWORD atrLength)
     {
         FakePcsc &f = Get();
         std::lock_guard<std::mutex> lock(f.m);
+        if (f.statusResult != SCARD_S_SUCCESS)
+            return f.statusResult;
         if (state)
             *state = f.statusState;
-        return f.statusResult;
+        if (atrOut && atrLength) {
+            if (*atrLength < f.atr.size())
+                return SCARD_E_INSUFFICIENT_BUFFER;
+            std::memcpy(atrOut, f.atr.data(), f.atr.size());
+            *atrLength = f.atr.size();
+        }
+        return SCARD_S_SUCCESS;
     }
     static LONG GetAttrib(SCARDHANDLE, DWORD attribute, LPBYTE value, LPDWORD length)
     {

@@ -92,13 +92,20 @@ TEST_F(ChannelPcscTest, ConnectReadsTheAtrAndKeepsTheProtocol)
     EXPECT_EQ(Of(connection->GetATR()), FakePcsc::Get().atr);
     EXPECT_EQ(m_channel->GetError(), 0u);
 
-    // an ATR that cannot be read leaves it empty, the connection is still made
+    // a driver without the ATR attribute: the service's card status has it
     m_channel->Disconnect(connection, 1);
-    FakePcsc::Get().atrResult = SCARD_E_UNSUPPORTED_FEATURE;
+    FakePcsc::Get().atrResult = SCARD_E_UNEXPECTED;
     connection = Connect(SCARD_PROTOCOL_T0);
     ASSERT_NE(connection, nullptr);
-    EXPECT_EQ(connection->GetATR().GetSize(), 0u);
+    EXPECT_EQ(Of(connection->GetATR()), FakePcsc::Get().atr);
     EXPECT_EQ(connection->GetActiveProtocol(), static_cast<unsigned long>(SCARD_PROTOCOL_T0));
+
+    // an ATR that cannot be read at all leaves it empty, the connection is still made
+    m_channel->Disconnect(connection, 1);
+    FakePcsc::Get().statusResult = SCARD_E_INVALID_HANDLE;
+    connection = Connect(SCARD_PROTOCOL_T1);
+    ASSERT_NE(connection, nullptr);
+    EXPECT_EQ(connection->GetATR().GetSize(), 0u);
 }
 
 TEST_F(ChannelPcscTest, ConnectWaitsOutASharingViolationOnly)

@@ -1,5 +1,6 @@
 // The virtual card library against the real PC/SC service: a scripted card answers
 // commands sent with plain SCardTransmit.
+#include "pcsc_helpers.h"
 #include "vpcd_card.h"
 
 #include <gtest/gtest.h>
@@ -13,35 +14,15 @@ namespace {
 
 using vpcd::Bytes;
 
-// Waits until the reader reports a card present (or absent); false on time-out.
-bool WaitCardState(SCARDCONTEXT ctx, const std::string &reader, bool present, int timeoutMs)
-{
-    SCARD_READERSTATE state{};
-    state.szReader = reader.c_str();
-    state.dwCurrentState = SCARD_STATE_UNAWARE;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        deadline - std::chrono::steady_clock::now())
-                        .count();
-        if (left < 0)
-            return false;
-        LONG rv = SCardGetStatusChange(ctx, static_cast<DWORD>(left), &state, 1);
-        if (rv != SCARD_S_SUCCESS)
-            return false;
-        bool isPresent = (state.dwEventState & SCARD_STATE_PRESENT) != 0;
-        if (isPresent == present)
-            return true;
-        state.dwCurrentState = state.dwEventState & ~SCARD_STATE_CHANGED;
-    }
-}
-
 class VpcdCardTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &m_ctx),
                   SCARD_S_SUCCESS);
+        // a card of an earlier test may still be leaving
+        ASSERT_TRUE(WaitCardState(m_ctx, vpcd::NameOfReader(0), false, 5000));
+        ASSERT_TRUE(WaitCardState(m_ctx, vpcd::NameOfReader(1), false, 5000));
     }
     void TearDown() override
     {

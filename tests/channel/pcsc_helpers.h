@@ -1,0 +1,31 @@
+// Waiting on the real reader service from tests.
+#pragma once
+
+#include <winscard.h>
+
+#include <chrono>
+#include <string>
+
+// Waits until the reader reports a card present (or absent); false on time-out.
+inline bool WaitCardState(SCARDCONTEXT ctx, std::string const &reader, bool present,
+                          int timeoutMs = 5000)
+{
+    SCARD_READERSTATE state{};
+    state.szReader = reader.c_str();
+    state.dwCurrentState = SCARD_STATE_UNAWARE;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        deadline - std::chrono::steady_clock::now())
+                        .count();
+        if (left < 0)
+            return false;
+        LONG rv = SCardGetStatusChange(ctx, static_cast<DWORD>(left), &state, 1);
+        if (rv != SCARD_S_SUCCESS)
+            return false;
+        bool isPresent = (state.dwEventState & SCARD_STATE_PRESENT) != 0;
+        if (isPresent == present)
+            return true;
+        state.dwCurrentState = state.dwEventState & ~SCARD_STATE_CHANGED;
+    }
+}
