@@ -823,9 +823,9 @@ TEST_F(CardTest, RandomCommandsAlwaysGetAStatusWord)
         if (rng() % 3 == 0)
             tail = 5 + (rng() % 2 ? 16 : 23); // the file commands' data sizes
         for (size_t k = 0; k < tail; ++k)
-            c.push_back(k == 0 && tail > 1 ? static_cast<unsigned char>(tail - 1)
-                                           : static_cast<unsigned char>(rng() % 4 ? rng() % 8
-                                                                                   : rng()));
+            c.push_back(k == 0 && tail > 1
+                            ? static_cast<unsigned char>(tail - 1)
+                            : static_cast<unsigned char>(rng() % 4 ? rng() % 8 : rng()));
         Bytes r = card->Apdu(c);
         ASSERT_GE(r.size(), 2u) << cardsim::ToHex(c);
         ASSERT_LE(r.size(), 258u) << cardsim::ToHex(c);
