@@ -5,7 +5,7 @@
 
 class CCardConnection
 {
-public:
+  public:
     enum : unsigned long {
         CARD_STATUS_UNKNOWN = 0,
         CARD_STATUS_ABSENT = 1,
@@ -25,12 +25,12 @@ public:
 
     static char const *CardStatusName(unsigned long status);
 
-protected:
+  protected:
     unsigned long m_channelType;
     unsigned long m_activeProtocol;
     CBlob m_atr;
 
-private:
+  private:
     CCardConnection(CCardConnection const &) = delete;
     CCardConnection &operator=(CCardConnection const &) = delete;
 };

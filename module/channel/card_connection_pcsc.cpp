@@ -55,8 +55,8 @@ unsigned long CCardConnectionPCSC::GetCardStatus()
     if (rv == static_cast<LONG>(SCARD_W_REMOVED_CARD))
         status = CARD_STATUS_ABSENT;
     else if (rv == SCARD_S_SUCCESS) {
-        if (state & (SCARD_PRESENT | SCARD_SWALLOWED | SCARD_POWERED | SCARD_NEGOTIABLE |
-                     SCARD_SPECIFIC))
+        if (state &
+            (SCARD_PRESENT | SCARD_SWALLOWED | SCARD_POWERED | SCARD_NEGOTIABLE | SCARD_SPECIFIC))
             status = CARD_STATUS_PRESENT;
         else if (state & SCARD_ABSENT)
             status = CARD_STATUS_ABSENT;

@@ -7,7 +7,7 @@
 
 class CCardConnectionPCSC : public CCardConnection
 {
-public:
+  public:
     // protocol: the negotiated PC/SC protocol (T=0 and T=1 bits are kept).
     // functions: the PC/SC calls to use (NULL: the reader service's own).
     CCardConnectionPCSC(SCARDHANDLE card, DWORD protocol,
@@ -18,7 +18,7 @@ public:
 
     unsigned long GetCardStatus() override;
 
-private:
+  private:
     CPCSCFunctions const &m_functions;
     SCARDHANDLE m_card;
 };

@@ -58,8 +58,7 @@ bool CChannel::Transmit(CCardConnection *connection, CBlob &command, CBlob &resp
     return false;
 }
 
-bool CChannel::Control(CCardConnection *connection, unsigned long code, CBlob &input,
-                       CBlob &output)
+bool CChannel::Control(CCardConnection *connection, unsigned long code, CBlob &input, CBlob &output)
 {
     hl_log(HL_ENTER, "CChannel::Control(%p,0x%.8x,%p,%p)\n", static_cast<void *>(connection),
            static_cast<unsigned>(code), static_cast<void *>(&input), static_cast<void *>(&output));

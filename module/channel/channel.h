@@ -10,7 +10,7 @@ class CChannelManager;
 
 class CChannel
 {
-public:
+  public:
     enum : unsigned long {
         CHANNEL_TYPE_NONE = 0,
         CHANNEL_TYPE_PCSC = 1,
@@ -59,7 +59,7 @@ public:
     unsigned long GetFlags() const { return m_flags; }
     CChannelManager *GetManager() const { return m_manager; }
 
-protected:
+  protected:
     friend class CChannelManager;
 
     CChannelManager *m_manager;
@@ -69,7 +69,7 @@ protected:
     unsigned long m_lastError;
     unsigned long m_flags;
 
-private:
+  private:
     CChannel(CChannel const &) = delete;
     CChannel &operator=(CChannel const &) = delete;
 };

@@ -2,7 +2,8 @@
 
 #include "channel/channel_log.h"
 
-namespace {
+namespace
+{
 
 struct EventName {
     unsigned long bit;

@@ -17,7 +17,7 @@ enum : unsigned long {
 
 class CChannelEvent
 {
-public:
+  public:
     CChannelEvent();
     CChannelEvent(CChannel *channel, CBlob const &reader, unsigned long eventId);
     virtual ~CChannelEvent();
@@ -33,7 +33,7 @@ public:
     // The names of the set bits in bit order joined by " | " (unknown bits in hex).
     static CBlob EventNames(unsigned long eventId);
 
-private:
+  private:
     CChannelEvent(CChannelEvent const &) = delete;
     CChannelEvent &operator=(CChannelEvent const &) = delete;
 

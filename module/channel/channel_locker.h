@@ -7,14 +7,14 @@ class CCardConnection;
 
 class CChannelLocker
 {
-public:
+  public:
     CChannelLocker(CChannel *channel, CCardConnection *connection);
     ~CChannelLocker();
 
     // BeginExclusive succeeded (and EndExclusive will follow).
     bool IsLocked() const { return m_locked; }
 
-private:
+  private:
     CChannelLocker(CChannelLocker const &) = delete;
     CChannelLocker &operator=(CChannelLocker const &) = delete;
 

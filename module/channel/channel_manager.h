@@ -9,7 +9,7 @@ class CChannelEvent;
 
 class CChannelManager
 {
-public:
+  public:
     CChannelManager();
     virtual ~CChannelManager();
 
@@ -28,7 +28,7 @@ public:
 
     CList<CChannel *> &GetChannels() { return m_channels; }
 
-private:
+  private:
     CChannelManager(CChannelManager const &) = delete;
     CChannelManager &operator=(CChannelManager const &) = delete;
 

@@ -5,7 +5,8 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 
 char const kPnPReader[] = "\\\\?PnP?\\Notification";
 
@@ -126,8 +127,9 @@ bool CChannelPCSC::CChannelMonitor::start()
     hl_log(rv ? HL_ERROR : HL_DEBUG, "SCardGetStatusChange '%s' ( 0x%.8x )\n", kPnPReader,
            Code(rv));
     hl_log(HL_WARNING,
-           (probe.dwEventState & SCARD_STATE_UNKNOWN) ? "'%s' mechanism is NOT supported !\n"
-                                                      : "'%s' mechanism IS supported, but IGNORED !\n",
+           (probe.dwEventState & SCARD_STATE_UNKNOWN)
+               ? "'%s' mechanism is NOT supported !\n"
+               : "'%s' mechanism IS supported, but IGNORED !\n",
            kPnPReader);
 
     bool running = true;

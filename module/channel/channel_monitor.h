@@ -20,7 +20,7 @@ class CChannelManager;
 
 class CChannelPCSC::CChannelMonitor : public CThread
 {
-public:
+  public:
     // The most readers watched at once; further ones are ignored (with a log line)
     // until room is free.
     enum { MAX_READERS = 17 };
@@ -45,7 +45,7 @@ public:
 
     void *Entry() override;
 
-private:
+  private:
     // Reader-state records and the names they point to.
     struct ReaderTable {
         SCARD_READERSTATE states[MAX_READERS];

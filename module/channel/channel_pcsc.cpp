@@ -4,11 +4,15 @@
 #include "channel/channel_log.h"
 #include "channel/channel_monitor.h"
 
+#include <chrono>
 #include <mutex>
+#include <new>
+#include <string>
 #include <thread>
 #include <vector>
 
-namespace {
+namespace
+{
 
 unsigned Code(LONG rv)
 {
@@ -63,7 +67,8 @@ unsigned CChannelPCSC::ReapMonitors()
     std::vector<CChannelMonitor *> &orphans = Orphans();
     for (auto it = orphans.begin(); it != orphans.end();) {
         if ((*it)->WaitEnded(0)) {
-            delete *it; // joins the ended thread
+            (*it)->Wait(0xFFFFFFFFUL); // joins the ended thread
+            delete *it;
             it = orphans.erase(it);
         } else {
             ++it;
@@ -144,11 +149,13 @@ bool CChannelPCSC::Close(unsigned long mode)
     hl_log(HL_DEBUG, "hSC   : %p\n", reinterpret_cast<void *>(m_context));
     bool active = m_monitor != nullptr && m_monitor->IsAlive();
     hl_log(HL_INFO, "PCSC monitor status : %s\n", active ? "ACTIVE" : "INACTIVE");
-    if (m_monitor != nullptr) {
+    if (active) {
         hl_log(HL_INFO, "Try to stop PCSC monitor.\n");
         hl_log(HL_INFO, "Wait for PCSC monitor.\n");
         stopMonitor(mode == 1 ? 5000 : 30000);
         hl_log(HL_INFO, "The PCSC monitor now INACTIVE.\n");
+    } else {
+        stopMonitor(0); // frees a monitor that has ended
     }
     LONG rv;
     if (m_context != 0) {
@@ -172,8 +179,7 @@ bool CChannelPCSC::IsOpen()
     return open;
 }
 
-CCardConnection *CChannelPCSC::Connect(CBlob const &reader, bool exclusive,
-                                       unsigned long protocols)
+CCardConnection *CChannelPCSC::Connect(CBlob const &reader, bool exclusive, unsigned long protocols)
 {
     hl_log(HL_ENTER, "CChannelPCSC::Connect(%p,%s,0x%.8x)\n", static_cast<void const *>(&reader),
            exclusive ? "Exclusiv" : "nonExclusiv", static_cast<unsigned>(protocols));
@@ -198,7 +204,12 @@ CCardConnection *CChannelPCSC::Connect(CBlob const &reader, bool exclusive,
             rv = m_functions.Connect(m_context, name.c_str(), share, preferred, &card, &active);
             LogCall("SCardConnect", rv);
             if (rv == SCARD_S_SUCCESS) {
-                connection = new CCardConnectionPCSC(card, active, &m_functions);
+                connection = new (std::nothrow) CCardConnectionPCSC(card, active, &m_functions);
+                if (connection == nullptr) {
+                    hl_log(HL_ERROR, "Can not create card connection object!\n");
+                    LogCall("SCardDisconnect", m_functions.Disconnect(card, SCARD_LEAVE_CARD));
+                    rv = SCARD_E_NO_MEMORY;
+                }
                 break;
             }
             if (rv != static_cast<LONG>(SCARD_E_SHARING_VIOLATION))

@@ -9,7 +9,7 @@ class CCardConnectionPCSC;
 
 class CChannelPCSC : public CChannel
 {
-public:
+  public:
     class CChannelMonitor;
 
     // functions: the PC/SC calls to use (NULL: the reader service's own).
@@ -42,7 +42,7 @@ public:
     // Room for any response APDU: 65,536 data bytes and the status word.
     enum : unsigned { MAX_RESPONSE = 65538 };
 
-private:
+  private:
     // NULL (and the last error set) when the connection is not one of ours.
     CCardConnectionPCSC *checkConnection(CCardConnection *connection);
     bool stopMonitor(unsigned long waitMs);

@@ -3,10 +3,9 @@
 CPCSCFunctions const &CPCSCFunctions::System()
 {
     static CPCSCFunctions const functions = {
-        &SCardEstablishContext, &SCardReleaseContext,     &SCardListReaders,
-        &SCardGetStatusChange,  &SCardCancel,             &SCardConnect,
-        &SCardDisconnect,       &SCardTransmit,           &SCardControl,
-        &SCardBeginTransaction, &SCardEndTransaction,     &SCardStatus,
+        &SCardEstablishContext, &SCardReleaseContext,   &SCardListReaders,    &SCardGetStatusChange,
+        &SCardCancel,           &SCardConnect,          &SCardDisconnect,     &SCardTransmit,
+        &SCardControl,          &SCardBeginTransaction, &SCardEndTransaction, &SCardStatus,
         &SCardGetAttrib,
     };
     return functions;

@@ -11,25 +11,28 @@
 #undef INFINITE
 
 struct CPCSCFunctions {
-    LONG (*EstablishContext)(DWORD scope, LPCVOID reserved1, LPCVOID reserved2,
-                             LPSCARDCONTEXT context);
+    LONG (*EstablishContext)
+    (DWORD scope, LPCVOID reserved1, LPCVOID reserved2, LPSCARDCONTEXT context);
     LONG (*ReleaseContext)(SCARDCONTEXT context);
     LONG (*ListReaders)(SCARDCONTEXT context, LPCSTR groups, LPSTR readers, LPDWORD length);
-    LONG (*GetStatusChange)(SCARDCONTEXT context, DWORD timeout, SCARD_READERSTATE *states,
-                            DWORD count);
+    LONG (*GetStatusChange)
+    (SCARDCONTEXT context, DWORD timeout, SCARD_READERSTATE *states, DWORD count);
     LONG (*Cancel)(SCARDCONTEXT context);
-    LONG (*Connect)(SCARDCONTEXT context, LPCSTR reader, DWORD shareMode, DWORD protocols,
-                    LPSCARDHANDLE card, LPDWORD activeProtocol);
+    LONG (*Connect)
+    (SCARDCONTEXT context, LPCSTR reader, DWORD shareMode, DWORD protocols, LPSCARDHANDLE card,
+     LPDWORD activeProtocol);
     LONG (*Disconnect)(SCARDHANDLE card, DWORD disposition);
-    LONG (*Transmit)(SCARDHANDLE card, SCARD_IO_REQUEST const *sendPci, LPCBYTE send,
-                     DWORD sendLength, SCARD_IO_REQUEST *recvPci, LPBYTE recv,
-                     LPDWORD recvLength);
-    LONG (*Control)(SCARDHANDLE card, DWORD code, LPCVOID send, DWORD sendLength, LPVOID recv,
-                    DWORD recvLength, LPDWORD returned);
+    LONG (*Transmit)
+    (SCARDHANDLE card, SCARD_IO_REQUEST const *sendPci, LPCBYTE send, DWORD sendLength,
+     SCARD_IO_REQUEST *recvPci, LPBYTE recv, LPDWORD recvLength);
+    LONG (*Control)
+    (SCARDHANDLE card, DWORD code, LPCVOID send, DWORD sendLength, LPVOID recv, DWORD recvLength,
+     LPDWORD returned);
     LONG (*BeginTransaction)(SCARDHANDLE card);
     LONG (*EndTransaction)(SCARDHANDLE card, DWORD disposition);
-    LONG (*Status)(SCARDHANDLE card, LPSTR readerName, LPDWORD readerLength, LPDWORD state,
-                   LPDWORD protocol, LPBYTE atr, LPDWORD atrLength);
+    LONG (*Status)
+    (SCARDHANDLE card, LPSTR readerName, LPDWORD readerLength, LPDWORD state, LPDWORD protocol,
+     LPBYTE atr, LPDWORD atrLength);
     LONG (*GetAttrib)(SCARDHANDLE card, DWORD attribute, LPBYTE value, LPDWORD length);
 
     // The reader service's own functions.

@@ -2,7 +2,8 @@
 
 #include <chrono>
 
-namespace vpcd {
+namespace vpcd
+{
 
 ScriptedCard::ScriptedCard(Bytes atr) : m_atr(std::move(atr)) {}
 

@@ -10,9 +10,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace vpcd {
+namespace vpcd
+{
 
-namespace {
+namespace
+{
 
 // Reads exactly len bytes unless the peer closes, an error occurs or the wake pipe fires.
 bool ReadFull(int fd, int wake, unsigned char *buf, size_t len)
@@ -85,7 +87,10 @@ int ConnectOnce(const std::string &host, int port)
 
 } // namespace
 
-int PortOfReader(int index) { return 35963 + index; }
+int PortOfReader(int index)
+{
+    return 35963 + index;
+}
 
 std::string NameOfReader(int index)
 {
@@ -99,7 +104,10 @@ VirtualCard::VirtualCard(CardHandler &handler, int port, std::string host)
 {
 }
 
-VirtualCard::~VirtualCard() { Remove(); }
+VirtualCard::~VirtualCard()
+{
+    Remove();
+}
 
 bool VirtualCard::Insert(int timeoutMs)
 {
@@ -154,7 +162,10 @@ void VirtualCard::Remove()
     m_linked = false;
 }
 
-bool VirtualCard::Inserted() const { return m_linked; }
+bool VirtualCard::Inserted() const
+{
+    return m_linked;
+}
 
 void VirtualCard::Serve(int fd)
 {

@@ -15,13 +15,15 @@
 #include <thread>
 #include <vector>
 
-namespace vpcd {
+namespace vpcd
+{
 
 using Bytes = std::vector<unsigned char>;
 
 // What a card does; called on the link thread of its VirtualCard.
-class CardHandler {
-public:
+class CardHandler
+{
+  public:
     virtual ~CardHandler() = default;
     virtual std::vector<unsigned char> Atr() = 0;
     virtual void PowerOn() {}
@@ -31,8 +33,9 @@ public:
 };
 
 // A card in one slot of the virtual reader: connected = inserted, closed = removed.
-class VirtualCard {
-public:
+class VirtualCard
+{
+  public:
     explicit VirtualCard(CardHandler &handler, int port = 35963, std::string host = "127.0.0.1");
     ~VirtualCard(); // removes the card
     VirtualCard(const VirtualCard &) = delete;
@@ -50,7 +53,7 @@ public:
 
     int Port() const { return m_port; }
 
-private:
+  private:
     void Serve(int fd);
 
     CardHandler &m_handler;
@@ -58,7 +61,7 @@ private:
     std::string m_host;
     mutable std::mutex m_lock;
     int m_fd = -1;
-    int m_wakeRead = -1;  // self-pipe: Remove() wakes the link thread through it
+    int m_wakeRead = -1; // self-pipe: Remove() wakes the link thread through it
     int m_wakeWrite = -1;
     std::thread m_thread;
     std::atomic<bool> m_linked{false};
@@ -73,8 +76,9 @@ std::string NameOfReader(int index);
 // A scripted test card: a fixed ATR, replies by exact command or in order, a default
 // reply (6D 00) for anything else, and a record of everything it received.
 // Every accessor is thread-safe.
-class ScriptedCard : public CardHandler {
-public:
+class ScriptedCard : public CardHandler
+{
+  public:
     explicit ScriptedCard(Bytes atr = {0x3B, 0x80, 0x80, 0x01, 0x01});
 
     // Always answer this exact command with this reply (takes precedence over the queue).
@@ -103,7 +107,7 @@ public:
     // Waits until at least n APDUs were received; false on time-out.
     bool WaitReceived(size_t n, int timeoutMs = 5000) const;
 
-private:
+  private:
     mutable std::mutex m_lock;
     mutable std::condition_variable m_changed;
     Bytes m_atr;

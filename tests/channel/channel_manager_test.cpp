@@ -10,15 +10,15 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // A channel whose open state and Close result the test sets; it records its calls
 // and its own destruction.
 class ProbeChannel : public CChannel
 {
-public:
-    explicit ProbeChannel(std::vector<std::string> &journal, bool open = true,
-                          bool closeOk = true)
+  public:
+    explicit ProbeChannel(std::vector<std::string> &journal, bool open = true, bool closeOk = true)
         : m_journal(journal), m_open(open), m_closeOk(closeOk)
     {
     }
@@ -42,7 +42,7 @@ public:
     }
     bool m_beginOk = true;
 
-private:
+  private:
     std::vector<std::string> &m_journal;
     bool m_open;
     bool m_closeOk;

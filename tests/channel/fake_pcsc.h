@@ -18,7 +18,7 @@
 
 class FakePcsc
 {
-public:
+  public:
     struct Reader {
         std::string name;
         bool present = false;
@@ -93,11 +93,29 @@ public:
         readers = next;
         changed.notify_all();
     }
-    void Insert(std::string const &name) { update(name, [](Reader &r) { r.present = true; ++r.counter; }); }
-    void Remove(std::string const &name) { update(name, [](Reader &r) { r.present = false; ++r.counter; }); }
+    void Insert(std::string const &name)
+    {
+        update(name, [](Reader &r) {
+            r.present = true;
+            ++r.counter;
+        });
+    }
+    void Remove(std::string const &name)
+    {
+        update(name, [](Reader &r) {
+            r.present = false;
+            ++r.counter;
+        });
+    }
     // the card taken out and another put in between two looks of the monitor
-    void Swap(std::string const &name) { update(name, [](Reader &r) { r.counter += 2; }); }
-    void SetMute(std::string const &name, bool mute) { update(name, [=](Reader &r) { r.mute = mute; }); }
+    void Swap(std::string const &name)
+    {
+        update(name, [](Reader &r) { r.counter += 2; });
+    }
+    void SetMute(std::string const &name, bool mute)
+    {
+        update(name, [=](Reader &r) { r.mute = mute; });
+    }
     // the next count listings fail with this code
     void FailListings(LONG code, int count)
     {
@@ -152,7 +170,7 @@ public:
     std::vector<unsigned char> atr;
     LONG atrResult = SCARD_S_SUCCESS;
 
-private:
+  private:
     void update(std::string const &name, std::function<void(Reader &)> change)
     {
         std::lock_guard<std::mutex> lock(m);

@@ -11,7 +11,8 @@
 #include <memory>
 #include <thread>
 
-namespace {
+namespace
+{
 
 using Clock = std::chrono::steady_clock;
 
@@ -22,7 +23,7 @@ RecordedEvent Ev(std::string const &reader, unsigned long id)
 
 class MonitorTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override { FakePcsc::Get().Reset(); }
     void TearDown() override
     {
@@ -146,9 +147,10 @@ TEST_F(MonitorTest, AllReadersGoneAreReportedLastFirst)
     m_manager.Clear();
     fake.SetReaders({});
     ASSERT_TRUE(m_manager.WaitCount(3));
-    EXPECT_EQ(After(), (std::vector<RecordedEvent>{Ev("Reader C", EVT_CHANNEL_READER_DISCONNECTED),
-                                                   Ev("Reader B", EVT_CHANNEL_READER_DISCONNECTED),
-                                                   Ev("Reader A", EVT_CHANNEL_READER_DISCONNECTED)}));
+    EXPECT_EQ(After(),
+              (std::vector<RecordedEvent>{Ev("Reader C", EVT_CHANNEL_READER_DISCONNECTED),
+                                          Ev("Reader B", EVT_CHANNEL_READER_DISCONNECTED),
+                                          Ev("Reader A", EVT_CHANNEL_READER_DISCONNECTED)}));
 }
 
 TEST_F(MonitorTest, ArrivingReaderWithACardReportsBoth)
@@ -171,7 +173,8 @@ TEST_F(MonitorTest, FailedListingsReportNothing)
     fake.Insert("Reader A");
     Open();
     m_manager.Clear();
-    for (LONG code : {static_cast<LONG>(SCARD_E_NO_SERVICE), static_cast<LONG>(SCARD_F_COMM_ERROR)}) {
+    for (LONG code :
+         {static_cast<LONG>(SCARD_E_NO_SERVICE), static_cast<LONG>(SCARD_F_COMM_ERROR)}) {
         fake.FailListings(code, 3);
         EXPECT_TRUE(After(6).empty()) << std::hex << code;
     }
@@ -201,8 +204,9 @@ TEST_F(MonitorTest, ReadersBeyondTheTablesAreIgnoredUntilThereIsRoom)
     names.erase(names.begin() + 3);
     fake.SetReaders(names);
     ASSERT_TRUE(m_manager.WaitCount(2));
-    EXPECT_EQ(After(), (std::vector<RecordedEvent>{Ev("Reader 103", EVT_CHANNEL_READER_DISCONNECTED),
-                                                   Ev("Reader 117", EVT_CHANNEL_READER_CONNECTED)}));
+    EXPECT_EQ(After(),
+              (std::vector<RecordedEvent>{Ev("Reader 103", EVT_CHANNEL_READER_DISCONNECTED),
+                                          Ev("Reader 117", EVT_CHANNEL_READER_CONNECTED)}));
     // still ignored: the card in the last reader
     fake.Remove(names.back());
     fake.Insert(names.back());
@@ -261,6 +265,42 @@ TEST_F(MonitorTest, CloseReturnsWhileADeliveryIsHeldAndNothingFollows)
     auto events = m_manager.Events();
     ASSERT_EQ(events, (std::vector<RecordedEvent>{Ev("Reader A", EVT_CHANNEL_CARD_INSERTED)}));
     EXPECT_EQ(events[0].channel, nullptr);
+}
+
+} // namespace
+
+namespace
+{
+
+// The monitor never gets ready because the manager does not return from the first
+// delivery: Open gives up after 30 s without cancelling the thread, and the
+// monitor ends on its own once the delivery returns.
+TEST_F(MonitorTest, OpenGivesUpOnAMonitorThatIsNotReady)
+{
+    FakePcsc &fake = FakePcsc::Get();
+    fake.SetReaders({"Reader A", "Reader B"});
+    m_manager.HoldNext(EVT_CHANNEL_READER_FOUND);
+    m_channel.reset(new CChannelPCSC(FakePcsc::Functions()));
+    ASSERT_TRUE(m_manager.RegisterChannel(m_channel.get(), false));
+
+    auto begin = Clock::now();
+    EXPECT_FALSE(m_channel->Open(1));
+    auto took = Clock::now() - begin;
+    EXPECT_GE(took, std::chrono::seconds(30));
+    EXPECT_LT(took, std::chrono::seconds(37));
+    EXPECT_EQ(m_channel->GetError(), static_cast<unsigned long>(SCARD_E_UNEXPECTED));
+    EXPECT_FALSE(m_channel->IsOpen());
+    EXPECT_EQ(fake.OpenContexts(), 1u); // the monitor's, until it ends
+
+    m_manager.Release();
+    auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (CChannelPCSC::ReapMonitors() != 0 && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(CChannelPCSC::ReapMonitors(), 0u);
+    EXPECT_EQ(fake.OpenContexts(), 0u);
+    // only the delivery that was under way; the second reader is never reported
+    EXPECT_EQ(m_manager.Events(),
+              (std::vector<RecordedEvent>{Ev("Reader A", EVT_CHANNEL_READER_FOUND)}));
 }
 
 } // namespace

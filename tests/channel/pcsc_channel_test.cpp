@@ -9,7 +9,8 @@
 #include <chrono>
 #include <memory>
 
-namespace {
+namespace
+{
 
 using Bytes = std::vector<unsigned char>;
 
@@ -20,7 +21,7 @@ Bytes Of(CBlob const &blob)
 
 class ChannelPcscTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         FakePcsc::Get().Reset();
@@ -73,7 +74,7 @@ TEST(ChannelPcscLifecycle, OpenAndCloseCodes)
 
     ASSERT_TRUE(channel.Open(2));
     EXPECT_TRUE(channel.IsOpen());
-    EXPECT_TRUE(channel.Open(2)); // already open: nothing happens
+    EXPECT_TRUE(channel.Open(2));       // already open: nothing happens
     EXPECT_EQ(fake.OpenContexts(), 2u); // the channel's and the monitor's
     EXPECT_TRUE(channel.Close(0));
     EXPECT_EQ(channel.GetError(), 0u);
@@ -206,8 +207,8 @@ TEST_F(ChannelPcscTest, DisconnectDispositions)
     struct Case {
         unsigned long disposition;
         DWORD pcsc;
-    } const cases[] = {{0, SCARD_LEAVE_CARD},   {1, SCARD_LEAVE_CARD},   {2, SCARD_RESET_CARD},
-                       {3, SCARD_UNPOWER_CARD}, {4, SCARD_EJECT_CARD},   {7, SCARD_LEAVE_CARD}};
+    } const cases[] = {{0, SCARD_LEAVE_CARD},   {1, SCARD_LEAVE_CARD}, {2, SCARD_RESET_CARD},
+                       {3, SCARD_UNPOWER_CARD}, {4, SCARD_EJECT_CARD}, {7, SCARD_LEAVE_CARD}};
     for (auto const &c : cases) {
         CCardConnectionPCSC connection(0x77, SCARD_PROTOCOL_T1, FakePcsc::Functions());
         fake.disconnects.clear();

@@ -12,7 +12,8 @@
 #include <future>
 #include <memory>
 
-namespace {
+namespace
+{
 
 using vpcd::Bytes;
 using Clock = std::chrono::steady_clock;
@@ -37,7 +38,7 @@ RecordedEvent Ev(std::string const &reader, unsigned long id)
 
 class ReaderChannelTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &m_ctx),
@@ -157,8 +158,7 @@ TEST_F(ReaderChannelTest, ExclusiveUseHoldsTheCardAgainstAnotherContext)
     ASSERT_NE(m_connection, nullptr);
 
     SCARDCONTEXT other;
-    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &other),
-              SCARD_S_SUCCESS);
+    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &other), SCARD_S_SUCCESS);
     SCARDHANDLE handle;
     DWORD protocol;
     ASSERT_EQ(SCardConnect(other, kReader1.c_str(), SCARD_SHARE_SHARED,

@@ -27,13 +27,13 @@ inline std::ostream &operator<<(std::ostream &os, RecordedEvent const &e)
 
 class RecordingManager : public CChannelManager
 {
-public:
+  public:
     void OnChannelEvent(CChannelEvent &event) override
     {
         CBlob &reader = event.GetReader();
-        RecordedEvent record{std::string(reinterpret_cast<char const *>(reader.GetData()),
-                                         reader.GetSize()),
-                             event.GetEventId(), nullptr};
+        RecordedEvent record{
+            std::string(reinterpret_cast<char const *>(reader.GetData()), reader.GetSize()),
+            event.GetEventId(), nullptr};
         std::unique_lock<std::mutex> lock(m_lock);
         if (m_holdId != 0 && record.id == m_holdId) {
             m_holdId = 0;
@@ -100,7 +100,7 @@ public:
         });
     }
 
-private:
+  private:
     std::mutex m_lock;
     std::condition_variable m_changed;
     std::vector<RecordedEvent> m_events;

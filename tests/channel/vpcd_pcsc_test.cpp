@@ -10,12 +10,14 @@
 #include <cstring>
 #include <thread>
 
-namespace {
+namespace
+{
 
 using vpcd::Bytes;
 
-class VpcdCardTest : public ::testing::Test {
-protected:
+class VpcdCardTest : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &m_ctx),
@@ -67,7 +69,7 @@ TEST_F(VpcdCardTest, ScriptedCardAnswersRawTransmit)
     EXPECT_EQ(Transmit(select), (Bytes{0x90, 0x00}));
     EXPECT_EQ(Transmit({0x00, 0xB0, 0x00, 0x00, 0x02}), (Bytes{0x01, 0x02, 0x90, 0x00}));
     EXPECT_EQ(Transmit({0x00, 0xB0, 0x00, 0x00, 0x02}), (Bytes{0x6D, 0x00})); // queue used up
-    EXPECT_EQ(Transmit(select), (Bytes{0x90, 0x00}));                        // fixed reply stays
+    EXPECT_EQ(Transmit(select), (Bytes{0x90, 0x00}));                         // fixed reply stays
 
     auto got = card.Received();
     ASSERT_EQ(got.size(), 4u);
@@ -79,8 +81,8 @@ TEST_F(VpcdCardTest, ScriptedCardAnswersRawTransmit)
 
 TEST_F(VpcdCardTest, AtrAndRemovalAreSeenByTheReader)
 {
-    const Bytes atr = {0x3B, 0x8A, 0x80, 0x01, 0x01, 0x02, 0x03, 0x04, 0x05,
-                       0x06, 0x07, 0x08, 0x09, 0x0A, 0x0F};
+    const Bytes atr = {0x3B, 0x8A, 0x80, 0x01, 0x01, 0x02, 0x03, 0x04,
+                       0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0F};
     vpcd::ScriptedCard card(atr);
     vpcd::VirtualCard slot(card, vpcd::PortOfReader(1));
     ASSERT_TRUE(slot.Insert());
