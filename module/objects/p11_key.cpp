@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "objects/p11_frame.h"
+#include "objects/p11_template.h"
 
 CP11Key::CP11Key() : CP11StorageObject()
 {
@@ -67,6 +68,25 @@ bool CP11Key::SetAttribute(CK_ATTRIBUTE *attribute, P11Operation operation)
     default:
         return CP11StorageObject::SetAttribute(attribute, operation);
     }
+}
+
+bool CP11Key::setExposureFlag(CK_ATTRIBUTE *attribute, P11Operation operation)
+{
+    checkOperation(attribute, operation,
+                   P11_OPS(P11_OP_CREATE) | P11_OPS(P11_OP_GENERATE) | P11_OPS(P11_OP_INTERNAL));
+    bool result = setAttributeBool(attribute);
+    // A key that was ever readable can never be "always sensitive" again, nor
+    // one that was ever extractable "never extractable".
+    bool sensitiveFlag = attribute->type == CKA_SENSITIVE;
+    bool exposed = sensitiveFlag ? CP11Template::ToBool(attribute, nullptr) == 0
+                                 : CP11Template::ToBool(attribute, nullptr) != 0;
+    if (exposed) {
+        unsigned char no = 0;
+        CK_ATTRIBUTE companion = {sensitiveFlag ? CKA_ALWAYS_SENSITIVE : CKA_NEVER_EXTRACTABLE, &no,
+                                  1};
+        SetAttribute(&companion, P11_OP_INTERNAL);
+    }
+    return result;
 }
 
 unsigned long CP11Key::GetSize()

@@ -23,4 +23,10 @@ class CP11Key : public CP11StorageObject
     bool IsMechanismAllowed(unsigned long mechanism);
     // Reverses length bytes in place (big-endian to little-endian and back).
     static void revert(void *data, unsigned long length);
+
+  protected:
+    // Sets CKA_SENSITIVE or CKA_EXTRACTABLE (on creation, generation or inside
+    // the module) and clears CKA_ALWAYS_SENSITIVE or CKA_NEVER_EXTRACTABLE once
+    // the key is, or was, exposed.
+    bool setExposureFlag(CK_ATTRIBUTE *attribute, P11Operation operation);
 };

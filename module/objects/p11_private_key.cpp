@@ -1,7 +1,6 @@
 #include "objects/p11_private_key.h"
 
 #include "objects/p11_frame.h"
-#include "objects/p11_template.h"
 
 CP11PrivateKey::CP11PrivateKey() : CP11Key()
 {
@@ -38,27 +37,9 @@ bool CP11PrivateKey::SetAttribute(CK_ATTRIBUTE *attribute, P11Operation operatio
     switch (attribute->type) {
     case CKA_SUBJECT:
         return setAttributeBinary(attribute);
-    case CKA_SENSITIVE: {
-        checkOperation(attribute, operation, createGenerateInternal);
-        bool result = setAttributeBool(attribute);
-        // A key that was ever readable can never be "always sensitive" again.
-        if (CP11Template::ToBool(attribute, nullptr) == 0) {
-            unsigned char no = 0;
-            CK_ATTRIBUTE companion = {CKA_ALWAYS_SENSITIVE, &no, 1};
-            SetAttribute(&companion, P11_OP_INTERNAL);
-        }
-        return result;
-    }
-    case CKA_EXTRACTABLE: {
-        checkOperation(attribute, operation, createGenerateInternal);
-        bool result = setAttributeBool(attribute);
-        if (CP11Template::ToBool(attribute, nullptr) != 0) {
-            unsigned char no = 0;
-            CK_ATTRIBUTE companion = {CKA_NEVER_EXTRACTABLE, &no, 1};
-            SetAttribute(&companion, P11_OP_INTERNAL);
-        }
-        return result;
-    }
+    case CKA_SENSITIVE:
+    case CKA_EXTRACTABLE:
+        return setExposureFlag(attribute, operation);
     case CKA_DECRYPT:
     case CKA_UNWRAP:
     case CKA_SIGN:

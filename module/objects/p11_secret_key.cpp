@@ -1,7 +1,6 @@
 #include "objects/p11_secret_key.h"
 
 #include "objects/p11_frame.h"
-#include "objects/p11_template.h"
 
 CP11SecretKey::CP11SecretKey() : CP11Key()
 {
@@ -44,26 +43,9 @@ bool CP11SecretKey::SetAttribute(CK_ATTRIBUTE *attribute, P11Operation operation
     case CKA_CHECK_VALUE:
         checkOperation(attribute, operation, P11_OPS(P11_OP_CREATE) | P11_OPS(P11_OP_INTERNAL));
         return setAttributeBinary(attribute);
-    case CKA_SENSITIVE: {
-        checkOperation(attribute, operation, createGenerateInternal);
-        bool result = setAttributeBool(attribute);
-        if (CP11Template::ToBool(attribute, nullptr) == 0) {
-            unsigned char no = 0;
-            CK_ATTRIBUTE companion = {CKA_ALWAYS_SENSITIVE, &no, 1};
-            SetAttribute(&companion, P11_OP_INTERNAL);
-        }
-        return result;
-    }
-    case CKA_EXTRACTABLE: {
-        checkOperation(attribute, operation, createGenerateInternal);
-        bool result = setAttributeBool(attribute);
-        if (CP11Template::ToBool(attribute, nullptr) != 0) {
-            unsigned char no = 0;
-            CK_ATTRIBUTE companion = {CKA_NEVER_EXTRACTABLE, &no, 1};
-            SetAttribute(&companion, P11_OP_INTERNAL);
-        }
-        return result;
-    }
+    case CKA_SENSITIVE:
+    case CKA_EXTRACTABLE:
+        return setExposureFlag(attribute, operation);
     case CKA_ENCRYPT:
     case CKA_DECRYPT:
     case CKA_WRAP:

@@ -23,19 +23,6 @@ using namespace objtest;
 namespace
 {
 
-unsigned long write(CP11Object &o, unsigned long type, Bytes const &v, P11Operation op)
-{
-    CK_ATTRIBUTE a = {type, v.empty() ? nullptr : const_cast<unsigned char *>(v.data()), v.size()};
-    return codeOf([&] { o.SetAttribute(&a, op); });
-}
-
-unsigned long countOf(CP11Object const &o)
-{
-    unsigned long count = 0;
-    o.GetAttributes((unsigned long *)nullptr, &count);
-    return count;
-}
-
 Bytes const NAME = hex("30 0D 31 0B 30 09 06 03 55 04 03 0C 02 41 42");
 
 } // namespace

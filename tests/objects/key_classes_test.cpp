@@ -19,19 +19,6 @@ using namespace objtest;
 namespace
 {
 
-unsigned long write(CP11Object &o, unsigned long type, Bytes const &v, P11Operation op)
-{
-    CK_ATTRIBUTE a = {type, v.empty() ? nullptr : const_cast<unsigned char *>(v.data()), v.size()};
-    return codeOf([&] { o.SetAttribute(&a, op); });
-}
-
-unsigned long countOf(CP11Object const &o)
-{
-    unsigned long count = 0;
-    o.GetAttributes((unsigned long *)nullptr, &count);
-    return count;
-}
-
 unsigned long const COMPONENTS[] = {CKA_MODULUS,    CKA_PUBLIC_EXPONENT, CKA_PRIVATE_EXPONENT,
                                     CKA_PRIME_1,    CKA_PRIME_2,         CKA_EXPONENT_1,
                                     CKA_EXPONENT_2, CKA_COEFFICIENT};
@@ -50,12 +37,7 @@ std::vector<unsigned long> storedTypes(_asn_t *element)
     _asn_t *items = CP11Object::Decode(bytes.data(), bytes.size());
     t.Decode(items->data ? ((_asn_t *)items->data)->next : nullptr);
     asn_item_free(items);
-    unsigned long count = 0;
-    t.GetAttributes((unsigned long *)nullptr, &count);
-    std::vector<unsigned long> types(count);
-    if (count)
-        t.GetAttributes(types.data(), &count);
-    return types;
+    return typesOf(t);
 }
 
 bool holds(std::vector<unsigned long> const &types, unsigned long type)

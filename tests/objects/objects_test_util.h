@@ -88,4 +88,30 @@ template <typename F> unsigned long codeOf(F &&f)
     return 0;
 }
 
+// Sets one attribute from bytes (an empty value is passed as NULL); the code thrown or 0.
+inline unsigned long write(CP11Object &o, unsigned long type, Bytes const &v, P11Operation op)
+{
+    CK_ATTRIBUTE a = {type, v.empty() ? nullptr : const_cast<unsigned char *>(v.data()), v.size()};
+    return codeOf([&] { o.SetAttribute(&a, op); });
+}
+
+// The types an attribute set holds, in its order.
+inline std::vector<unsigned long> typesOf(CP11Base const &b)
+{
+    unsigned long count = 0;
+    b.GetAttributes((unsigned long *)nullptr, &count);
+    std::vector<unsigned long> types(count);
+    if (count != 0)
+        b.GetAttributes(types.data(), &count);
+    return types;
+}
+
+// How many attributes an object holds.
+inline unsigned long countOf(CP11Object const &o)
+{
+    unsigned long count = 0;
+    o.GetAttributes((unsigned long *)nullptr, &count);
+    return count;
+}
+
 } // namespace objtest

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "base/p11_exception.h"
 #include "objects/p11_object.h"
 #include "objects/p11_storage_object.h"
+#include "objects_test_util.h"
 
 namespace
 {
@@ -61,15 +61,7 @@ class CTestKey : public CP11StorageObject
     }
 };
 
-unsigned long codeOf(std::function<void()> const &f)
-{
-    try {
-        f();
-    } catch (CP11Exception const &e) {
-        return e.GetErrorCode();
-    }
-    return NO_ERROR;
-}
+using objtest::codeOf;
 
 std::string bytesOf(CP11Base &o, unsigned long type)
 {

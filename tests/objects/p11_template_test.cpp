@@ -3,38 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "base/p11_exception.h"
 #include "objects/p11_storage_object.h"
 #include "objects/p11_template.h"
+#include "objects_test_util.h"
 
 namespace
 {
 
 constexpr unsigned long NO_ERROR = 0;
 
-unsigned long codeOf(std::function<void()> const &f)
-{
-    try {
-        f();
-    } catch (CP11Exception const &e) {
-        return e.GetErrorCode();
-    }
-    return NO_ERROR;
-}
-
-std::vector<unsigned long> typesOf(CP11Base const &b)
-{
-    unsigned long count = 0;
-    b.GetAttributes((unsigned long *)nullptr, &count);
-    std::vector<unsigned long> types(count);
-    if (count != 0)
-        b.GetAttributes(types.data(), &count);
-    return types;
-}
+using objtest::codeOf;
+using objtest::typesOf;
 
 } // namespace
 
