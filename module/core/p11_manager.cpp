@@ -19,6 +19,7 @@ using vok_log::HL_ERROR;
 using vok_log::HL_EXCEPTION;
 using vok_log::HL_INFO;
 using vok_log::HL_LEAVE;
+using vok_log::HL_WARNING;
 
 namespace
 {
@@ -161,8 +162,12 @@ void CP11Manager::Initialize(void *initArgs)
                         (args.LockMutex != nullptr) + (args.UnlockMutex != nullptr);
         if (args.pReserved != nullptr)
             rethrow("Initialize", CKR_ARGUMENTS_BAD);
+        // The reader monitor is the module's own thread and never calls back into the
+        // application; loaders that ask for no threads (p11-kit's managed modules)
+        // would otherwise get no module at all.
         if (args.flags & CKF_LIBRARY_CANT_CREATE_OS_THREADS)
-            rethrow("Initialize", CKR_NEED_TO_CREATE_THREADS);
+            hl_log(HL_WARNING, "CKF_LIBRARY_CANT_CREATE_OS_THREADS: the reader monitor "
+                               "thread is created all the same.\n");
         if (callbacks != 0 && callbacks != 4)
             rethrow("Initialize", CKR_ARGUMENTS_BAD);
         // With all four callbacks the application may still allow OS locking, which

@@ -1,2 +1,0 @@
-#!/bin/bash
-exit 0
