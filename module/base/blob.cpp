@@ -32,6 +32,50 @@ int hexDigit(unsigned char c)
     return -1;
 }
 
+// Two hex digits as one byte; false when either is not a hex digit.
+bool hexPair(unsigned char const *p, unsigned char *value)
+{
+    int hi = hexDigit(p[0]), lo = hexDigit(p[1]);
+    if (hi < 0 || lo < 0)
+        return false;
+    if (value != nullptr)
+        *value = (unsigned char)(hi << 4 | lo);
+    return true;
+}
+
+// Length of the UTF-8 sequence a lead byte opens (1 to 6) with the value bits
+// the lead byte carries; 0 for a continuation byte or 0xFE / 0xFF.
+unsigned int utf8Lead(unsigned char lead, unsigned long *bits)
+{
+    if (lead < 0x80) {
+        *bits = lead;
+        return 1;
+    }
+    if (lead < 0xC0)
+        return 0;
+    if (lead < 0xE0) {
+        *bits = lead & 0x1F;
+        return 2;
+    }
+    if (lead < 0xF0) {
+        *bits = lead & 0x0F;
+        return 3;
+    }
+    if (lead < 0xF8) {
+        *bits = lead & 0x07;
+        return 4;
+    }
+    if (lead < 0xFC) {
+        *bits = lead & 0x03;
+        return 5;
+    }
+    if (lead < 0xFE) {
+        *bits = lead & 0x01;
+        return 6;
+    }
+    return 0;
+}
+
 bool isAlnum(unsigned char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -51,15 +95,8 @@ int compareBytes(void const *a, unsigned int alen, void const *b, unsigned int b
     return r < 0 ? -1 : (r > 0 ? 1 : 0);
 }
 
-unsigned int unitCount16(unsigned short const *s)
-{
-    unsigned int n = 0;
-    while (s[n] != 0)
-        ++n;
-    return n;
-}
-
-unsigned int unitCount32(wchar_t const *s)
+// Units of a zero-terminated UTF-16 or UTF-32 text before its zero unit.
+template <typename Unit> unsigned int unitCount(Unit const *s)
 {
     unsigned int n = 0;
     while (s[n] != 0)
@@ -141,10 +178,45 @@ unsigned int encodeUtf8(unsigned long v, unsigned char *out, unsigned int &len)
     return n;
 }
 
+// One value up to 0x10FFFF as UTF-16: a single unit or a surrogate pair.
+void storeUtf16(unsigned char *&out, unsigned int &len, unsigned long v)
+{
+    if (v > 0xFFFF) {
+        v -= 0x10000;
+        store16(out, len, 0xD800 | (v >> 10));
+        store16(out, len, 0xDC00 | (v & 0x3FF));
+    } else {
+        store16(out, len, v);
+    }
+}
+
 void finish(unsigned char *out, unsigned int len)
 {
     if (out != nullptr)
         std::memset(out + len, 0, kTail);
+}
+
+typedef int (*ByteReader)(unsigned char const *, unsigned int, unsigned char *);
+
+// Decodes a hex or C-array text to the end or to its trailing separators,
+// writing the bytes to out unless it is NULL; false on a malformed unit.
+bool readBytes(ByteReader read, unsigned char const *p, unsigned int n, unsigned char *out,
+               unsigned int &len)
+{
+    len = 0;
+    for (unsigned int i = 0; i < n;) {
+        unsigned char b;
+        int used = read(p + i, n - i, &b);
+        if (used < 0)
+            return false;
+        if (used == 0)
+            break;
+        if (out != nullptr)
+            out[len] = b;
+        ++len;
+        i += (unsigned int)used;
+    }
+    return true;
 }
 
 unsigned int binToText(unsigned char const *p, unsigned int n, int perLine, char const *sep,
@@ -321,7 +393,7 @@ bool CBlob::Set(unsigned short const *s)
         release();
         return true;
     }
-    unsigned int units = unitCount16(s);
+    unsigned int units = unitCount(s);
     if (units > (UINT_MAX - kTail) / 2)
         return false;
     unsigned char *buf = allocBuffer(units * 2);
@@ -337,7 +409,7 @@ bool CBlob::Set(wchar_t const *s)
         release();
         return true;
     }
-    unsigned int units = unitCount32(s);
+    unsigned int units = unitCount(s);
     if (units > (UINT_MAX - kTail) / 4)
         return false;
     unsigned char *buf = allocBuffer(units * 4);
@@ -509,7 +581,7 @@ bool CBlob::Put(unsigned short const *s, int pos)
 {
     if (s == nullptr)
         return false;
-    unsigned int units = unitCount16(s);
+    unsigned int units = unitCount(s);
     if (units == 0)
         return true;
     if (units > UINT_MAX / 2)
@@ -521,7 +593,7 @@ bool CBlob::Put(wchar_t const *s, int pos)
 {
     if (s == nullptr)
         return false;
-    unsigned int units = unitCount32(s);
+    unsigned int units = unitCount(s);
     if (units == 0)
         return true;
     if (units > UINT_MAX / 4)
@@ -732,34 +804,31 @@ static bool keepRange(CBlob &blob, unsigned int from, unsigned int n)
     return blob.Set(blob.GetData() + from, n, true);
 }
 
-void CBlob::Trim(bool fromStart)
+// Drops the bytes that trimmed() selects from one end, always keeping one.
+template <typename Pred> static void trimEnd(CBlob &blob, bool fromStart, Pred trimmed)
 {
-    if (m_size < 2)
+    unsigned char const *data = blob.GetData();
+    unsigned int start = 0, end = blob.GetSize();
+    if (end < 2)
         return;
-    unsigned int start = 0, end = m_size;
     if (fromStart) {
-        while (end - start > 1 && !isAlnum(m_data[start]))
+        while (end - start > 1 && trimmed(data[start]))
             ++start;
     } else {
-        while (end - start > 1 && !isAlnum(m_data[end - 1]))
+        while (end - start > 1 && trimmed(data[end - 1]))
             --end;
     }
-    keepRange(*this, start, end - start);
+    keepRange(blob, start, end - start);
+}
+
+void CBlob::Trim(bool fromStart)
+{
+    trimEnd(*this, fromStart, [](unsigned char b) { return !isAlnum(b); });
 }
 
 void CBlob::TrimChar(unsigned char c, bool fromStart)
 {
-    if (m_size < 2)
-        return;
-    unsigned int start = 0, end = m_size;
-    if (fromStart) {
-        while (end - start > 1 && m_data[start] == c)
-            ++start;
-    } else {
-        while (end - start > 1 && m_data[end - 1] == c)
-            --end;
-    }
-    keepRange(*this, start, end - start);
+    trimEnd(*this, fromStart, [c](unsigned char b) { return b == c; });
 }
 
 int CBlob::Compare(void const *p, unsigned int n) const
@@ -913,32 +982,10 @@ int CBlob::getc_utf8(unsigned char const *p, unsigned int n, unsigned long *valu
 {
     if (n == 0)
         return 0;
-    unsigned char lead = p[0];
-    unsigned int len;
     unsigned long v;
-    if (lead < 0x80) {
-        len = 1;
-        v = lead;
-    } else if (lead < 0xC0) {
+    unsigned int len = utf8Lead(p[0], &v);
+    if (len == 0)
         return -2;
-    } else if (lead < 0xE0) {
-        len = 2;
-        v = lead & 0x1F;
-    } else if (lead < 0xF0) {
-        len = 3;
-        v = lead & 0x0F;
-    } else if (lead < 0xF8) {
-        len = 4;
-        v = lead & 0x07;
-    } else if (lead < 0xFC) {
-        len = 5;
-        v = lead & 0x03;
-    } else if (lead < 0xFE) {
-        len = 6;
-        v = lead & 0x01;
-    } else {
-        return -2;
-    }
     if (len > n)
         return -1;
     for (unsigned int i = 1; i < len; ++i) {
@@ -961,13 +1008,8 @@ int CBlob::getc_hex(unsigned char const *p, unsigned int n, unsigned char *value
         ++i;
     if (i == n)
         return 0;
-    if (n - i < 2)
+    if (n - i < 2 || !hexPair(p + i, value))
         return -1;
-    int hi = hexDigit(p[i]), lo = hexDigit(p[i + 1]);
-    if (hi < 0 || lo < 0)
-        return -1;
-    if (value != nullptr)
-        *value = (unsigned char)(hi << 4 | lo);
     return (int)(i + 2);
 }
 
@@ -978,13 +1020,9 @@ int CBlob::getc_cpp(unsigned char const *p, unsigned int n, unsigned char *value
         ++i;
     if (i == n)
         return 0;
-    if (n - i < 4 || p[i] != '0' || (p[i + 1] != 'x' && p[i + 1] != 'X'))
+    if (n - i < 4 || p[i] != '0' || (p[i + 1] != 'x' && p[i + 1] != 'X') ||
+        !hexPair(p + i + 2, value))
         return -1;
-    int hi = hexDigit(p[i + 2]), lo = hexDigit(p[i + 3]);
-    if (hi < 0 || lo < 0)
-        return -1;
-    if (value != nullptr)
-        *value = (unsigned char)(hi << 4 | lo);
     return (int)(i + 4);
 }
 
@@ -1003,32 +1041,14 @@ bool CBlob::check_utf8(unsigned char const *p, unsigned int n)
 
 bool CBlob::check_hex(unsigned char const *p, unsigned int n)
 {
-    if (p == nullptr || n == 0)
-        return false;
-    for (unsigned int i = 0; i < n;) {
-        int used = getc_hex(p + i, n - i, nullptr);
-        if (used < 0)
-            return false;
-        if (used == 0)
-            break;
-        i += (unsigned int)used;
-    }
-    return true;
+    unsigned int len;
+    return p != nullptr && n != 0 && readBytes(getc_hex, p, n, nullptr, len);
 }
 
 bool CBlob::check_cpp(unsigned char const *p, unsigned int n)
 {
-    if (p == nullptr || n == 0)
-        return false;
-    for (unsigned int i = 0; i < n;) {
-        int used = getc_cpp(p + i, n - i, nullptr);
-        if (used < 0)
-            return false;
-        if (used == 0)
-            break;
-        i += (unsigned int)used;
-    }
-    return true;
+    unsigned int len;
+    return p != nullptr && n != 0 && readBytes(getc_cpp, p, n, nullptr, len);
 }
 
 bool CBlob::check_utf16(unsigned char const *p, unsigned int n)
@@ -1087,38 +1107,18 @@ bool CBlob::check_utf16(unsigned char const *p, unsigned int n)
 
 unsigned int CBlob::hex2bin(unsigned char const *p, unsigned int n, unsigned char *out)
 {
-    unsigned int len = 0;
-    for (unsigned int i = 0; i < n;) {
-        unsigned char b;
-        int used = getc_hex(p + i, n - i, &b);
-        if (used < 0)
-            return 0;
-        if (used == 0)
-            break;
-        if (out != nullptr)
-            out[len] = b;
-        ++len;
-        i += (unsigned int)used;
-    }
+    unsigned int len;
+    if (!readBytes(getc_hex, p, n, out, len))
+        return 0;
     finish(out, len);
     return len;
 }
 
 unsigned int CBlob::cpp2bin(unsigned char const *p, unsigned int n, unsigned char *out)
 {
-    unsigned int len = 0;
-    for (unsigned int i = 0; i < n;) {
-        unsigned char b;
-        int used = getc_cpp(p + i, n - i, &b);
-        if (used < 0)
-            return 0;
-        if (used == 0)
-            break;
-        if (out != nullptr)
-            out[len] = b;
-        ++len;
-        i += (unsigned int)used;
-    }
+    unsigned int len;
+    if (!readBytes(getc_cpp, p, n, out, len))
+        return 0;
     finish(out, len);
     return len;
 }
@@ -1139,26 +1139,10 @@ unsigned int CBlob::bin2cpp(unsigned char const *p, unsigned int n, int perLine,
 // taken by their low six bits; a sequence is never read past n.
 static int readUtf8Lenient(unsigned char const *p, unsigned int n, unsigned long *value)
 {
-    unsigned char lead = p[0];
-    unsigned int len;
     unsigned long v;
-    if (lead < 0x80) {
-        len = 1;
-        v = lead;
-    } else if (lead < 0xC0) {
+    unsigned int len = utf8Lead(p[0], &v);
+    if (len == 0 || len > 4)
         return -1;
-    } else if (lead < 0xE0) {
-        len = 2;
-        v = lead & 0x1F;
-    } else if (lead < 0xF0) {
-        len = 3;
-        v = lead & 0x0F;
-    } else if (lead < 0xF8) {
-        len = 4;
-        v = lead & 0x07;
-    } else {
-        return -1;
-    }
     if (len > n)
         return -1;
     for (unsigned int i = 1; i < len; ++i)
@@ -1183,13 +1167,7 @@ unsigned int CBlob::utf8_to_utf16(unsigned char const *p, unsigned int n, unsign
                 return 0;
         if (v > 0x10FFFF)
             return 0;
-        if (v > 0xFFFF) {
-            v -= 0x10000;
-            store16(out, len, 0xD800 | (v >> 10));
-            store16(out, len, 0xDC00 | (v & 0x3FF));
-        } else {
-            store16(out, len, v);
-        }
+        storeUtf16(out, len, v);
         i += (unsigned int)used;
     }
     finish(out, len);
@@ -1274,13 +1252,7 @@ unsigned int CBlob::utf32_to_utf16(unsigned char const *p, unsigned int n, unsig
             break;
         if (u > 0x10FFFF)
             return 0;
-        if (u > 0xFFFF) {
-            u -= 0x10000;
-            store16(out, len, 0xD800 | (u >> 10));
-            store16(out, len, 0xDC00 | (u & 0x3FF));
-        } else {
-            store16(out, len, u);
-        }
+        storeUtf16(out, len, u);
     }
     finish(out, len);
     return len;
