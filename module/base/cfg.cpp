@@ -161,6 +161,19 @@ long decodeBin(char const *v, unsigned char *out)
     return n;
 }
 
+// The size answers of the binary readers: with no buffer the size needed and
+// 0, with one too small the size needed and ERR_MORE_DATA. True when answered
+// (rv holds the code); false when out can take the value.
+bool answerSize(unsigned long needed, unsigned long *len, unsigned char const *out,
+                unsigned long &rv)
+{
+    if (out != nullptr && *len >= needed)
+        return false;
+    rv = out == nullptr ? 0 : ERR_MORE_DATA;
+    *len = needed;
+    return true;
+}
+
 } // namespace
 
 int cfg_rd(_t_cfg **cfg, char const *path)
@@ -189,6 +202,13 @@ int cfg_rd(_t_cfg **cfg, char const *path)
             return false;
         append(section != nullptr ? &section->entries : &top, e);
         return true;
+    };
+    // Stores the key whose value is complete; a key with no value ends the read.
+    auto finishKey = [&] {
+        if (pendingValue.empty())
+            result = lineNo; // nothing ever followed "key ="
+        else if (!addKey(pendingKey.c_str(), pendingValue.c_str()))
+            result = -4;
     };
 
     try {
@@ -224,10 +244,7 @@ int cfg_rd(_t_cfg **cfg, char const *path)
                 pendingValue += value;
                 inContinuation = kind == LINE_CONTINUED;
                 if (!inContinuation) {
-                    if (pendingValue.empty())
-                        result = lineNo; // nothing ever followed "key ="
-                    else if (!addKey(pendingKey.c_str(), pendingValue.c_str()))
-                        result = -4;
+                    finishKey();
                     pendingValue.clear();
                 }
                 break;
@@ -237,12 +254,8 @@ int cfg_rd(_t_cfg **cfg, char const *path)
             }
         }
         // A continuation cut short by the end of the file keeps what it has.
-        if (result == 0 && inContinuation) {
-            if (pendingValue.empty())
-                result = lineNo;
-            else if (!addKey(pendingKey.c_str(), pendingValue.c_str()))
-                result = -4;
-        }
+        if (result == 0 && inContinuation)
+            finishKey();
     } catch (std::bad_alloc const &) {
         result = -4;
     }
@@ -345,14 +358,9 @@ unsigned long cfg_getv_b64(_t_cfg *cfg, char const *key, unsigned long *len, uns
             return ERR_NOT_FOUND;
     }
     unsigned long estimate = static_cast<unsigned long>((chars + 3) / 4 * 3);
-    if (out == nullptr) {
-        *len = estimate;
-        return 0;
-    }
-    if (*len < estimate) {
-        *len = estimate;
-        return ERR_MORE_DATA;
-    }
+    unsigned long rv;
+    if (answerSize(estimate, len, out, rv))
+        return rv;
     unsigned long n = 0;
     for (size_t g = 0; g < chars; g += 4) {
         char group[4] = {'=', '=', '=', '='};
@@ -384,14 +392,9 @@ unsigned long cfg_getv_bin(_t_cfg *cfg, char const *key, unsigned long *len, uns
     long needed = decodeBin(v, nullptr);
     if (needed < 0)
         return ERR_NOT_FOUND;
-    if (out == nullptr) {
-        *len = static_cast<unsigned long>(needed);
-        return 0;
-    }
-    if (*len < static_cast<unsigned long>(needed)) {
-        *len = static_cast<unsigned long>(needed);
-        return ERR_MORE_DATA;
-    }
+    unsigned long rv;
+    if (answerSize(static_cast<unsigned long>(needed), len, out, rv))
+        return rv;
     decodeBin(v, out);
     *len = static_cast<unsigned long>(needed);
     return 0;
