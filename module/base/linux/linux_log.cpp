@@ -325,6 +325,14 @@ void rotationName(int index, char *name, size_t cap)
                   g_template + g_digitPos + 2);
 }
 
+// Begins the current numbered file afresh.
+void rotationCreate()
+{
+    char name[TEMPLATE_SIZE + 16];
+    rotationName(g_index, name, sizeof(name));
+    g_file = std::fopen(name, "w");
+}
+
 // The walk at open: the first numbered file below the size limit, from the
 // current index on, else the start file created afresh.
 void rotationOpen()
@@ -346,8 +354,7 @@ void rotationOpen()
         }
         g_index = g_index % g_count + 1;
     } while (g_index != start);
-    rotationName(g_index, name, sizeof(name));
-    g_file = std::fopen(name, "w");
+    rotationCreate();
 }
 
 // Before each header: moves to the next numbered file when the current one has
@@ -361,9 +368,7 @@ void logreopen_file_std(FILE *f)
         return;
     g_index = g_index % g_count + 1;
     std::fclose(f);
-    char name[TEMPLATE_SIZE + 16];
-    rotationName(g_index, name, sizeof(name));
-    g_file = std::fopen(name, "w");
+    rotationCreate();
 }
 
 void writeTarget(char const *text, bool rotate)
@@ -985,26 +990,26 @@ char const *datetime()
     return out;
 }
 
-char *_strtime(char *buf)
+// The local time now in a strftime format, into a caller's buffer of 64 bytes.
+static char *formatNow(char *buf, char const *format)
 {
     if (buf == nullptr)
         return nullptr;
     time_t now = std::time(nullptr);
     tm local;
     localtime_r(&now, &local);
-    std::strftime(buf, 64, "%X", &local);
+    std::strftime(buf, 64, format, &local);
     return buf;
+}
+
+char *_strtime(char *buf)
+{
+    return formatNow(buf, "%X");
 }
 
 char *_strdate(char *buf)
 {
-    if (buf == nullptr)
-        return nullptr;
-    time_t now = std::time(nullptr);
-    tm local;
-    localtime_r(&now, &local);
-    std::strftime(buf, 64, "%x", &local);
-    return buf;
+    return formatNow(buf, "%x");
 }
 
 void err(int) {}
