@@ -7,6 +7,22 @@
 
 #include "base/p11_exception.h"
 
+namespace
+{
+
+// Gives a held attribute a new value through the matching Modify and records
+// whether that changed it; false for an attribute the object does not hold.
+template <typename... Value> bool modify(CAttribute *attr, Value... value)
+{
+    if (attr == nullptr)
+        return false;
+    bool changed = attr->Modify(value...);
+    attr->SetModified(changed);
+    return changed;
+}
+
+} // namespace
+
 CP11Base::CP11Base() {}
 
 CP11Base::CP11Base(CP11Base const &other)
@@ -36,42 +52,22 @@ CP11Base::~CP11Base()
 
 bool CP11Base::SetAttribute(unsigned long type, unsigned char v)
 {
-    CAttribute *attr = findAttribute(type);
-    if (attr == nullptr)
-        return false;
-    bool changed = attr->Modify(v);
-    attr->SetModified(changed);
-    return changed;
+    return modify(findAttribute(type), v);
 }
 
 bool CP11Base::SetAttribute(unsigned long type, unsigned long v)
 {
-    CAttribute *attr = findAttribute(type);
-    if (attr == nullptr)
-        return false;
-    bool changed = attr->Modify(v);
-    attr->SetModified(changed);
-    return changed;
+    return modify(findAttribute(type), v);
 }
 
 bool CP11Base::SetAttribute(unsigned long type, char const *s, unsigned long len)
 {
-    CAttribute *attr = findAttribute(type);
-    if (attr == nullptr)
-        return false;
-    bool changed = attr->Modify(s, len);
-    attr->SetModified(changed);
-    return changed;
+    return modify(findAttribute(type), s, len);
 }
 
 bool CP11Base::SetAttribute(unsigned long type, void const *p, unsigned long len)
 {
-    CAttribute *attr = findAttribute(type);
-    if (attr == nullptr)
-        return false;
-    bool changed = attr->Modify(p, len);
-    attr->SetModified(changed);
-    return changed;
+    return modify(findAttribute(type), p, len);
 }
 
 CAttribute *CP11Base::findAttribute(unsigned long type) const
