@@ -626,11 +626,13 @@ void CP11Manager::ChildAfterFork()
     // Both are made anew in place (their old state is meaningless in the child).
     new (&m_lock) CMutex();
     new (&m_slotEvent) CSlotEvent();
-    // The channel's monitor thread and every PC/SC handle belong to the parent:
-    // the objects are forgotten, never closed or deleted, here.
+    // The channel's monitor thread and every PC/SC handle belong to the parent: the
+    // channel and the tokens (which hold card connections) are forgotten, never
+    // closed or deleted, here.
     m_tokens.Clear();
-    m_slots.Clear();
     GetChannels().Clear();
+    // slots hold nothing but their attributes
+    freeSlots();
     m_accepting = false;
     RefCounter = 0;
 }

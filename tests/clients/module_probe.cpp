@@ -116,8 +116,7 @@ int forked(char const *path)
         return fail("C_GetSlotList after the fork", 0);
     if ((rv = f->C_Finalize(nullptr)) != CKR_OK)
         return fail("C_Finalize", rv);
-    dlclose(handle);
-    return 0;
+    return 0; // unloaded at exit
 }
 
 } // namespace
