@@ -10,7 +10,10 @@ function(vok_add_pkcs11_module target kinds)
   target_link_libraries(${target} PRIVATE vok_core ${ARG_LIBS})
   # The frame and the load hook live in the static core library: pull them in.
   target_link_options(${target} PRIVATE -Wl,-u,C_GetFunctionList -Wl,-u,m_gForceFinal
-                      -Wl,--version-script=${map} -Wl,--no-undefined)
+                      -Wl,--version-script=${map} -Wl,--no-undefined
+                      # the function list must hold our functions even when the application
+                      # (or a library it loaded first) exports the same names
+                      -Wl,-Bsymbolic)
   set_target_properties(${target} PROPERTIES LINK_DEPENDS ${map} PREFIX "lib")
 endfunction()
 
