@@ -119,9 +119,9 @@ struct Sha1Algo {
     static void finish(Ctx *c, unsigned char *out) { (void)mbedtls_sha1_finish_ret(c, out); }
 };
 
-template <int Is224, unsigned long Id, unsigned long Length, unsigned char AlgOctet>
-struct Sha256Family {
-    using Ctx = mbedtls_sha256_context;
+// Identity and DigestInfo prefix of a SHA-2 algorithm: the OID arcs differ only
+// in their last octet.
+template <unsigned long Id, unsigned long Length, unsigned char AlgOctet> struct Sha2Ident {
     static constexpr unsigned long ID = Id;
     static constexpr unsigned long LENGTH = Length;
     static constexpr unsigned char OUTER = 0x11 + Length; // SEQUENCE length
@@ -129,6 +129,11 @@ struct Sha256Family {
     static constexpr unsigned char PREFIX[] = {0x30,     OUTER, 0x30, 0x0d, 0x06, 0x09, 0x60,
                                                0x86,     0x48,  0x01, 0x65, 0x03, 0x04, 0x02,
                                                AlgOctet, 0x05,  0x00, 0x04, INNER};
+};
+
+template <int Is224, unsigned long Id, unsigned long Length, unsigned char AlgOctet>
+struct Sha256Family : Sha2Ident<Id, Length, AlgOctet> {
+    using Ctx = mbedtls_sha256_context;
     static void init(Ctx *c) { mbedtls_sha256_init(c); }
     static void free(Ctx *c) { mbedtls_sha256_free(c); }
     static void starts(Ctx *c) { (void)mbedtls_sha256_starts_ret(c, Is224); }
@@ -140,15 +145,8 @@ struct Sha256Family {
 };
 
 template <int Is384, unsigned long Id, unsigned long Length, unsigned char AlgOctet>
-struct Sha512Family {
+struct Sha512Family : Sha2Ident<Id, Length, AlgOctet> {
     using Ctx = mbedtls_sha512_context;
-    static constexpr unsigned long ID = Id;
-    static constexpr unsigned long LENGTH = Length;
-    static constexpr unsigned char OUTER = 0x11 + Length; // SEQUENCE length
-    static constexpr unsigned char INNER = Length;        // OCTET STRING length
-    static constexpr unsigned char PREFIX[] = {0x30,     OUTER, 0x30, 0x0d, 0x06, 0x09, 0x60,
-                                               0x86,     0x48,  0x01, 0x65, 0x03, 0x04, 0x02,
-                                               AlgOctet, 0x05,  0x00, 0x04, INNER};
     static void init(Ctx *c) { mbedtls_sha512_init(c); }
     static void free(Ctx *c) { mbedtls_sha512_free(c); }
     static void starts(Ctx *c) { (void)mbedtls_sha512_starts_ret(c, Is384); }

@@ -22,24 +22,24 @@ CKeyAsymetric::~CKeyAsymetric()
 }
 
 // Gathered data and results may be plaintext: wipe them before release.
+static void wipeAndFree(unsigned char *&buffer, unsigned long &length)
+{
+    if (buffer != nullptr) {
+        mbedtls_platform_zeroize(buffer, length);
+        free(buffer);
+    }
+    buffer = nullptr;
+    length = 0;
+}
+
 void CKeyAsymetric::freeInput()
 {
-    if (m_input != nullptr) {
-        mbedtls_platform_zeroize(m_input, m_inputLength);
-        free(m_input);
-    }
-    m_input = nullptr;
-    m_inputLength = 0;
+    wipeAndFree(m_input, m_inputLength);
 }
 
 void CKeyAsymetric::freeOutput()
 {
-    if (m_output != nullptr) {
-        mbedtls_platform_zeroize(m_output, m_outputLength);
-        free(m_output);
-    }
-    m_output = nullptr;
-    m_outputLength = 0;
+    wipeAndFree(m_output, m_outputLength);
 }
 
 bool CKeyAsymetric::SetAttribute(unsigned int, void const *, unsigned long)
