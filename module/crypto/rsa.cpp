@@ -446,15 +446,22 @@ bool CRSA::runOperation()
     if (rawRsa && !completeKey())
         return false;
 
+    // The raw forms take the input right-aligned in a block of the key length.
+    auto placeInput = [&] {
+        if (m_inputLength > keyLen) {
+            m_lastError = CKR_DATA_LEN_RANGE;
+            return false;
+        }
+        memcpy(m_output + keyLen - m_inputLength, m_input, m_inputLength);
+        return true;
+    };
+
     int ret = 0;
     switch (op) {
     case OP_SIGN:
         if (!pkcs1) {
-            if (m_inputLength > keyLen) {
-                m_lastError = CKR_DATA_LEN_RANGE;
+            if (!placeInput())
                 return false;
-            }
-            memcpy(m_output + keyLen - m_inputLength, m_input, m_inputLength);
             if (!ext)
                 ret = mbedtls_rsa_private(ctx, crypto_random, nullptr, m_output, m_output);
         } else {
@@ -494,11 +501,8 @@ bool CRSA::runOperation()
             ret = rsa_pkcs1_encrypt(ctx, ext ? PKCS1_MODE_NO_RSA : PKCS1_MODE_PUBLIC, m_inputLength,
                                     m_input, m_output);
         } else {
-            if (m_inputLength > keyLen) {
-                m_lastError = CKR_DATA_LEN_RANGE;
+            if (!placeInput())
                 return false;
-            }
-            memcpy(m_output + keyLen - m_inputLength, m_input, m_inputLength);
             ret = mbedtls_rsa_public(ctx, m_output, m_output);
         }
         break;

@@ -71,8 +71,8 @@ const DigestInfoPrefix *findDigestInfo(int hashId)
 const size_t MIN_KEY_LENGTH = 16;
 const size_t MAX_KEY_LENGTH = 512;
 
-// The RSA step of a mode; the block is left alone in mode 2. in and out may
-// be the same buffer.
+// The RSA step of a mode; in any other mode (2: no RSA) the block is left as
+// it is. in and out may be the same buffer.
 int rsaStep(mbedtls_rsa_context *ctx, int mode, unsigned char const *in, unsigned char *out,
             char const *caller)
 {
@@ -86,6 +86,13 @@ int rsaStep(mbedtls_rsa_context *ctx, int mode, unsigned char const *in, unsigne
     if (ret != 0)
         hl_log(vok_log::HL_ERROR, "%s: RSA operation failed ( -0x%04x )\n", caller, -ret);
     return ret;
+}
+
+// A block to be read back: a key length the block buffer holds and a known mode.
+bool readableBlock(mbedtls_rsa_context const *ctx, int mode)
+{
+    return ctx->len >= MIN_KEY_LENGTH && ctx->len <= MAX_KEY_LENGTH &&
+           (mode == PKCS1_MODE_PUBLIC || mode == PKCS1_MODE_PRIVATE || mode == PKCS1_MODE_NO_RSA);
 }
 
 } // namespace
@@ -124,9 +131,6 @@ int rsa_pkcs1_sign(mbedtls_rsa_context *ctx, int mode, int hash_id, size_t hash_
     }
     if (hash_length != 0)
         memcpy(p, hash, hash_length);
-
-    if (mode != PKCS1_MODE_PUBLIC && mode != PKCS1_MODE_PRIVATE)
-        return 0;
     return rsaStep(ctx, mode, sig, sig, "rsa_pkcs1_sign");
 }
 
@@ -135,11 +139,9 @@ int rsa_pkcs1_verify(mbedtls_rsa_context *ctx, int mode, int hash_id, size_t has
 {
     if (ctx == nullptr || sig == nullptr || (hash == nullptr && hash_length != 0))
         return PKCS1_ERR_BAD_INPUT;
+    if (!readableBlock(ctx, mode))
+        return PKCS1_ERR_BAD_INPUT;
     size_t length = ctx->len;
-    if (length < MIN_KEY_LENGTH || length > MAX_KEY_LENGTH)
-        return PKCS1_ERR_BAD_INPUT;
-    if (mode != PKCS1_MODE_PUBLIC && mode != PKCS1_MODE_PRIVATE && mode != PKCS1_MODE_NO_RSA)
-        return PKCS1_ERR_BAD_INPUT;
 
     unsigned char block[MAX_KEY_LENGTH];
     int ret = rsaStep(ctx, mode, sig, block, "rsa_pkcs1_verify");
@@ -203,9 +205,6 @@ int rsa_pkcs1_encrypt(mbedtls_rsa_context *ctx, int mode, size_t input_length,
     *p++ = 0x00;
     if (input_length != 0)
         memcpy(p, input, input_length);
-
-    if (mode != PKCS1_MODE_PUBLIC && mode != PKCS1_MODE_PRIVATE)
-        return 0;
     return rsaStep(ctx, mode, output, output, "rsa_pkcs1_encrypt");
 }
 
@@ -215,11 +214,9 @@ int rsa_pkcs1_decrypt(mbedtls_rsa_context *ctx, int mode, size_t *output_length,
     if (ctx == nullptr || output_length == nullptr || input == nullptr ||
         (output == nullptr && output_capacity != 0))
         return PKCS1_ERR_BAD_INPUT;
+    if (!readableBlock(ctx, mode))
+        return PKCS1_ERR_BAD_INPUT;
     size_t length = ctx->len;
-    if (length < MIN_KEY_LENGTH || length > MAX_KEY_LENGTH)
-        return PKCS1_ERR_BAD_INPUT;
-    if (mode != PKCS1_MODE_PUBLIC && mode != PKCS1_MODE_PRIVATE && mode != PKCS1_MODE_NO_RSA)
-        return PKCS1_ERR_BAD_INPUT;
 
     unsigned char block[MAX_KEY_LENGTH];
     int ret = rsaStep(ctx, mode, input, block, "rsa_pkcs1_decrypt");
