@@ -37,6 +37,16 @@ unsigned Be16(const unsigned char *b)
     return b[0] * 256u + b[1];
 }
 
+// The three lengths of a file as its information and its read begin with them.
+Bytes FileLengths(const CardFile &f)
+{
+    Bytes d(9);
+    LengthToWire(static_cast<uint32_t>(f.stored.size()), &d[0]);
+    LengthToWire(f.fileSize, &d[3]);
+    LengthToWire(f.plainLength, &d[6]);
+    return d;
+}
+
 } // namespace
 
 Card::Card(CardState state, Options options, std::string statePath)
@@ -74,10 +84,15 @@ void Card::ClearVolatileLocked()
     m_selected = false;
     m_roles = 0;
     m_write = PendingWrite{};
+    EndStream();
+    m_cursor = Cursor{};
+}
+
+void Card::EndStream()
+{
     m_stream.clear();
     m_streamPos = 0;
     m_streamActive = false;
-    m_cursor = Cursor{};
 }
 
 void Card::Persist()
@@ -98,11 +113,8 @@ Bytes Card::Apdu(const Bytes &raw)
     bool writeChunk = raw.size() >= 2 && raw[0] == 0xB0 && raw[1] == 0xA2;
     // A new command ends the pending reply stream; anything but the next chunk
     // abandons a pending write, leaving the file as it was.
-    if (!getResponse) {
-        m_stream.clear();
-        m_streamPos = 0;
-        m_streamActive = false;
-    }
+    if (!getResponse)
+        EndStream();
     if (m_write.active && !writeChunk)
         m_write = PendingWrite{};
 
@@ -249,9 +261,7 @@ Card::Reply Card::GetResponse(const Command &c)
     m_streamPos += n;
     rest -= n;
     if (rest == 0) {
-        m_stream.clear();
-        m_streamPos = 0;
-        m_streamActive = false;
+        EndStream();
         return {std::move(data), SW_OK};
     }
     // the stream stays open for the next GET RESPONSE
@@ -394,24 +404,36 @@ Card::Reply Card::ListFiles(const Command &c)
     return {std::move(out), SW_OK};
 }
 
+CardFile *Card::AccessibleFile(const std::string &dir, const std::string &name,
+                               unsigned char freeRight, Reply &failure)
+{
+    if (!m_state.dirs.count(dir)) {
+        failure = {{}, SW_NO_DIR};
+        return nullptr;
+    }
+    CardFile *f = m_state.FindFile(dir, name);
+    if (!f) {
+        failure = {{}, SW_NO_FILE};
+        return nullptr;
+    }
+    if (!(f->access & freeRight) && !Privileged()) {
+        failure = {{}, SW_DENIED};
+        return nullptr;
+    }
+    return f;
+}
+
 Card::Reply Card::FileInfo(const Command &c)
 {
     if (c.data.size() != 16)
         return {{}, SW_BAD_DATA};
-    std::string dir = NameFromWire(&c.data[0]);
-    std::string name = NameFromWire(&c.data[8]);
-    if (!m_state.dirs.count(dir))
-        return {{}, SW_NO_DIR};
-    const CardFile *f = m_state.FindFile(dir, name);
+    Reply failure;
+    const CardFile *f = AccessibleFile(NameFromWire(&c.data[0]), NameFromWire(&c.data[8]),
+                                       kAccessReadFree, failure);
     if (!f)
-        return {{}, SW_NO_FILE};
-    if (!(f->access & kAccessReadFree) && !Privileged())
-        return {{}, SW_DENIED};
-    Bytes d(10);
-    LengthToWire(static_cast<uint32_t>(f->stored.size()), &d[0]);
-    LengthToWire(f->fileSize, &d[3]);
-    LengthToWire(f->plainLength, &d[6]);
-    d[9] = f->access;
+        return failure;
+    Bytes d = FileLengths(*f);
+    d.push_back(f->access);
     return {std::move(d), SW_OK};
 }
 
@@ -421,21 +443,14 @@ Card::Reply Card::ReadInit(const Command &c)
         return {{}, SW_BAD_P1P2};
     if (c.data.size() != 16)
         return {{}, SW_BAD_DATA};
-    std::string dir = NameFromWire(&c.data[0]);
-    std::string name = NameFromWire(&c.data[8]);
-    if (!m_state.dirs.count(dir))
-        return {{}, SW_NO_DIR};
-    const CardFile *f = m_state.FindFile(dir, name);
+    Reply failure;
+    const CardFile *f = AccessibleFile(NameFromWire(&c.data[0]), NameFromWire(&c.data[8]),
+                                       kAccessReadFree, failure);
     if (!f)
-        return {{}, SW_NO_FILE};
-    if (!(f->access & kAccessReadFree) && !Privileged())
-        return {{}, SW_DENIED};
+        return failure;
     // header, then the stored bytes; what does not fit this reply is fetched by
     // GET RESPONSE in the chunk sizes the host asks for
-    Bytes d(9);
-    LengthToWire(static_cast<uint32_t>(f->stored.size()), &d[0]);
-    LengthToWire(f->fileSize, &d[3]);
-    LengthToWire(f->plainLength, &d[6]);
+    Bytes d = FileLengths(*f);
     d.insert(d.end(), f->stored.begin(), f->stored.end());
     return {std::move(d), SW_OK};
 }
@@ -476,13 +491,10 @@ Card::Reply Card::WriteInit(const Command &c, bool inPlace)
         return {{}, SW_BAD_DATA};
     std::string dir = NameFromWire(&c.data[0]);
     std::string name = NameFromWire(&c.data[8]);
-    if (!m_state.dirs.count(dir))
-        return {{}, SW_NO_DIR};
-    CardFile *f = m_state.FindFile(dir, name);
+    Reply failure;
+    CardFile *f = AccessibleFile(dir, name, kAccessWriteFree, failure);
     if (!f)
-        return {{}, SW_NO_FILE};
-    if (!(f->access & kAccessWriteFree) && !Privileged())
-        return {{}, SW_DENIED};
+        return failure;
     uint32_t stored = LengthFromWire(&c.data[17]);
     uint32_t plain = LengthFromWire(&c.data[20]);
     if (stored > kMaxFileLength || plain > kMaxFileLength)
@@ -543,15 +555,10 @@ Card::Reply Card::DeleteFile(const Command &c)
         return {{}, SW_BAD_DATA};
     std::string dir = NameFromWire(&c.data[0]);
     std::string name = NameFromWire(&c.data[8]);
-    auto d = m_state.dirs.find(dir);
-    if (d == m_state.dirs.end())
-        return {{}, SW_NO_DIR};
-    auto f = d->second.files.find(name);
-    if (f == d->second.files.end())
-        return {{}, SW_NO_FILE};
-    if (!(f->second.access & kAccessWriteFree) && !Privileged())
-        return {{}, SW_DENIED};
-    d->second.files.erase(f);
+    Reply failure;
+    if (!AccessibleFile(dir, name, kAccessWriteFree, failure))
+        return failure;
+    m_state.dirs[dir].files.erase(name);
     Persist();
     return {{}, SW_OK};
 }

@@ -109,8 +109,13 @@ class Card : public vpcd::CardHandler
     Bytes Finish(Reply reply);
     bool Privileged() const { return (m_roles & 0x06) != 0; }
     bool CheckPin(CardPin &pin, const Bytes &given, Reply &failure);
+    // The file when its directory and it exist and the free right (or a
+    // privileged role) allows the access; otherwise null and the failure.
+    CardFile *AccessibleFile(const std::string &dir, const std::string &name,
+                             unsigned char freeRight, Reply &failure);
     Bytes NormalisePin(const CardPin &pin, const Bytes &given) const;
     void ClearVolatileLocked();
+    void EndStream();
     void Persist();
 
     mutable std::mutex m_lock;
