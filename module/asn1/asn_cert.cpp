@@ -226,10 +226,12 @@ static int32_t time_field(const _asn_t *item, void *out)
     return 15;
 }
 
-// The subjectPublicKey content after its unused-bits octet; false when the BIT STRING is
-// empty or its unused-bits octet is out of range.
-static bool key_bytes(const _asn_cert_ctx_t *ctx, const unsigned char **data, uint32_t *length)
+// The subjectPublicKey content after its unused-bits octet; false when the key is not an
+// RSA key, the BIT STRING is empty or its unused-bits octet is out of range.
+static bool rsa_key_bytes(const _asn_cert_ctx_t *ctx, const unsigned char **data, uint32_t *length)
 {
+    if (!oid_is(ctx->key_algorithm_oid, OID_RSA_ENCRYPTION))
+        return false;
     const _asn_t *key = ctx->key;
     if (!key || key->length < 1 || !key->data)
         return false;
@@ -246,7 +248,7 @@ static int32_t rsa_key_der(const _asn_cert_ctx_t *ctx, void *out)
 {
     const unsigned char *data;
     uint32_t length;
-    if (!oid_is(ctx->key_algorithm_oid, OID_RSA_ENCRYPTION) || !key_bytes(ctx, &data, &length))
+    if (!rsa_key_bytes(ctx, &data, &length))
         return -1;
     if (out && length)
         memcpy(out, data, length);
@@ -257,7 +259,7 @@ static int32_t rsa_key_record(const _asn_cert_ctx_t *ctx, void *out)
 {
     const unsigned char *data;
     uint32_t length;
-    if (!oid_is(ctx->key_algorithm_oid, OID_RSA_ENCRYPTION) || !key_bytes(ctx, &data, &length))
+    if (!rsa_key_bytes(ctx, &data, &length))
         return -1;
     _asn_t *seq = asn_read(data, length, NULL);
     int32_t result = -1;

@@ -2,28 +2,29 @@
 
 #include <cstring>
 
-int is_str_bit(const unsigned char *data, uint32_t length)
+// 1 when every byte passes ok, else 0. A NULL text without length passes; a
+// NULL text with a length, or an empty one, gives missing.
+template <typename Ok>
+static int every_byte(const unsigned char *data, uint32_t length, int missing, Ok ok)
 {
     if (!data)
-        return length ? -1 : 1;
+        return length ? missing : 1;
     if (!length)
-        return -1;
+        return missing;
     for (uint32_t i = 0; i < length; i++)
-        if (data[i] > 1)
+        if (!ok(data[i]))
             return 0;
     return 1;
 }
 
+int is_str_bit(const unsigned char *data, uint32_t length)
+{
+    return every_byte(data, length, -1, [](unsigned char c) { return c <= 1; });
+}
+
 int is_str_ia5(const unsigned char *data, uint32_t length)
 {
-    if (!data)
-        return length ? -1 : 1;
-    if (!length)
-        return -1;
-    for (uint32_t i = 0; i < length; i++)
-        if (data[i] >= 0x80)
-            return 0;
-    return 1;
+    return every_byte(data, length, -1, [](unsigned char c) { return c < 0x80; });
 }
 
 int is_str_utf8(const unsigned char *data, uint32_t length)
@@ -75,16 +76,11 @@ int is_str_utf8(const unsigned char *data, uint32_t length)
     return 1;
 }
 
+// Zero bytes are let through by the character-set checks.
 static int in_set(const unsigned char *data, uint32_t length, const char *set)
 {
-    if (!data)
-        return length ? 0 : 1;
-    if (!length)
-        return 0;
-    for (uint32_t i = 0; i < length; i++)
-        if (data[i] != 0 && !strchr(set, data[i]))
-            return 0;
-    return 1;
+    return every_byte(data, length, 0,
+                      [set](unsigned char c) { return c == 0 || strchr(set, c) != nullptr; });
 }
 
 int is_str_numerics(const unsigned char *data, uint32_t length)
@@ -100,14 +96,8 @@ int is_str_printable(const unsigned char *data, uint32_t length)
 
 int is_str_visible(const unsigned char *data, uint32_t length)
 {
-    if (!data)
-        return length ? 0 : 1;
-    if (!length)
-        return 0;
-    for (uint32_t i = 0; i < length; i++)
-        if (data[i] != 0 && (data[i] < 0x20 || data[i] > 0x7E))
-            return 0;
-    return 1;
+    return every_byte(data, length, 0,
+                      [](unsigned char c) { return c == 0 || (c >= 0x20 && c <= 0x7E); });
 }
 
 static bool is_digit(char c)
