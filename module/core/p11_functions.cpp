@@ -164,18 +164,19 @@ P11_EXPORT CK_RV C_GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR pSlotList,
 
 P11_EXPORT CK_RV C_WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_VOID_PTR pReserved)
 {
+    hl_log(HL_ENTER, "C_WaitForSlotEvent(0x%.8x,%p,%p)\n", U(flags), (void *)pSlot, pReserved);
     // no lock: a waiting thread must not stop the others
-    if (flags == 0)
-        hl_log(HL_ENTER, "C_WaitForSlotEvent(0x%.8x,%p,%p)\n", U(flags), (void *)pSlot, pReserved);
     CK_RV rv = CKR_OK;
     try {
         m_gManager.WaitForSlotEvent(flags, pSlot, pReserved);
     } catch (CP11Exception &e) {
         rv = e.GetErrorCode();
+    } catch (abi::__forced_unwind &) {
+        throw;
+    } catch (...) {
+        rv = CKR_GENERAL_ERROR; // nothing may leave the module
     }
-    // a polling caller does not fill the log
-    if (flags == 0)
-        logExit("C_WaitForSlotEvent", rv);
+    logExit("C_WaitForSlotEvent", rv);
     return rv;
 }
 

@@ -629,7 +629,11 @@ void CP11Manager::ChildAfterFork()
     // The channel's monitor thread and every PC/SC handle belong to the parent: the
     // channel and the tokens (which hold card connections) are forgotten, never
     // closed or deleted, here.
+    for (auto it = m_tokens.begin(); it != m_tokens.end(); ++it)
+        m_parentTokens.PushBack(*it);
     m_tokens.Clear();
+    for (auto it = GetChannels().begin(); it != GetChannels().end(); ++it)
+        m_parentChannels.PushBack(*it);
     GetChannels().Clear();
     // slots hold nothing but their attributes
     freeSlots();

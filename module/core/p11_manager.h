@@ -16,6 +16,7 @@
 
 class CP11Slot;
 class CP11Token;
+class CChannel;
 class CChannelEvent;
 struct CPCSCFunctions;
 
@@ -109,4 +110,7 @@ class CP11Manager : public CChannelManager
     TokenKind m_kinds[MAX_TOKEN_KINDS];
     unsigned m_kindCount;
     CPCSCFunctions const *m_functions;
+    // What a forked child took over from its parent and must never use or free.
+    CList<CP11Token *> m_parentTokens;
+    CList<CChannel *> m_parentChannels;
 };
