@@ -121,35 +121,31 @@ int critical_of(X509 *x, int nid)
     return index < 0 ? -1 : X509_EXTENSION_get_critical(X509_get_ext(x, index));
 }
 
-// The usage word OpenSSL's reading gives for the key usage extension.
-uint64_t openssl_key_usage_word(X509 *x)
+// The usage word OpenSSL's reading gives for a BIT STRING extension of the
+// given number of bits.
+uint64_t openssl_bit_word(X509 *x, int nid, int count)
 {
-    int critical = critical_of(x, NID_key_usage);
+    int critical = critical_of(x, nid);
     if (critical < 0)
         return 0;
     ASN1_BIT_STRING *bits =
-        static_cast<ASN1_BIT_STRING *>(X509_get_ext_d2i(x, NID_key_usage, nullptr, nullptr));
+        static_cast<ASN1_BIT_STRING *>(X509_get_ext_d2i(x, nid, nullptr, nullptr));
     uint64_t word = ASN_CERT_EXT_PRESENT | (critical ? ASN_CERT_EXT_CRITICAL : 0);
-    for (int i = 0; i < 9; i++)
+    for (int i = 0; i < count; i++)
         if (ASN1_BIT_STRING_get_bit(bits, i))
             word |= uint64_t(1) << i;
     ASN1_BIT_STRING_free(bits);
     return word;
 }
 
+uint64_t openssl_key_usage_word(X509 *x)
+{
+    return openssl_bit_word(x, NID_key_usage, 9);
+}
+
 uint64_t openssl_cert_type_word(X509 *x)
 {
-    int critical = critical_of(x, NID_netscape_cert_type);
-    if (critical < 0)
-        return 0;
-    ASN1_BIT_STRING *bits = static_cast<ASN1_BIT_STRING *>(
-        X509_get_ext_d2i(x, NID_netscape_cert_type, nullptr, nullptr));
-    uint64_t word = ASN_CERT_EXT_PRESENT | (critical ? ASN_CERT_EXT_CRITICAL : 0);
-    for (int i = 0; i < 8; i++)
-        if (ASN1_BIT_STRING_get_bit(bits, i))
-            word |= uint64_t(1) << i;
-    ASN1_BIT_STRING_free(bits);
-    return word;
+    return openssl_bit_word(x, NID_netscape_cert_type, 8);
 }
 
 uint64_t openssl_ext_key_usage_word(X509 *x)
