@@ -507,8 +507,14 @@ void CP11Manager::OnChannelEvent(CChannelEvent &event)
         (void *)channel);
     log("Reader      = %s\n", text(reader));
     log("Event       = 0x%.8x\n", (unsigned)bits);
-    if (!m_accepting) {
-        // the library is being finalised: its lists are about to go
+    // Events count only from a channel of this initialisation: not while the library
+    // is being finalised (its lists are about to go), and not from a monitor that an
+    // earlier Finalize had to leave running inside a delivery.
+    bool registered = false;
+    for (auto it = GetChannels().begin(); it != GetChannels().end(); ++it)
+        registered = registered || (channel != nullptr && *it == channel);
+    if (!m_accepting || !registered) {
+        hl_log(HL_WARNING, "Event ignored: the channel is not open for the manager.\n");
         hl_log(HL_LEAVE, "CP11Manager::OnChannelEvent( )\n");
         return;
     }

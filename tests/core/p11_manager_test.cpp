@@ -112,6 +112,8 @@ class ManagerTest : public ::testing::Test
     // An event as the monitor would deliver it, from a channel the test owns.
     void deliver(char const *reader, unsigned long bits)
     {
+        // the manager hears only channels it holds (listed once, never owned)
+        manager.RegisterChannel(&channel, false);
         CChannelEvent event(&channel, CBlob(reader), bits);
         manager.OnChannelEvent(event);
     }
@@ -170,6 +172,13 @@ TEST_F(ManagerTest, SlotIdsFollowFirstAppearanceAndAreNeverReset)
     deliver("Reader A", EVT_CHANNEL_READER_FOUND);
     EXPECT_EQ(slotList(CK_FALSE), (Ids{2, 3}));
     EXPECT_EQ(rv([&] { manager.GetSlot(0); }), CKR_SLOT_ID_INVALID);
+
+    // a channel the manager does not hold (a monitor left from an earlier
+    // initialisation) is not heard
+    CChannel stray;
+    CChannelEvent event(&stray, CBlob("Reader C"), EVT_CHANNEL_READER_FOUND);
+    manager.OnChannelEvent(event);
+    EXPECT_EQ(slotList(CK_FALSE), (Ids{2, 3}));
 }
 
 TEST_F(ManagerTest, SlotsFromTheMonitorOfAScriptedService)
