@@ -54,6 +54,14 @@ inline char const *ckaName(unsigned long type)
     throw CP11Exception(rv);
 }
 
+// A Verify check of presence that failed: "value NULL" when a required value is
+// missing, "value NOT NULL" when a value that must be absent is there.
+[[noreturn]] inline void presenceInvalid(unsigned long type, bool present)
+{
+    vok_log::hl_log(8, "Attribute [ %s ] value %sNULL !\n", ckaName(type), present ? "NOT " : "");
+    throw CP11Exception(CKR_TEMPLATE_INCONSISTENT);
+}
+
 // True when a non-empty value reads as a list of complete DER items (an empty
 // value is not checked). A failure is logged as an error, or as a warning when
 // the caller recovers from it.

@@ -68,11 +68,8 @@ void CP11RSAPrivateKey::Verify(P11Operation operation)
     for (unsigned long i = 0; i < componentCount; ++i) {
         unsigned long size = 0;
         FindBinaryAttribute(components[i], &size);
-        if ((mustHave && size == 0) || (mustLack && size != 0)) {
-            vok_log::hl_log(8, "Attribute [ %s ] value %sNULL !\n",
-                            p11_frame::ckaName(components[i]), size != 0 ? "NOT " : "");
-            throw CP11Exception(CKR_TEMPLATE_INCONSISTENT);
-        }
+        if ((mustHave && size == 0) || (mustLack && size != 0))
+            p11_frame::presenceInvalid(components[i], size != 0);
     }
     CP11PrivateKey::Verify(operation);
 }

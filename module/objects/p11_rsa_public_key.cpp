@@ -54,20 +54,6 @@ unsigned long CP11RSAPublicKey::GetSize()
     return getSize(counted, sizeof(counted) / sizeof(counted[0])) + CP11PublicKey::GetSize();
 }
 
-namespace
-{
-
-// "value NULL" when a required value is missing, "value NOT NULL" when a value
-// that must be absent is there.
-[[noreturn]] void presenceInvalid(unsigned long type, bool present)
-{
-    vok_log::hl_log(8, "Attribute [ %s ] value %sNULL !\n", p11_frame::ckaName(type),
-                    present ? "NOT " : "");
-    throw CP11Exception(CKR_TEMPLATE_INCONSISTENT);
-}
-
-} // namespace
-
 void CP11RSAPublicKey::Verify(P11Operation operation)
 {
     unsigned long keyType = FindLongAttribute(CKA_KEY_TYPE);
@@ -77,9 +63,9 @@ void CP11RSAPublicKey::Verify(P11Operation operation)
     unsigned long size = 0;
     FindBinaryAttribute(CKA_MODULUS, &size);
     if (operation == P11_OP_CREATE && size == 0)
-        presenceInvalid(CKA_MODULUS, false);
+        p11_frame::presenceInvalid(CKA_MODULUS, false);
     if (operation == P11_OP_GENERATE && size != 0)
-        presenceInvalid(CKA_MODULUS, true);
+        p11_frame::presenceInvalid(CKA_MODULUS, true);
 
     unsigned long bits = FindLongAttribute(CKA_MODULUS_BITS);
     if ((operation == P11_OP_CREATE && bits != 0) || (operation == P11_OP_GENERATE && bits == 0))
@@ -87,7 +73,7 @@ void CP11RSAPublicKey::Verify(P11Operation operation)
 
     FindBinaryAttribute(CKA_PUBLIC_EXPONENT, &size);
     if (operation == P11_OP_CREATE && size == 0)
-        presenceInvalid(CKA_PUBLIC_EXPONENT, false);
+        p11_frame::presenceInvalid(CKA_PUBLIC_EXPONENT, false);
 
     CP11PublicKey::Verify(operation);
 }

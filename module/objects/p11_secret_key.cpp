@@ -85,10 +85,8 @@ void CP11SecretKey::Verify(P11Operation operation)
     if (operation == P11_OP_CREATE) {
         unsigned long size = 0;
         FindBinaryAttribute(CKA_VALUE, &size);
-        if (size == 0) {
-            vok_log::hl_log(8, "Attribute [ %s ] value NULL !\n", p11_frame::ckaName(CKA_VALUE));
-            throw CP11Exception(CKR_TEMPLATE_INCONSISTENT);
-        }
+        if (size == 0)
+            p11_frame::presenceInvalid(CKA_VALUE, false);
     }
     CP11Key::Verify(operation);
 }

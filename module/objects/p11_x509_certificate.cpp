@@ -109,10 +109,8 @@ void CP11X509Certificate::Verify(P11Operation operation)
                                 CKR_TEMPLATE_INCONSISTENT);
     unsigned long size = 0;
     FindBinaryAttribute(CKA_VALUE, &size);
-    if (size == 0) {
-        vok_log::hl_log(8, "Attribute [ %s ] value NULL !\n", p11_frame::ckaName(CKA_VALUE));
-        throw CP11Exception(CKR_TEMPLATE_INCONSISTENT);
-    }
+    if (size == 0)
+        p11_frame::presenceInvalid(CKA_VALUE, false);
     unsigned long domain = FindLongAttribute(CKA_JAVA_MIDP_SECURITY_DOMAIN);
     if (domain >= 4)
         p11_frame::valueInvalid(CKA_JAVA_MIDP_SECURITY_DOMAIN, &domain, sizeof(domain),
