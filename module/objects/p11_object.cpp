@@ -4,17 +4,11 @@
 #include <new>
 
 #include "base/linux/linux_log.h"
-#include "base/p11_convert.h"
 #include "base/p11_exception.h"
+#include "objects/p11_frame.h"
 
 namespace
 {
-
-char const *rvName(unsigned long rv)
-{
-    char const *name = CP11Convert::CKR2String(rv);
-    return name != nullptr ? name : vok_log::NULL_TEXT;
-}
 
 [[noreturn]] void raise(unsigned long rv)
 {
@@ -35,9 +29,7 @@ CP11Object::CP11Object() : CP11Base(), m_handle(0)
         addLongAttribute("CKA_USER_FLAGS", CKA_USER_FLAGS, 0);
     } catch (CP11Exception &e) {
         releaseAttributes();
-        hl_log(0x10, "CP11Object::CP11Object()( 0x%.8x [ %s ] )\n", e.GetErrorCode(),
-               rvName(e.GetErrorCode()));
-        throw CP11Exception(e.GetErrorCode());
+        p11_frame::raiseLogged("CP11Object::CP11Object()( 0x%.8x [ %s ] )\n", e.GetErrorCode());
     }
 }
 
@@ -123,8 +115,7 @@ bool CP11Object::SetAttribute(unsigned long type, void const *data, unsigned lon
 
 char const *CP11Object::attributeName(unsigned long type)
 {
-    char const *name = CP11Convert::CKA2String(type);
-    return name != nullptr ? name : vok_log::NULL_TEXT;
+    return p11_frame::ckaName(type);
 }
 
 void CP11Object::checkAttribute(CK_ATTRIBUTE const *attribute)
@@ -269,7 +260,7 @@ bool CP11Object::setAttributeString(CK_ATTRIBUTE *attribute)
 // ---------------------------------------------------------------------------
 // Reading, size, verification
 
-bool CP11Object::GetAttribute(CK_ATTRIBUTE *attribute)
+CAttribute *CP11Object::ownAttribute(CK_ATTRIBUTE const *attribute) const
 {
     if (attribute == nullptr) {
         hl_log(8, "Attribute is NULL!\n");
@@ -280,6 +271,12 @@ bool CP11Object::GetAttribute(CK_ATTRIBUTE *attribute)
         hl_log(8, "Attribute [ %s ] not exists!\n", attributeName(attribute->type));
         raise(CKR_ATTRIBUTE_TYPE_INVALID);
     }
+    return own;
+}
+
+bool CP11Object::GetAttribute(CK_ATTRIBUTE *attribute)
+{
+    CAttribute *own = ownAttribute(attribute);
 
     bool sensitive = false;
     if (attribute->type == CKA_VALUE) {

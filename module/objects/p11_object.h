@@ -121,6 +121,8 @@ class CP11Object : public CP11Base
   private:
     void appendAttribute(CAttribute *attribute, bool ok);
     CAttribute *storeTarget(CK_ATTRIBUTE const *attribute);
+    // The held attribute a caller's entry names, for reading and comparing.
+    CAttribute *ownAttribute(CK_ATTRIBUTE const *attribute) const;
     void logDifference(CAttribute const *own, void const *value, unsigned long length) const;
 
     unsigned long m_handle;

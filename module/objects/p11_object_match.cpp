@@ -86,15 +86,7 @@ bool CP11Object::Compare(CK_ATTRIBUTE *t, unsigned long n)
 
 bool CP11Object::CompareAttribute(CK_ATTRIBUTE *a)
 {
-    if (a == nullptr) {
-        hl_log(8, "Attribute is NULL!\n");
-        throw CP11Exception(CKR_TEMPLATE_INCONSISTENT);
-    }
-    CAttribute const *own = findAttribute(a->type);
-    if (own == nullptr) {
-        hl_log(8, "Attribute [ %s ] not exists!\n", attributeName(a->type));
-        throw CP11Exception(CKR_ATTRIBUTE_TYPE_INVALID);
-    }
+    CAttribute const *own = ownAttribute(a);
     if (sameValue(own, a->pValue, a->ulValueLen))
         return true;
     logDifference(own, a->pValue, a->ulValueLen);

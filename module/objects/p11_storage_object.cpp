@@ -1,8 +1,7 @@
 #include "objects/p11_storage_object.h"
 
-#include "base/linux/linux_log.h"
-#include "base/p11_convert.h"
 #include "base/p11_exception.h"
+#include "objects/p11_frame.h"
 
 CP11StorageObject::CP11StorageObject() : CP11Object()
 {
@@ -13,10 +12,8 @@ CP11StorageObject::CP11StorageObject() : CP11Object()
         addStringAttribute("CKA_LABEL", CKA_LABEL);
     } catch (CP11Exception &e) {
         releaseAttributes();
-        char const *name = CP11Convert::CKR2String(e.GetErrorCode());
-        hl_log(0x10, "CP11StorageObject::CP11StorageObject ( 0x%.8x [ %s ] )\n", e.GetErrorCode(),
-               name != nullptr ? name : vok_log::NULL_TEXT);
-        throw CP11Exception(e.GetErrorCode());
+        p11_frame::raiseLogged("CP11StorageObject::CP11StorageObject ( 0x%.8x [ %s ] )\n",
+                               e.GetErrorCode());
     }
 }
 
