@@ -350,6 +350,20 @@ TEST_F(ManagerTest, InitializeArguments)
     }
 }
 
+TEST_F(ManagerTest, AChannelThatCannotOpenLeavesTheLibraryNotInitialised)
+{
+    {
+        std::lock_guard<std::mutex> lock(FakePcsc::Get().m);
+        FakePcsc::Get().establishResults = {static_cast<LONG>(SCARD_E_NO_SERVICE)};
+    }
+    EXPECT_EQ(rv([&] { manager.Initialize(nullptr); }), CKR_GENERAL_ERROR);
+    EXPECT_EQ(manager.GetChannels().Count(), 0u);
+    unsigned long count = 0;
+    EXPECT_EQ(rv([&] { manager.GetSlotList(CK_FALSE, nullptr, &count); }),
+              CKR_CRYPTOKI_NOT_INITIALIZED);
+    EXPECT_EQ(rv([&] { manager.Initialize(nullptr); }), CKR_OK); // the service is back
+}
+
 TEST_F(ManagerTest, CallsBeforeInitializeAndFinalizeRules)
 {
     CK_INFO info;
