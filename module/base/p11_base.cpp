@@ -34,15 +34,24 @@ CP11Base::CP11Base(CP11Base const &other)
         bool complete = copy != nullptr &&
                         (src->GetValue() == nullptr || copy->GetValue() != nullptr) &&
                         (src->GetName() == nullptr || copy->GetName() != nullptr);
-        unsigned int before = m_attributes.Count();
-        if (complete)
-            m_attributes.PushBack(copy);
-        if (!complete || m_attributes.Count() == before) {
-            delete copy;
+        if (!adoptAttribute(copy, complete)) {
             releaseAttributes();
             throw CP11Exception(CKR_HOST_MEMORY);
         }
     }
+}
+
+bool CP11Base::adoptAttribute(CAttribute *attribute, bool ok)
+{
+    ok = ok && attribute != nullptr;
+    unsigned int before = m_attributes.Count();
+    if (ok)
+        m_attributes.PushBack(attribute);
+    if (!ok || m_attributes.Count() == before) {
+        delete attribute;
+        return false;
+    }
+    return true;
 }
 
 CP11Base::~CP11Base()

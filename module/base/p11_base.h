@@ -36,6 +36,10 @@ class CP11Base
     void resetModification();
 
   protected:
+    // Appends an attribute that was made completely (ok, not NULL). When it was
+    // not, or the list cannot grow, the attribute is deleted and false returned.
+    bool adoptAttribute(CAttribute *attribute, bool ok);
+
     CList<CAttribute *> m_attributes;
 };
 

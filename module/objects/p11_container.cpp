@@ -66,13 +66,8 @@ CP11Container::~CP11Container() {}
 
 void CP11Container::addAttribute(CAttribute *attribute, bool ok)
 {
-    unsigned int before = m_attributes.Count();
-    if (ok)
-        m_attributes.PushBack(attribute);
-    if (!ok || m_attributes.Count() == before) {
-        delete attribute;
+    if (!adoptAttribute(attribute, ok))
         throw CP11Exception(CKR_HOST_MEMORY);
-    }
 }
 
 unsigned long CP11Container::GetObjectCount()

@@ -39,15 +39,8 @@ CP11Object::~CP11Object() {}
 
 void CP11Object::appendAttribute(CAttribute *attribute, bool ok)
 {
-    if (attribute == nullptr)
+    if (!adoptAttribute(attribute, ok))
         raise(CKR_HOST_MEMORY);
-    unsigned int before = m_attributes.Count();
-    if (ok)
-        m_attributes.PushBack(attribute);
-    if (!ok || m_attributes.Count() == before) {
-        delete attribute;
-        raise(CKR_HOST_MEMORY);
-    }
 }
 
 void CP11Object::addByteAttribute(char const *name, unsigned long type, unsigned char value)

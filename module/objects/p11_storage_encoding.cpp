@@ -541,13 +541,8 @@ void CP11Template::Decode(_asn_t *set)
                         break;
                     }
                 }
-                unsigned int before = m_attributes.Count();
-                if (ok)
-                    m_attributes.PushBack(a);
-                if (!ok || m_attributes.Count() == before) {
-                    delete a;
+                if (!adoptAttribute(a, ok))
                     raise(CKR_HOST_MEMORY);
-                }
             }
         }
     } catch (CP11Exception const &e) {
