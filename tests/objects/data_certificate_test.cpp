@@ -47,14 +47,7 @@ TEST(DataObjectAndCertificate, AttributeRules)
 {
     auto data = [] { return std::unique_ptr<CP11Object>(new CP11DataObject()); };
     auto cert = [] { return std::unique_ptr<CP11Object>(new CP11X509Certificate()); };
-    struct Case {
-        char const *name;
-        std::function<std::unique_ptr<CP11Object>()> make;
-        unsigned long type;
-        Bytes value;
-        P11Operation op;
-        unsigned long code;
-    } const cases[] = {
+    RuleCase const cases[] = {
         {"object identifier", data, CKA_OBJECT_ID, hex("06 03 2A 03 04"), P11_OP_CREATE, 0},
         {"object identifier cut short", data, CKA_OBJECT_ID, hex("06 05 2A"), P11_OP_CREATE,
          CKR_ATTRIBUTE_VALUE_INVALID},
@@ -87,14 +80,7 @@ TEST(DataObjectAndCertificate, AttributeRules)
         {"modulus on a certificate", cert, CKA_MODULUS, Bytes{1}, P11_OP_INTERNAL,
          CKR_ATTRIBUTE_TYPE_INVALID},
     };
-    for (Case const &c : cases) {
-        SCOPED_TRACE(c.name);
-        auto object = c.make();
-        Bytes before = valueOf(*object, c.type);
-        unsigned long code = write(*object, c.type, c.value, c.op);
-        EXPECT_EQ(code, c.code);
-        EXPECT_EQ(valueOf(*object, c.type), code == 0 ? c.value : before);
-    }
+    checkRules(cases);
     CP11X509Certificate other;
     for (unsigned long type :
          {CKA_ID, CKA_HASH_OF_SUBJECT_PUBLIC_KEY, CKA_HASH_OF_ISSUER_PUBLIC_KEY})

@@ -71,14 +71,7 @@ TEST(KeyClasses, AttributeRules)
     auto pub = [] { return std::unique_ptr<CP11Object>(new CP11RSAPublicKey()); };
     auto priv = [] { return std::unique_ptr<CP11Object>(new CP11RSAPrivateKey()); };
     auto secret = [] { return std::unique_ptr<CP11Object>(new CP11SecretKey()); };
-    struct Case {
-        char const *name;
-        std::function<std::unique_ptr<CP11Object>()> make;
-        unsigned long type;
-        Bytes value;
-        P11Operation op;
-        unsigned long code;
-    } const cases[] = {
+    RuleCase const cases[] = {
         {"public modulus on generate", pub, CKA_MODULUS, Bytes(8, 1), P11_OP_GENERATE,
          CKR_ATTRIBUTE_READ_ONLY},
         {"private modulus on generate", priv, CKA_MODULUS, Bytes(8, 1), P11_OP_GENERATE,
@@ -113,14 +106,7 @@ TEST(KeyClasses, AttributeRules)
          CKR_ATTRIBUTE_READ_ONLY},
         {"secret verify on generate", secret, CKA_VERIFY, Bytes{1}, P11_OP_GENERATE, 0},
     };
-    for (Case const &c : cases) {
-        SCOPED_TRACE(c.name);
-        auto key = c.make();
-        Bytes before = valueOf(*key, c.type);
-        unsigned long code = write(*key, c.type, c.value, c.op);
-        EXPECT_EQ(code, c.code);
-        EXPECT_EQ(valueOf(*key, c.type), code == 0 ? c.value : before);
-    }
+    checkRules(cases);
 }
 
 TEST(KeyClasses, TemplatesAreAcceptedButDropped)

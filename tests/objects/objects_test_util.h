@@ -5,7 +5,9 @@
 
 #include <cctype>
 #include <cstdio>
+#include <functional>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -104,6 +106,31 @@ inline std::vector<unsigned long> typesOf(CP11Base const &b)
     if (count != 0)
         b.GetAttributes(types.data(), &count);
     return types;
+}
+
+// One attribute write by a rule table: the object it goes to, what is written
+// under which operation, and the code it must give.
+struct RuleCase {
+    char const *name;
+    std::function<std::unique_ptr<CP11Object>()> make;
+    unsigned long type;
+    Bytes value;
+    P11Operation op;
+    unsigned long code;
+};
+
+// Runs a rule table: each write gives its code, and afterwards the object holds
+// the new value on success or still the old one on refusal.
+template <size_t N> void checkRules(RuleCase const (&cases)[N])
+{
+    for (RuleCase const &c : cases) {
+        SCOPED_TRACE(c.name);
+        auto object = c.make();
+        Bytes before = valueOf(*object, c.type);
+        unsigned long code = write(*object, c.type, c.value, c.op);
+        EXPECT_EQ(code, c.code);
+        EXPECT_EQ(valueOf(*object, c.type), code == 0 ? c.value : before);
+    }
 }
 
 // How many attributes an object holds.
