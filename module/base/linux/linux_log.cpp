@@ -184,33 +184,28 @@ size_t vformat(char *out, size_t cap, char const *fmt, va_list ap)
             else
                 bad = true;
         };
-        auto putStar = [&]() {
-            char num[16];
-            std::snprintf(num, sizeof(num), "%d", va_arg(ap, int));
-            for (char const *c = num; *c != '\0'; ++c)
-                put(*c);
-        };
-        put('%');
-        while (*p != '\0' && std::strchr("-+ #0'", *p) != nullptr)
-            put(*p++);
-        if (*p == '*') {
-            putStar();
-            ++p;
-        } else {
-            while (*p >= '0' && *p <= '9')
-                put(*p++);
-        }
-        if (*p == '$') // positional arguments are not supported
-            bad = true;
-        if (*p == '.') {
-            put(*p++);
+        // A width or precision: digits, or "*" taken from the arguments.
+        auto putCount = [&]() {
             if (*p == '*') {
-                putStar();
+                char num[16];
+                std::snprintf(num, sizeof(num), "%d", va_arg(ap, int));
+                for (char const *c = num; *c != '\0'; ++c)
+                    put(*c);
                 ++p;
             } else {
                 while (*p >= '0' && *p <= '9')
                     put(*p++);
             }
+        };
+        put('%');
+        while (*p != '\0' && std::strchr("-+ #0'", *p) != nullptr)
+            put(*p++);
+        putCount();
+        if (*p == '$') // positional arguments are not supported
+            bad = true;
+        if (*p == '.') {
+            put(*p++);
+            putCount();
         }
         char len1 = 0, len2 = 0;
         if (*p == 'h' || *p == 'l') {
