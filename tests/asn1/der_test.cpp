@@ -8,32 +8,24 @@
 
 #include "asn1/asn.h"
 #include "test_certs.h"
+#include "tree_util.h"
 
 using asn1test::Bytes;
 using asn1test::hex;
 using asn1test::to_hex;
+using asn1test::Tree;
 
 namespace
 {
 
-struct TreeDeleter {
-    void operator()(_asn_t *item) const { asn_item_free(item); }
-};
-using Tree = std::unique_ptr<_asn_t, TreeDeleter>;
-
 Tree read(const Bytes &b)
 {
-    return Tree(asn_read(b.data(), static_cast<uint32_t>(b.size()), nullptr));
+    return asn1test::read_tree(b);
 }
 
 Bytes write(const _asn_t *item, int whole_list)
 {
-    int32_t size = asn_write(item, whole_list, nullptr);
-    if (size < 0)
-        return Bytes{0xEE, 0xEE}; // marks a failed write in comparisons
-    Bytes out(static_cast<size_t>(size));
-    EXPECT_EQ(asn_write(item, whole_list, out.data()), size);
-    return out;
+    return asn1test::write_der(item, whole_list);
 }
 
 } // namespace

@@ -6,31 +6,21 @@
 
 #include "asn1/asn.h"
 #include "test_certs.h"
+#include "tree_util.h"
 
 using namespace asn1test;
 
 namespace
 {
 
-struct TreeDeleter {
-    void operator()(_asn_t *item) const { asn_item_free(item); }
-};
-using Tree = std::unique_ptr<_asn_t, TreeDeleter>;
-
 Tree read(const std::string &text)
 {
-    Bytes b = hex(text);
-    return Tree(asn_read(b.data(), static_cast<uint32_t>(b.size()), nullptr));
+    return read_tree(hex(text));
 }
 
 Bytes write_bytes(const _asn_t *item, int whole_list = 1)
 {
-    int32_t size = asn_write(item, whole_list, nullptr);
-    if (size < 0)
-        return {0xEE};
-    Bytes out(static_cast<size_t>(size));
-    EXPECT_EQ(asn_write(item, whole_list, out.data()), size);
-    return out;
+    return write_der(item, whole_list);
 }
 
 std::string write_hex(const _asn_t *item, int whole_list = 1)
