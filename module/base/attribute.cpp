@@ -35,6 +35,17 @@ int compareBytes(void const *a, unsigned long alen, void const *b, unsigned long
     return r < 0 ? -1 : (r > 0 ? 1 : 0);
 }
 
+// Sets value, name and type of an attribute through the matching Modify; the
+// type only when value and name were taken.
+template <typename... Value>
+bool setNamed(CAttribute &attribute, char const *name, unsigned long type, Value... value)
+{
+    if (!attribute.Modify(value...) || !attribute.SetName(name))
+        return false;
+    attribute.SetId(type);
+    return true;
+}
+
 } // namespace
 
 CAttribute::CAttribute()
@@ -186,34 +197,22 @@ bool CAttribute::SetName(char const *name)
 
 bool CAttribute::Set(char const *name, unsigned long type, void const *p, unsigned long len)
 {
-    if (!Modify(p, len) || !SetName(name))
-        return false;
-    SetId(type);
-    return true;
+    return setNamed(*this, name, type, p, len);
 }
 
 bool CAttribute::Set(char const *name, unsigned long type, unsigned long v)
 {
-    if (!Modify(v) || !SetName(name))
-        return false;
-    SetId(type);
-    return true;
+    return setNamed(*this, name, type, v);
 }
 
 bool CAttribute::Set(char const *name, unsigned long type, unsigned char v)
 {
-    if (!Modify(v) || !SetName(name))
-        return false;
-    SetId(type);
-    return true;
+    return setNamed(*this, name, type, v);
 }
 
 bool CAttribute::Set(char const *name, unsigned long type, char const *s)
 {
-    if (!Modify(s, (unsigned long)-1) || !SetName(name))
-        return false;
-    SetId(type);
-    return true;
+    return setNamed(*this, name, type, s, (unsigned long)-1);
 }
 
 void CAttribute::copyFrom(CAttribute const &other)

@@ -518,19 +518,8 @@ unsigned long lookupValue(unsigned long value)
     return (value & VENDOR_BIT) ? VENDOR_BIT : value;
 }
 
-char const *findName(NameRow const *table, unsigned long rows, unsigned long value)
-{
-    if (table == nullptr || rows == 0)
-        return nullptr;
-    value = lookupValue(value);
-    for (unsigned long i = 0; i < rows; ++i) {
-        if (table[i].value == value)
-            return table[i].name;
-    }
-    return nullptr;
-}
-
-AttributeRow const *findEntry(AttributeRow const *table, unsigned long rows, unsigned long value)
+template <typename Row>
+Row const *findEntry(Row const *table, unsigned long rows, unsigned long value)
 {
     if (table == nullptr || rows == 0)
         return nullptr;
@@ -540,6 +529,12 @@ AttributeRow const *findEntry(AttributeRow const *table, unsigned long rows, uns
             return &table[i];
     }
     return nullptr;
+}
+
+char const *findName(NameRow const *table, unsigned long rows, unsigned long value)
+{
+    NameRow const *row = findEntry(table, rows, value);
+    return row != nullptr ? row->name : nullptr;
 }
 
 const unsigned long ckaCount = sizeof(ckaRows) / sizeof(ckaRows[0]);
