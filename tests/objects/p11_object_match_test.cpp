@@ -1,13 +1,13 @@
 // Object matching: every template attribute present with a byte-equal value.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "base/p11_exception.h"
 #include "objects/p11_storage_object.h"
 #include "objects/p11_template.h"
+#include "objects_test_util.h"
 
 namespace
 {
@@ -26,15 +26,7 @@ struct Objects {
     }
 };
 
-unsigned long codeOf(std::function<void()> const &f)
-{
-    try {
-        f();
-    } catch (CP11Exception const &e) {
-        return e.GetErrorCode();
-    }
-    return 0;
-}
+using objtest::codeOf;
 
 } // namespace
 
