@@ -90,11 +90,18 @@ template <typename F> unsigned long codeOf(F &&f)
     return 0;
 }
 
-// Sets one attribute from bytes (an empty value is passed as NULL); the code thrown or 0.
-inline unsigned long write(CP11Object &o, unsigned long type, Bytes const &v, P11Operation op)
+// Sets one attribute from bytes (an empty value is passed as NULL); a refusal
+// throws.
+inline void set(CP11Object &o, unsigned long type, Bytes const &v, P11Operation op = P11_OP_CREATE)
 {
     CK_ATTRIBUTE a = {type, v.empty() ? nullptr : const_cast<unsigned char *>(v.data()), v.size()};
-    return codeOf([&] { o.SetAttribute(&a, op); });
+    o.SetAttribute(&a, op);
+}
+
+// The same, giving the code thrown or 0.
+inline unsigned long write(CP11Object &o, unsigned long type, Bytes const &v, P11Operation op)
+{
+    return codeOf([&] { set(o, type, v, op); });
 }
 
 // The types an attribute set holds, in its order.

@@ -24,12 +24,6 @@ unsigned long const PARTS[] = {CKA_MODULUS,    CKA_PUBLIC_EXPONENT, CKA_PRIVATE_
                                CKA_PRIME_1,    CKA_PRIME_2,         CKA_EXPONENT_1,
                                CKA_EXPONENT_2, CKA_COEFFICIENT};
 
-void set(CP11Object &o, unsigned long type, Bytes const &v)
-{
-    CK_ATTRIBUTE a = {type, v.empty() ? nullptr : const_cast<unsigned char *>(v.data()), v.size()};
-    o.SetAttribute(&a, P11_OP_CREATE);
-}
-
 // A key of modulus length n with recognisable, well-sized components.
 std::unique_ptr<CP11RSAPrivateKey> syntheticKey(size_t n)
 {

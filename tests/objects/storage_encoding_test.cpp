@@ -23,12 +23,6 @@ using namespace objtest;
 namespace
 {
 
-void set(CP11Object &o, unsigned long type, Bytes const &v, P11Operation op = P11_OP_CREATE)
-{
-    CK_ATTRIBUTE a = {type, v.empty() ? nullptr : const_cast<unsigned char *>(v.data()), v.size()};
-    o.SetAttribute(&a, op);
-}
-
 void setText(CP11Object &o, unsigned long type, std::string const &s)
 {
     o.SetAttribute(type, s.c_str(), (unsigned long)-1);
