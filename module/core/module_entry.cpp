@@ -24,9 +24,9 @@ using vok_log::HL_INFO;
 // unloading the module would run their destructors before the unload hook.
 extern "C" {
 __attribute__((visibility("default"))) int32_t m_gForceFinal = 0;
-__attribute__((visibility("default"))) alignas(CMutex) unsigned char m_gMtx[sizeof(CMutex)];
-__attribute__((visibility("default"))) alignas(
-    CP11Manager) unsigned char m_gManager[sizeof(CP11Manager)];
+alignas(CMutex) __attribute__((visibility("default"))) unsigned char m_gMtx[sizeof(CMutex)];
+alignas(CP11Manager) __attribute__((visibility("default"))) unsigned char
+    m_gManager[sizeof(CP11Manager)];
 }
 
 namespace
