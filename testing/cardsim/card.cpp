@@ -37,6 +37,19 @@ unsigned Be16(const unsigned char *b)
     return b[0] * 256u + b[1];
 }
 
+// The state file a save or load goes to: the given path, else the card's own;
+// null with the error when there is neither.
+const std::string *StateFile(const std::string &path, const std::string &own, std::string *error)
+{
+    const std::string &file = path.empty() ? own : path;
+    if (file.empty()) {
+        if (error)
+            *error = "the card has no state file";
+        return nullptr;
+    }
+    return &file;
+}
+
 // The three lengths of a file as its information and its read begin with them.
 Bytes FileLengths(const CardFile &f)
 {
@@ -714,30 +727,20 @@ bool Card::BumpCounters(unsigned mask)
 bool Card::Save(const std::string &path, std::string *error)
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    const std::string &target = path.empty() ? m_statePath : path;
-    if (target.empty()) {
-        if (error)
-            *error = "the card has no state file";
-        return false;
-    }
-    return SaveStateFile(target, m_state, error);
+    const std::string *target = StateFile(path, m_statePath, error);
+    return target && SaveStateFile(*target, m_state, error);
 }
 
 bool Card::Load(const std::string &path, std::string *error)
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    const std::string &source = path.empty() ? m_statePath : path;
-    if (source.empty()) {
-        if (error)
-            *error = "the card has no state file";
-        return false;
-    }
+    const std::string *source = StateFile(path, m_statePath, error);
     CardState loaded;
-    if (!LoadStateFile(source, loaded, error))
+    if (!source || !LoadStateFile(*source, loaded, error))
         return false;
     m_state = std::move(loaded);
     ClearVolatileLocked();
-    if (source != m_statePath)
+    if (*source != m_statePath)
         Persist();
     return true;
 }
