@@ -5,6 +5,8 @@
 #include "base/linux/linux_log.h"
 #include "base/p11_convert.h"
 #include "base/p11_exception.h"
+#include "core/core_support.h"
+#include "core/default_attributes.h"
 #include "core/p11_slot.h"
 #include "core/p11_token.h"
 #include "crypto/digest.h"
@@ -15,24 +17,11 @@
 namespace
 {
 
-char const *rvName(unsigned long rv)
-{
-    char const *name = CP11Convert::CKR2String(rv);
-    return name != nullptr ? name : vok_log::NULL_TEXT;
-}
+using vok_core::ckaName;
 
-char const *ckaName(unsigned long type)
-{
-    char const *name = CP11Convert::CKA2String(type);
-    return name != nullptr ? name : vok_log::NULL_TEXT;
-}
-
-// Leaves a method by a CP11Exception: one type 16 line per level crossed.
 [[noreturn]] void rethrow(char const *method, unsigned long rv)
 {
-    decloglevel();
-    hl_log(0x10, "CP11Session::%s( 0x%.8x [ %s ] )\n", method, rv, rvName(rv));
-    throw CP11Exception(rv);
+    vok_core::leaveByException("CP11Session", method, rv);
 }
 
 int logLength(unsigned long length)
@@ -50,33 +39,15 @@ CP11Session::CP11Session(CP11Token *token, unsigned long handle)
     hl_log(1, "CP11Session::CP11Session(%p,0x%.8x)\n", (void *)token, handle);
     if (token == nullptr)
         rethrow("CP11Session", CKR_SLOT_ID_INVALID);
-    struct Default {
-        char const *name;
-        unsigned long id;
-        unsigned long value;
+    using vok_core::DefaultAttribute;
+    DefaultAttribute const defaults[] = {
+        {"SESSION_A_ID", SESSION_A_ID, DefaultAttribute::LONG, handle},
+        {"SESSION_A_STATE", SESSION_A_STATE, DefaultAttribute::LONG, 0},
+        {"SESSION_A_FLAGS", SESSION_A_FLAGS, DefaultAttribute::LONG, 0},
+        {"SESSION_A_BASE_OBJ_ID", SESSION_A_BASE_OBJ_ID, DefaultAttribute::LONG, 0},
+        {"SESSION_A_LAST_OBJ_ID", SESSION_A_LAST_OBJ_ID, DefaultAttribute::LONG, 0},
     };
-    Default const defaults[] = {
-        {"SESSION_A_ID", SESSION_A_ID, handle},
-        {"SESSION_A_STATE", SESSION_A_STATE, 0},
-        {"SESSION_A_FLAGS", SESSION_A_FLAGS, 0},
-        {"SESSION_A_BASE_OBJ_ID", SESSION_A_BASE_OBJ_ID, 0},
-        {"SESSION_A_LAST_OBJ_ID", SESSION_A_LAST_OBJ_ID, 0},
-    };
-    try {
-        for (Default const &d : defaults) {
-            CAttribute *a = new CAttribute();
-            if (!a->Set(d.name, d.id, d.value)) {
-                delete a;
-                throw CP11Exception(CKR_HOST_MEMORY);
-            }
-            unsigned int before = m_attributes.Count();
-            m_attributes.PushBack(a);
-            if (m_attributes.Count() == before) {
-                delete a;
-                throw CP11Exception(CKR_HOST_MEMORY);
-            }
-        }
-    } catch (...) {
+    if (!vok_core::pushDefaultAttributes(m_attributes, defaults)) {
         releaseAttributes();
         rethrow("CP11Session", CKR_HOST_MEMORY);
     }

@@ -5,6 +5,7 @@
 #include "base/linux/linux_log.h"
 #include "base/p11_convert.h"
 #include "base/p11_exception.h"
+#include "core/core_support.h"
 #include "core/p11_session.h"
 #include "core/p11_token.h"
 #include "crypto/digest.h"
@@ -16,23 +17,11 @@
 namespace
 {
 
-char const *rvName(unsigned long rv)
-{
-    char const *name = CP11Convert::CKR2String(rv);
-    return name != nullptr ? name : vok_log::NULL_TEXT;
-}
-
-char const *ckaName(unsigned long type)
-{
-    char const *name = CP11Convert::CKA2String(type);
-    return name != nullptr ? name : vok_log::NULL_TEXT;
-}
+using vok_core::ckaName;
 
 [[noreturn]] void rethrow(char const *method, unsigned long rv)
 {
-    decloglevel();
-    hl_log(0x10, "CP11Session::%s( 0x%.8x [ %s ] )\n", method, rv, rvName(rv));
-    throw CP11Exception(rv);
+    vok_core::leaveByException("CP11Session", method, rv);
 }
 
 // RSA components: the key context's id and the key object's attribute.

@@ -1,79 +1,41 @@
 #include "core/p11_slot.h"
 
 #include <cstring>
-#include <new>
 
 #include "base/linux/linux_log.h"
 #include "base/p11_convert.h"
 #include "base/p11_exception.h"
 #include "channel/channel.h"
+#include "core/core_support.h"
+#include "core/default_attributes.h"
 
-namespace
-{
-
-char const *text(char const *s)
-{
-    return s != nullptr ? s : vok_log::NULL_TEXT;
-}
-
-// Blank-fills a fixed-width field, then copies at most width bytes of s (no NUL).
-void putText(unsigned char *field, size_t width, char const *s)
-{
-    std::memset(field, ' ', width);
-    if (s == nullptr)
-        return;
-    size_t n = std::strlen(s);
-    std::memcpy(field, s, n < width ? n : width);
-}
-
-} // namespace
+using vok_core::logText;
+using vok_core::putText;
 
 CP11Slot::CP11Slot(CChannel *channel) : CP11Base(), m_channel(nullptr)
 {
     hl_log(1, "CP11Slot::CP11Slot(%p)\n", (void *)channel);
     log("Slot channel ID  ( 0x%.8x)\n", channel != nullptr ? channel->GetId() : 0UL);
     log("Slot channel name( %s )\n",
-        channel != nullptr ? text((char const *)channel->GetName().GetData()) : vok_log::NULL_TEXT);
+        logText(channel != nullptr ? (char const *)channel->GetName().GetData() : nullptr));
     m_channel = channel;
 
-    struct Default {
-        char const *name;
-        unsigned long id;
-        int kind; // 1 byte, 2 unsigned long, 3 text
-        unsigned long value;
+    using vok_core::DefaultAttribute;
+    static DefaultAttribute const defaults[] = {
+        {"SLOT_A_ID", SLOT_A_ID, DefaultAttribute::LONG, CK_UNAVAILABLE_INFORMATION},
+        {"SLOT_A_NAME", SLOT_A_NAME, DefaultAttribute::TEXT, 0},
+        {"SLOT_A_MANUFACTURER", SLOT_A_MANUFACTURER, DefaultAttribute::TEXT, 0},
+        {"SLOT_A_HW_VERSION_MAJOR", SLOT_A_HW_VERSION_MAJOR, DefaultAttribute::BYTE, 0},
+        {"SLOT_A_HW_VERSION_MINOR", SLOT_A_HW_VERSION_MINOR, DefaultAttribute::BYTE, 0},
+        {"SLOT_A_FW_VERSION_MAJOR", SLOT_A_FW_VERSION_MAJOR, DefaultAttribute::BYTE, 0},
+        {"SLOT_A_FW_VERSION_MINOR", SLOT_A_FW_VERSION_MINOR, DefaultAttribute::BYTE, 0},
+        {"SLOT_A_PLUGGEN_IN", SLOT_A_PLUGGEN_IN, DefaultAttribute::BYTE, 0},
+        {"SLOT_A_CARD_INSERTED", SLOT_A_CARD_INSERTED, DefaultAttribute::BYTE, 0},
+        {"SLOT_A_CHANGED", SLOT_A_CHANGED, DefaultAttribute::BYTE, 0},
     };
-    static Default const defaults[] = {
-        {"SLOT_A_ID", SLOT_A_ID, 2, CK_UNAVAILABLE_INFORMATION},
-        {"SLOT_A_NAME", SLOT_A_NAME, 3, 0},
-        {"SLOT_A_MANUFACTURER", SLOT_A_MANUFACTURER, 3, 0},
-        {"SLOT_A_HW_VERSION_MAJOR", SLOT_A_HW_VERSION_MAJOR, 1, 0},
-        {"SLOT_A_HW_VERSION_MINOR", SLOT_A_HW_VERSION_MINOR, 1, 0},
-        {"SLOT_A_FW_VERSION_MAJOR", SLOT_A_FW_VERSION_MAJOR, 1, 0},
-        {"SLOT_A_FW_VERSION_MINOR", SLOT_A_FW_VERSION_MINOR, 1, 0},
-        {"SLOT_A_PLUGGEN_IN", SLOT_A_PLUGGEN_IN, 1, 0},
-        {"SLOT_A_CARD_INSERTED", SLOT_A_CARD_INSERTED, 1, 0},
-        {"SLOT_A_CHANGED", SLOT_A_CHANGED, 1, 0},
-    };
-    for (Default const &d : defaults) {
-        CAttribute *a = new (std::nothrow) CAttribute();
-        bool ok = a != nullptr;
-        if (ok && d.kind == 1)
-            ok = a->Set(d.name, d.id, (unsigned char)d.value);
-        else if (ok && d.kind == 2)
-            ok = a->Set(d.name, d.id, d.value);
-        else if (ok)
-            ok = a->Set(d.name, d.id, (char const *)nullptr);
-        unsigned int before = m_attributes.Count();
-        if (ok)
-            m_attributes.PushBack(a);
-        if (!ok || m_attributes.Count() == before) {
-            delete a;
-            releaseAttributes();
-            decloglevel();
-            hl_log(0x10, "CP11Slot::CP11Slot( 0x%.8x [ %s ] )\n", CKR_HOST_MEMORY,
-                   text(CP11Convert::CKR2String(CKR_HOST_MEMORY)));
-            throw CP11Exception(CKR_HOST_MEMORY);
-        }
+    if (!vok_core::pushDefaultAttributes(m_attributes, defaults)) {
+        releaseAttributes();
+        vok_core::leaveByException("CP11Slot", "CP11Slot", CKR_HOST_MEMORY);
     }
     hl_log(2, "CP11Slot::CP11Slot( )\n");
 }
@@ -118,10 +80,7 @@ void CP11Slot::GetInfo(CK_SLOT_INFO *info)
         info->firmwareVersion.major = FindByteAttribute(SLOT_A_FW_VERSION_MAJOR);
         info->firmwareVersion.minor = FindByteAttribute(SLOT_A_FW_VERSION_MINOR);
     } catch (CP11Exception &e) {
-        decloglevel();
-        hl_log(0x10, "CP11Slot::GetInfo( 0x%.8x [ %s ] )\n", e.GetErrorCode(),
-               text(CP11Convert::CKR2String(e.GetErrorCode())));
-        throw CP11Exception(e.GetErrorCode());
+        vok_core::leaveByException("CP11Slot", "GetInfo", e.GetErrorCode());
     }
     hl_log(2, "CP11Slot::GetInfo( )\n");
 }

@@ -1,42 +1,24 @@
 #include "core/p11_token.h"
 
 #include <cstring>
-#include <new>
 
 #include "base/linux/linux_log.h"
 #include "base/p11_convert.h"
 #include "base/p11_exception.h"
+#include "core/core_support.h"
+#include "core/default_attributes.h"
 #include "core/p11_slot.h"
 
 namespace
 {
 
-char const *text(char const *s)
-{
-    return s != nullptr ? s : vok_log::NULL_TEXT;
-}
+using vok_core::logText;
+using vok_core::putText;
+using vok_core::rvName;
 
-char const *rvName(unsigned long rv)
-{
-    return text(CP11Convert::CKR2String(rv));
-}
-
-void putText(unsigned char *field, size_t width, char const *s)
-{
-    std::memset(field, ' ', width);
-    if (s == nullptr)
-        return;
-    size_t n = std::strlen(s);
-    std::memcpy(field, s, n < width ? n : width);
-}
-
-// Leaves a method by a CP11Exception: one type 16 line per level crossed.
 [[noreturn]] void rethrow(char const *method, CP11Exception const &e)
 {
-    decloglevel();
-    hl_log(0x10, "CP11Token::%s( 0x%.8x [ %s ] )\n", method, e.GetErrorCode(),
-           rvName(e.GetErrorCode()));
-    throw CP11Exception(e.GetErrorCode());
+    vok_core::leaveByException("CP11Token", method, e.GetErrorCode());
 }
 
 } // namespace
@@ -49,58 +31,39 @@ CP11Token::CP11Token(CP11Slot *slot)
     log("Token slot ID  ( 0x%.8x)\n",
         slot != nullptr ? slot->FindLongAttribute(SLOT_A_ID) : CK_UNAVAILABLE_INFORMATION);
     log("Token slot name( %s )\n",
-        text(slot != nullptr ? slot->FindStringAttribute(SLOT_A_NAME) : nullptr));
+        logText(slot != nullptr ? slot->FindStringAttribute(SLOT_A_NAME) : nullptr));
     m_slot = slot;
 
-    struct Default {
-        char const *name;
-        unsigned long id;
-        int kind; // 1 byte, 2 unsigned long, 3 text
-        unsigned long value;
+    using vok_core::DefaultAttribute;
+    static DefaultAttribute const defaults[] = {
+        {"TOKEN_A_LABEL", TOKEN_A_LABEL, DefaultAttribute::TEXT, 0},
+        {"TOKEN_A_MANUFACTURER", TOKEN_A_MANUFACTURER, DefaultAttribute::TEXT, 0},
+        {"TOKEN_A_MODEL", TOKEN_A_MODEL, DefaultAttribute::TEXT, 0},
+        {"TOKEN_A_SERIAL_NUMBER", TOKEN_A_SERIAL_NUMBER, DefaultAttribute::TEXT, 0},
+        {"TOKEN_A_MAX_SESSIONS", TOKEN_A_MAX_SESSIONS, DefaultAttribute::LONG,
+         CK_UNAVAILABLE_INFORMATION},
+        {"TOKEN_A_OPEN_SESSIONS", TOKEN_A_OPEN_SESSIONS, DefaultAttribute::LONG, 0},
+        {"TOKEN_A_MAX_RW_SESSIONS", TOKEN_A_MAX_RW_SESSIONS, DefaultAttribute::LONG,
+         CK_UNAVAILABLE_INFORMATION},
+        {"TOKEN_A_OPEN_RW_SESSIONS", TOKEN_A_OPEN_RW_SESSIONS, DefaultAttribute::LONG, 0},
+        {"TOKEN_A_MAX_PIN_LEN", TOKEN_A_MAX_PIN_LEN, DefaultAttribute::LONG,
+         CK_UNAVAILABLE_INFORMATION},
+        {"TOKEN_A_MIN_PIN_LEN", TOKEN_A_MIN_PIN_LEN, DefaultAttribute::LONG, 0},
+        {"TOKEN_A_MAX_PUBLIC_MEM", TOKEN_A_MAX_PUBLIC_MEM, DefaultAttribute::LONG, 0},
+        {"TOKEN_A_FREE_PUBLIC_MEM", TOKEN_A_FREE_PUBLIC_MEM, DefaultAttribute::LONG, 0},
+        {"TOKEN_A_MAX_PRIVATE_MEM", TOKEN_A_MAX_PRIVATE_MEM, DefaultAttribute::LONG, 0},
+        {"TOKEN_A_FREE_PRIVATE_MEM", TOKEN_A_FREE_PRIVATE_MEM, DefaultAttribute::LONG, 0},
+        {"TOKEN_A_HW_VERSION_MAJOR", TOKEN_A_HW_VERSION_MAJOR, DefaultAttribute::BYTE, 0},
+        {"TOKEN_A_HW_VERSION_MINOR", TOKEN_A_HW_VERSION_MINOR, DefaultAttribute::BYTE, 0},
+        {"TOKEN_A_FW_VERSION_MAJOR", TOKEN_A_FW_VERSION_MAJOR, DefaultAttribute::BYTE, 0},
+        {"TOKEN_A_FW_VERSION_MINOR", TOKEN_A_FW_VERSION_MINOR, DefaultAttribute::BYTE, 0},
+        {"TOKEN_A_PKCS11_FLAGS", TOKEN_A_PKCS11_FLAGS, DefaultAttribute::LONG, 0},
+        {"TOKEN_A_MIN_RSA_KEY_SIZE", TOKEN_A_MIN_RSA_KEY_SIZE, DefaultAttribute::LONG, 0},
+        {"TOKEN_A_MAX_RSA_KEY_SIZE", TOKEN_A_MAX_RSA_KEY_SIZE, DefaultAttribute::LONG, 0},
     };
-    static Default const defaults[] = {
-        {"TOKEN_A_LABEL", TOKEN_A_LABEL, 3, 0},
-        {"TOKEN_A_MANUFACTURER", TOKEN_A_MANUFACTURER, 3, 0},
-        {"TOKEN_A_MODEL", TOKEN_A_MODEL, 3, 0},
-        {"TOKEN_A_SERIAL_NUMBER", TOKEN_A_SERIAL_NUMBER, 3, 0},
-        {"TOKEN_A_MAX_SESSIONS", TOKEN_A_MAX_SESSIONS, 2, CK_UNAVAILABLE_INFORMATION},
-        {"TOKEN_A_OPEN_SESSIONS", TOKEN_A_OPEN_SESSIONS, 2, 0},
-        {"TOKEN_A_MAX_RW_SESSIONS", TOKEN_A_MAX_RW_SESSIONS, 2, CK_UNAVAILABLE_INFORMATION},
-        {"TOKEN_A_OPEN_RW_SESSIONS", TOKEN_A_OPEN_RW_SESSIONS, 2, 0},
-        {"TOKEN_A_MAX_PIN_LEN", TOKEN_A_MAX_PIN_LEN, 2, CK_UNAVAILABLE_INFORMATION},
-        {"TOKEN_A_MIN_PIN_LEN", TOKEN_A_MIN_PIN_LEN, 2, 0},
-        {"TOKEN_A_MAX_PUBLIC_MEM", TOKEN_A_MAX_PUBLIC_MEM, 2, 0},
-        {"TOKEN_A_FREE_PUBLIC_MEM", TOKEN_A_FREE_PUBLIC_MEM, 2, 0},
-        {"TOKEN_A_MAX_PRIVATE_MEM", TOKEN_A_MAX_PRIVATE_MEM, 2, 0},
-        {"TOKEN_A_FREE_PRIVATE_MEM", TOKEN_A_FREE_PRIVATE_MEM, 2, 0},
-        {"TOKEN_A_HW_VERSION_MAJOR", TOKEN_A_HW_VERSION_MAJOR, 1, 0},
-        {"TOKEN_A_HW_VERSION_MINOR", TOKEN_A_HW_VERSION_MINOR, 1, 0},
-        {"TOKEN_A_FW_VERSION_MAJOR", TOKEN_A_FW_VERSION_MAJOR, 1, 0},
-        {"TOKEN_A_FW_VERSION_MINOR", TOKEN_A_FW_VERSION_MINOR, 1, 0},
-        {"TOKEN_A_PKCS11_FLAGS", TOKEN_A_PKCS11_FLAGS, 2, 0},
-        {"TOKEN_A_MIN_RSA_KEY_SIZE", TOKEN_A_MIN_RSA_KEY_SIZE, 2, 0},
-        {"TOKEN_A_MAX_RSA_KEY_SIZE", TOKEN_A_MAX_RSA_KEY_SIZE, 2, 0},
-    };
-    for (Default const &d : defaults) {
-        CAttribute *a = new (std::nothrow) CAttribute();
-        bool ok = a != nullptr;
-        if (ok && d.kind == 1)
-            ok = a->Set(d.name, d.id, (unsigned char)d.value);
-        else if (ok && d.kind == 2)
-            ok = a->Set(d.name, d.id, d.value);
-        else if (ok)
-            ok = a->Set(d.name, d.id, (char const *)nullptr);
-        unsigned int before = m_attributes.Count();
-        if (ok)
-            m_attributes.PushBack(a);
-        if (!ok || m_attributes.Count() == before) {
-            delete a;
-            releaseAttributes();
-            decloglevel();
-            hl_log(0x10, "CP11Token::CP11Token( 0x%.8x [ %s ] )\n", CKR_HOST_MEMORY,
-                   rvName(CKR_HOST_MEMORY));
-            throw CP11Exception(CKR_HOST_MEMORY);
-        }
+    if (!vok_core::pushDefaultAttributes(m_attributes, defaults)) {
+        releaseAttributes();
+        rethrow("CP11Token", CP11Exception(CKR_HOST_MEMORY));
     }
     hl_log(2, "CP11Token::CP11Token( )\n");
 }
@@ -191,7 +154,7 @@ void CP11Token::GetMechanismList(unsigned long *list, unsigned long *count)
 void CP11Token::FindMechanism(unsigned long type)
 {
     hl_log(1, "CP11Token::FindMechanism(0x%.8x)\n", type);
-    hl_log(0x40, "Mechanism : %s\n", text(CP11Convert::CKM2String(type)));
+    hl_log(0x40, "Mechanism : %s\n", logText(CP11Convert::CKM2String(type)));
     for (CList<unsigned long>::Iterator it = m_mechanisms.begin(); it != m_mechanisms.end(); ++it) {
         if (*it == type) {
             hl_log(2, "CP11Token::FindMechanism( )\n");
@@ -217,7 +180,7 @@ void CP11Token::Initialize()
 void CP11Token::GetMechanismInfo(unsigned long type, CK_MECHANISM_INFO *info)
 {
     hl_log(1, "CP11Token::GetMechanismInfo(0x%.8x,%p)\n", type, (void *)info);
-    char const *name = text(CP11Convert::CKM2String(type));
+    char const *name = logText(CP11Convert::CKM2String(type));
     hl_log(0x40, "Mechanism : %s\n", name);
     try {
         if (info == nullptr)

@@ -4,8 +4,7 @@
 #include <p11-kit/pkcs11.h>
 
 #include "base/linux/linux_log.h"
-#include "base/p11_convert.h"
-#include "base/p11_exception.h"
+#include "core/core_support.h"
 #include "core/p11_token.h"
 
 namespace
@@ -13,11 +12,7 @@ namespace
 
 [[noreturn]] void notSupported(char const *method)
 {
-    decloglevel();
-    char const *name = CP11Convert::CKR2String(CKR_FUNCTION_NOT_SUPPORTED);
-    hl_log(0x10, "CP11Token::%s( 0x%.8x [ %s ] )\n", method, CKR_FUNCTION_NOT_SUPPORTED,
-           name != nullptr ? name : vok_log::NULL_TEXT);
-    throw CP11Exception(CKR_FUNCTION_NOT_SUPPORTED);
+    vok_core::leaveByException("CP11Token", method, CKR_FUNCTION_NOT_SUPPORTED);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "base/p11_exception.h"
 #include "channel/card_connection.h"
 #include "channel/channel.h"
+#include "core/core_support.h"
 #include "core/p11_session.h"
 #include "core/p11_slot.h"
 #include "core/p11_token.h"
@@ -15,17 +16,9 @@
 namespace
 {
 
-char const *rvName(unsigned long rv)
-{
-    char const *name = CP11Convert::CKR2String(rv);
-    return name != nullptr ? name : vok_log::NULL_TEXT;
-}
-
 [[noreturn]] void rethrow(char const *method, unsigned long rv)
 {
-    decloglevel();
-    hl_log(0x10, "CP11Token::%s( 0x%.8x [ %s ] )\n", method, rv, rvName(rv));
-    throw CP11Exception(rv);
+    vok_core::leaveByException("CP11Token", method, rv);
 }
 
 // Session-object handles keep within the 32 bits of a CK_OBJECT_HANDLE on
