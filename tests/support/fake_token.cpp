@@ -121,6 +121,30 @@ unsigned long keyLength(CKeyAsymetric *ctx)
     return length;
 }
 
+// The operation a session has under way, or CKR_OPERATION_NOT_INITIALIZED.
+template <typename Context> Context *active(Context *ctx)
+{
+    if (ctx == nullptr)
+        fail(CKR_OPERATION_NOT_INITIALIZED);
+    return ctx;
+}
+
+// The last step of a digest: the length alone without a buffer, else the
+// step run, the digest handed out and the operation ended.
+template <typename Step>
+void finishDigest(CP11Session *s, CDigest *ctx, unsigned char *digest, unsigned long *digestLength,
+                  Step step)
+{
+    unsigned long size = ctx->Get(nullptr, CDigest::FORM_RAW);
+    checkBuffer(digest, digestLength, size);
+    *digestLength = size;
+    if (digest == nullptr)
+        return;
+    step();
+    ctx->Get(digest, CDigest::FORM_RAW);
+    s->DigestCtxSet(nullptr);
+}
+
 } // namespace
 
 CP11Token_Fake::CP11Token_Fake(CP11Slot *slot) : CP11Token(slot), m_loggedIn(NOBODY)
@@ -438,20 +462,13 @@ void CP11Token_Fake::Digest(unsigned long session, unsigned char *data, unsigned
 {
     frame("Digest", [&] {
         CP11Session *s = GetSession(session);
-        CDigest *ctx = s->DigestCtxGet();
-        if (ctx == nullptr)
-            fail(CKR_OPERATION_NOT_INITIALIZED);
+        CDigest *ctx = active(s->DigestCtxGet());
         if (data == nullptr && dataLength != 0)
             fail(CKR_ARGUMENTS_BAD);
-        unsigned long size = ctx->Get(nullptr, CDigest::FORM_RAW);
-        checkBuffer(digest, digestLength, size);
-        *digestLength = size;
-        if (digest == nullptr)
-            return;
-        ctx->Update(data, dataLength);
-        ctx->Final();
-        ctx->Get(digest, CDigest::FORM_RAW);
-        s->DigestCtxSet(nullptr);
+        finishDigest(s, ctx, digest, digestLength, [&] {
+            ctx->Update(data, dataLength);
+            ctx->Final();
+        });
     });
 }
 
@@ -459,10 +476,7 @@ void CP11Token_Fake::DigestUpdate(unsigned long session, unsigned char *part,
                                   unsigned long partLength)
 {
     frame("DigestUpdate", [&] {
-        CP11Session *s = GetSession(session);
-        CDigest *ctx = s->DigestCtxGet();
-        if (ctx == nullptr)
-            fail(CKR_OPERATION_NOT_INITIALIZED);
+        CDigest *ctx = active(GetSession(session)->DigestCtxGet());
         if (part == nullptr && partLength != 0)
             fail(CKR_ARGUMENTS_BAD);
         ctx->Update(part, partLength);
@@ -474,17 +488,8 @@ void CP11Token_Fake::DigestFinal(unsigned long session, unsigned char *digest,
 {
     frame("DigestFinal", [&] {
         CP11Session *s = GetSession(session);
-        CDigest *ctx = s->DigestCtxGet();
-        if (ctx == nullptr)
-            fail(CKR_OPERATION_NOT_INITIALIZED);
-        unsigned long size = ctx->Get(nullptr, CDigest::FORM_RAW);
-        checkBuffer(digest, digestLength, size);
-        *digestLength = size;
-        if (digest == nullptr)
-            return;
-        ctx->Final();
-        ctx->Get(digest, CDigest::FORM_RAW);
-        s->DigestCtxSet(nullptr);
+        CDigest *ctx = active(s->DigestCtxGet());
+        finishDigest(s, ctx, digest, digestLength, [&] { ctx->Final(); });
     });
 }
 
@@ -533,6 +538,23 @@ CRSA *keyContext(CP11Token_Fake *token, CP11Session *s, CK_MECHANISM *mechanism,
     fail(rv);
 }
 
+// The last step of a signature: the length alone without a buffer, else the
+// step run, the signature handed out and the operation ended.
+template <typename Step>
+void finishSignature(CP11Session *s, CKeyAsymetric *ctx, unsigned char *signature,
+                     unsigned long *signatureLength, Step step)
+{
+    unsigned long size = keyLength(ctx);
+    checkBuffer(signature, signatureLength, size);
+    *signatureLength = size;
+    if (signature == nullptr)
+        return;
+    if (!step())
+        failOperation(s, ctx, true);
+    *signatureLength = ctx->Get(signature);
+    s->SignCtxSet(nullptr);
+}
+
 } // namespace
 
 void CP11Token_Fake::SignInit(unsigned long session, CK_MECHANISM *mechanism, unsigned long key)
@@ -551,18 +573,9 @@ void CP11Token_Fake::Sign(unsigned long session, unsigned char *data, unsigned l
 {
     frame("Sign", [&] {
         CP11Session *s = GetSession(session);
-        CKeyAsymetric *ctx = s->SignCtxGet();
-        if (ctx == nullptr)
-            fail(CKR_OPERATION_NOT_INITIALIZED);
-        unsigned long size = keyLength(ctx);
-        checkBuffer(signature, signatureLength, size);
-        *signatureLength = size;
-        if (signature == nullptr)
-            return;
-        if (!ctx->Do(data, dataLength, nullptr, 0))
-            failOperation(s, ctx, true);
-        *signatureLength = ctx->Get(signature);
-        s->SignCtxSet(nullptr);
+        CKeyAsymetric *ctx = active(s->SignCtxGet());
+        finishSignature(s, ctx, signature, signatureLength,
+                        [&] { return ctx->Do(data, dataLength, nullptr, 0); });
     });
 }
 
@@ -571,9 +584,7 @@ void CP11Token_Fake::SignUpdate(unsigned long session, unsigned char *part,
 {
     frame("SignUpdate", [&] {
         CP11Session *s = GetSession(session);
-        CKeyAsymetric *ctx = s->SignCtxGet();
-        if (ctx == nullptr)
-            fail(CKR_OPERATION_NOT_INITIALIZED);
+        CKeyAsymetric *ctx = active(s->SignCtxGet());
         if (!ctx->Update(part, partLength))
             failOperation(s, ctx, true);
     });
@@ -584,18 +595,8 @@ void CP11Token_Fake::SignFinal(unsigned long session, unsigned char *signature,
 {
     frame("SignFinal", [&] {
         CP11Session *s = GetSession(session);
-        CKeyAsymetric *ctx = s->SignCtxGet();
-        if (ctx == nullptr)
-            fail(CKR_OPERATION_NOT_INITIALIZED);
-        unsigned long size = keyLength(ctx);
-        checkBuffer(signature, signatureLength, size);
-        *signatureLength = size;
-        if (signature == nullptr)
-            return;
-        if (!ctx->Final(nullptr, 0))
-            failOperation(s, ctx, true);
-        *signatureLength = ctx->Get(signature);
-        s->SignCtxSet(nullptr);
+        CKeyAsymetric *ctx = active(s->SignCtxGet());
+        finishSignature(s, ctx, signature, signatureLength, [&] { return ctx->Final(nullptr, 0); });
     });
 }
 
@@ -615,9 +616,7 @@ void CP11Token_Fake::Verify(unsigned long session, unsigned char *data, unsigned
 {
     frame("Verify", [&] {
         CP11Session *s = GetSession(session);
-        CKeyAsymetric *ctx = s->VerifyCtxGet();
-        if (ctx == nullptr)
-            fail(CKR_OPERATION_NOT_INITIALIZED);
+        CKeyAsymetric *ctx = active(s->VerifyCtxGet());
         if (!ctx->Do(data, dataLength, signature, signatureLength))
             failOperation(s, ctx, false);
         s->VerifyCtxSet(nullptr);
@@ -629,9 +628,7 @@ void CP11Token_Fake::VerifyUpdate(unsigned long session, unsigned char *part,
 {
     frame("VerifyUpdate", [&] {
         CP11Session *s = GetSession(session);
-        CKeyAsymetric *ctx = s->VerifyCtxGet();
-        if (ctx == nullptr)
-            fail(CKR_OPERATION_NOT_INITIALIZED);
+        CKeyAsymetric *ctx = active(s->VerifyCtxGet());
         if (!ctx->Update(part, partLength))
             failOperation(s, ctx, false);
     });
@@ -642,9 +639,7 @@ void CP11Token_Fake::VerifyFinal(unsigned long session, unsigned char *signature
 {
     frame("VerifyFinal", [&] {
         CP11Session *s = GetSession(session);
-        CKeyAsymetric *ctx = s->VerifyCtxGet();
-        if (ctx == nullptr)
-            fail(CKR_OPERATION_NOT_INITIALIZED);
+        CKeyAsymetric *ctx = active(s->VerifyCtxGet());
         if (!ctx->Final(signature, signatureLength))
             failOperation(s, ctx, false);
         s->VerifyCtxSet(nullptr);
