@@ -39,6 +39,20 @@ CK_FUNCTION_LIST_PTR load(char const *path, void **handle)
     return list;
 }
 
+// The module loaded and initialised; nullptr, the failure told, otherwise.
+CK_FUNCTION_LIST_PTR loadInitialised(char const *path, void **handle)
+{
+    CK_FUNCTION_LIST_PTR f = load(path, handle);
+    if (f == nullptr)
+        return nullptr;
+    CK_RV rv = f->C_Initialize(nullptr);
+    if (rv != CKR_OK) {
+        fail("C_Initialize", rv);
+        return nullptr;
+    }
+    return f;
+}
+
 // The slots the module lists now; -1 on failure.
 long slotCount(CK_FUNCTION_LIST_PTR f)
 {
@@ -54,12 +68,9 @@ long slotCount(CK_FUNCTION_LIST_PTR f)
 int exitInitialised(char const *path)
 {
     void *handle;
-    CK_FUNCTION_LIST_PTR f = load(path, &handle);
+    CK_FUNCTION_LIST_PTR f = loadInitialised(path, &handle);
     if (f == nullptr)
         return 1;
-    CK_RV rv = f->C_Initialize(nullptr);
-    if (rv != CKR_OK)
-        return fail("C_Initialize", rv);
     if (slotCount(f) < 0)
         return fail("C_GetSlotList", 0);
     std::exit(0); // the module is never finalised nor unloaded by the application
@@ -69,14 +80,12 @@ int cycles(char const *path, int n)
 {
     for (int i = 0; i < n; ++i) {
         void *handle;
-        CK_FUNCTION_LIST_PTR f = load(path, &handle);
+        CK_FUNCTION_LIST_PTR f = loadInitialised(path, &handle);
         if (f == nullptr)
             return 1;
-        CK_RV rv = f->C_Initialize(nullptr);
-        if (rv != CKR_OK)
-            return fail("C_Initialize", rv);
         if (slotCount(f) < 0)
             return fail("C_GetSlotList", 0);
+        CK_RV rv = CKR_OK;
         if (i % 2 == 0 && (rv = f->C_Finalize(nullptr)) != CKR_OK)
             return fail("C_Finalize", rv);
         if (dlclose(handle) != 0)
@@ -88,12 +97,10 @@ int cycles(char const *path, int n)
 int forked(char const *path)
 {
     void *handle;
-    CK_FUNCTION_LIST_PTR f = load(path, &handle);
+    CK_FUNCTION_LIST_PTR f = loadInitialised(path, &handle);
     if (f == nullptr)
         return 1;
-    CK_RV rv = f->C_Initialize(nullptr);
-    if (rv != CKR_OK)
-        return fail("C_Initialize", rv);
+    CK_RV rv = CKR_OK;
     long parentSlots = slotCount(f);
     pid_t child = fork();
     if (child < 0)
