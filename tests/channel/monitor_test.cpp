@@ -41,6 +41,14 @@ class MonitorTest : public ::testing::Test
         ASSERT_TRUE(m_manager.RegisterChannel(m_channel.get(), false));
         ASSERT_TRUE(m_channel->Open(1));
     }
+    // Opens the channel with these readers attached and forgets what it reported at
+    // start: the test sees only what follows.
+    void OpenQuiet(std::vector<std::string> const &readers)
+    {
+        FakePcsc::Get().SetReaders(readers);
+        Open();
+        m_manager.Clear();
+    }
     // Events received from now on, after the monitor has run a few more passes.
     std::vector<RecordedEvent> After(int passes = 3)
     {
@@ -70,9 +78,7 @@ TEST_F(MonitorTest, ReportsReadersAndCardsAlreadyThereBeforeOpenReturns)
 TEST_F(MonitorTest, CardInsertionRemovalAndSwapBetweenPolls)
 {
     FakePcsc &fake = FakePcsc::Get();
-    fake.SetReaders({"Reader A", "Reader B"});
-    Open();
-    m_manager.Clear();
+    OpenQuiet({"Reader A", "Reader B"});
 
     fake.Insert("Reader B");
     ASSERT_TRUE(m_manager.WaitCount(1));
@@ -93,9 +99,7 @@ TEST_F(MonitorTest, CardInsertionRemovalAndSwapBetweenPolls)
 TEST_F(MonitorTest, MuteCardIsReportedOnceItAnswers)
 {
     FakePcsc &fake = FakePcsc::Get();
-    fake.SetReaders({"Reader A"});
-    Open();
-    m_manager.Clear();
+    OpenQuiet({"Reader A"});
     fake.SetMute("Reader A", true);
     fake.Insert("Reader A");
     EXPECT_TRUE(After().empty());
@@ -142,9 +146,7 @@ TEST_F(MonitorTest, EveryReaderArrivalAndDepartureIsReported)
 TEST_F(MonitorTest, AllReadersGoneAreReportedLastFirst)
 {
     FakePcsc &fake = FakePcsc::Get();
-    fake.SetReaders({"Reader A", "Reader B", "Reader C"});
-    Open();
-    m_manager.Clear();
+    OpenQuiet({"Reader A", "Reader B", "Reader C"});
     fake.SetReaders({});
     ASSERT_TRUE(m_manager.WaitCount(3));
     EXPECT_EQ(After(),
@@ -156,9 +158,7 @@ TEST_F(MonitorTest, AllReadersGoneAreReportedLastFirst)
 TEST_F(MonitorTest, ArrivingReaderWithACardReportsBoth)
 {
     FakePcsc &fake = FakePcsc::Get();
-    fake.SetReaders({"Reader A"});
-    Open();
-    m_manager.Clear();
+    OpenQuiet({"Reader A"});
     fake.SetReaders({"Reader A", "Reader B"});
     fake.Insert("Reader B");
     ASSERT_TRUE(m_manager.WaitCount(2));
@@ -236,9 +236,7 @@ TEST_F(MonitorTest, MonitorWorksOnItsOwnContextAndStopsPromptly)
 TEST_F(MonitorTest, CloseReturnsWhileADeliveryIsHeldAndNothingFollows)
 {
     FakePcsc &fake = FakePcsc::Get();
-    fake.SetReaders({"Reader A"});
-    Open();
-    m_manager.Clear();
+    OpenQuiet({"Reader A"});
     m_manager.HoldNext(EVT_CHANNEL_CARD_INSERTED);
     fake.Insert("Reader A");
     ASSERT_TRUE(m_manager.WaitHeld(5000));
