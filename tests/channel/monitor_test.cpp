@@ -3,13 +3,13 @@
 // and how it stops.
 #include "channel/channel_pcsc.h"
 #include "fake_pcsc.h"
+#include "monitor_wait.h"
 #include "recording_manager.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <memory>
-#include <thread>
 
 namespace
 {
@@ -254,9 +254,7 @@ TEST_F(MonitorTest, CloseReturnsWhileADeliveryIsHeldAndNothingFollows)
     fake.Remove("Reader A");
     m_manager.Release();
     // the monitor ends on its own and is freed with its context
-    auto deadline = Clock::now() + std::chrono::seconds(5);
-    while (CChannelPCSC::ReapMonitors() != 0 && Clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    WaitMonitorsReaped();
     EXPECT_EQ(CChannelPCSC::ReapMonitors(), 0u);
     EXPECT_EQ(fake.OpenContexts(), 0u);
     // the held event arrived without the channel that had gone; nothing after it
@@ -291,9 +289,7 @@ TEST_F(MonitorTest, OpenGivesUpOnAMonitorThatIsNotReady)
     EXPECT_EQ(fake.OpenContexts(), 1u); // the monitor's, until it ends
 
     m_manager.Release();
-    auto deadline = Clock::now() + std::chrono::seconds(5);
-    while (CChannelPCSC::ReapMonitors() != 0 && Clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    WaitMonitorsReaped();
     EXPECT_EQ(CChannelPCSC::ReapMonitors(), 0u);
     EXPECT_EQ(fake.OpenContexts(), 0u);
     // only the delivery that was under way; the second reader is never reported

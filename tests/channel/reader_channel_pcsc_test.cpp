@@ -2,6 +2,7 @@
 // with scripted cards in them.
 #include "channel/card_connection.h"
 #include "channel/channel_pcsc.h"
+#include "monitor_wait.h"
 #include "pcsc_helpers.h"
 #include "recording_manager.h"
 #include "vpcd_card.h"
@@ -206,9 +207,7 @@ TEST_F(ReaderChannelTest, CloseReturnsWhileADeliveryIsHeld)
 
     slot.Remove();
     m_manager.Release();
-    auto deadline = Clock::now() + std::chrono::seconds(5);
-    while (CChannelPCSC::ReapMonitors() != 0 && Clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    WaitMonitorsReaped();
     EXPECT_EQ(CChannelPCSC::ReapMonitors(), 0u);
     EXPECT_EQ(m_manager.Events(),
               (std::vector<RecordedEvent>{Ev(kReader0, EVT_CHANNEL_CARD_INSERTED)}));
