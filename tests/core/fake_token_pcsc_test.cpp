@@ -3,7 +3,6 @@
 // finalised, through the slot's PC/SC channel.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <memory>
 #include <string>
 
@@ -12,30 +11,13 @@
 #include "channel/channel_manager.h"
 #include "channel/channel_pcsc.h"
 #include "fake_token_fixture.h"
+#include "pcsc_helpers.h"
 #include "vpcd_card.h"
 
 using namespace core_test;
 
 namespace
 {
-
-bool waitCard(SCARDCONTEXT ctx, std::string const &reader, bool present)
-{
-    SCARD_READERSTATE state{};
-    state.szReader = reader.c_str();
-    state.dwCurrentState = SCARD_STATE_UNAWARE;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    for (;;) {
-        long left = (long)std::chrono::duration_cast<std::chrono::milliseconds>(
-                        deadline - std::chrono::steady_clock::now())
-                        .count();
-        if (left < 0 || SCardGetStatusChange(ctx, (DWORD)left, &state, 1) != SCARD_S_SUCCESS)
-            return false;
-        if (((state.dwEventState & SCARD_STATE_PRESENT) != 0) == present)
-            return true;
-        state.dwCurrentState = state.dwEventState & ~SCARD_STATE_CHANGED;
-    }
-}
 
 struct FakeTokenOnReader : ::testing::Test {
     std::string reader = vpcd::NameOfReader(0);
@@ -49,9 +31,9 @@ struct FakeTokenOnReader : ::testing::Test {
     {
         ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &ctx),
                   SCARD_S_SUCCESS);
-        ASSERT_TRUE(waitCard(ctx, reader, false)); // a card of an earlier test may be leaving
+        ASSERT_TRUE(WaitCardState(ctx, reader, false)); // a card of an earlier test may be leaving
         ASSERT_TRUE(inserted.Insert());
-        ASSERT_TRUE(waitCard(ctx, reader, true));
+        ASSERT_TRUE(WaitCardState(ctx, reader, true));
         channel.reset(new CChannelPCSC);
         ASSERT_TRUE(manager.RegisterChannel(channel.get(), false));
         ASSERT_TRUE(channel->Open(1));
@@ -93,7 +75,7 @@ TEST_F(FakeTokenOnReader, ConnectsOnInitialiseAndLetsGoOnFinalise)
 
     // Without a card there is nothing to stand on.
     inserted.Remove();
-    ASSERT_TRUE(waitCard(ctx, reader, false));
+    ASSERT_TRUE(WaitCardState(ctx, reader, false));
     ProbeToken empty(&slot);
     EXPECT_EQ(codeOf([&] { empty.Initialize(); }), CKR_DEVICE_ERROR);
 }

@@ -1,4 +1,5 @@
-// Waiting on the real reader service from tests.
+// Waiting on the real reader service from tests: the virtual reader sees a card
+// come or go a moment after the card side acts.
 #pragma once
 
 #include <winscard.h>
