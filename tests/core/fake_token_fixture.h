@@ -13,25 +13,15 @@
 #include "base/p11_exception.h"
 #include "core/p11_session.h"
 #include "core/p11_slot.h"
+#include "core_test_util.h"
 #include "fake_token.h"
 
 namespace core_test
 {
 
-constexpr unsigned long NO_ERROR = 0;
 constexpr unsigned long NOBODY = ~0UL;
 constexpr unsigned long RO = CKF_SERIAL_SESSION;
 constexpr unsigned long RW = CKF_SERIAL_SESSION | CKF_RW_SESSION;
-
-inline unsigned long codeOf(std::function<void()> const &f)
-{
-    try {
-        f();
-    } catch (CP11Exception const &e) {
-        return e.GetErrorCode();
-    }
-    return NO_ERROR;
-}
 
 // The fake token with access to its counters.
 class ProbeToken : public vok_test::CP11Token_Fake

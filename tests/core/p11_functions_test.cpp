@@ -7,10 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <new>
 #include <set>
-#include <sstream>
 #include <string>
 
 #include <p11-kit/pkcs11.h>
@@ -23,6 +21,9 @@
 #include "core/p11_slot.h"
 #include "core/p11_token.h"
 #include "core/token_kinds.h"
+#include "core_test_util.h"
+
+using core_test::readFile;
 
 namespace
 {
@@ -59,14 +60,6 @@ void vokRegisterTokenKinds(CP11Manager &manager)
 
 namespace
 {
-
-std::string readFile(std::string const &path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class FrameTest : public ::testing::Test
 {

@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "base/linux/linux_log.h"
@@ -11,35 +9,16 @@
 #include "base/p11_exception.h"
 #include "channel/channel.h"
 #include "core/p11_slot.h"
+#include "core_test_util.h"
+
+using namespace core_test;
 
 namespace
 {
 
-// A channel that only carries a technology name.
-class NamedChannel : public CChannel
-{
-  public:
-    explicit NamedChannel(char const *name) { m_name = name; }
-};
-
-std::string field(unsigned char const *p, size_t n)
-{
-    return std::string((char const *)p, n);
-}
-
-std::string padded(std::string s, size_t n)
-{
-    return s.append(n - s.size(), ' ');
-}
-
 unsigned long infoCode(CP11Slot &slot, CK_SLOT_INFO *info)
 {
-    try {
-        slot.GetInfo(info);
-    } catch (CP11Exception const &e) {
-        return e.GetErrorCode();
-    }
-    return CKR_OK;
+    return codeOf([&] { slot.GetInfo(info); });
 }
 
 } // namespace
@@ -161,9 +140,7 @@ TEST(Slot, NullInfoIsRefusedAndLogged)
     EXPECT_EQ(infoCode(slot, nullptr), CKR_ARGUMENTS_BAD);
     closelog();
 
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
+    std::stringstream text(readFile(path));
     // the enter line (type 1), then the exception line (type 16)
     std::string enter, thrown;
     for (std::string line; std::getline(text, line);) {

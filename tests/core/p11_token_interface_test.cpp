@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 #include "base/linux/linux_log.h"
 #include "fake_token_fixture.h"
@@ -98,14 +96,6 @@ std::vector<Call> allOperations(unsigned long h)
 }
 
 using Interface = FakeTokenFixture;
-
-std::string readFile(std::string const &path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 } // namespace
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -14,18 +13,14 @@
 #include "channel/channel.h"
 #include "core/p11_slot.h"
 #include "core/p11_token.h"
+#include "core_test_util.h"
+
+using namespace core_test;
 
 namespace
 {
 
-constexpr unsigned long NO_ERROR = 0;
 constexpr unsigned long ALL_ONES = CK_UNAVAILABLE_INFORMATION;
-
-class NamedChannel : public CChannel
-{
-  public:
-    NamedChannel() { m_name = "PCSC"; }
-};
 
 // A token class that only fills its mechanism list.
 class TestToken : public CP11Token
@@ -37,26 +32,6 @@ class TestToken : public CP11Token
             m_mechanisms.PushBack(m);
     }
 };
-
-unsigned long codeOf(std::function<void()> const &f)
-{
-    try {
-        f();
-    } catch (CP11Exception const &e) {
-        return e.GetErrorCode();
-    }
-    return NO_ERROR;
-}
-
-std::string field(unsigned char const *p, size_t n)
-{
-    return std::string((char const *)p, n);
-}
-
-std::string padded(std::string s, size_t n)
-{
-    return s.append(n - s.size(), ' ');
-}
 
 struct TokenFixture : ::testing::Test {
     NamedChannel channel;
@@ -247,9 +222,7 @@ TEST_F(Token, FindMechanismAndGenericInfo)
     hl_openlog(("file:" + path).c_str());
     EXPECT_EQ(codeOf([&] { token.GetMechanismInfo(CKM_MD5, &info); }), CKR_MECHANISM_INVALID);
     closelog();
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
+    std::stringstream text(readFile(path));
     size_t error = text.str().find("] ER ");
     size_t unsupported = text.str().find("Unsupported mechanism type ( CKM_MD5 )");
     size_t thrown =
