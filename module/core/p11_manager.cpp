@@ -551,34 +551,40 @@ void CP11Manager::OnChannelEvent(CChannelEvent &event)
     if (slot != nullptr) {
         unsigned id = (unsigned)slot->FindLongAttribute(SLOT_A_ID);
         char const *name = text(slot->FindStringAttribute(SLOT_A_NAME));
+        // the slot's state has changed: C_GetSlotList and waiting callers learn of it
+        auto markChanged = [&] {
+            slot->SetAttribute(SLOT_A_CHANGED, (unsigned char)1);
+            m_slotEvent.Signal();
+        };
+        auto holdsToken = [&] {
+            for (auto it = m_tokens.begin(); it != m_tokens.end(); ++it)
+                if ((*it)->GetSlot() == slot)
+                    return true;
+            return false;
+        };
         if (bits & EVT_CHANNEL_READER_DISCONNECTED) {
             hl_log(HL_INFO, "Slot[ %p ( %d ) '%s' ] -> EVT_CHANNEL_READER_DISCONNECTED\n",
                    (void *)slot, id, name);
             dropToken(slot);
             slot->ReaderRemoved();
-            slot->SetAttribute(SLOT_A_CHANGED, (unsigned char)1);
-            m_slotEvent.Signal();
+            markChanged();
         }
         if (bits & EVT_CHANNEL_READER_CONNECTED) {
             hl_log(HL_INFO, "Slot[ %p ( %d ) '%s' ] -> EVT_CHANNEL_READER_CONNECTED\n",
                    (void *)slot, id, name);
             slot->SetAttribute(SLOT_A_PLUGGEN_IN, (unsigned char)1);
-            slot->SetAttribute(SLOT_A_CHANGED, (unsigned char)1);
-            m_slotEvent.Signal();
+            markChanged();
         }
         if (bits & EVT_CHANNEL_CARD_INSERTED) {
             hl_log(HL_INFO, "Slot[ %p ( %d ) '%s' ] -> EVT_CHANNEL_CARD_INSERTED\n", (void *)slot,
                    id, name);
             // at most one token per slot: a token left from a card whose removal was
             // never reported goes first
-            bool hadToken = false;
-            for (auto it = m_tokens.begin(); it != m_tokens.end(); ++it)
-                hadToken = hadToken || (*it)->GetSlot() == slot;
+            bool hadToken = holdsToken();
             if (hadToken) {
                 dropToken(slot);
                 slot->CardRemoved();
-                slot->SetAttribute(SLOT_A_CHANGED, (unsigned char)1);
-                m_slotEvent.Signal();
+                markChanged();
             }
             CP11Token *token = detectToken(slot);
             if (token != nullptr) {
@@ -591,21 +597,17 @@ void CP11Manager::OnChannelEvent(CChannelEvent &event)
             }
             slot->SetAttribute(SLOT_A_CARD_INSERTED, (unsigned char)(token != nullptr));
             if (token != nullptr) {
-                slot->SetAttribute(SLOT_A_CHANGED, (unsigned char)1);
-                m_slotEvent.Signal();
+                markChanged();
             }
         }
         if (bits & EVT_CHANNEL_CARD_REMOVED) {
             hl_log(HL_INFO, "Slot[ %p ( %d ) '%s' ] -> EVT_CHANNEL_CARD_REMOVED\n", (void *)slot,
                    id, name);
-            bool hadToken = false;
-            for (auto it = m_tokens.begin(); it != m_tokens.end(); ++it)
-                hadToken = hadToken || (*it)->GetSlot() == slot;
+            bool hadToken = holdsToken();
             dropToken(slot);
             slot->CardRemoved();
             if (hadToken) {
-                slot->SetAttribute(SLOT_A_CHANGED, (unsigned char)1);
-                m_slotEvent.Signal();
+                markChanged();
             }
         }
     }
