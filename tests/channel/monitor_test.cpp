@@ -16,11 +16,6 @@ namespace
 
 using Clock = std::chrono::steady_clock;
 
-RecordedEvent Ev(std::string const &reader, unsigned long id)
-{
-    return {reader, id, nullptr};
-}
-
 class MonitorTest : public ::testing::Test
 {
   protected:

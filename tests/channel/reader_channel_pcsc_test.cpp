@@ -32,11 +32,6 @@ CBlob Blob(Bytes const &bytes)
     return CBlob(bytes.data(), static_cast<unsigned>(bytes.size()));
 }
 
-RecordedEvent Ev(std::string const &reader, unsigned long id)
-{
-    return {reader, id, nullptr};
-}
-
 class ReaderChannelTest : public ::testing::Test
 {
   protected:

@@ -20,6 +20,12 @@ struct RecordedEvent {
     bool operator==(RecordedEvent const &o) const { return reader == o.reader && id == o.id; }
 };
 
+// An expected event; the channel is not compared.
+inline RecordedEvent Ev(std::string const &reader, unsigned long id)
+{
+    return {reader, id, nullptr};
+}
+
 inline std::ostream &operator<<(std::ostream &os, RecordedEvent const &e)
 {
     return os << "{" << e.reader << ", 0x" << std::hex << e.id << std::dec << "}";
