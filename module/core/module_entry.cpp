@@ -25,8 +25,8 @@ using vok_log::HL_INFO;
 extern "C" {
 __attribute__((visibility("default"))) int32_t m_gForceFinal = 0;
 alignas(CMutex) __attribute__((visibility("default"))) unsigned char m_gMtx[sizeof(CMutex)];
-alignas(CP11Manager) __attribute__((visibility("default"))) unsigned char
-    m_gManager[sizeof(CP11Manager)];
+alignas(CP11Manager)
+    __attribute__((visibility("default"))) unsigned char m_gManager[sizeof(CP11Manager)];
 }
 
 namespace
