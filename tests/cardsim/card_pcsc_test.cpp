@@ -4,6 +4,7 @@
 // program's control commands and state file across a killed process.
 #include "card.h"
 #include "host.h"
+#include "pcsc_helpers.h"
 #include "personalise.h"
 #include "vpcd_card.h"
 
@@ -29,26 +30,6 @@ using cardsim::Options;
 
 namespace
 {
-
-bool WaitCardState(SCARDCONTEXT ctx, const std::string &reader, bool present, int timeoutMs)
-{
-    SCARD_READERSTATE state{};
-    state.szReader = reader.c_str();
-    state.dwCurrentState = SCARD_STATE_UNAWARE;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        deadline - std::chrono::steady_clock::now())
-                        .count();
-        if (left < 0)
-            return false;
-        if (SCardGetStatusChange(ctx, static_cast<DWORD>(left), &state, 1) != SCARD_S_SUCCESS)
-            return false;
-        if (((state.dwEventState & SCARD_STATE_PRESENT) != 0) == present)
-            return true;
-        state.dwCurrentState = state.dwEventState & ~SCARD_STATE_CHANGED;
-    }
-}
 
 // The personalised card every test starts from (keys are slow to make, so once).
 const CardState &Personalised(std::vector<Bytes> *certificates = nullptr)
