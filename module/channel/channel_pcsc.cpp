@@ -14,14 +14,9 @@
 namespace
 {
 
-unsigned Code(LONG rv)
-{
-    return static_cast<unsigned>(rv);
-}
-
 void LogCall(char const *name, LONG rv)
 {
-    hl_log(rv ? HL_ERROR : HL_DEBUG, "%s ( 0x%.8x )\n", name, Code(rv));
+    hl_log(rv ? HL_ERROR : HL_DEBUG, "%s ( 0x%.8lx )\n", name, rv);
 }
 
 // Monitors left running by Close; see ReapMonitors. Never destroyed, so the
@@ -102,7 +97,7 @@ bool CChannelPCSC::stopMonitor(unsigned long waitMs)
 
 bool CChannelPCSC::Open(unsigned long scope)
 {
-    hl_log(HL_ENTER, "CChannelPCSC::Open(0x%.8x)\n", static_cast<unsigned>(scope));
+    hl_log(HL_ENTER, "CChannelPCSC::Open(0x%.8lx)\n", scope);
     ReapMonitors();
     if (m_context != 0) {
         hl_log(HL_LEAVE, "CChannelPCSC::Open( %s )\n", "OK");
@@ -145,7 +140,7 @@ bool CChannelPCSC::Open(unsigned long scope)
 
 bool CChannelPCSC::Close(unsigned long mode)
 {
-    hl_log(HL_ENTER, "CChannelPCSC::Close(0x%.8x)\n", static_cast<unsigned>(mode));
+    hl_log(HL_ENTER, "CChannelPCSC::Close(0x%.8lx)\n", mode);
     hl_log(HL_DEBUG, "hSC   : %p\n", reinterpret_cast<void *>(m_context));
     bool active = m_monitor != nullptr && m_monitor->IsAlive();
     hl_log(HL_INFO, "PCSC monitor status : %s\n", active ? "ACTIVE" : "INACTIVE");
@@ -181,8 +176,8 @@ bool CChannelPCSC::IsOpen()
 
 CCardConnection *CChannelPCSC::Connect(CBlob const &reader, bool exclusive, unsigned long protocols)
 {
-    hl_log(HL_ENTER, "CChannelPCSC::Connect(%p,%s,0x%.8x)\n", static_cast<void const *>(&reader),
-           exclusive ? "Exclusiv" : "nonExclusiv", static_cast<unsigned>(protocols));
+    hl_log(HL_ENTER, "CChannelPCSC::Connect(%p,%s,0x%.8lx)\n", static_cast<void const *>(&reader),
+           exclusive ? "Exclusiv" : "nonExclusiv", protocols);
     hl_log(HL_DEBUG, "hSC   : %p\n", reinterpret_cast<void *>(m_context));
     // the name as a C string, whatever the blob holds
     std::string name(reinterpret_cast<char const *>(reader.GetData()), reader.GetSize());
@@ -236,8 +231,8 @@ CCardConnectionPCSC *CChannelPCSC::checkConnection(CCardConnection *connection)
 
 bool CChannelPCSC::Disconnect(CCardConnection *connection, unsigned long disposition)
 {
-    hl_log(HL_ENTER, "CChannelPCSC::Disconnect(%p,0x%.8x)\n", static_cast<void *>(connection),
-           static_cast<unsigned>(disposition));
+    hl_log(HL_ENTER, "CChannelPCSC::Disconnect(%p,0x%.8lx)\n", static_cast<void *>(connection),
+           disposition);
     CCardConnectionPCSC *pcsc = checkConnection(connection);
     LONG rv = SCARD_E_INVALID_PARAMETER;
     if (pcsc != nullptr) {
@@ -297,8 +292,8 @@ bool CChannelPCSC::Transmit(CCardConnection *connection, CBlob &command, CBlob &
 bool CChannelPCSC::Control(CCardConnection *connection, unsigned long code, CBlob &input,
                            CBlob &output)
 {
-    hl_log(HL_ENTER, "CChannelPCSC::Control(%p,0x%.8x,%p,%p)\n", static_cast<void *>(connection),
-           static_cast<unsigned>(code), static_cast<void *>(&input), static_cast<void *>(&output));
+    hl_log(HL_ENTER, "CChannelPCSC::Control(%p,0x%.8lx,%p,%p)\n", static_cast<void *>(connection),
+           code, static_cast<void *>(&input), static_cast<void *>(&output));
     CCardConnectionPCSC *pcsc = checkConnection(connection);
     LONG rv = SCARD_E_INVALID_PARAMETER;
     if (pcsc != nullptr) {

@@ -10,9 +10,14 @@
 #include "channel/channel.h"
 #include "channel/channel_event.h"
 #include "channel/channel_pcsc.h"
+#include "core/core_support.h"
 #include "core/p11_slot.h"
 #include "core/p11_token.h"
 
+using vok_core::putText;
+using vok_core::rethrow;
+using vok_core::rvName;
+using vok_core::text;
 using vok_log::HL_DEBUG;
 using vok_log::HL_ENTER;
 using vok_log::HL_ERROR;
@@ -26,34 +31,6 @@ namespace
 
 char const kManufacturer[] = "vOK";
 char const kLibraryDescription[] = "vOK eID PKCS#11 library";
-
-char const *text(char const *s)
-{
-    return s != nullptr ? s : vok_log::NULL_TEXT;
-}
-
-char const *codeName(unsigned long code)
-{
-    char const *name = CP11Convert::CKR2String(code);
-    return name != nullptr ? name : "UNKNOWN";
-}
-
-// The leave path of a method that ends by an exception: one type 16 line, then the
-// same code thrown on.
-[[noreturn]] void rethrow(char const *method, unsigned long code)
-{
-    decloglevel();
-    hl_log(HL_EXCEPTION, "CP11Manager::%s( 0x%.8x [ %s ] )\n", method, (unsigned)code,
-           codeName(code));
-    throw CP11Exception(code);
-}
-
-void blankCopy(unsigned char *field, size_t width, char const *s)
-{
-    std::memset(field, ' ', width);
-    size_t n = std::strlen(s);
-    std::memcpy(field, s, n < width ? n : width);
-}
 
 } // namespace
 
@@ -147,13 +124,13 @@ void CP11Manager::Initialize(void *initArgs)
     hl_log(HL_ENTER, "CP11Manager::Initialize(%p)\n", initArgs);
     hl_log(HL_DEBUG, "RefCounter = %d\n", (int)RefCounter);
     if (RefCounter != 0)
-        rethrow("Initialize", CKR_CRYPTOKI_ALREADY_INITIALIZED);
+        rethrow("CP11Manager::Initialize", CKR_CRYPTOKI_ALREADY_INITIALIZED);
 
     if (initArgs != nullptr) {
         CK_C_INITIALIZE_ARGS args;
         std::memcpy(&args, initArgs, sizeof(args));
         log("CK_C_INITIALIZE_ARGS(pReserved)   = %p\n", args.pReserved);
-        log("CK_C_INITIALIZE_ARGS(flags)       = 0x%.8x\n", (unsigned)args.flags);
+        log("CK_C_INITIALIZE_ARGS(flags)       = 0x%.8lx\n", args.flags);
         log("CK_C_INITIALIZE_ARGS(CreateMutex) = %p\n", (void *)args.CreateMutex);
         log("CK_C_INITIALIZE_ARGS(DestroyMutex)= %p\n", (void *)args.DestroyMutex);
         log("CK_C_INITIALIZE_ARGS(LockMutex)   = %p\n", (void *)args.LockMutex);
@@ -161,7 +138,7 @@ void CP11Manager::Initialize(void *initArgs)
         int callbacks = (args.CreateMutex != nullptr) + (args.DestroyMutex != nullptr) +
                         (args.LockMutex != nullptr) + (args.UnlockMutex != nullptr);
         if (args.pReserved != nullptr)
-            rethrow("Initialize", CKR_ARGUMENTS_BAD);
+            rethrow("CP11Manager::Initialize", CKR_ARGUMENTS_BAD);
         // The reader monitor is the module's own thread and never calls back into the
         // application; loaders that ask for no threads (p11-kit's managed modules)
         // would otherwise get no module at all.
@@ -169,19 +146,19 @@ void CP11Manager::Initialize(void *initArgs)
             hl_log(HL_WARNING, "CKF_LIBRARY_CANT_CREATE_OS_THREADS: the reader monitor "
                                "thread is created all the same.\n");
         if (callbacks != 0 && callbacks != 4)
-            rethrow("Initialize", CKR_ARGUMENTS_BAD);
+            rethrow("CP11Manager::Initialize", CKR_ARGUMENTS_BAD);
         // With all four callbacks the application may still allow OS locking, which
         // is what the module always uses; without that flag it demands its own.
         if (callbacks == 4 && !(args.flags & CKF_OS_LOCKING_OK))
-            rethrow("Initialize", CKR_CANT_LOCK);
+            rethrow("CP11Manager::Initialize", CKR_CANT_LOCK);
     }
 
     CChannelPCSC *channel = new (std::nothrow) CChannelPCSC(m_functions);
     if (channel == nullptr)
-        rethrow("Initialize", CKR_HOST_MEMORY);
+        rethrow("CP11Manager::Initialize", CKR_HOST_MEMORY);
     if (!RegisterChannel(channel, true)) {
         delete channel;
-        rethrow("Initialize", CKR_GENERAL_ERROR);
+        rethrow("CP11Manager::Initialize", CKR_GENERAL_ERROR);
     }
     m_accepting = true;
     if (!channel->Open(1)) {
@@ -197,7 +174,7 @@ void CP11Manager::Initialize(void *initArgs)
         if (channel->IsOpen())
             channel->Close(0);
         delete channel;
-        rethrow("Initialize", CKR_GENERAL_ERROR);
+        rethrow("CP11Manager::Initialize", CKR_GENERAL_ERROR);
     }
     RefCounter = 1;
     hl_log(HL_LEAVE, "CP11Manager::Initialize( )\n");
@@ -242,9 +219,9 @@ void CP11Manager::Finalize(void *reserved, bool force)
         hl_log(HL_DEBUG, "RefCounter set to 1 !\n");
     }
     if (RefCounter == 0)
-        rethrow("Finalize", CKR_CRYPTOKI_NOT_INITIALIZED);
+        rethrow("CP11Manager::Finalize", CKR_CRYPTOKI_NOT_INITIALIZED);
     if (reserved != nullptr && !force)
-        rethrow("Finalize", CKR_ARGUMENTS_BAD);
+        rethrow("CP11Manager::Finalize", CKR_ARGUMENTS_BAD);
 
     // The monitors stop before the lock is taken: a monitor may be inside a
     // delivery that waits for the lock, or in a card detection that takes long.
@@ -257,7 +234,7 @@ void CP11Manager::Finalize(void *reserved, bool force)
         freeSlots();
         deleteChannels();
         if (!closed && !force)
-            rethrow("Finalize", CKR_GENERAL_ERROR);
+            rethrow("CP11Manager::Finalize", CKR_GENERAL_ERROR);
         RefCounter = 0;
         // every thread waiting for a slot event learns that the library is finalised
         m_slotEvent.WakeAll();
@@ -269,14 +246,14 @@ void CP11Manager::GetInfo(CK_INFO *info)
 {
     hl_log(HL_ENTER, "CP11Manager::GetInfo(%p)\n", (void *)info);
     if (RefCounter == 0)
-        rethrow("GetInfo", CKR_CRYPTOKI_NOT_INITIALIZED);
+        rethrow("CP11Manager::GetInfo", CKR_CRYPTOKI_NOT_INITIALIZED);
     if (info == nullptr)
-        rethrow("GetInfo", CKR_ARGUMENTS_BAD);
+        rethrow("CP11Manager::GetInfo", CKR_ARGUMENTS_BAD);
     info->cryptokiVersion.major = 2;
     info->cryptokiVersion.minor = 20;
-    blankCopy(info->manufacturerID, sizeof(info->manufacturerID), kManufacturer);
+    putText(info->manufacturerID, sizeof(info->manufacturerID), kManufacturer);
     info->flags = 0;
-    blankCopy(info->libraryDescription, sizeof(info->libraryDescription), kLibraryDescription);
+    putText(info->libraryDescription, sizeof(info->libraryDescription), kLibraryDescription);
     info->libraryVersion.major = 0;
     info->libraryVersion.minor = 3;
     hl_log(HL_LEAVE, "CP11Manager::GetInfo( )\n");
@@ -288,9 +265,9 @@ void CP11Manager::GetSlotList(unsigned char tokenPresent, unsigned long *list, u
     hl_log(HL_ENTER, "CP11Manager::GetSlotList(%s,%p,%p)\n", tokenPresent ? "CK_TRUE" : "CK_FALSE",
            (void *)list, (void *)count);
     if (RefCounter == 0)
-        rethrow("GetSlotList", CKR_CRYPTOKI_NOT_INITIALIZED);
+        rethrow("CP11Manager::GetSlotList", CKR_CRYPTOKI_NOT_INITIALIZED);
     if (count == nullptr)
-        rethrow("GetSlotList", CKR_ARGUMENTS_BAD);
+        rethrow("CP11Manager::GetSlotList", CKR_ARGUMENTS_BAD);
     for (int pass = 0; pass < (list != nullptr ? 2 : 1); ++pass) {
         unsigned long n = 0;
         for (auto it = m_slots.begin(); it != m_slots.end(); ++it) {
@@ -304,9 +281,9 @@ void CP11Manager::GetSlotList(unsigned char tokenPresent, unsigned long *list, u
             ++n;
         }
         if (list != nullptr && *count < n) {
-            hl_log(HL_ERROR, "Small buffer ( 0x%.8x / 0x%.8x )!\n", (unsigned)*count, (unsigned)n);
+            hl_log(HL_ERROR, "Small buffer ( 0x%.8lx / 0x%.8lx )!\n", *count, n);
             *count = n;
-            rethrow("GetSlotList", CKR_BUFFER_TOO_SMALL);
+            rethrow("CP11Manager::GetSlotList", CKR_BUFFER_TOO_SMALL);
         }
         *count = n;
     }
@@ -315,19 +292,19 @@ void CP11Manager::GetSlotList(unsigned char tokenPresent, unsigned long *list, u
 
 CP11Slot *CP11Manager::GetSlot(unsigned long slotID)
 {
-    hl_log(HL_ENTER, "CP11Manager::GetSlot(0x%.8x)\n", (unsigned)slotID);
+    hl_log(HL_ENTER, "CP11Manager::GetSlot(0x%.8lx)\n", slotID);
     if (RefCounter == 0)
-        rethrow("GetSlot", CKR_CRYPTOKI_NOT_INITIALIZED);
+        rethrow("CP11Manager::GetSlot", CKR_CRYPTOKI_NOT_INITIALIZED);
     CP11Slot *slot = getSlot(slotID);
     if (slot == nullptr || slot->FindByteAttribute(SLOT_A_PLUGGEN_IN) == 0)
-        rethrow("GetSlot", CKR_SLOT_ID_INVALID);
+        rethrow("CP11Manager::GetSlot", CKR_SLOT_ID_INVALID);
     hl_log(HL_LEAVE, "CP11Manager::GetSlot( %p )\n", (void *)slot);
     return slot;
 }
 
 CP11Token *CP11Manager::GetToken(unsigned long slotID)
 {
-    hl_log(HL_ENTER, "CP11Manager::GetToken(0x%.8x)\n", (unsigned)slotID);
+    hl_log(HL_ENTER, "CP11Manager::GetToken(0x%.8lx)\n", slotID);
     CP11Token *token = nullptr;
     try {
         CP11Slot *slot = GetSlot(slotID);
@@ -340,7 +317,7 @@ CP11Token *CP11Manager::GetToken(unsigned long slotID)
         if (token == nullptr)
             throw CP11Exception(CKR_TOKEN_NOT_PRESENT);
     } catch (CP11Exception &e) {
-        rethrow("GetToken", e.GetErrorCode());
+        rethrow("CP11Manager::GetToken", e.GetErrorCode());
     }
     hl_log(HL_LEAVE, "CP11Manager::GetToken( %p )\n", (void *)token);
     return token;
@@ -351,11 +328,11 @@ void CP11Manager::WaitForSlotEvent(unsigned long flags, unsigned long *slot, voi
     // a polling caller does not fill the log
     bool logged = flags == 0;
     if (logged)
-        hl_log(HL_ENTER, "CP11Manager::WaitForSlotEvent(0x%.8x,%p,%p)\n", (unsigned)flags,
-               (void *)slot, reserved);
+        hl_log(HL_ENTER, "CP11Manager::WaitForSlotEvent(0x%.8lx,%p,%p)\n", flags, (void *)slot,
+               reserved);
     auto fail = [&](unsigned long code) {
         if (logged)
-            rethrow("WaitForSlotEvent", code);
+            rethrow("CP11Manager::WaitForSlotEvent", code);
         throw CP11Exception(code);
     };
     if (slot == nullptr || reserved != nullptr)
@@ -453,8 +430,8 @@ void CP11Manager::dropToken(CP11Slot *slot)
         try {
             token->Finalize();
         } catch (CP11Exception &e) {
-            hl_log(HL_EXCEPTION, "CP11Manager::OnChannelEvent( 0x%.8x [ %s ] )\n",
-                   (unsigned)e.GetErrorCode(), codeName(e.GetErrorCode()));
+            hl_log(HL_EXCEPTION, "CP11Manager::OnChannelEvent( 0x%.8lx [ %s ] )\n",
+                   e.GetErrorCode(), rvName(e.GetErrorCode()));
         }
         delete token;
         return;
@@ -479,14 +456,14 @@ CP11Token *CP11Manager::detectToken(CP11Slot *slot)
                 token->Initialize();
                 result = token;
             } catch (CP11Exception &e) {
-                hl_log(HL_EXCEPTION, "CP11Manager::detectToken( 0x%.8x [ %s ] )\n",
-                       (unsigned)e.GetErrorCode(), codeName(e.GetErrorCode()));
+                hl_log(HL_EXCEPTION, "CP11Manager::detectToken( 0x%.8lx [ %s ] )\n",
+                       e.GetErrorCode(), rvName(e.GetErrorCode()));
                 delete token;
                 // a card of this kind that failed to come up is not offered to the next kind
                 break;
             } catch (std::bad_alloc &) {
-                hl_log(HL_EXCEPTION, "CP11Manager::detectToken( 0x%.8x [ %s ] )\n",
-                       (unsigned)CKR_HOST_MEMORY, codeName(CKR_HOST_MEMORY));
+                hl_log(HL_EXCEPTION, "CP11Manager::detectToken( 0x%.8lx [ %s ] )\n",
+                       CKR_HOST_MEMORY, rvName(CKR_HOST_MEMORY));
                 delete token;
                 break;
             }
@@ -506,7 +483,7 @@ void CP11Manager::OnChannelEvent(CChannelEvent &event)
     log("Channel(%s) = %p\n", channel != nullptr ? text(channel->GetName()) : "NULL",
         (void *)channel);
     log("Reader      = %s\n", text(reader));
-    log("Event       = 0x%.8x\n", (unsigned)bits);
+    log("Event       = 0x%.8lx\n", bits);
     // Events count only from a channel of this initialisation: not while the library
     // is being finalised (its lists are about to go), and not from a monitor that an
     // earlier Finalize had to leave running inside a delivery.
@@ -541,11 +518,11 @@ void CP11Manager::OnChannelEvent(CChannelEvent &event)
             hl_log(HL_INFO, "Slot(%s) exists.\n", text(reader));
         }
     } catch (CP11Exception &e) {
-        hl_log(HL_EXCEPTION, "CP11Manager::OnChannelEvent( 0x%.8x [ %s ] )\n",
-               (unsigned)e.GetErrorCode(), codeName(e.GetErrorCode()));
+        hl_log(HL_EXCEPTION, "CP11Manager::OnChannelEvent( 0x%.8lx [ %s ] )\n", e.GetErrorCode(),
+               rvName(e.GetErrorCode()));
     } catch (std::bad_alloc &) {
-        hl_log(HL_EXCEPTION, "CP11Manager::OnChannelEvent( 0x%.8x [ %s ] )\n",
-               (unsigned)CKR_HOST_MEMORY, codeName(CKR_HOST_MEMORY));
+        hl_log(HL_EXCEPTION, "CP11Manager::OnChannelEvent( 0x%.8lx [ %s ] )\n", CKR_HOST_MEMORY,
+               rvName(CKR_HOST_MEMORY));
     }
 
     if (slot != nullptr) {

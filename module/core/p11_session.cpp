@@ -18,11 +18,7 @@ namespace
 {
 
 using vok_core::ckaName;
-
-[[noreturn]] void rethrow(char const *method, unsigned long rv)
-{
-    vok_core::leaveByException("CP11Session", method, rv);
-}
+using vok_core::rethrow;
 
 int logLength(unsigned long length)
 {
@@ -36,9 +32,9 @@ CP11Session::CP11Session(CP11Token *token, unsigned long handle)
       m_digestCtx(nullptr), m_signCtx(nullptr), m_verifyCtx(nullptr), m_encryptCtx(nullptr),
       m_decryptCtx(nullptr)
 {
-    hl_log(1, "CP11Session::CP11Session(%p,0x%.8x)\n", (void *)token, handle);
+    hl_log(1, "CP11Session::CP11Session(%p,0x%.8lx)\n", (void *)token, handle);
     if (token == nullptr)
-        rethrow("CP11Session", CKR_SLOT_ID_INVALID);
+        rethrow("CP11Session::CP11Session", CKR_SLOT_ID_INVALID);
     using vok_core::DefaultAttribute;
     DefaultAttribute const defaults[] = {
         {"SESSION_A_ID", SESSION_A_ID, DefaultAttribute::LONG, handle},
@@ -49,7 +45,7 @@ CP11Session::CP11Session(CP11Token *token, unsigned long handle)
     };
     if (!vok_core::pushDefaultAttributes(m_attributes, defaults)) {
         releaseAttributes();
-        rethrow("CP11Session", CKR_HOST_MEMORY);
+        rethrow("CP11Session::CP11Session", CKR_HOST_MEMORY);
     }
     m_searchCursor = m_searchHandles.end();
 }
@@ -87,7 +83,7 @@ void CP11Session::GetInfo(CK_SESSION_INFO *info)
         info->flags = FindLongAttribute(SESSION_A_FLAGS);
         info->ulDeviceError = 0;
     } catch (CP11Exception &e) {
-        rethrow("GetInfo", e.GetErrorCode());
+        rethrow("CP11Session::GetInfo", e.GetErrorCode());
     }
     hl_log(2, "CP11Session::GetInfo( )\n");
 }
@@ -95,7 +91,7 @@ void CP11Session::GetInfo(CK_SESSION_INFO *info)
 void CP11Session::addObject(CP11Object *object, unsigned long handle)
 {
     object->SetHandle(handle);
-    hl_log(0x20, "Object(%p) handle :( 0x%.8x )\n", (void *)object, handle);
+    hl_log(0x20, "Object(%p) handle :( 0x%.8lx )\n", (void *)object, handle);
     unsigned int before = m_objects.Count();
     m_objects.PushBack(object);
     if (m_objects.Count() == before)
@@ -123,7 +119,7 @@ void CP11Session::PushObject(CP11Object *object, unsigned long *handle)
         *handle = next;
     } catch (CP11Exception &e) {
         delete copy;
-        rethrow("PushObject", e.GetErrorCode());
+        rethrow("CP11Session::PushObject", e.GetErrorCode());
     } catch (...) {
         delete copy;
         throw;
@@ -134,7 +130,7 @@ void CP11Session::PushObject(CP11Object *object, unsigned long *handle)
 void CP11Session::CopyObject(CP11Object *source, CK_ATTRIBUTE *templ, unsigned long count,
                              unsigned long *handle)
 {
-    hl_log(1, "CP11Session::CopyObject(%p,%p,0x%.8x,%p)\n", (void *)source, (void *)templ, count,
+    hl_log(1, "CP11Session::CopyObject(%p,%p,0x%.8lx,%p)\n", (void *)source, (void *)templ, count,
            (void *)handle);
     CP11StorageObject *copy = nullptr;
     try {
@@ -156,7 +152,7 @@ void CP11Session::CopyObject(CP11Object *source, CK_ATTRIBUTE *templ, unsigned l
         *handle = next;
     } catch (CP11Exception &e) {
         delete copy;
-        rethrow("CopyObject", e.GetErrorCode());
+        rethrow("CP11Session::CopyObject", e.GetErrorCode());
     } catch (...) {
         delete copy;
         throw;
@@ -174,10 +170,10 @@ CP11Object *CP11Session::findObject(unsigned long handle) const
 
 CP11Object *CP11Session::GetObject(unsigned long handle)
 {
-    hl_log(1, "CP11Session::GetObject(0x%.8x)\n", handle);
+    hl_log(1, "CP11Session::GetObject(0x%.8lx)\n", handle);
     CP11Object *object = findObject(handle);
     if (object == nullptr)
-        rethrow("GetObject", CKR_OBJECT_HANDLE_INVALID);
+        rethrow("CP11Session::GetObject", CKR_OBJECT_HANDLE_INVALID);
     hl_log(2, "CP11Token::GetObject( %p )\n", (void *)object);
     return object;
 }
@@ -202,14 +198,14 @@ void CP11Session::DestroyObject(CP11Object *object)
             m_token->sessionObjectsReleased();
         }
     } catch (CP11Exception &e) {
-        rethrow("DestroyObject", e.GetErrorCode());
+        rethrow("CP11Session::DestroyObject", e.GetErrorCode());
     }
     hl_log(2, "CP11Session::DestroyObject( )\n");
 }
 
 void CP11Session::FindObjectsInit(CK_ATTRIBUTE *templ, unsigned long count)
 {
-    hl_log(1, "CP11Session::FindObjectsInit(%p,0x%.8x)\n", (void *)templ, count);
+    hl_log(1, "CP11Session::FindObjectsInit(%p,0x%.8lx)\n", (void *)templ, count);
     try {
         if (templ == nullptr && count != 0)
             throw CP11Exception(CKR_ARGUMENTS_BAD);
@@ -245,7 +241,7 @@ void CP11Session::FindObjectsInit(CK_ATTRIBUTE *templ, unsigned long count)
         m_searchActive = true;
 
         for (unsigned long i = 0; i < count; ++i) {
-            hl_log(0x20, "%s : [ 0x%.8x ( %d ) ]\n", ckaName(templ[i].type), templ[i].ulValueLen,
+            hl_log(0x20, "%s : [ 0x%.8lx ( %d ) ]\n", ckaName(templ[i].type), templ[i].ulValueLen,
                    logLength(templ[i].ulValueLen));
             incloglevel();
             if (templ[i].pValue != nullptr)
@@ -253,14 +249,14 @@ void CP11Session::FindObjectsInit(CK_ATTRIBUTE *templ, unsigned long count)
             decloglevel();
         }
     } catch (CP11Exception &e) {
-        rethrow("FindObjectsInit", e.GetErrorCode());
+        rethrow("CP11Session::FindObjectsInit", e.GetErrorCode());
     }
     hl_log(2, "CP11Session::FindObjectsInit( )\n");
 }
 
 void CP11Session::FindObjects(unsigned long *handles, unsigned long max, unsigned long *count)
 {
-    hl_log(1, "CP11Session::FindObjects(%p,0x%.8x,%p)\n", (void *)handles, max, (void *)count);
+    hl_log(1, "CP11Session::FindObjects(%p,0x%.8lx,%p)\n", (void *)handles, max, (void *)count);
     try {
         if (handles == nullptr || count == nullptr)
             throw CP11Exception(CKR_ARGUMENTS_BAD);
@@ -268,9 +264,9 @@ void CP11Session::FindObjects(unsigned long *handles, unsigned long max, unsigne
         if (!m_searchActive)
             throw CP11Exception(CKR_OPERATION_NOT_INITIALIZED);
         unsigned long room = max;
-        hl_log(0x20, "Total token objects : ( 0x%.8x )\n",
+        hl_log(0x20, "Total token objects : ( 0x%.8lx )\n",
                (unsigned long)m_token->GetObjects().Count());
-        hl_log(0x20, "Total session objects : ( 0x%.8x )\n", (unsigned long)m_objects.Count());
+        hl_log(0x20, "Total session objects : ( 0x%.8lx )\n", (unsigned long)m_objects.Count());
         while (room != 0 && m_searchCursor != m_searchHandles.end()) {
             unsigned long handle = *m_searchCursor;
             ++m_searchCursor;
@@ -283,13 +279,13 @@ void CP11Session::FindObjects(unsigned long *handles, unsigned long max, unsigne
             handles[(*count)++] = handle;
             --room;
             hl_log(0x20,
-                   owner == nullptr ? "Found token object : ( 0x%.8x [ %d ] )\n"
-                                    : "Found session object : ( 0x%.8x [ %d ] )\n",
+                   owner == nullptr ? "Found token object : ( 0x%.8lx [ %d ] )\n"
+                                    : "Found session object : ( 0x%.8lx [ %d ] )\n",
                    handle, (int)handle);
         }
-        hl_log(0x20, "Found object count: ( 0x%.8x )\n", *count);
+        hl_log(0x20, "Found object count: ( 0x%.8lx )\n", *count);
     } catch (CP11Exception &e) {
-        rethrow("FindObjects", e.GetErrorCode());
+        rethrow("CP11Session::FindObjects", e.GetErrorCode());
     }
     hl_log(2, "CP11Session::FindObjects( )\n");
 }
@@ -305,7 +301,7 @@ void CP11Session::FindObjectsFinal()
         m_searchCursor = m_searchHandles.end();
         m_searchActive = false;
     } catch (CP11Exception &e) {
-        rethrow("FindObjectsFinal", e.GetErrorCode());
+        rethrow("CP11Session::FindObjectsFinal", e.GetErrorCode());
     }
     hl_log(2, "CP11Session::FindObjectsFinal( )\n");
 }
@@ -320,7 +316,7 @@ void CP11Session::Logout()
         CP11Object *object = *current;
         if (object == nullptr || object->FindByteAttribute(CKA_PRIVATE) != 1)
             continue;
-        hl_log(0x20, "Object(%p) handle[ 0x%.8x ( %d ) ] released\n", (void *)object,
+        hl_log(0x20, "Object(%p) handle[ 0x%.8lx ( %d ) ] released\n", (void *)object,
                object->GetHandle(), (int)object->GetHandle());
         m_objects.Erase(current);
         delete object;
@@ -338,7 +334,7 @@ void CP11Session::releaseObjects()
         CP11Object *object = *current;
         m_objects.Erase(current);
         if (object != nullptr) {
-            hl_log(0x20, "Object(%p) handle[ 0x%.8x ( %d ) ] released\n", (void *)object,
+            hl_log(0x20, "Object(%p) handle[ 0x%.8lx ( %d ) ] released\n", (void *)object,
                    object->GetHandle(), (int)object->GetHandle());
             delete object;
         }

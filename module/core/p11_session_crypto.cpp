@@ -18,11 +18,7 @@ namespace
 {
 
 using vok_core::ckaName;
-
-[[noreturn]] void rethrow(char const *method, unsigned long rv)
-{
-    vok_core::leaveByException("CP11Session", method, rv);
-}
+using vok_core::rethrow;
 
 // RSA components: the key context's id and the key object's attribute.
 struct Component {
@@ -108,7 +104,7 @@ void CP11Session::WriteKeyToCtx(CP11Key *key, CKeyAsymetric *ctx)
                                                                   : CKR_GENERAL_ERROR);
         }
     } catch (CP11Exception &e) {
-        rethrow("WriteKeyToCtx", e.GetErrorCode());
+        rethrow("CP11Session::WriteKeyToCtx", e.GetErrorCode());
     }
     hl_log(2, "CP11Session::WriteKeyToCtx( )\n");
 }
@@ -156,7 +152,7 @@ void CP11Session::GenerateKeyPair(CP11PublicKey *publicTemplate, CP11PrivateKey 
             (maxBits != 0 && bits > maxBits) || !rsa.SetAttribute(CRSA::ATTR_MODULUS_BITS, bits)) {
             hl_log(8, "Bad attribute value [ CKA_MODULUS_BITS ] :\n");
             incloglevel();
-            log("0x%.8x ( %d )", bits, (int)bits);
+            log("0x%.8lx ( %d )", bits, (int)bits);
             decloglevel();
             throw CP11Exception(present ? CKR_KEY_SIZE_RANGE : CKR_TEMPLATE_INCOMPLETE);
         }
@@ -213,8 +209,9 @@ void CP11Session::GenerateKeyPair(CP11PublicKey *publicTemplate, CP11PrivateKey 
         addObject(privateKey, privateNumber);
         *publicHandle = publicNumber;
         *privateHandle = privateNumber;
-        hl_log(0x20, "RSA public key(%p) handle :( 0x%.8x )\n", (void *)publicKey, publicNumber);
-        hl_log(0x20, "RSA private key(%p) handle :( 0x%.8x )\n", (void *)privateKey, privateNumber);
+        hl_log(0x20, "RSA public key(%p) handle :( 0x%.8lx )\n", (void *)publicKey, publicNumber);
+        hl_log(0x20, "RSA private key(%p) handle :( 0x%.8lx )\n", (void *)privateKey,
+               privateNumber);
     } catch (CP11Exception &e) {
         if (publicListed) {
             for (CList<CP11Object *>::Iterator it = m_objects.begin(); it != m_objects.end();
@@ -228,7 +225,7 @@ void CP11Session::GenerateKeyPair(CP11PublicKey *publicTemplate, CP11PrivateKey 
         }
         delete publicKey;
         delete privateKey;
-        rethrow("GenerateKeyPair", e.GetErrorCode());
+        rethrow("CP11Session::GenerateKeyPair", e.GetErrorCode());
     } catch (...) {
         delete publicKey;
         delete privateKey;
@@ -239,7 +236,7 @@ void CP11Session::GenerateKeyPair(CP11PublicKey *publicTemplate, CP11PrivateKey 
 
 void CP11Session::SeedDataSet(unsigned char *seed, unsigned long length)
 {
-    hl_log(1, "CP11Session::SeedDataSet(%p,0x%.8x)\n", (void *)seed, length);
+    hl_log(1, "CP11Session::SeedDataSet(%p,0x%.8lx)\n", (void *)seed, length);
     if (seed == nullptr && length == 0)
         m_seed.Clear();
     else if (seed != nullptr && length != 0 && length <= 0xFFFFFFFFUL)

@@ -9,15 +9,15 @@
 #include "core/core_support.h"
 #include "core/default_attributes.h"
 
-using vok_core::logText;
 using vok_core::putText;
+using vok_core::text;
 
 CP11Slot::CP11Slot(CChannel *channel) : CP11Base(), m_channel(nullptr)
 {
     hl_log(1, "CP11Slot::CP11Slot(%p)\n", (void *)channel);
-    log("Slot channel ID  ( 0x%.8x)\n", channel != nullptr ? channel->GetId() : 0UL);
+    log("Slot channel ID  ( 0x%.8lx)\n", channel != nullptr ? channel->GetId() : 0UL);
     log("Slot channel name( %s )\n",
-        logText(channel != nullptr ? (char const *)channel->GetName().GetData() : nullptr));
+        text(channel != nullptr ? (char const *)channel->GetName().GetData() : nullptr));
     m_channel = channel;
 
     using vok_core::DefaultAttribute;
@@ -35,7 +35,7 @@ CP11Slot::CP11Slot(CChannel *channel) : CP11Base(), m_channel(nullptr)
     };
     if (!vok_core::pushDefaultAttributes(m_attributes, defaults)) {
         releaseAttributes();
-        vok_core::leaveByException("CP11Slot", "CP11Slot", CKR_HOST_MEMORY);
+        vok_core::rethrow("CP11Slot::CP11Slot", CKR_HOST_MEMORY);
     }
     hl_log(2, "CP11Slot::CP11Slot( )\n");
 }
@@ -80,7 +80,7 @@ void CP11Slot::GetInfo(CK_SLOT_INFO *info)
         info->firmwareVersion.major = FindByteAttribute(SLOT_A_FW_VERSION_MAJOR);
         info->firmwareVersion.minor = FindByteAttribute(SLOT_A_FW_VERSION_MINOR);
     } catch (CP11Exception &e) {
-        vok_core::leaveByException("CP11Slot", "GetInfo", e.GetErrorCode());
+        vok_core::rethrow("CP11Slot::GetInfo", e.GetErrorCode());
     }
     hl_log(2, "CP11Slot::GetInfo( )\n");
 }

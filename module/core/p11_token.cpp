@@ -12,14 +12,10 @@
 namespace
 {
 
-using vok_core::logText;
 using vok_core::putText;
+using vok_core::rethrow;
 using vok_core::rvName;
-
-[[noreturn]] void rethrow(char const *method, CP11Exception const &e)
-{
-    vok_core::leaveByException("CP11Token", method, e.GetErrorCode());
-}
+using vok_core::text;
 
 } // namespace
 
@@ -28,10 +24,10 @@ CP11Token::CP11Token(CP11Slot *slot)
       m_sessionObjectCounter(0x80000000UL)
 {
     hl_log(1, "CP11Token::CP11Token(%p)\n", (void *)slot);
-    log("Token slot ID  ( 0x%.8x)\n",
+    log("Token slot ID  ( 0x%.8lx)\n",
         slot != nullptr ? slot->FindLongAttribute(SLOT_A_ID) : CK_UNAVAILABLE_INFORMATION);
     log("Token slot name( %s )\n",
-        logText(slot != nullptr ? slot->FindStringAttribute(SLOT_A_NAME) : nullptr));
+        text(slot != nullptr ? slot->FindStringAttribute(SLOT_A_NAME) : nullptr));
     m_slot = slot;
 
     using vok_core::DefaultAttribute;
@@ -63,7 +59,7 @@ CP11Token::CP11Token(CP11Slot *slot)
     };
     if (!vok_core::pushDefaultAttributes(m_attributes, defaults)) {
         releaseAttributes();
-        rethrow("CP11Token", CP11Exception(CKR_HOST_MEMORY));
+        rethrow("CP11Token::CP11Token", CP11Exception(CKR_HOST_MEMORY));
     }
     hl_log(2, "CP11Token::CP11Token( )\n");
 }
@@ -76,7 +72,7 @@ CP11Token::~CP11Token()
         releaseMechanisms();
     } catch (CP11Exception &e) {
         decloglevel();
-        hl_log(0x10, "CP11Token::~CP11Token( 0x%.8x [ %s ] )\n", e.GetErrorCode(),
+        hl_log(0x10, "CP11Token::~CP11Token( 0x%.8lx [ %s ] )\n", e.GetErrorCode(),
                rvName(e.GetErrorCode()));
     }
     hl_log(2, "CP11Token::~CP11Token( )\n");
@@ -122,7 +118,7 @@ void CP11Token::GetInfo(CK_TOKEN_INFO *info)
 
         std::memset(info->utcTime, 0, sizeof(info->utcTime));
     } catch (CP11Exception &e) {
-        rethrow("GetInfo", e);
+        rethrow("CP11Token::GetInfo", e);
     }
     hl_log(2, "CP11Token::GetInfo( )\n");
 }
@@ -146,22 +142,22 @@ void CP11Token::GetMechanismList(unsigned long *list, unsigned long *count)
                 list[(*count)++] = *it;
         }
     } catch (CP11Exception &e) {
-        rethrow("GetMechanismList", e);
+        rethrow("CP11Token::GetMechanismList", e);
     }
     hl_log(2, "CP11Token::GetMechanismList( )\n");
 }
 
 void CP11Token::FindMechanism(unsigned long type)
 {
-    hl_log(1, "CP11Token::FindMechanism(0x%.8x)\n", type);
-    hl_log(0x40, "Mechanism : %s\n", logText(CP11Convert::CKM2String(type)));
+    hl_log(1, "CP11Token::FindMechanism(0x%.8lx)\n", type);
+    hl_log(0x40, "Mechanism : %s\n", text(CP11Convert::CKM2String(type)));
     for (CList<unsigned long>::Iterator it = m_mechanisms.begin(); it != m_mechanisms.end(); ++it) {
         if (*it == type) {
             hl_log(2, "CP11Token::FindMechanism( )\n");
             return;
         }
     }
-    rethrow("FindMechanism", CP11Exception(CKR_MECHANISM_INVALID));
+    rethrow("CP11Token::FindMechanism", CP11Exception(CKR_MECHANISM_INVALID));
 }
 
 bool CP11Token::IsKnown()
@@ -179,8 +175,8 @@ void CP11Token::Initialize()
 
 void CP11Token::GetMechanismInfo(unsigned long type, CK_MECHANISM_INFO *info)
 {
-    hl_log(1, "CP11Token::GetMechanismInfo(0x%.8x,%p)\n", type, (void *)info);
-    char const *name = logText(CP11Convert::CKM2String(type));
+    hl_log(1, "CP11Token::GetMechanismInfo(0x%.8lx,%p)\n", type, (void *)info);
+    char const *name = text(CP11Convert::CKM2String(type));
     hl_log(0x40, "Mechanism : %s\n", name);
     try {
         if (info == nullptr)
@@ -197,7 +193,7 @@ void CP11Token::GetMechanismInfo(unsigned long type, CK_MECHANISM_INFO *info)
             throw CP11Exception(CKR_MECHANISM_INVALID);
         }
     } catch (CP11Exception &e) {
-        rethrow("GetMechanismInfo", e);
+        rethrow("CP11Token::GetMechanismInfo", e);
     }
     hl_log(2, "CP11Token::GetMechanismInfo( )\n");
 }

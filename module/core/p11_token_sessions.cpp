@@ -13,13 +13,10 @@
 #include "core/p11_token.h"
 #include "objects/p11_object.h"
 
+using vok_core::rethrow;
+
 namespace
 {
-
-[[noreturn]] void rethrow(char const *method, unsigned long rv)
-{
-    vok_core::leaveByException("CP11Token", method, rv);
-}
 
 // Session-object handles keep within the 32 bits of a CK_OBJECT_HANDLE on
 // every platform.
@@ -30,7 +27,7 @@ constexpr unsigned long SESSION_COUNTER_MASK = 0xFFFFUL;
 
 CP11Session *CP11Token::GetSession(unsigned long handle)
 {
-    hl_log(1, "CP11Token::GetSession(0x%.8x)\n", handle);
+    hl_log(1, "CP11Token::GetSession(0x%.8lx)\n", handle);
     for (CList<CP11Session *>::Iterator it = m_sessions.begin(); it != m_sessions.end(); ++it) {
         CP11Session *session = *it;
         if (session != nullptr && session->FindLongAttribute(SESSION_A_ID) == handle) {
@@ -38,12 +35,12 @@ CP11Session *CP11Token::GetSession(unsigned long handle)
             return session;
         }
     }
-    rethrow("GetSession", CKR_SESSION_HANDLE_INVALID);
+    rethrow("CP11Token::GetSession", CKR_SESSION_HANDLE_INVALID);
 }
 
 CP11Object *CP11Token::GetObject(unsigned long handle)
 {
-    hl_log(1, "CP11Token::GetObject(0x%.8x)\n", handle);
+    hl_log(1, "CP11Token::GetObject(0x%.8lx)\n", handle);
     for (CList<CP11Object *>::Iterator it = m_objects.begin(); it != m_objects.end(); ++it) {
         CP11Object *object = *it;
         if (object != nullptr && object->GetHandle() == handle) {
@@ -51,7 +48,7 @@ CP11Object *CP11Token::GetObject(unsigned long handle)
             return object;
         }
     }
-    rethrow("GetObject", CKR_OBJECT_HANDLE_INVALID);
+    rethrow("CP11Token::GetObject", CKR_OBJECT_HANDLE_INVALID);
 }
 
 void CP11Token::RemoveObject(CP11Object *object)
@@ -68,7 +65,7 @@ void CP11Token::RemoveObject(CP11Object *object)
 
 CP11Object *CP11Token::RemoveObject(unsigned long handle)
 {
-    hl_log(1, "CP11Token::RemoveObject(0x%.8x)\n", handle);
+    hl_log(1, "CP11Token::RemoveObject(0x%.8lx)\n", handle);
     for (CList<CP11Object *>::Iterator it = m_objects.begin(); it != m_objects.end(); ++it) {
         CP11Object *object = *it;
         if (object != nullptr && object->GetHandle() == handle) {
@@ -77,7 +74,7 @@ CP11Object *CP11Token::RemoveObject(unsigned long handle)
             return object;
         }
     }
-    rethrow("RemoveObject", CKR_OBJECT_HANDLE_INVALID);
+    rethrow("CP11Token::RemoveObject", CKR_OBJECT_HANDLE_INVALID);
 }
 
 void CP11Token::releaseObjects()
@@ -90,7 +87,7 @@ void CP11Token::releaseObjects()
         CP11Object *object = *current;
         hl_log(0x40, "Object : %p\n", (void *)object);
         if (object != nullptr) {
-            hl_log(0x20, "Object(%p) handle[ 0x%.8x ( %d ) ] released\n", (void *)object,
+            hl_log(0x20, "Object(%p) handle[ 0x%.8lx ( %d ) ] released\n", (void *)object,
                    object->GetHandle(), (int)object->GetHandle());
             delete object;
         }
@@ -101,7 +98,7 @@ void CP11Token::releaseObjects()
 
 unsigned long CP11Token::getSessionCount(unsigned long flags, bool exact)
 {
-    hl_log(1, "CP11Token::getSessionCount(0x%.8x,%s)\n", flags, exact ? "EXACT" : "NON-EXACT");
+    hl_log(1, "CP11Token::getSessionCount(0x%.8lx,%s)\n", flags, exact ? "EXACT" : "NON-EXACT");
     unsigned long count = 0;
     for (CList<CP11Session *>::Iterator it = m_sessions.begin(); it != m_sessions.end(); ++it) {
         if (*it == nullptr)
@@ -110,7 +107,7 @@ unsigned long CP11Token::getSessionCount(unsigned long flags, bool exact)
         if (exact ? own == flags : (own & flags) == flags)
             ++count;
     }
-    hl_log(2, "CP11Token::getSessionCount( 0x%.8x )\n", count);
+    hl_log(2, "CP11Token::getSessionCount( 0x%.8lx )\n", count);
     return count;
 }
 
@@ -122,7 +119,7 @@ void CP11Token::removeSession(CP11Session *session)
             m_sessions.Erase(it);
             if (session != nullptr) {
                 unsigned long id = session->FindLongAttribute(SESSION_A_ID);
-                hl_log(0x20, "Session(%p) ID[ 0x%.8x ( %d ) ] removed.\n", (void *)session, id,
+                hl_log(0x20, "Session(%p) ID[ 0x%.8lx ( %d ) ] removed.\n", (void *)session, id,
                        (int)id);
             }
             break;
@@ -143,7 +140,7 @@ void CP11Token::releaseSessions()
         m_sessions.Erase(first);
         if (session != nullptr) {
             unsigned long id = session->FindLongAttribute(SESSION_A_ID);
-            hl_log(0x20, "Session(%p) ID[ 0x%.8x ( %d ) ] released.\n", (void *)session, id,
+            hl_log(0x20, "Session(%p) ID[ 0x%.8lx ( %d ) ] released.\n", (void *)session, id,
                    (int)id);
             delete session;
         }
@@ -160,7 +157,7 @@ void CP11Token::CloseAllSessions()
         SetAttribute(TOKEN_A_OPEN_SESSIONS, 0UL);
         SetAttribute(TOKEN_A_OPEN_RW_SESSIONS, 0UL);
     } catch (CP11Exception &e) {
-        rethrow("CloseAllSessions", e.GetErrorCode());
+        rethrow("CP11Token::CloseAllSessions", e.GetErrorCode());
     }
     hl_log(2, "CP11Token::CloseAllSessions( )\n");
 }
@@ -215,7 +212,7 @@ void CP11Token::updateSessionsState(unsigned long userType)
             session->SetAttribute(SESSION_A_STATE, state);
         }
     } catch (CP11Exception &e) {
-        rethrow("updateSessionsState", e.GetErrorCode());
+        rethrow("CP11Token::updateSessionsState", e.GetErrorCode());
     }
     hl_log(2, "CP11Token::updateSessionsState( )\n");
 }
@@ -234,7 +231,7 @@ void CP11Token::Finalize()
             m_connection = nullptr;
         }
     } catch (CP11Exception &e) {
-        rethrow("Finalize", e.GetErrorCode());
+        rethrow("CP11Token::Finalize", e.GetErrorCode());
     }
     hl_log(2, "CP11Token::Finalize( )\n");
 }
@@ -256,7 +253,7 @@ unsigned long CP11Token::newSessionHandle()
         if (!used)
             return handle;
     }
-    hl_log(8, "No session handle left on slot 0x%.8x\n", slotId);
+    hl_log(8, "No session handle left on slot 0x%.8lx\n", slotId);
     throw CP11Exception(CKR_SESSION_COUNT);
 }
 

@@ -57,8 +57,7 @@ CP11Container::CP11Container(CP11PublicKey *publicKey, CP11PrivateKey *privateKe
                                                (unsigned char)0xFF));
     } catch (CP11Exception const &e) {
         releaseAttributes();
-        p11_frame::raiseLogged("CP11Container::CP11Container ( 0x%.8x [ %s ] )\n",
-                               e.GetErrorCode());
+        p11_frame::raiseLogged("CP11Container::CP11Container ", e.GetErrorCode());
     }
 }
 
@@ -95,7 +94,7 @@ _asn_t *CP11Container::Encode()
                 attachMember(element, member->Encode());
     } catch (CP11Exception const &e) {
         asn_item_free(element);
-        p11_frame::rethrow("CP11Container::Encode ( 0x%.8x [ %s ] )\n", e);
+        p11_frame::rethrow("CP11Container::Encode ", e);
     }
     hl_log(2, "CP11Container::Encode( %p )\n", (void *)element);
     return element;
@@ -117,7 +116,7 @@ _asn_t *CP11Container::Encode(CP11Template *cert, CP11Template *pub, CP11Templat
                 attachMember(element, members[i]->CP11Object::Encode(templates[i]));
     } catch (CP11Exception const &e) {
         asn_item_free(element);
-        p11_frame::rethrow("CP11Container::Encode ( 0x%.8x [ %s ] )\n", e);
+        p11_frame::rethrow("CP11Container::Encode ", e);
     }
     hl_log(2, "CP11Container::Encode( %p )\n", (void *)element);
     return element;
@@ -141,8 +140,7 @@ _asn_t *CP11Container::MergeEncodedContainer(_asn_t *first, _asn_t *second)
         }
     } catch (CP11Exception const &e) {
         asn_item_free(file);
-        p11_frame::raiseLogged("CP11Container::MergeEncodedContainer ( 0x%.8x [ %s ] )\n",
-                               e.GetErrorCode());
+        p11_frame::raiseLogged("CP11Container::MergeEncodedContainer ", e.GetErrorCode());
     }
     return file;
 }

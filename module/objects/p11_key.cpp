@@ -19,7 +19,7 @@ CP11Key::CP11Key() : CP11StorageObject()
         addBinaryAttribute("CKA_ALLOWED_MECHANISMS", CKA_ALLOWED_MECHANISMS);
     } catch (CP11Exception const &e) {
         releaseAttributes();
-        p11_frame::raiseLogged("CP11Key::CP11Key ( 0x%.8x [ %s ] )\n", e.GetErrorCode());
+        p11_frame::raiseLogged("CP11Key::CP11Key ", e.GetErrorCode());
     }
 }
 
@@ -59,7 +59,7 @@ bool CP11Key::SetAttribute(CK_ATTRIBUTE *attribute, P11Operation operation)
         return setAttributeLong(attribute);
     case CKA_ALLOWED_MECHANISMS:
         if (attribute->ulValueLen % sizeof(CK_MECHANISM_TYPE) != 0) {
-            vok_log::hl_log(8, "Attribute [ %s ] value invalid (%p,0x%.8x)!\n",
+            vok_log::hl_log(8, "Attribute [ %s ] value invalid (%p,0x%.8lx)!\n",
                             p11_frame::ckaName(attribute->type), attribute->pValue,
                             attribute->ulValueLen);
             throw CP11Exception(CKR_ATTRIBUTE_VALUE_INVALID);

@@ -29,7 +29,7 @@ CP11Object::CP11Object() : CP11Base(), m_handle(0)
         addLongAttribute("CKA_USER_FLAGS", CKA_USER_FLAGS, 0);
     } catch (CP11Exception &e) {
         releaseAttributes();
-        p11_frame::raiseLogged("CP11Object::CP11Object()( 0x%.8x [ %s ] )\n", e.GetErrorCode());
+        p11_frame::raiseLogged("CP11Object::CP11Object()", e.GetErrorCode());
     }
 }
 
@@ -116,7 +116,7 @@ void CP11Object::checkAttribute(CK_ATTRIBUTE const *attribute)
     // An empty value is (NULL, 0) or a pointer with length 0; callers pass empty
     // labels and IDs both ways. Only a length without a value is inconsistent.
     if (attribute == nullptr || (attribute->pValue == nullptr && attribute->ulValueLen != 0)) {
-        hl_log(8, "Attribute [ %s ] value inconsistent (%p,%p,0x%.8x)!\n",
+        hl_log(8, "Attribute [ %s ] value inconsistent (%p,%p,0x%.8lx)!\n",
                attribute != nullptr ? attributeName(attribute->type) : "?", (void *)attribute,
                attribute != nullptr ? attribute->pValue : nullptr,
                attribute != nullptr ? attribute->ulValueLen : 0UL);
@@ -150,7 +150,7 @@ bool CP11Object::SetAttribute(CK_ATTRIBUTE *attribute, P11Operation operation)
     case CKA_USER_FLAGS:
         return setAttributeLong(attribute);
     default:
-        hl_log(8, "Unknown or unsupported attribute [ %s ( 0x%.8x ) ]!\n",
+        hl_log(8, "Unknown or unsupported attribute [ %s ( 0x%.8lx ) ]!\n",
                attributeName(attribute->type), attribute->type);
         raise(CKR_ATTRIBUTE_TYPE_INVALID);
     }
@@ -174,15 +174,15 @@ namespace
 
 [[noreturn]] void valueInvalid(CAttribute const *own, CK_ATTRIBUTE const *attribute)
 {
-    char const *name = own->GetName() != nullptr ? own->GetName() : vok_log::NULL_TEXT;
-    hl_log(8, "Attribute [ %s ] value inconsistent (%p,%p,0x%.8x)!\n", name, (void *)attribute,
+    char const *name = p11_log::text(own->GetName());
+    hl_log(8, "Attribute [ %s ] value inconsistent (%p,%p,0x%.8lx)!\n", name, (void *)attribute,
            attribute->pValue, attribute->ulValueLen);
     raise(CKR_ATTRIBUTE_VALUE_INVALID);
 }
 
 [[noreturn]] void noMemory(CAttribute const *own)
 {
-    char const *name = own->GetName() != nullptr ? own->GetName() : vok_log::NULL_TEXT;
+    char const *name = p11_log::text(own->GetName());
     hl_log(8, "Attribute [ %s ] not enough memory !\n", name);
     raise(CKR_HOST_MEMORY);
 }
@@ -290,7 +290,7 @@ bool CP11Object::GetAttribute(CK_ATTRIBUTE *attribute)
     }
     if (attribute->ulValueLen < size) {
         attribute->ulValueLen = CK_UNAVAILABLE_INFORMATION;
-        hl_log(8, "Attribute [ %s ] small buffer ( 0x%.8x / 0x%.8x )!\n",
+        hl_log(8, "Attribute [ %s ] small buffer ( 0x%.8lx / 0x%.8lx )!\n",
                attributeName(attribute->type), attribute->ulValueLen, size);
         raise(CKR_BUFFER_TOO_SMALL);
     }

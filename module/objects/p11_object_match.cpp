@@ -63,7 +63,7 @@ bool CP11Object::Compare(CP11Template const *t)
 bool CP11Object::Compare(CK_ATTRIBUTE *t, unsigned long n)
 {
     if ((t == nullptr) != (n == 0)) {
-        hl_log(4, "Template inconsistent (%p,0x%.8x)!\n", (void *)t, n);
+        hl_log(4, "Template inconsistent (%p,0x%.8lx)!\n", (void *)t, n);
         return false;
     }
     if (t == nullptr) {

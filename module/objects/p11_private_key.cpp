@@ -20,8 +20,7 @@ CP11PrivateKey::CP11PrivateKey() : CP11Key()
         addBinaryAttribute("CKA_UNWRAP_TEMPLATE", CKA_UNWRAP_TEMPLATE);
     } catch (CP11Exception const &e) {
         releaseAttributes();
-        p11_frame::raiseLogged("CP11PrivateKey::CP11PrivateKey ( 0x%.8x [ %s ] )\n",
-                               e.GetErrorCode());
+        p11_frame::raiseLogged("CP11PrivateKey::CP11PrivateKey ", e.GetErrorCode());
     }
 }
 

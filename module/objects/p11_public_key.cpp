@@ -15,8 +15,7 @@ CP11PublicKey::CP11PublicKey() : CP11Key()
         addBinaryAttribute("CKA_WRAP_TEMPLATE", CKA_WRAP_TEMPLATE);
     } catch (CP11Exception const &e) {
         releaseAttributes();
-        p11_frame::raiseLogged("CP11PublicKey::CP11PublicKey ( 0x%.8x [ %s ] )\n",
-                               e.GetErrorCode());
+        p11_frame::raiseLogged("CP11PublicKey::CP11PublicKey ", e.GetErrorCode());
     }
 }
 

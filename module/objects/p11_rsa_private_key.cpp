@@ -31,8 +31,7 @@ CP11RSAPrivateKey::CP11RSAPrivateKey() : CP11PrivateKey()
         addBinaryAttribute("CKA_COEFFICIENT", CKA_COEFFICIENT);
     } catch (CP11Exception const &e) {
         releaseAttributes();
-        p11_frame::raiseLogged("CP11RSAPrivateKey::CP11RSAPrivateKey ( 0x%.8x [ %s ] )\n",
-                               e.GetErrorCode());
+        p11_frame::raiseLogged("CP11RSAPrivateKey::CP11RSAPrivateKey ", e.GetErrorCode());
     }
 }
 
@@ -170,7 +169,7 @@ CP11RSAPublicKey *CP11RSAPrivateKey::MakePublicKey()
         }
     } catch (CP11Exception const &e) {
         delete key;
-        p11_frame::rethrow("CP11RSAPrivateKey::MakePublicKey ( 0x%.8x [ %s ] )\n", e);
+        p11_frame::rethrow("CP11RSAPrivateKey::MakePublicKey ", e);
     }
     vok_log::hl_log(2, "CP11RSAPrivateKey::MakePublicKey( %p )\n", (void *)key);
     return key;

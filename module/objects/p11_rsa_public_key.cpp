@@ -12,8 +12,7 @@ CP11RSAPublicKey::CP11RSAPublicKey() : CP11PublicKey()
         addBinaryAttribute("CKA_PUBLIC_EXPONENT", CKA_PUBLIC_EXPONENT);
     } catch (CP11Exception const &e) {
         releaseAttributes();
-        p11_frame::raiseLogged("CP11RSAPublicKey::CP11RSAPublicKey ( 0x%.8x [ %s ] )\n",
-                               e.GetErrorCode());
+        p11_frame::raiseLogged("CP11RSAPublicKey::CP11RSAPublicKey ", e.GetErrorCode());
     }
 }
 

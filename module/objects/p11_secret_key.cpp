@@ -23,8 +23,7 @@ CP11SecretKey::CP11SecretKey() : CP11Key()
         addLongAttribute("CKA_VALUE_LEN", CKA_VALUE_LEN, 0);
     } catch (CP11Exception const &e) {
         releaseAttributes();
-        p11_frame::raiseLogged("CP11SecretKey::CP11SecretKey ( 0x%.8x [ %s ] )\n",
-                               e.GetErrorCode());
+        p11_frame::raiseLogged("CP11SecretKey::CP11SecretKey ", e.GetErrorCode());
     }
 }
 

@@ -308,7 +308,7 @@ struct DecodedValue {
 _asn_t *CP11Object::Encode(unsigned long *types, unsigned long n, unsigned long *excluded,
                            unsigned long m)
 {
-    hl_log(1, "CP11Object::Encode(%p,0x%.8x,%p,0x%.8x)\n", (void *)types, n, (void *)excluded, m);
+    hl_log(1, "CP11Object::Encode(%p,0x%.8lx,%p,0x%.8lx)\n", (void *)types, n, (void *)excluded, m);
     ItemHolder element;
     try {
         if ((types == nullptr) != (n == 0))
@@ -336,7 +336,7 @@ _asn_t *CP11Object::Encode(unsigned long *types, unsigned long n, unsigned long 
         }
         attach(element.get(), set.release());
     } catch (CP11Exception const &e) {
-        p11_frame::rethrow("CP11Object::Encode ( 0x%.8x [ %s ] )\n", e);
+        p11_frame::rethrow("CP11Object::Encode ", e);
     }
     hl_log(2, "CP11Object::Encode( %p )\n", (void *)element.get());
     return element.release();
@@ -344,7 +344,7 @@ _asn_t *CP11Object::Encode(unsigned long *types, unsigned long n, unsigned long 
 
 _asn_t *CP11Object::EncodeEx(unsigned long *excluded, unsigned long m)
 {
-    hl_log(1, "CP11Object::EncodeEx(%p,0x%.8x)\n", (void *)excluded, m);
+    hl_log(1, "CP11Object::EncodeEx(%p,0x%.8lx)\n", (void *)excluded, m);
     _asn_t *element = nullptr;
     try {
         unsigned long count = 0;
@@ -360,7 +360,7 @@ _asn_t *CP11Object::EncodeEx(unsigned long *excluded, unsigned long m)
             raise(CKR_HOST_MEMORY);
         element = Encode(count != 0 ? types.data() : nullptr, count, excluded, m);
     } catch (CP11Exception const &e) {
-        p11_frame::rethrow("CP11Object::EncodeEx ( 0x%.8x [ %s ] )\n", e);
+        p11_frame::rethrow("CP11Object::EncodeEx ", e);
     }
     hl_log(2, "CP11Object::EncodeEx( %p )\n", (void *)element);
     return element;
@@ -375,7 +375,7 @@ _asn_t *CP11Object::Encode(CP11Template *t)
         if (t != nullptr)
             attach(element.get(), t->Encode());
     } catch (CP11Exception const &e) {
-        p11_frame::rethrow("CP11Object::Encode ( 0x%.8x [ %s ] )\n", e);
+        p11_frame::rethrow("CP11Object::Encode ", e);
     }
     hl_log(2, "CP11Object::Encode( %p )\n", (void *)element.get());
     return element.release();
@@ -384,7 +384,7 @@ _asn_t *CP11Object::Encode(CP11Template *t)
 long CP11Object::Encode(_asn_t *item, unsigned char *buf, bool release)
 {
     if (item == nullptr) {
-        hl_log(8, "Bad ASN.1 encoded data (%p,0x%.8x)\n", (void *)item, 0UL);
+        hl_log(8, "Bad ASN.1 encoded data (%p,0x%.8lx)\n", (void *)item, 0UL);
         raise(CKR_DATA_INVALID);
     }
     int32_t size = asn_write(item, 1, buf);
@@ -406,7 +406,7 @@ _asn_t *CP11Template::Encode()
             attach(set.get(), encodePair(a, a->GetId()));
         }
     } catch (CP11Exception const &e) {
-        p11_frame::rethrow("CP11Template::Encode( 0x%.8x [ %s ] )\n", e);
+        p11_frame::rethrow("CP11Template::Encode", e);
     }
     hl_log(2, "CP11Template::Encode( %p )\n", (void *)set.get());
     return set.release();
@@ -444,7 +444,7 @@ _asn_t *CP11Object::Decode(unsigned char *data, unsigned long len)
     if (data != nullptr && len != 0 && len <= 0xFFFFFFFFUL)
         items = asn_read(data, (uint32_t)len, nullptr);
     if (items == nullptr) {
-        hl_log(8, "Bad ASN.1 encoded data (%p,0x%.8x)\n", (void *)data, len);
+        hl_log(8, "Bad ASN.1 encoded data (%p,0x%.8lx)\n", (void *)data, len);
         if (data != nullptr && len != 0) {
             incloglevel();
             hl_hd(8, data, (int)(len > 0x7FFFFFFFUL ? 0x7FFFFFFFUL : len));
@@ -492,10 +492,9 @@ void CP11Object::Decode(_asn_t *element, bool release)
             }
         }
     } catch (CP11Exception const &e) {
-        p11_frame::rethrow("CP11Object::Decode ( 0x%.8x [ %s ] )\n", e);
+        p11_frame::rethrow("CP11Object::Decode ", e);
     } catch (std::bad_alloc const &) {
-        p11_frame::rethrow("CP11Object::Decode ( 0x%.8x [ %s ] )\n",
-                           CP11Exception(CKR_HOST_MEMORY));
+        p11_frame::rethrow("CP11Object::Decode ", CP11Exception(CKR_HOST_MEMORY));
     }
     hl_log(2, "CP11Object::Decode( )\n");
 }
@@ -546,10 +545,9 @@ void CP11Template::Decode(_asn_t *set)
             }
         }
     } catch (CP11Exception const &e) {
-        p11_frame::rethrow("CP11Template::Decode( 0x%.8x [ %s ] )\n", e);
+        p11_frame::rethrow("CP11Template::Decode", e);
     } catch (std::bad_alloc const &) {
-        p11_frame::rethrow("CP11Template::Decode( 0x%.8x [ %s ] )\n",
-                           CP11Exception(CKR_HOST_MEMORY));
+        p11_frame::rethrow("CP11Template::Decode", CP11Exception(CKR_HOST_MEMORY));
     }
     hl_log(2, "CP11Template::Decode( )\n");
 }

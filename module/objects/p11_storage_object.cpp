@@ -12,8 +12,7 @@ CP11StorageObject::CP11StorageObject() : CP11Object()
         addStringAttribute("CKA_LABEL", CKA_LABEL);
     } catch (CP11Exception &e) {
         releaseAttributes();
-        p11_frame::raiseLogged("CP11StorageObject::CP11StorageObject ( 0x%.8x [ %s ] )\n",
-                               e.GetErrorCode());
+        p11_frame::raiseLogged("CP11StorageObject::CP11StorageObject ", e.GetErrorCode());
     }
 }
 

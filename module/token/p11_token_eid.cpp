@@ -16,7 +16,7 @@ CP11Token_eiD::CP11Token_eiD(CP11Slot *slot) : CP11Token(slot)
     } catch (CP11Exception &e) {
         char const *name = CP11Convert::CKR2String(e.GetErrorCode());
         decloglevel();
-        hl_log(0x10, "CP11Token_eiD::CP11Token_eiD( 0x%.8X - %s )\n", e.GetErrorCode(),
+        hl_log(0x10, "CP11Token_eiD::CP11Token_eiD( 0x%.8lX - %s )\n", e.GetErrorCode(),
                name != nullptr ? name : vok_log::NULL_TEXT);
         throw;
     }

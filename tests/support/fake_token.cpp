@@ -39,7 +39,7 @@ template <typename Body> void frame(char const *method, Body body)
     } catch (CP11Exception &e) {
         decloglevel();
         char const *name = CP11Convert::CKR2String(e.GetErrorCode());
-        hl_log(0x10, "CP11Token_Fake::%s( 0x%.8x [ %s ] )\n", method, e.GetErrorCode(),
+        hl_log(0x10, "CP11Token_Fake::%s( 0x%.8lx [ %s ] )\n", method, e.GetErrorCode(),
                name != nullptr ? name : vok_log::NULL_TEXT);
         throw CP11Exception(e.GetErrorCode());
     }
