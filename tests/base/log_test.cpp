@@ -329,7 +329,7 @@ TEST_F(LogTest, DisabledEnterAndLeaveKeepNestingAndContexts)
         {"name_9 rest\n", "name_9"},
     };
     for (Case const &c : cases) {
-        hl_log(1, c.message, nullptr);
+        hl_log(1, "%s", c.message);
         EXPECT_EQ(st->level, 1);
         ASSERT_NE(st->context, nullptr);
         EXPECT_STREQ(st->context->name, c.context);
@@ -393,11 +393,16 @@ TEST_F(LogTest, NullStringArgumentIsLoggedAsPlaceholder)
 {
     hl_openlog(("(0,0x100,0)file:" + path("z.log")).c_str());
     char const *nothing = nullptr;
+    // What the compiler refuses at every other call: the logger must survive it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat"
+#pragma GCC diagnostic ignored "-Wformat-overflow"
     hl_log(0x20, "name %s, code [ %s ], wide %ls, pad [%8s]\n", nothing,
            CP11Convert::CKR2String(0x4), static_cast<wchar_t const *>(nullptr), nothing);
     hl_log(0x20, "%d%% %5.2f %c %lu %llx %zu %-4d| %*d %s%n\n", 7, 1.5, 'q', 42UL, 0xABCULL,
            static_cast<size_t>(3), 9, 3, 5, "end", static_cast<int *>(nullptr));
     hl_log(0x20, "odd %y and %1$s\n");
+#pragma GCC diagnostic pop
     std::vector<std::string> lines = fileLines("z.log");
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(body(lines[0]), " IN \t  name (null), code [ (null) ], wide (null), pad [  (null)]");

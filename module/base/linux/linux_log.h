@@ -62,8 +62,8 @@ int openlog(char const *target);
 void closelog();
 void hl_setopts(unsigned long logtypes, unsigned long flags, unsigned long maxlvl);
 // printf-style; a NULL "%s" argument prints NULL_TEXT, "%n" is ignored.
-void hl_log(unsigned long type, char const *fmt, ...);
-void log(char const *fmt, ...);
+void hl_log(unsigned long type, char const *fmt, ...) __attribute__((format(printf, 2, 3)));
+void log(char const *fmt, ...) __attribute__((format(printf, 1, 2)));
 void hexdump(void const *p, int n);
 void hl_hd(unsigned long type, void const *p, int n);
 
