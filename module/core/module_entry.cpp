@@ -16,8 +16,6 @@
 #include "core/p11_manager.h"
 #include "core/token_kinds.h"
 
-using vok_log::HL_INFO;
-
 // The storage of the module-wide objects (module_globals.h gives their types to the
 // rest of the module). The objects are constructed in place by the load hook and
 // destroyed by the unload hook: as plain globals, a process that exits without

@@ -14,10 +14,6 @@
 #include "core/p11_slot.h"
 #include "core/p11_token.h"
 
-using vok_log::HL_DEBUG;
-using vok_log::HL_ENTER;
-using vok_log::HL_LEAVE;
-
 #define P11_EXPORT extern "C" VOK_EXPORT
 
 namespace

@@ -18,13 +18,6 @@ using vok_core::putText;
 using vok_core::rethrow;
 using vok_core::rvName;
 using vok_core::text;
-using vok_log::HL_DEBUG;
-using vok_log::HL_ENTER;
-using vok_log::HL_ERROR;
-using vok_log::HL_EXCEPTION;
-using vok_log::HL_INFO;
-using vok_log::HL_LEAVE;
-using vok_log::HL_WARNING;
 
 namespace
 {

@@ -32,7 +32,7 @@ CP11Session::CP11Session(CP11Token *token, unsigned long handle)
       m_digestCtx(nullptr), m_signCtx(nullptr), m_verifyCtx(nullptr), m_encryptCtx(nullptr),
       m_decryptCtx(nullptr)
 {
-    hl_log(1, "CP11Session::CP11Session(%p,0x%.8lx)\n", (void *)token, handle);
+    hl_log(HL_ENTER, "CP11Session::CP11Session(%p,0x%.8lx)\n", (void *)token, handle);
     if (token == nullptr)
         rethrow("CP11Session::CP11Session", CKR_SLOT_ID_INVALID);
     using vok_core::DefaultAttribute;
@@ -52,7 +52,7 @@ CP11Session::CP11Session(CP11Token *token, unsigned long handle)
 
 CP11Session::~CP11Session()
 {
-    hl_log(1, "CP11Session::~CP11Session()\n");
+    hl_log(HL_ENTER, "CP11Session::~CP11Session()\n");
     delete m_digestCtx;
     m_digestCtx = nullptr;
     delete m_signCtx;
@@ -67,12 +67,12 @@ CP11Session::~CP11Session()
     m_searchHandles.Clear();
     releaseObjects();
     m_puk.Clear();
-    hl_log(2, "CP11Session::~CP11Session( )\n");
+    hl_log(HL_LEAVE, "CP11Session::~CP11Session( )\n");
 }
 
 void CP11Session::GetInfo(CK_SESSION_INFO *info)
 {
-    hl_log(1, "CP11Session::GetInfo(%p)\n", (void *)info);
+    hl_log(HL_ENTER, "CP11Session::GetInfo(%p)\n", (void *)info);
     try {
         if (info == nullptr)
             throw CP11Exception(CKR_ARGUMENTS_BAD);
@@ -85,13 +85,13 @@ void CP11Session::GetInfo(CK_SESSION_INFO *info)
     } catch (CP11Exception &e) {
         rethrow("CP11Session::GetInfo", e.GetErrorCode());
     }
-    hl_log(2, "CP11Session::GetInfo( )\n");
+    hl_log(HL_LEAVE, "CP11Session::GetInfo( )\n");
 }
 
 void CP11Session::addObject(CP11Object *object, unsigned long handle)
 {
     object->SetHandle(handle);
-    hl_log(0x20, "Object(%p) handle :( 0x%.8lx )\n", (void *)object, handle);
+    hl_log(HL_INFO, "Object(%p) handle :( 0x%.8lx )\n", (void *)object, handle);
     unsigned int before = m_objects.Count();
     m_objects.PushBack(object);
     if (m_objects.Count() == before)
@@ -102,7 +102,7 @@ void CP11Session::addObject(CP11Object *object, unsigned long handle)
 
 void CP11Session::PushObject(CP11Object *object, unsigned long *handle)
 {
-    hl_log(1, "CP11Session::PushObject(%p,%p)\n", (void *)object, (void *)handle);
+    hl_log(HL_ENTER, "CP11Session::PushObject(%p,%p)\n", (void *)object, (void *)handle);
     CP11StorageObject *copy = nullptr;
     try {
         if (handle == nullptr)
@@ -124,14 +124,14 @@ void CP11Session::PushObject(CP11Object *object, unsigned long *handle)
         delete copy;
         throw;
     }
-    hl_log(2, "CP11Session::PushObject( )\n");
+    hl_log(HL_LEAVE, "CP11Session::PushObject( )\n");
 }
 
 void CP11Session::CopyObject(CP11Object *source, CK_ATTRIBUTE *templ, unsigned long count,
                              unsigned long *handle)
 {
-    hl_log(1, "CP11Session::CopyObject(%p,%p,0x%.8lx,%p)\n", (void *)source, (void *)templ, count,
-           (void *)handle);
+    hl_log(HL_ENTER, "CP11Session::CopyObject(%p,%p,0x%.8lx,%p)\n", (void *)source, (void *)templ,
+           count, (void *)handle);
     CP11StorageObject *copy = nullptr;
     try {
         if (handle == nullptr || (templ == nullptr && count != 0))
@@ -157,7 +157,7 @@ void CP11Session::CopyObject(CP11Object *source, CK_ATTRIBUTE *templ, unsigned l
         delete copy;
         throw;
     }
-    hl_log(2, "CP11Session::CopyObject( )\n");
+    hl_log(HL_LEAVE, "CP11Session::CopyObject( )\n");
 }
 
 CP11Object *CP11Session::findObject(unsigned long handle) const
@@ -170,17 +170,17 @@ CP11Object *CP11Session::findObject(unsigned long handle) const
 
 CP11Object *CP11Session::GetObject(unsigned long handle)
 {
-    hl_log(1, "CP11Session::GetObject(0x%.8lx)\n", handle);
+    hl_log(HL_ENTER, "CP11Session::GetObject(0x%.8lx)\n", handle);
     CP11Object *object = findObject(handle);
     if (object == nullptr)
         rethrow("CP11Session::GetObject", CKR_OBJECT_HANDLE_INVALID);
-    hl_log(2, "CP11Token::GetObject( %p )\n", (void *)object);
+    hl_log(HL_LEAVE, "CP11Token::GetObject( %p )\n", (void *)object);
     return object;
 }
 
 void CP11Session::DestroyObject(CP11Object *object)
 {
-    hl_log(1, "CP11Session::DestroyObject(%p)\n", (void *)object);
+    hl_log(HL_ENTER, "CP11Session::DestroyObject(%p)\n", (void *)object);
     try {
         bool found = false;
         for (CList<CP11Object *>::Iterator it = m_objects.begin(); it != m_objects.end(); ++it) {
@@ -200,12 +200,12 @@ void CP11Session::DestroyObject(CP11Object *object)
     } catch (CP11Exception &e) {
         rethrow("CP11Session::DestroyObject", e.GetErrorCode());
     }
-    hl_log(2, "CP11Session::DestroyObject( )\n");
+    hl_log(HL_LEAVE, "CP11Session::DestroyObject( )\n");
 }
 
 void CP11Session::FindObjectsInit(CK_ATTRIBUTE *templ, unsigned long count)
 {
-    hl_log(1, "CP11Session::FindObjectsInit(%p,0x%.8lx)\n", (void *)templ, count);
+    hl_log(HL_ENTER, "CP11Session::FindObjectsInit(%p,0x%.8lx)\n", (void *)templ, count);
     try {
         if (templ == nullptr && count != 0)
             throw CP11Exception(CKR_ARGUMENTS_BAD);
@@ -241,22 +241,23 @@ void CP11Session::FindObjectsInit(CK_ATTRIBUTE *templ, unsigned long count)
         m_searchActive = true;
 
         for (unsigned long i = 0; i < count; ++i) {
-            hl_log(0x20, "%s : [ 0x%.8lx ( %d ) ]\n", ckaName(templ[i].type), templ[i].ulValueLen,
-                   logLength(templ[i].ulValueLen));
+            hl_log(HL_INFO, "%s : [ 0x%.8lx ( %d ) ]\n", ckaName(templ[i].type),
+                   templ[i].ulValueLen, logLength(templ[i].ulValueLen));
             incloglevel();
             if (templ[i].pValue != nullptr)
-                hl_hd(0x20, templ[i].pValue, logLength(templ[i].ulValueLen));
+                hl_hd(HL_INFO, templ[i].pValue, logLength(templ[i].ulValueLen));
             decloglevel();
         }
     } catch (CP11Exception &e) {
         rethrow("CP11Session::FindObjectsInit", e.GetErrorCode());
     }
-    hl_log(2, "CP11Session::FindObjectsInit( )\n");
+    hl_log(HL_LEAVE, "CP11Session::FindObjectsInit( )\n");
 }
 
 void CP11Session::FindObjects(unsigned long *handles, unsigned long max, unsigned long *count)
 {
-    hl_log(1, "CP11Session::FindObjects(%p,0x%.8lx,%p)\n", (void *)handles, max, (void *)count);
+    hl_log(HL_ENTER, "CP11Session::FindObjects(%p,0x%.8lx,%p)\n", (void *)handles, max,
+           (void *)count);
     try {
         if (handles == nullptr || count == nullptr)
             throw CP11Exception(CKR_ARGUMENTS_BAD);
@@ -264,9 +265,9 @@ void CP11Session::FindObjects(unsigned long *handles, unsigned long max, unsigne
         if (!m_searchActive)
             throw CP11Exception(CKR_OPERATION_NOT_INITIALIZED);
         unsigned long room = max;
-        hl_log(0x20, "Total token objects : ( 0x%.8lx )\n",
+        hl_log(HL_INFO, "Total token objects : ( 0x%.8lx )\n",
                (unsigned long)m_token->GetObjects().Count());
-        hl_log(0x20, "Total session objects : ( 0x%.8lx )\n", (unsigned long)m_objects.Count());
+        hl_log(HL_INFO, "Total session objects : ( 0x%.8lx )\n", (unsigned long)m_objects.Count());
         while (room != 0 && m_searchCursor != m_searchHandles.end()) {
             unsigned long handle = *m_searchCursor;
             ++m_searchCursor;
@@ -278,21 +279,21 @@ void CP11Session::FindObjects(unsigned long *handles, unsigned long max, unsigne
                 continue;
             handles[(*count)++] = handle;
             --room;
-            hl_log(0x20,
+            hl_log(HL_INFO,
                    owner == nullptr ? "Found token object : ( 0x%.8lx [ %d ] )\n"
                                     : "Found session object : ( 0x%.8lx [ %d ] )\n",
                    handle, (int)handle);
         }
-        hl_log(0x20, "Found object count: ( 0x%.8lx )\n", *count);
+        hl_log(HL_INFO, "Found object count: ( 0x%.8lx )\n", *count);
     } catch (CP11Exception &e) {
         rethrow("CP11Session::FindObjects", e.GetErrorCode());
     }
-    hl_log(2, "CP11Session::FindObjects( )\n");
+    hl_log(HL_LEAVE, "CP11Session::FindObjects( )\n");
 }
 
 void CP11Session::FindObjectsFinal()
 {
-    hl_log(1, "CP11Session::FindObjectsFinal()\n");
+    hl_log(HL_ENTER, "CP11Session::FindObjectsFinal()\n");
     try {
         if (!m_searchActive)
             throw CP11Exception(CKR_OPERATION_NOT_INITIALIZED);
@@ -303,12 +304,12 @@ void CP11Session::FindObjectsFinal()
     } catch (CP11Exception &e) {
         rethrow("CP11Session::FindObjectsFinal", e.GetErrorCode());
     }
-    hl_log(2, "CP11Session::FindObjectsFinal( )\n");
+    hl_log(HL_LEAVE, "CP11Session::FindObjectsFinal( )\n");
 }
 
 void CP11Session::Logout()
 {
-    hl_log(1, "CP11Session::Logout()\n");
+    hl_log(HL_ENTER, "CP11Session::Logout()\n");
     CList<CP11Object *>::Iterator it = m_objects.begin();
     while (it != m_objects.end()) {
         CList<CP11Object *>::Iterator current = it;
@@ -316,17 +317,17 @@ void CP11Session::Logout()
         CP11Object *object = *current;
         if (object == nullptr || object->FindByteAttribute(CKA_PRIVATE) != 1)
             continue;
-        hl_log(0x20, "Object(%p) handle[ 0x%.8lx ( %d ) ] released\n", (void *)object,
+        hl_log(HL_INFO, "Object(%p) handle[ 0x%.8lx ( %d ) ] released\n", (void *)object,
                object->GetHandle(), (int)object->GetHandle());
         m_objects.Erase(current);
         delete object;
     }
-    hl_log(2, "CP11Session::Logout( )\n");
+    hl_log(HL_LEAVE, "CP11Session::Logout( )\n");
 }
 
 void CP11Session::releaseObjects()
 {
-    hl_log(1, "CP11Session::releaseObjects(%p)\n", (void *)this);
+    hl_log(HL_ENTER, "CP11Session::releaseObjects(%p)\n", (void *)this);
     CList<CP11Object *>::Iterator it = m_objects.begin();
     while (it != m_objects.end()) {
         CList<CP11Object *>::Iterator current = it;
@@ -334,12 +335,12 @@ void CP11Session::releaseObjects()
         CP11Object *object = *current;
         m_objects.Erase(current);
         if (object != nullptr) {
-            hl_log(0x20, "Object(%p) handle[ 0x%.8lx ( %d ) ] released\n", (void *)object,
+            hl_log(HL_INFO, "Object(%p) handle[ 0x%.8lx ( %d ) ] released\n", (void *)object,
                    object->GetHandle(), (int)object->GetHandle());
             delete object;
         }
     }
-    hl_log(2, "CP11Session::releaseObjects( )\n");
+    hl_log(HL_LEAVE, "CP11Session::releaseObjects( )\n");
 }
 
 void CP11Session::PukSet(unsigned char *puk, unsigned long length)

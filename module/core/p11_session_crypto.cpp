@@ -43,10 +43,10 @@ unsigned char const DEFAULT_EXPONENT[] = {0x01, 0x00, 0x01};
 // "Bad attribute value" with the value one nesting level deeper.
 void badValue(char const *name, void const *value, unsigned long length)
 {
-    hl_log(8, "Bad attribute value [ %s ] :\n", name);
+    hl_log(HL_ERROR, "Bad attribute value [ %s ] :\n", name);
     incloglevel();
     if (value != nullptr && length != 0)
-        hl_hd(8, value, length > 0x7FFFFFFFUL ? 0x7FFFFFFF : (int)length);
+        hl_hd(HL_ERROR, value, length > 0x7FFFFFFFUL ? 0x7FFFFFFF : (int)length);
     decloglevel();
 }
 
@@ -54,22 +54,22 @@ void badValue(char const *name, void const *value, unsigned long length)
 
 void CP11Session::DigestCtxSet(CDigest *ctx)
 {
-    hl_log(1, "CP11Session::DigestCtxSet(%p)\n", (void *)ctx);
+    hl_log(HL_ENTER, "CP11Session::DigestCtxSet(%p)\n", (void *)ctx);
     if (m_digestCtx != ctx)
         delete m_digestCtx;
     m_digestCtx = ctx;
-    hl_log(2, "CP11Session::DigestCtxSet( )\n");
+    hl_log(HL_LEAVE, "CP11Session::DigestCtxSet( )\n");
 }
 
 // The four key-operation setters share one body.
 #define VOK_SESSION_CTX_SETTER(method, field)                                                      \
     void CP11Session::method(CKeyAsymetric *ctx)                                                   \
     {                                                                                              \
-        hl_log(1, "CP11Session::" #method "(%p)\n", (void *)ctx);                                  \
+        hl_log(HL_ENTER, "CP11Session::" #method "(%p)\n", (void *)ctx);                           \
         if (field != ctx)                                                                          \
             delete field;                                                                          \
         field = ctx;                                                                               \
-        hl_log(2, "CP11Session::" #method "( )\n");                                                \
+        hl_log(HL_LEAVE, "CP11Session::" #method "( )\n");                                         \
     }
 
 VOK_SESSION_CTX_SETTER(SignCtxSet, m_signCtx)
@@ -81,7 +81,7 @@ VOK_SESSION_CTX_SETTER(DecryptCtxSet, m_decryptCtx)
 
 void CP11Session::WriteKeyToCtx(CP11Key *key, CKeyAsymetric *ctx)
 {
-    hl_log(1, "CP11Session::WriteKeyToCtx(%p,%p)\n", (void *)key, (void *)ctx);
+    hl_log(HL_ENTER, "CP11Session::WriteKeyToCtx(%p,%p)\n", (void *)key, (void *)ctx);
     try {
         if (key == nullptr || ctx == nullptr)
             throw CP11Exception(CKR_ARGUMENTS_BAD);
@@ -106,13 +106,13 @@ void CP11Session::WriteKeyToCtx(CP11Key *key, CKeyAsymetric *ctx)
     } catch (CP11Exception &e) {
         rethrow("CP11Session::WriteKeyToCtx", e.GetErrorCode());
     }
-    hl_log(2, "CP11Session::WriteKeyToCtx( )\n");
+    hl_log(HL_LEAVE, "CP11Session::WriteKeyToCtx( )\n");
 }
 
 void CP11Session::GenerateKeyPair(CP11PublicKey *publicTemplate, CP11PrivateKey *privateTemplate,
                                   unsigned long *publicHandle, unsigned long *privateHandle)
 {
-    hl_log(1, "CP11Session::GenerateKeyPair(%p,%p,%p,%p)\n", (void *)publicTemplate,
+    hl_log(HL_ENTER, "CP11Session::GenerateKeyPair(%p,%p,%p,%p)\n", (void *)publicTemplate,
            (void *)privateTemplate, (void *)publicHandle, (void *)privateHandle);
     CRSA rsa;
     CBlob buffer;
@@ -150,7 +150,7 @@ void CP11Session::GenerateKeyPair(CP11PublicKey *publicTemplate, CP11PrivateKey 
         unsigned long maxBits = m_token->FindLongAttribute(TOKEN_A_MAX_RSA_KEY_SIZE);
         if (!present || bits == 0 || (minBits != 0 && bits < minBits) ||
             (maxBits != 0 && bits > maxBits) || !rsa.SetAttribute(CRSA::ATTR_MODULUS_BITS, bits)) {
-            hl_log(8, "Bad attribute value [ CKA_MODULUS_BITS ] :\n");
+            hl_log(HL_ERROR, "Bad attribute value [ CKA_MODULUS_BITS ] :\n");
             incloglevel();
             log("0x%.8lx ( %d )", bits, (int)bits);
             decloglevel();
@@ -169,7 +169,7 @@ void CP11Session::GenerateKeyPair(CP11PublicKey *publicTemplate, CP11PrivateKey 
                                                              : CKR_ATTRIBUTE_VALUE_INVALID);
         }
         if (!rsa.Generate()) {
-            hl_log(8, "RSA key generation has failed.\n");
+            hl_log(HL_ERROR, "RSA key generation has failed.\n");
             throw CP11Exception(rsa.GetLastError() != CKR_OK ? rsa.GetLastError()
                                                              : CKR_FUNCTION_FAILED);
         }
@@ -209,8 +209,9 @@ void CP11Session::GenerateKeyPair(CP11PublicKey *publicTemplate, CP11PrivateKey 
         addObject(privateKey, privateNumber);
         *publicHandle = publicNumber;
         *privateHandle = privateNumber;
-        hl_log(0x20, "RSA public key(%p) handle :( 0x%.8lx )\n", (void *)publicKey, publicNumber);
-        hl_log(0x20, "RSA private key(%p) handle :( 0x%.8lx )\n", (void *)privateKey,
+        hl_log(HL_INFO, "RSA public key(%p) handle :( 0x%.8lx )\n", (void *)publicKey,
+               publicNumber);
+        hl_log(HL_INFO, "RSA private key(%p) handle :( 0x%.8lx )\n", (void *)privateKey,
                privateNumber);
     } catch (CP11Exception &e) {
         if (publicListed) {
@@ -231,15 +232,15 @@ void CP11Session::GenerateKeyPair(CP11PublicKey *publicTemplate, CP11PrivateKey 
         delete privateKey;
         throw;
     }
-    hl_log(2, "CP11Session::GenerateKeyPair( )\n");
+    hl_log(HL_LEAVE, "CP11Session::GenerateKeyPair( )\n");
 }
 
 void CP11Session::SeedDataSet(unsigned char *seed, unsigned long length)
 {
-    hl_log(1, "CP11Session::SeedDataSet(%p,0x%.8lx)\n", (void *)seed, length);
+    hl_log(HL_ENTER, "CP11Session::SeedDataSet(%p,0x%.8lx)\n", (void *)seed, length);
     if (seed == nullptr && length == 0)
         m_seed.Clear();
     else if (seed != nullptr && length != 0 && length <= 0xFFFFFFFFUL)
         m_seed.Set(seed, (unsigned int)length);
-    hl_log(2, "CP11Session::SeedDataSet( )\n");
+    hl_log(HL_LEAVE, "CP11Session::SeedDataSet( )\n");
 }

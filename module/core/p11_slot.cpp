@@ -14,7 +14,7 @@ using vok_core::text;
 
 CP11Slot::CP11Slot(CChannel *channel) : CP11Base(), m_channel(nullptr)
 {
-    hl_log(1, "CP11Slot::CP11Slot(%p)\n", (void *)channel);
+    hl_log(HL_ENTER, "CP11Slot::CP11Slot(%p)\n", (void *)channel);
     log("Slot channel ID  ( 0x%.8lx)\n", channel != nullptr ? channel->GetId() : 0UL);
     log("Slot channel name( %s )\n",
         text(channel != nullptr ? (char const *)channel->GetName().GetData() : nullptr));
@@ -37,19 +37,19 @@ CP11Slot::CP11Slot(CChannel *channel) : CP11Base(), m_channel(nullptr)
         releaseAttributes();
         vok_core::rethrow("CP11Slot::CP11Slot", CKR_HOST_MEMORY);
     }
-    hl_log(2, "CP11Slot::CP11Slot( )\n");
+    hl_log(HL_LEAVE, "CP11Slot::CP11Slot( )\n");
 }
 
 CP11Slot::~CP11Slot()
 {
-    hl_log(1, "CP11Slot::~CP11Slot()\n");
+    hl_log(HL_ENTER, "CP11Slot::~CP11Slot()\n");
     releaseAttributes();
-    hl_log(2, "CP11Slot::~CP11Slot( )\n");
+    hl_log(HL_LEAVE, "CP11Slot::~CP11Slot( )\n");
 }
 
 void CP11Slot::GetInfo(CK_SLOT_INFO *info)
 {
-    hl_log(1, "CP11Slot::GetInfo(%p)\n", (void *)info);
+    hl_log(HL_ENTER, "CP11Slot::GetInfo(%p)\n", (void *)info);
     try {
         if (info == nullptr)
             throw CP11Exception(CKR_ARGUMENTS_BAD);
@@ -82,20 +82,20 @@ void CP11Slot::GetInfo(CK_SLOT_INFO *info)
     } catch (CP11Exception &e) {
         vok_core::rethrow("CP11Slot::GetInfo", e.GetErrorCode());
     }
-    hl_log(2, "CP11Slot::GetInfo( )\n");
+    hl_log(HL_LEAVE, "CP11Slot::GetInfo( )\n");
 }
 
 void CP11Slot::CardRemoved()
 {
-    hl_log(1, "CP11Slot::CardRemoved()\n");
+    hl_log(HL_ENTER, "CP11Slot::CardRemoved()\n");
     SetAttribute(SLOT_A_CARD_INSERTED, (unsigned char)0);
-    hl_log(2, "CP11Slot::CardRemoved( )\n");
+    hl_log(HL_LEAVE, "CP11Slot::CardRemoved( )\n");
 }
 
 void CP11Slot::ReaderRemoved()
 {
-    hl_log(1, "CP11Slot::ReaderRemoved()\n");
+    hl_log(HL_ENTER, "CP11Slot::ReaderRemoved()\n");
     SetAttribute(SLOT_A_PLUGGEN_IN, (unsigned char)0);
     SetAttribute(SLOT_A_CARD_INSERTED, (unsigned char)0);
-    hl_log(2, "CP11Slot::ReaderRemoved( )\n");
+    hl_log(HL_LEAVE, "CP11Slot::ReaderRemoved( )\n");
 }

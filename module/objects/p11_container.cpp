@@ -81,7 +81,7 @@ unsigned long CP11Container::GetObjectCount()
 
 _asn_t *CP11Container::Encode()
 {
-    hl_log(1, "CP11Container::Encode()\n");
+    hl_log(HL_ENTER, "CP11Container::Encode()\n");
     _asn_t *element = nullptr;
     try {
         element = asn_item_new(ASN_CLASS_CONTEXT, ASN_CONSTRUCTED,
@@ -96,13 +96,13 @@ _asn_t *CP11Container::Encode()
         asn_item_free(element);
         p11_frame::rethrow("CP11Container::Encode ", e);
     }
-    hl_log(2, "CP11Container::Encode( %p )\n", (void *)element);
+    hl_log(HL_LEAVE, "CP11Container::Encode( %p )\n", (void *)element);
     return element;
 }
 
 _asn_t *CP11Container::Encode(CP11Template *cert, CP11Template *pub, CP11Template *priv)
 {
-    hl_log(1, "CP11Container::Encode(%p,%p,%p)\n", (void *)cert, (void *)pub, (void *)priv);
+    hl_log(HL_ENTER, "CP11Container::Encode(%p,%p,%p)\n", (void *)cert, (void *)pub, (void *)priv);
     _asn_t *element = nullptr;
     try {
         element = asn_item_new(ASN_CLASS_CONTEXT, ASN_CONSTRUCTED,
@@ -118,7 +118,7 @@ _asn_t *CP11Container::Encode(CP11Template *cert, CP11Template *pub, CP11Templat
         asn_item_free(element);
         p11_frame::rethrow("CP11Container::Encode ", e);
     }
-    hl_log(2, "CP11Container::Encode( %p )\n", (void *)element);
+    hl_log(HL_LEAVE, "CP11Container::Encode( %p )\n", (void *)element);
     return element;
 }
 
@@ -165,8 +165,8 @@ void CP11Container::Decode(_asn_t *element, CP11Template *cert, CP11Template *pu
 {
     if (element == nullptr)
         return;
-    hl_log(1, "CP11Container::Decode(%p,%p,%p,%p,%d)\n", (void *)element, (void *)cert, (void *)pub,
-           (void *)priv, release ? 1 : 0);
+    hl_log(HL_ENTER, "CP11Container::Decode(%p,%p,%p,%p,%d)\n", (void *)element, (void *)cert,
+           (void *)pub, (void *)priv, release ? 1 : 0);
     try {
         unsigned long type = FindLongAttribute(CKA_CONTAINER_TYPE);
         if (type > 0xFFFFFFFFUL ||
@@ -211,5 +211,5 @@ void CP11Container::Decode(_asn_t *element, CP11Template *cert, CP11Template *pu
     }
     if (release)
         asn_item_free(element);
-    hl_log(2, "CP11Container::Decode( )\n");
+    hl_log(HL_LEAVE, "CP11Container::Decode( )\n");
 }

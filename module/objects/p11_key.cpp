@@ -59,7 +59,7 @@ bool CP11Key::SetAttribute(CK_ATTRIBUTE *attribute, P11Operation operation)
         return setAttributeLong(attribute);
     case CKA_ALLOWED_MECHANISMS:
         if (attribute->ulValueLen % sizeof(CK_MECHANISM_TYPE) != 0) {
-            vok_log::hl_log(8, "Attribute [ %s ] value invalid (%p,0x%.8lx)!\n",
+            vok_log::hl_log(vok_log::HL_ERROR, "Attribute [ %s ] value invalid (%p,0x%.8lx)!\n",
                             p11_frame::ckaName(attribute->type), attribute->pValue,
                             attribute->ulValueLen);
             throw CP11Exception(CKR_ATTRIBUTE_VALUE_INVALID);

@@ -82,7 +82,7 @@ _asn_t *CP11RSAPrivateKey::Encode()
 
 CP11RSAPublicKey *CP11RSAPrivateKey::MakePublicKey()
 {
-    vok_log::hl_log(1, "CP11RSAPrivateKey::MakePublicKey()\n");
+    vok_log::hl_log(vok_log::HL_ENTER, "CP11RSAPrivateKey::MakePublicKey()\n");
     unsigned long count = 0;
     std::vector<unsigned long> types;
     bool listed = GetAttributes((unsigned long *)nullptr, &count);
@@ -96,7 +96,8 @@ CP11RSAPublicKey *CP11RSAPrivateKey::MakePublicKey()
     if (listed && count != 0)
         listed = GetAttributes(types.data(), &count);
     if (!listed) {
-        vok_log::hl_log(2, "CP11RSAPrivateKey::MakePublicKey( %p )\n", (void *)nullptr);
+        vok_log::hl_log(vok_log::HL_LEAVE, "CP11RSAPrivateKey::MakePublicKey( %p )\n",
+                        (void *)nullptr);
         return nullptr;
     }
 
@@ -171,6 +172,6 @@ CP11RSAPublicKey *CP11RSAPrivateKey::MakePublicKey()
         delete key;
         p11_frame::rethrow("CP11RSAPrivateKey::MakePublicKey ", e);
     }
-    vok_log::hl_log(2, "CP11RSAPrivateKey::MakePublicKey( %p )\n", (void *)key);
+    vok_log::hl_log(vok_log::HL_LEAVE, "CP11RSAPrivateKey::MakePublicKey( %p )\n", (void *)key);
     return key;
 }

@@ -22,15 +22,15 @@ using p11_log::text;
 
 [[noreturn]] void valueInconsistent(CK_ATTRIBUTE const *a)
 {
-    hl_log(8, "Attribute [ %s ] value inconsistent (%p,0x%.8lx)!\n", p11_log::ckaName(a->type),
-           a->pValue, a->ulValueLen);
+    hl_log(HL_ERROR, "Attribute [ %s ] value inconsistent (%p,0x%.8lx)!\n",
+           p11_log::ckaName(a->type), a->pValue, a->ulValueLen);
     throw CP11Exception(CKR_TEMPLATE_INCONSISTENT);
 }
 
 void checkArray(CK_ATTRIBUTE const *t, unsigned long n)
 {
     if ((t == nullptr) != (n == 0)) {
-        hl_log(8, "Template invalid (%p,0x%.8lx) !\n", (void const *)t, n);
+        hl_log(HL_ERROR, "Template invalid (%p,0x%.8lx) !\n", (void const *)t, n);
         throw CP11Exception(CKR_ARGUMENTS_BAD);
     }
 }
