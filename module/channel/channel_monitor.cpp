@@ -139,7 +139,7 @@ bool CChannelPCSC::CChannelMonitor::start()
                 m_ignored.push_back(names[i]);
                 continue;
             }
-            hl_log(HL_INFO, "Reader [%d] : '%s'\n", static_cast<int>(i), names[i].c_str());
+            hl_log(HL_INFO, "Reader [%zu] : '%s'\n", i, names[i].c_str());
             m_watched.add(names[i]);
             running = deliver(names[i], EVT_CHANNEL_READER_FOUND);
         }

@@ -115,7 +115,7 @@ void CP11Manager::EndSharedData()
 void CP11Manager::Initialize(void *initArgs)
 {
     hl_log(HL_ENTER, "CP11Manager::Initialize(%p)\n", initArgs);
-    hl_log(HL_DEBUG, "RefCounter = %d\n", (int)RefCounter);
+    hl_log(HL_DEBUG, "RefCounter = %lu\n", RefCounter.load());
     if (RefCounter != 0)
         rethrow("CP11Manager::Initialize", CKR_CRYPTOKI_ALREADY_INITIALIZED);
 
@@ -203,7 +203,7 @@ void CP11Manager::Finalize(void *reserved, bool force)
 {
     hl_log(HL_ENTER, "CP11Manager::Finalize(%p,%s)\n", reserved, force ? "FORCE" : "DEFAULT");
     if (force) {
-        hl_log(HL_DEBUG, "RefCounter = %d\n", (int)RefCounter);
+        hl_log(HL_DEBUG, "RefCounter = %lu\n", RefCounter.load());
         if (RefCounter == 0) {
             hl_log(HL_LEAVE, "CP11Manager::Finalize( )\n");
             return;
@@ -519,7 +519,7 @@ void CP11Manager::OnChannelEvent(CChannelEvent &event)
     }
 
     if (slot != nullptr) {
-        unsigned id = (unsigned)slot->FindLongAttribute(SLOT_A_ID);
+        unsigned long id = slot->FindLongAttribute(SLOT_A_ID);
         char const *name = text(slot->FindStringAttribute(SLOT_A_NAME));
         // the slot's state has changed: C_GetSlotList and waiting callers learn of it
         auto markChanged = [&] {
@@ -533,20 +533,20 @@ void CP11Manager::OnChannelEvent(CChannelEvent &event)
             return false;
         };
         if (bits & EVT_CHANNEL_READER_DISCONNECTED) {
-            hl_log(HL_INFO, "Slot[ %p ( %d ) '%s' ] -> EVT_CHANNEL_READER_DISCONNECTED\n",
+            hl_log(HL_INFO, "Slot[ %p ( %lu ) '%s' ] -> EVT_CHANNEL_READER_DISCONNECTED\n",
                    (void *)slot, id, name);
             dropToken(slot);
             slot->ReaderRemoved();
             markChanged();
         }
         if (bits & EVT_CHANNEL_READER_CONNECTED) {
-            hl_log(HL_INFO, "Slot[ %p ( %d ) '%s' ] -> EVT_CHANNEL_READER_CONNECTED\n",
+            hl_log(HL_INFO, "Slot[ %p ( %lu ) '%s' ] -> EVT_CHANNEL_READER_CONNECTED\n",
                    (void *)slot, id, name);
             slot->SetAttribute(SLOT_A_PLUGGEN_IN, (unsigned char)1);
             markChanged();
         }
         if (bits & EVT_CHANNEL_CARD_INSERTED) {
-            hl_log(HL_INFO, "Slot[ %p ( %d ) '%s' ] -> EVT_CHANNEL_CARD_INSERTED\n", (void *)slot,
+            hl_log(HL_INFO, "Slot[ %p ( %lu ) '%s' ] -> EVT_CHANNEL_CARD_INSERTED\n", (void *)slot,
                    id, name);
             // at most one token per slot: a token left from a card whose removal was
             // never reported goes first
@@ -571,7 +571,7 @@ void CP11Manager::OnChannelEvent(CChannelEvent &event)
             }
         }
         if (bits & EVT_CHANNEL_CARD_REMOVED) {
-            hl_log(HL_INFO, "Slot[ %p ( %d ) '%s' ] -> EVT_CHANNEL_CARD_REMOVED\n", (void *)slot,
+            hl_log(HL_INFO, "Slot[ %p ( %lu ) '%s' ] -> EVT_CHANNEL_CARD_REMOVED\n", (void *)slot,
                    id, name);
             bool hadToken = holdsToken();
             dropToken(slot);

@@ -317,8 +317,8 @@ void CP11Session::Logout()
         CP11Object *object = *current;
         if (object == nullptr || object->FindByteAttribute(CKA_PRIVATE) != 1)
             continue;
-        hl_log(HL_INFO, "Object(%p) handle[ 0x%.8lx ( %d ) ] released\n", (void *)object,
-               object->GetHandle(), (int)object->GetHandle());
+        hl_log(HL_INFO, "Object(%p) handle[ 0x%.8lx ( %lu ) ] released\n", (void *)object,
+               object->GetHandle(), object->GetHandle());
         m_objects.Erase(current);
         delete object;
     }
@@ -335,8 +335,8 @@ void CP11Session::releaseObjects()
         CP11Object *object = *current;
         m_objects.Erase(current);
         if (object != nullptr) {
-            hl_log(HL_INFO, "Object(%p) handle[ 0x%.8lx ( %d ) ] released\n", (void *)object,
-                   object->GetHandle(), (int)object->GetHandle());
+            hl_log(HL_INFO, "Object(%p) handle[ 0x%.8lx ( %lu ) ] released\n", (void *)object,
+                   object->GetHandle(), object->GetHandle());
             delete object;
         }
     }

@@ -152,7 +152,7 @@ void CP11Session::GenerateKeyPair(CP11PublicKey *publicTemplate, CP11PrivateKey 
             (maxBits != 0 && bits > maxBits) || !rsa.SetAttribute(CRSA::ATTR_MODULUS_BITS, bits)) {
             hl_log(HL_ERROR, "Bad attribute value [ CKA_MODULUS_BITS ] :\n");
             incloglevel();
-            log("0x%.8lx ( %d )", bits, (int)bits);
+            log("0x%.8lx ( %lu )", bits, bits);
             decloglevel();
             throw CP11Exception(present ? CKR_KEY_SIZE_RANGE : CKR_TEMPLATE_INCOMPLETE);
         }

@@ -87,8 +87,8 @@ void CP11Token::releaseObjects()
         CP11Object *object = *current;
         hl_log(HL_DEBUG, "Object : %p\n", (void *)object);
         if (object != nullptr) {
-            hl_log(HL_INFO, "Object(%p) handle[ 0x%.8lx ( %d ) ] released\n", (void *)object,
-                   object->GetHandle(), (int)object->GetHandle());
+            hl_log(HL_INFO, "Object(%p) handle[ 0x%.8lx ( %lu ) ] released\n", (void *)object,
+                   object->GetHandle(), object->GetHandle());
             delete object;
         }
         m_objects.Erase(current);
@@ -120,8 +120,8 @@ void CP11Token::removeSession(CP11Session *session)
             m_sessions.Erase(it);
             if (session != nullptr) {
                 unsigned long id = session->FindLongAttribute(SESSION_A_ID);
-                hl_log(HL_INFO, "Session(%p) ID[ 0x%.8lx ( %d ) ] removed.\n", (void *)session, id,
-                       (int)id);
+                hl_log(HL_INFO, "Session(%p) ID[ 0x%.8lx ( %lu ) ] removed.\n", (void *)session, id,
+                       id);
             }
             break;
         }
@@ -141,8 +141,8 @@ void CP11Token::releaseSessions()
         m_sessions.Erase(first);
         if (session != nullptr) {
             unsigned long id = session->FindLongAttribute(SESSION_A_ID);
-            hl_log(HL_INFO, "Session(%p) ID[ 0x%.8lx ( %d ) ] released.\n", (void *)session, id,
-                   (int)id);
+            hl_log(HL_INFO, "Session(%p) ID[ 0x%.8lx ( %lu ) ] released.\n", (void *)session, id,
+                   id);
             delete session;
         }
     }

@@ -28,11 +28,11 @@ bool sameValue(CAttribute const *own, void const *value, unsigned long length)
 void CP11Object::logDifference(CAttribute const *own, void const *value, unsigned long length) const
 {
     hl_log(HL_WARNING, "Attribute [ %s ] has different value!\n", attributeName(own->GetId()));
-    hl_log(HL_DEBUG, "Attribute( %d ) :\n", (int)own->GetSize());
+    hl_log(HL_DEBUG, "Attribute( %u ) :\n", own->GetSize());
     incloglevel();
     hl_hd(HL_DEBUG, own->GetValue(), (int)own->GetSize());
     decloglevel();
-    hl_log(HL_DEBUG, "Value    ( %d ) :\n", (int)length);
+    hl_log(HL_DEBUG, "Value    ( %lu ) :\n", length);
     incloglevel();
     hl_hd(HL_DEBUG, value, (int)length);
     decloglevel();
