@@ -2,6 +2,25 @@
 
 #include "objects/p11_frame.h"
 
+namespace
+{
+
+// The bit length of a big-endian number (leading zero bytes and bits not counted).
+unsigned long bitLength(unsigned char const *value, unsigned long size)
+{
+    unsigned long i = 0;
+    while (i < size && value[i] == 0)
+        ++i;
+    if (i == size)
+        return 0;
+    unsigned long bits = (size - i) * 8;
+    for (unsigned char top = value[i]; (top & 0x80) == 0; top <<= 1)
+        --bits;
+    return bits;
+}
+
+} // namespace
+
 CP11RSAPublicKey::CP11RSAPublicKey() : CP11PublicKey()
 {
     try {
@@ -75,6 +94,17 @@ void CP11RSAPublicKey::Verify(P11Operation operation)
         p11_frame::presenceInvalid(CKA_PUBLIC_EXPONENT, false);
 
     CP11PublicKey::Verify(operation);
+
+    // The caller gives no size with a created key: it is the modulus's.
+    if (operation == P11_OP_CREATE) {
+        unsigned long modulusSize = 0;
+        void const *modulus = FindBinaryAttribute(CKA_MODULUS, &modulusSize);
+        CAttribute *modulusBits = findAttribute(CKA_MODULUS_BITS);
+        if (modulusBits == nullptr ||
+            !modulusBits->Modify(
+                bitLength(static_cast<unsigned char const *>(modulus), modulusSize)))
+            throw CP11Exception(CKR_HOST_MEMORY);
+    }
 }
 
 _asn_t *CP11RSAPublicKey::Encode()
