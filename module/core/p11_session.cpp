@@ -1,5 +1,6 @@
 #include "core/p11_session.h"
 
+#include <memory>
 #include <new>
 
 #include "base/linux/linux_log.h"
@@ -11,14 +12,46 @@
 #include "core/p11_token.h"
 #include "crypto/digest.h"
 #include "crypto/key_asymetric.h"
+#include "objects/p11_data_object.h"
 #include "objects/p11_object.h"
+#include "objects/p11_rsa_private_key.h"
+#include "objects/p11_rsa_public_key.h"
+#include "objects/p11_secret_key.h"
 #include "objects/p11_storage_object.h"
+#include "objects/p11_x509_certificate.h"
 
 namespace
 {
 
 using vok_core::ckaName;
 using vok_core::rethrow;
+
+// When source is a T: its copy, made by T's copy constructor, in copy.
+template <class T>
+bool copyAs(CP11StorageObject const &source, std::unique_ptr<CP11StorageObject> &copy)
+{
+    T const *typed = dynamic_cast<T const *>(&source);
+    if (typed == nullptr)
+        return false;
+    copy.reset(new (std::nothrow) T(*typed));
+    if (copy == nullptr)
+        throw CP11Exception(CKR_HOST_MEMORY);
+    return true;
+}
+
+// A copy that keeps the class of its source, and with it the class's attribute
+// rules: a key made by C_CreateObject can be used like a generated one. The most
+// derived classes are tried first.
+std::unique_ptr<CP11StorageObject> copyOf(CP11StorageObject const &source)
+{
+    std::unique_ptr<CP11StorageObject> copy;
+    copyAs<CP11RSAPrivateKey>(source, copy) || copyAs<CP11RSAPublicKey>(source, copy) ||
+        copyAs<CP11SecretKey>(source, copy) || copyAs<CP11PrivateKey>(source, copy) ||
+        copyAs<CP11PublicKey>(source, copy) || copyAs<CP11Key>(source, copy) ||
+        copyAs<CP11X509Certificate>(source, copy) || copyAs<CP11Certificate>(source, copy) ||
+        copyAs<CP11DataObject>(source, copy) || copyAs<CP11StorageObject>(source, copy);
+    return copy;
+}
 
 int logLength(unsigned long length)
 {
@@ -28,9 +61,7 @@ int logLength(unsigned long length)
 } // namespace
 
 CP11Session::CP11Session(CP11Token *token, unsigned long handle)
-    : CP11Base(), m_searchTemplate(nullptr, 0), m_searchActive(false), m_token(token),
-      m_digestCtx(nullptr), m_signCtx(nullptr), m_verifyCtx(nullptr), m_encryptCtx(nullptr),
-      m_decryptCtx(nullptr)
+    : CP11Base(), m_searchTemplate(nullptr, 0), m_searchActive(false), m_token(token)
 {
     hl_log(HL_ENTER, "CP11Session::CP11Session(%p,0x%.8lx)\n", (void *)token, handle);
     if (token == nullptr)
@@ -53,16 +84,11 @@ CP11Session::CP11Session(CP11Token *token, unsigned long handle)
 CP11Session::~CP11Session()
 {
     hl_log(HL_ENTER, "CP11Session::~CP11Session()\n");
-    delete m_digestCtx;
-    m_digestCtx = nullptr;
-    delete m_signCtx;
-    m_signCtx = nullptr;
-    delete m_verifyCtx;
-    m_verifyCtx = nullptr;
-    delete m_encryptCtx;
-    m_encryptCtx = nullptr;
-    delete m_decryptCtx;
-    m_decryptCtx = nullptr;
+    m_digestCtx.reset();
+    m_signCtx.reset();
+    m_verifyCtx.reset();
+    m_encryptCtx.reset();
+    m_decryptCtx.reset();
     m_searchTemplate.Clear();
     m_searchHandles.Clear();
     releaseObjects();
@@ -88,14 +114,15 @@ void CP11Session::GetInfo(CK_SESSION_INFO *info)
     hl_log(HL_LEAVE, "CP11Session::GetInfo( )\n");
 }
 
-void CP11Session::addObject(CP11Object *object, unsigned long handle)
+void CP11Session::addObject(std::unique_ptr<CP11Object> object, unsigned long handle)
 {
     object->SetHandle(handle);
-    hl_log(HL_INFO, "Object(%p) handle :( 0x%.8lx )\n", (void *)object, handle);
+    hl_log(HL_INFO, "Object(%p) handle :( 0x%.8lx )\n", (void *)object.get(), handle);
     unsigned int before = m_objects.Count();
-    m_objects.PushBack(object);
+    m_objects.PushBack(object.get());
     if (m_objects.Count() == before)
         throw CP11Exception(CKR_HOST_MEMORY);
+    object.release(); // the list holds it now
     SetAttribute(SESSION_A_LAST_OBJ_ID, handle);
     m_token->sessionObjectHandleTaken(handle);
 }
@@ -103,7 +130,6 @@ void CP11Session::addObject(CP11Object *object, unsigned long handle)
 void CP11Session::PushObject(CP11Object *object, unsigned long *handle)
 {
     hl_log(HL_ENTER, "CP11Session::PushObject(%p,%p)\n", (void *)object, (void *)handle);
-    CP11StorageObject *copy = nullptr;
     try {
         if (handle == nullptr)
             throw CP11Exception(CKR_ARGUMENTS_BAD);
@@ -112,17 +138,10 @@ void CP11Session::PushObject(CP11Object *object, unsigned long *handle)
         if (source == nullptr || source->FindByteAttribute(CKA_TOKEN) != 0)
             throw CP11Exception(CKR_ATTRIBUTE_VALUE_INVALID);
         unsigned long next = m_token->nextSessionObjectHandle();
-        copy = new (std::nothrow) CP11StorageObject(*source);
-        if (copy == nullptr)
-            throw CP11Exception(CKR_HOST_MEMORY);
-        addObject(copy, next);
+        addObject(copyOf(*source), next);
         *handle = next;
     } catch (CP11Exception &e) {
-        delete copy;
         rethrow("CP11Session::PushObject", e.GetErrorCode());
-    } catch (...) {
-        delete copy;
-        throw;
     }
     hl_log(HL_LEAVE, "CP11Session::PushObject( )\n");
 }
@@ -132,7 +151,6 @@ void CP11Session::CopyObject(CP11Object *source, CK_ATTRIBUTE *templ, unsigned l
 {
     hl_log(HL_ENTER, "CP11Session::CopyObject(%p,%p,0x%.8lx,%p)\n", (void *)source, (void *)templ,
            count, (void *)handle);
-    CP11StorageObject *copy = nullptr;
     try {
         if (handle == nullptr || (templ == nullptr && count != 0))
             throw CP11Exception(CKR_ARGUMENTS_BAD);
@@ -141,21 +159,15 @@ void CP11Session::CopyObject(CP11Object *source, CK_ATTRIBUTE *templ, unsigned l
         if (from == nullptr)
             throw CP11Exception(CKR_ATTRIBUTE_VALUE_INVALID);
         unsigned long next = m_token->nextSessionObjectHandle();
-        copy = new (std::nothrow) CP11StorageObject(*from);
-        if (copy == nullptr)
-            throw CP11Exception(CKR_HOST_MEMORY);
+        std::unique_ptr<CP11StorageObject> copy = copyOf(*from);
         for (unsigned long i = 0; i < count; ++i)
             copy->SetAttribute(&templ[i], P11_OP_COPY);
         if (copy->FindByteAttribute(CKA_TOKEN) != 0)
             throw CP11Exception(CKR_ATTRIBUTE_VALUE_INVALID);
-        addObject(copy, next);
+        addObject(std::move(copy), next);
         *handle = next;
     } catch (CP11Exception &e) {
-        delete copy;
         rethrow("CP11Session::CopyObject", e.GetErrorCode());
-    } catch (...) {
-        delete copy;
-        throw;
     }
     hl_log(HL_LEAVE, "CP11Session::CopyObject( )\n");
 }
@@ -280,9 +292,9 @@ void CP11Session::FindObjects(unsigned long *handles, unsigned long max, unsigne
             handles[(*count)++] = handle;
             --room;
             hl_log(HL_INFO,
-                   owner == nullptr ? "Found token object : ( 0x%.8lx [ %d ] )\n"
-                                    : "Found session object : ( 0x%.8lx [ %d ] )\n",
-                   handle, (int)handle);
+                   owner == nullptr ? "Found token object : ( 0x%.8lx [ %lu ] )\n"
+                                    : "Found session object : ( 0x%.8lx [ %lu ] )\n",
+                   handle, handle);
         }
         hl_log(HL_INFO, "Found object count: ( 0x%.8lx )\n", *count);
     } catch (CP11Exception &e) {

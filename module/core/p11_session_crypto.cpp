@@ -1,5 +1,6 @@
 // The session's cryptographic operation contexts, the loading of RSA keys
 // into them, and RSA key pairs generated in software as session objects.
+#include <memory>
 #include <new>
 
 #include "base/linux/linux_log.h"
@@ -52,32 +53,45 @@ void badValue(char const *name, void const *value, unsigned long length)
 
 } // namespace
 
-void CP11Session::DigestCtxSet(CDigest *ctx)
+namespace
 {
-    hl_log(HL_ENTER, "CP11Session::DigestCtxSet(%p)\n", (void *)ctx);
-    if (m_digestCtx != ctx)
-        delete m_digestCtx;
-    m_digestCtx = ctx;
-    hl_log(HL_LEAVE, "CP11Session::DigestCtxSet( )\n");
+
+// The setters' one body: frees the context held (unless it is ctx itself), then
+// owns ctx.
+template <class Ctx> void replaceCtx(char const *setter, std::unique_ptr<Ctx> &held, Ctx *ctx)
+{
+    hl_log(HL_ENTER, "CP11Session::%s(%p)\n", setter, (void *)ctx);
+    if (held.get() != ctx)
+        held.reset(ctx);
+    hl_log(HL_LEAVE, "CP11Session::%s( )\n", setter);
 }
 
-// The four key-operation setters share one body.
-#define VOK_SESSION_CTX_SETTER(method, field)                                                      \
-    void CP11Session::method(CKeyAsymetric *ctx)                                                   \
-    {                                                                                              \
-        hl_log(HL_ENTER, "CP11Session::" #method "(%p)\n", (void *)ctx);                           \
-        if (field != ctx)                                                                          \
-            delete field;                                                                          \
-        field = ctx;                                                                               \
-        hl_log(HL_LEAVE, "CP11Session::" #method "( )\n");                                         \
-    }
+} // namespace
 
-VOK_SESSION_CTX_SETTER(SignCtxSet, m_signCtx)
-VOK_SESSION_CTX_SETTER(VerifyCtxSet, m_verifyCtx)
-VOK_SESSION_CTX_SETTER(EncryptCtxSet, m_encryptCtx)
-VOK_SESSION_CTX_SETTER(DecryptCtxSet, m_decryptCtx)
+void CP11Session::DigestCtxSet(CDigest *ctx)
+{
+    replaceCtx("DigestCtxSet", m_digestCtx, ctx);
+}
 
-#undef VOK_SESSION_CTX_SETTER
+void CP11Session::SignCtxSet(CKeyAsymetric *ctx)
+{
+    replaceCtx("SignCtxSet", m_signCtx, ctx);
+}
+
+void CP11Session::VerifyCtxSet(CKeyAsymetric *ctx)
+{
+    replaceCtx("VerifyCtxSet", m_verifyCtx, ctx);
+}
+
+void CP11Session::EncryptCtxSet(CKeyAsymetric *ctx)
+{
+    replaceCtx("EncryptCtxSet", m_encryptCtx, ctx);
+}
+
+void CP11Session::DecryptCtxSet(CKeyAsymetric *ctx)
+{
+    replaceCtx("DecryptCtxSet", m_decryptCtx, ctx);
+}
 
 void CP11Session::WriteKeyToCtx(CP11Key *key, CKeyAsymetric *ctx)
 {
@@ -116,9 +130,9 @@ void CP11Session::GenerateKeyPair(CP11PublicKey *publicTemplate, CP11PrivateKey 
            (void *)privateTemplate, (void *)publicHandle, (void *)privateHandle);
     CRSA rsa;
     CBlob buffer;
-    CP11RSAPublicKey *publicKey = nullptr;
-    CP11RSAPrivateKey *privateKey = nullptr;
-    bool publicListed = false;
+    std::unique_ptr<CP11RSAPublicKey> publicKey;
+    std::unique_ptr<CP11RSAPrivateKey> privateKey;
+    CP11Object *publicListed = nullptr; // once the session's list holds it
     unsigned long lastBefore = FindLongAttribute(SESSION_A_LAST_OBJ_ID);
     try {
         if (publicTemplate == nullptr || privateTemplate == nullptr || publicHandle == nullptr ||
@@ -135,8 +149,8 @@ void CP11Session::GenerateKeyPair(CP11PublicKey *publicTemplate, CP11PrivateKey 
         if (rsaPublic == nullptr || rsaPrivate == nullptr)
             throw CP11Exception(CKR_KEY_TYPE_INCONSISTENT);
 
-        publicKey = new (std::nothrow) CP11RSAPublicKey(*rsaPublic);
-        privateKey = new (std::nothrow) CP11RSAPrivateKey(*rsaPrivate);
+        publicKey.reset(new (std::nothrow) CP11RSAPublicKey(*rsaPublic));
+        privateKey.reset(new (std::nothrow) CP11RSAPrivateKey(*rsaPrivate));
         if (publicKey == nullptr || privateKey == nullptr)
             throw CP11Exception(CKR_HOST_MEMORY);
 
@@ -204,33 +218,31 @@ void CP11Session::GenerateKeyPair(CP11PublicKey *publicTemplate, CP11PrivateKey 
 
         unsigned long publicNumber = m_token->nextSessionObjectHandle();
         unsigned long privateNumber = m_token->nextSessionObjectHandle(publicNumber);
-        addObject(publicKey, publicNumber);
-        publicListed = true;
-        addObject(privateKey, privateNumber);
+        CP11Object *publicObject = publicKey.get();
+        CP11Object *privateObject = privateKey.get();
+        addObject(std::move(publicKey), publicNumber);
+        publicListed = publicObject;
+        addObject(std::move(privateKey), privateNumber);
         *publicHandle = publicNumber;
         *privateHandle = privateNumber;
-        hl_log(HL_INFO, "RSA public key(%p) handle :( 0x%.8lx )\n", (void *)publicKey,
+        hl_log(HL_INFO, "RSA public key(%p) handle :( 0x%.8lx )\n", (void *)publicObject,
                publicNumber);
-        hl_log(HL_INFO, "RSA private key(%p) handle :( 0x%.8lx )\n", (void *)privateKey,
+        hl_log(HL_INFO, "RSA private key(%p) handle :( 0x%.8lx )\n", (void *)privateObject,
                privateNumber);
     } catch (CP11Exception &e) {
-        if (publicListed) {
+        if (publicListed != nullptr) {
+            // the pair comes whole or not at all
             for (CList<CP11Object *>::Iterator it = m_objects.begin(); it != m_objects.end();
                  ++it) {
-                if (*it == publicKey) {
+                if (*it == publicListed) {
+                    std::unique_ptr<CP11Object> dropped(*it);
                     m_objects.Erase(it);
                     break;
                 }
             }
             SetAttribute(SESSION_A_LAST_OBJ_ID, lastBefore);
         }
-        delete publicKey;
-        delete privateKey;
         rethrow("CP11Session::GenerateKeyPair", e.GetErrorCode());
-    } catch (...) {
-        delete publicKey;
-        delete privateKey;
-        throw;
     }
     hl_log(HL_LEAVE, "CP11Session::GenerateKeyPair( )\n");
 }

@@ -338,11 +338,13 @@ void CP11Token_Fake::CreateObject(unsigned long session, CK_ATTRIBUTE *templ, un
             if (entryLong(findEntry(templ, count, CKA_KEY_TYPE)) != CKK_RSA)
                 fail(CKR_TEMPLATE_INCONSISTENT);
             created.reset(new CP11RSAPublicKey());
+            setAllowedMechanisms(created.get(), CKF_VERIFY); // as for a generated key
             break;
         case CKO_PRIVATE_KEY:
             if (entryLong(findEntry(templ, count, CKA_KEY_TYPE)) != CKK_RSA)
                 fail(CKR_TEMPLATE_INCONSISTENT);
             created.reset(new CP11RSAPrivateKey());
+            setAllowedMechanisms(created.get(), CKF_SIGN);
             break;
         case CKO_CERTIFICATE:
             if (entryLong(findEntry(templ, count, CKA_CERTIFICATE_TYPE)) != CKC_X_509)
