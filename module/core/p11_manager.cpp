@@ -263,8 +263,7 @@ void CP11Manager::GetSlotList(unsigned char tokenPresent, unsigned long *list, u
         rethrow("CP11Manager::GetSlotList", CKR_ARGUMENTS_BAD);
     for (int pass = 0; pass < (list != nullptr ? 2 : 1); ++pass) {
         unsigned long n = 0;
-        for (auto it = m_slots.begin(); it != m_slots.end(); ++it) {
-            CP11Slot *slot = *it;
+        for (auto const &slot : m_slots) {
             if (slot->FindByteAttribute(SLOT_A_PLUGGEN_IN) == 0)
                 continue;
             if (tokenPresent == CK_TRUE && slot->FindByteAttribute(SLOT_A_CARD_INSERTED) == 0)
@@ -301,9 +300,9 @@ CP11Token *CP11Manager::GetToken(unsigned long slotID)
     CP11Token *token = nullptr;
     try {
         CP11Slot *slot = GetSlot(slotID);
-        for (auto it = m_tokens.begin(); it != m_tokens.end(); ++it) {
-            if ((*it)->GetSlot() == slot) {
-                token = *it;
+        for (auto const &held : m_tokens) {
+            if (held->GetSlot() == slot) {
+                token = held.get();
                 break;
             }
         }
@@ -344,9 +343,9 @@ void CP11Manager::WaitForSlotEvent(unsigned long flags, unsigned long *slot, voi
             if (RefCounter == 0)
                 fail((flags & CKF_DONT_BLOCK) ? CKR_NO_EVENT : CKR_CRYPTOKI_NOT_INITIALIZED);
             CP11Slot *changed = nullptr;
-            for (auto it = m_slots.begin(); it != m_slots.end(); ++it) {
-                if ((*it)->FindByteAttribute(SLOT_A_CHANGED) == 1) {
-                    changed = *it;
+            for (auto const &candidate : m_slots) {
+                if (candidate->FindByteAttribute(SLOT_A_CHANGED) == 1) {
+                    changed = candidate.get();
                     break;
                 }
             }
@@ -367,11 +366,11 @@ void CP11Manager::WaitForSlotEvent(unsigned long flags, unsigned long *slot, voi
 
 CP11Slot *CP11Manager::getSlot(unsigned long slotID)
 {
-    for (auto it = m_slots.begin(); it != m_slots.end(); ++it) {
+    for (auto const &slot : m_slots) {
         bool found = false;
-        unsigned long id = (*it)->FindLongAttribute(SLOT_A_ID, &found);
+        unsigned long id = slot->FindLongAttribute(SLOT_A_ID, &found);
         if (found && id == slotID)
-            return *it;
+            return slot.get();
     }
     return nullptr;
 }
@@ -380,89 +379,130 @@ CP11Slot *CP11Manager::getSlot(char const *reader)
 {
     if (reader == nullptr)
         return nullptr;
-    for (auto it = m_slots.begin(); it != m_slots.end(); ++it) {
-        char const *name = (*it)->FindStringAttribute(SLOT_A_NAME);
+    for (auto const &slot : m_slots) {
+        char const *name = slot->FindStringAttribute(SLOT_A_NAME);
         if (name != nullptr && std::strcmp(name, reader) == 0)
-            return *it;
+            return slot.get();
     }
     return nullptr;
 }
 
-void CP11Manager::removeToken(CP11Token *token)
+std::unique_ptr<CP11Token> CP11Manager::removeToken(CP11Token *token)
 {
     for (auto it = m_tokens.begin(); it != m_tokens.end(); ++it) {
-        if (*it == token) {
-            m_tokens.Erase(it);
-            return;
+        if (it->get() == token) {
+            std::unique_ptr<CP11Token> removed = std::move(*it);
+            m_tokens.erase(it);
+            return removed;
         }
     }
+    return nullptr;
 }
 
 void CP11Manager::freeTokens()
 {
-    for (auto it = m_tokens.begin(); it != m_tokens.end(); ++it)
-        delete *it;
-    m_tokens.Clear();
+    m_tokens.clear();
 }
 
 void CP11Manager::freeSlots()
 {
-    for (auto it = m_slots.begin(); it != m_slots.end(); ++it)
-        delete *it;
-    m_slots.Clear();
+    m_slots.clear();
+}
+
+bool CP11Manager::holdsToken(CP11Slot *slot) const
+{
+    for (auto const &token : m_tokens)
+        if (token->GetSlot() == slot)
+            return true;
+    return false;
 }
 
 // Finalises and deletes the token of the slot, if it has one.
 void CP11Manager::dropToken(CP11Slot *slot)
 {
-    for (auto it = m_tokens.begin(); it != m_tokens.end(); ++it) {
-        CP11Token *token = *it;
-        if (token->GetSlot() != slot)
+    for (auto const &held : m_tokens) {
+        if (held->GetSlot() != slot)
             continue;
-        m_tokens.Erase(it);
+        std::unique_ptr<CP11Token> token = removeToken(held.get());
         try {
             token->Finalize();
         } catch (CP11Exception &e) {
             hl_log(HL_EXCEPTION, "CP11Manager::OnChannelEvent( 0x%.8lx [ %s ] )\n",
                    e.GetErrorCode(), rvName(e.GetErrorCode()));
         }
-        delete token;
         return;
     }
 }
 
-CP11Token *CP11Manager::detectToken(CP11Slot *slot)
+unsigned long CP11Manager::nextSlotId(unsigned long last, std::vector<unsigned long> const &held)
+{
+    std::vector<bool> taken(SLOT_ID_LAST + 1, false);
+    for (unsigned long id : held)
+        if (id <= SLOT_ID_LAST)
+            taken[id] = true;
+    // from the start value all ones the first ID is 0
+    unsigned long first = last + 1 <= SLOT_ID_LAST ? last + 1 : 0;
+    for (unsigned long n = 0; n <= SLOT_ID_LAST; ++n) {
+        unsigned long id = (first + n) & SLOT_ID_LAST;
+        if (!taken[id])
+            return id;
+    }
+    return SLOT_ID_NONE;
+}
+
+CP11Slot *CP11Manager::createSlot(CChannel *channel, char const *reader)
+{
+    try {
+        std::vector<unsigned long> held;
+        for (auto const &slot : m_slots)
+            held.push_back(slot->FindLongAttribute(SLOT_A_ID));
+        unsigned long id = nextSlotId(m_lastSlotId, held);
+        if (id == SLOT_ID_NONE)
+            throw CP11Exception(CKR_HOST_MEMORY);
+        std::unique_ptr<CP11Slot> slot(new CP11Slot(channel));
+        bool ok = slot->SetAttribute(SLOT_A_ID, id) &&
+                  slot->SetAttribute(SLOT_A_NAME, reader, static_cast<unsigned long>(-1)) &&
+                  slot->SetAttribute(SLOT_A_PLUGGEN_IN, (unsigned char)1);
+        if (!ok)
+            throw CP11Exception(CKR_HOST_MEMORY);
+        m_slots.push_back(std::move(slot));
+        m_lastSlotId = id;
+        return m_slots.back().get();
+    } catch (CP11Exception &e) {
+        hl_log(HL_EXCEPTION, "CP11Manager::OnChannelEvent( 0x%.8lx [ %s ] )\n",
+               e.GetErrorCode(), rvName(e.GetErrorCode()));
+    } catch (std::bad_alloc &) {
+        hl_log(HL_EXCEPTION, "CP11Manager::OnChannelEvent( 0x%.8lx [ %s ] )\n",
+               CKR_HOST_MEMORY, rvName(CKR_HOST_MEMORY));
+    }
+    return nullptr;
+}
+
+std::unique_ptr<CP11Token> CP11Manager::detectToken(CP11Slot *slot)
 {
     hl_log(HL_ENTER, "CP11Manager::detectToken(%p)\n", (void *)slot);
-    CP11Token *result = nullptr;
+    std::unique_ptr<CP11Token> result;
     if (slot != nullptr && slot->GetChannel() != nullptr) {
         for (unsigned i = 0; i < m_kindCount && result == nullptr; ++i) {
-            CP11Token *token = nullptr;
             try {
-                token = m_kinds[i](slot);
-                if (token == nullptr)
+                std::unique_ptr<CP11Token> token(m_kinds[i](slot));
+                if (token == nullptr || !token->IsKnown())
                     continue;
-                if (!token->IsKnown()) {
-                    delete token;
-                    continue;
-                }
                 token->Initialize();
-                result = token;
+                result = std::move(token);
             } catch (CP11Exception &e) {
                 hl_log(HL_EXCEPTION, "CP11Manager::detectToken( 0x%.8lx [ %s ] )\n",
                        e.GetErrorCode(), rvName(e.GetErrorCode()));
-                delete token;
                 // a card of this kind that failed to come up is not offered to the next kind
                 break;
             } catch (std::bad_alloc &) {
                 hl_log(HL_EXCEPTION, "CP11Manager::detectToken( 0x%.8lx [ %s ] )\n",
                        CKR_HOST_MEMORY, rvName(CKR_HOST_MEMORY));
-                delete token;
                 break;
             }
         }
     }
-    hl_log(HL_LEAVE, "CP11Manager::detectToken( %p )\n", (void *)result);
+    hl_log(HL_LEAVE, "CP11Manager::detectToken( %p )\n", (void *)result.get());
     return result;
 }
 
@@ -489,33 +529,12 @@ void CP11Manager::OnChannelEvent(CChannelEvent &event)
         return;
     }
 
-    CP11Slot *slot = nullptr;
-    try {
-        slot = getSlot(reader);
-        if (slot == nullptr) {
-            hl_log(HL_INFO, "Slot(%s) does not exist.\n", text(reader));
-            slot = new CP11Slot(channel);
-            bool ok = slot->SetAttribute(SLOT_A_ID, m_lastSlotId + 1) &&
-                      slot->SetAttribute(SLOT_A_NAME, reader, static_cast<unsigned long>(-1)) &&
-                      slot->SetAttribute(SLOT_A_PLUGGEN_IN, (unsigned char)1);
-            unsigned before = m_slots.Count();
-            if (ok)
-                m_slots.PushBack(slot);
-            if (!ok || m_slots.Count() == before) {
-                delete slot;
-                slot = nullptr;
-                throw CP11Exception(CKR_HOST_MEMORY);
-            }
-            ++m_lastSlotId;
-        } else {
-            hl_log(HL_INFO, "Slot(%s) exists.\n", text(reader));
-        }
-    } catch (CP11Exception &e) {
-        hl_log(HL_EXCEPTION, "CP11Manager::OnChannelEvent( 0x%.8lx [ %s ] )\n", e.GetErrorCode(),
-               rvName(e.GetErrorCode()));
-    } catch (std::bad_alloc &) {
-        hl_log(HL_EXCEPTION, "CP11Manager::OnChannelEvent( 0x%.8lx [ %s ] )\n", CKR_HOST_MEMORY,
-               rvName(CKR_HOST_MEMORY));
+    CP11Slot *slot = getSlot(reader);
+    if (slot == nullptr) {
+        hl_log(HL_INFO, "Slot(%s) does not exist.\n", text(reader));
+        slot = createSlot(channel, reader);
+    } else {
+        hl_log(HL_INFO, "Slot(%s) exists.\n", text(reader));
     }
 
     if (slot != nullptr) {
@@ -525,12 +544,6 @@ void CP11Manager::OnChannelEvent(CChannelEvent &event)
         auto markChanged = [&] {
             slot->SetAttribute(SLOT_A_CHANGED, (unsigned char)1);
             m_slotEvent.Signal();
-        };
-        auto holdsToken = [&] {
-            for (auto it = m_tokens.begin(); it != m_tokens.end(); ++it)
-                if ((*it)->GetSlot() == slot)
-                    return true;
-            return false;
         };
         if (bits & EVT_CHANNEL_READER_DISCONNECTED) {
             hl_log(HL_INFO, "Slot[ %p ( %lu ) '%s' ] -> EVT_CHANNEL_READER_DISCONNECTED\n",
@@ -550,30 +563,27 @@ void CP11Manager::OnChannelEvent(CChannelEvent &event)
                    id, name);
             // at most one token per slot: a token left from a card whose removal was
             // never reported goes first
-            bool hadToken = holdsToken();
-            if (hadToken) {
+            if (holdsToken(slot)) {
                 dropToken(slot);
                 slot->CardRemoved();
                 markChanged();
             }
-            CP11Token *token = detectToken(slot);
-            if (token != nullptr) {
-                unsigned before = m_tokens.Count();
-                m_tokens.PushBack(token);
-                if (m_tokens.Count() == before) {
-                    delete token;
-                    token = nullptr;
-                }
+            std::unique_ptr<CP11Token> token = detectToken(slot);
+            bool recognised = token != nullptr;
+            try {
+                if (recognised)
+                    m_tokens.push_back(std::move(token));
+            } catch (std::bad_alloc &) {
+                recognised = false; // the token goes with its pointer
             }
-            slot->SetAttribute(SLOT_A_CARD_INSERTED, (unsigned char)(token != nullptr));
-            if (token != nullptr) {
+            slot->SetAttribute(SLOT_A_CARD_INSERTED, (unsigned char)recognised);
+            if (recognised)
                 markChanged();
-            }
         }
         if (bits & EVT_CHANNEL_CARD_REMOVED) {
             hl_log(HL_INFO, "Slot[ %p ( %lu ) '%s' ] -> EVT_CHANNEL_CARD_REMOVED\n", (void *)slot,
                    id, name);
-            bool hadToken = holdsToken();
+            bool hadToken = holdsToken(slot);
             dropToken(slot);
             slot->CardRemoved();
             if (hadToken) {
@@ -607,9 +617,9 @@ void CP11Manager::ChildAfterFork()
     // The channel's monitor thread and every PC/SC handle belong to the parent: the
     // channel and the tokens (which hold card connections) are forgotten, never
     // closed or deleted, here.
-    for (auto it = m_tokens.begin(); it != m_tokens.end(); ++it)
-        m_parentTokens.PushBack(*it);
-    m_tokens.Clear();
+    for (auto &token : m_tokens)
+        m_parentTokens.PushBack(token.release());
+    m_tokens.clear();
     for (auto it = GetChannels().begin(); it != GetChannels().end(); ++it)
         m_parentChannels.PushBack(*it);
     GetChannels().Clear();
