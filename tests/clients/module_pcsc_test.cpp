@@ -20,6 +20,7 @@
 
 #include <p11-kit/pkcs11.h>
 
+#include "pcsc_helpers.h"
 #include "vpcd_card.h"
 
 namespace
@@ -120,6 +121,13 @@ class ModuleTest : public ::testing::Test
   protected:
     void SetUp() override
     {
+        // Slot events and tokens are counted from empty readers.
+        SCARDCONTEXT ctx = 0;
+        ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &ctx),
+                  SCARD_S_SUCCESS);
+        bool empty = WaitReadersEmpty(ctx);
+        SCardReleaseContext(ctx);
+        ASSERT_TRUE(empty) << "a card of an earlier test is still in a reader";
         // kept mapped: unloading is the business of the probe's own processes
         handle = dlopen(VOK_TEST_MODULE, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
         ASSERT_NE(handle, nullptr) << dlerror();
