@@ -19,19 +19,11 @@ void LogCall(char const *name, LONG rv)
     hl_log(rv ? HL_ERROR : HL_DEBUG, "%s ( 0x%.8lx )\n", name, rv);
 }
 
-// Monitors left running by Close; see ReapMonitors. Never destroyed, so the
-// monitors stay reachable to the end of the process.
-std::mutex &OrphansLock()
-{
-    static std::mutex *lock = new std::mutex;
-    return *lock;
-}
-
-std::vector<CChannelPCSC::CChannelMonitor *> &Orphans()
-{
-    static auto *orphans = new std::vector<CChannelPCSC::CChannelMonitor *>;
-    return *orphans;
-}
+// Monitors left running by Close; see ReapMonitors. The list exists only while it
+// holds a monitor, so nothing of it outlives the module (an unload leaves no
+// allocation behind) and a monitor still running at exit stays reachable.
+std::mutex g_orphansLock; // constant-initialised, nothing to destroy
+std::vector<CChannelPCSC::CChannelMonitor *> *g_orphans = nullptr;
 
 const unsigned long kReadyTimeoutMs = 30000;
 const int kConnectAttempts = 120;
@@ -58,8 +50,10 @@ CChannelPCSC::~CChannelPCSC()
 
 unsigned CChannelPCSC::ReapMonitors()
 {
-    std::lock_guard<std::mutex> guard(OrphansLock());
-    std::vector<CChannelMonitor *> &orphans = Orphans();
+    std::lock_guard<std::mutex> guard(g_orphansLock);
+    if (g_orphans == nullptr)
+        return 0;
+    std::vector<CChannelMonitor *> &orphans = *g_orphans;
     for (auto it = orphans.begin(); it != orphans.end();) {
         if ((*it)->WaitEnded(0)) {
             (*it)->Wait(0xFFFFFFFFUL); // joins the ended thread
@@ -69,7 +63,12 @@ unsigned CChannelPCSC::ReapMonitors()
             ++it;
         }
     }
-    return static_cast<unsigned>(orphans.size());
+    unsigned running = static_cast<unsigned>(orphans.size());
+    if (running == 0) {
+        delete g_orphans;
+        g_orphans = nullptr;
+    }
+    return running;
 }
 
 // Stops the monitor and frees it; a monitor still inside a delivery after waitMs is
@@ -90,8 +89,14 @@ bool CChannelPCSC::stopMonitor(unsigned long waitMs)
     hl_log(HL_ERROR, "The PCSC monitor did not stop within %lu ms: it ends after its delivery.\n",
            waitMs);
     monitor->Abandon();
-    std::lock_guard<std::mutex> guard(OrphansLock());
-    Orphans().push_back(monitor);
+    std::lock_guard<std::mutex> guard(g_orphansLock);
+    try {
+        if (g_orphans == nullptr)
+            g_orphans = new std::vector<CChannelMonitor *>;
+        g_orphans->push_back(monitor);
+    } catch (std::bad_alloc &) {
+        // not listed: the monitor ends on its own and is never freed
+    }
     return false;
 }
 
