@@ -6,6 +6,7 @@
 #include "asn1/asn_der.h"
 #include "asn1/asn_item.h"
 #include "base/linux/linux_log.h"
+#include "base/p11_base.h"
 #include "base/p11_log.h"
 
 namespace p11_frame
@@ -15,6 +16,15 @@ using p11_log::ckaName;
 using p11_log::raiseLogged;
 using p11_log::rethrow;
 using p11_log::rvName;
+
+// The way out of a constructor whose default attributes could not all be made:
+// what was made is released, then the exception line and the throw.
+[[noreturn]] inline void constructionFailed(CP11Base &object, char const *where,
+                                            CP11Exception const &e)
+{
+    object.releaseAttributes();
+    raiseLogged(where, e.GetErrorCode());
+}
 
 // A Verify check that failed: the attribute's name, then the checked value one
 // nesting level deeper.

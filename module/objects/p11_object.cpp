@@ -28,8 +28,7 @@ CP11Object::CP11Object() : CP11Base(), m_handle(0)
         addBinaryAttribute("CKA_USER_ID", CKA_USER_ID);
         addLongAttribute("CKA_USER_FLAGS", CKA_USER_FLAGS, 0);
     } catch (CP11Exception &e) {
-        releaseAttributes();
-        p11_frame::raiseLogged("CP11Object::CP11Object()", e.GetErrorCode());
+        p11_frame::constructionFailed(*this, "CP11Object::CP11Object()", e);
     }
 }
 

@@ -30,8 +30,7 @@ CP11RSAPrivateKey::CP11RSAPrivateKey() : CP11PrivateKey()
         addBinaryAttribute("CKA_EXPONENT_2", CKA_EXPONENT_2);
         addBinaryAttribute("CKA_COEFFICIENT", CKA_COEFFICIENT);
     } catch (CP11Exception const &e) {
-        releaseAttributes();
-        p11_frame::raiseLogged("CP11RSAPrivateKey::CP11RSAPrivateKey ", e.GetErrorCode());
+        p11_frame::constructionFailed(*this, "CP11RSAPrivateKey::CP11RSAPrivateKey ", e);
     }
 }
 

@@ -30,8 +30,7 @@ CP11RSAPublicKey::CP11RSAPublicKey() : CP11PublicKey()
         addBinaryAttribute("CKA_MODULUS_BITS", CKA_MODULUS_BITS);
         addBinaryAttribute("CKA_PUBLIC_EXPONENT", CKA_PUBLIC_EXPONENT);
     } catch (CP11Exception const &e) {
-        releaseAttributes();
-        p11_frame::raiseLogged("CP11RSAPublicKey::CP11RSAPublicKey ", e.GetErrorCode());
+        p11_frame::constructionFailed(*this, "CP11RSAPublicKey::CP11RSAPublicKey ", e);
     }
 }
 
@@ -42,8 +41,6 @@ CP11RSAPublicKey::~CP11RSAPublicKey() {}
 bool CP11RSAPublicKey::SetAttribute(CK_ATTRIBUTE *attribute, P11Operation operation)
 {
     checkAttribute(attribute);
-    unsigned long const createGenerateInternal =
-        P11_OPS(P11_OP_CREATE) | P11_OPS(P11_OP_GENERATE) | P11_OPS(P11_OP_INTERNAL);
     switch (attribute->type) {
     case CKA_MODULUS: {
         checkOperation(attribute, operation, P11_OPS(P11_OP_CREATE) | P11_OPS(P11_OP_INTERNAL));
@@ -56,10 +53,10 @@ bool CP11RSAPublicKey::SetAttribute(CK_ATTRIBUTE *attribute, P11Operation operat
         return result;
     }
     case CKA_MODULUS_BITS:
-        checkOperation(attribute, operation, createGenerateInternal);
+        checkOperation(attribute, operation, P11_OPS_CREATE_GENERATE_INTERNAL);
         return setAttributeLong(attribute);
     case CKA_PUBLIC_EXPONENT:
-        checkOperation(attribute, operation, createGenerateInternal);
+        checkOperation(attribute, operation, P11_OPS_CREATE_GENERATE_INTERNAL);
         return setAttributeBinary(attribute);
     default:
         return CP11PublicKey::SetAttribute(attribute, operation);
