@@ -16,6 +16,7 @@ MODULE, CARDSIM = sys.argv[1], sys.argv[2]
 READERS = ["Virtual PCD 00 00", "Virtual PCD 00 01"]
 LABEL = "Fake test token"
 PIN = "123456"
+OBJECTS = ["Fake data one", "Fake data two"]  # the data objects on the test build's token
 failures = []
 
 
@@ -77,7 +78,9 @@ def tools():
     code, out = run("pkcs11-tool", "--module", MODULE, "-M")
     check(code == 0 and "SHA256-RSA-PKCS" in out and "SHA256" in out, "pkcs11-tool -M", out)
     code, out = run("pkcs11-tool", "--module", MODULE, "-O", "--login", "--pin", PIN)
-    check(code == 0, "pkcs11-tool -O --login", out)
+    check(code == 0 and out.count("Data object") == len(OBJECTS)
+          and all("label:          '%s'" % label in out for label in OBJECTS),
+          "pkcs11-tool -O --login lists the token's objects", out)
     code, out = run("p11tool", "--provider", MODULE, "--list-tokens")
     check(code == 0 and LABEL in out, "p11tool --list-tokens", out)
 
