@@ -121,10 +121,11 @@ int Pkcs11Manipulator::GetReadersCount()
     QString const what = QStringLiteral("GetReadersCount()");
     enter(what);
     CK_ULONG count = 0;
-    if (pFunctionList != nullptr)
-        traced(QStringLiteral("C_GetSlotList(FALSE,NULL,&n)"),
-               pFunctionList->C_GetSlotList(CK_FALSE, nullptr, &count),
+    if (pFunctionList != nullptr) {
+        CK_RV rv = pFunctionList->C_GetSlotList(CK_FALSE, nullptr, &count);
+        traced(QStringLiteral("C_GetSlotList(FALSE,NULL,&n)"), rv,
                QStringLiteral("n=%1").arg(count));
+    }
     resizeSlots(count);
     return static_cast<int>(leave(what, static_cast<long>(n)));
 }
@@ -208,9 +209,8 @@ void Pkcs11Manipulator::resizeSlots(CK_ULONG count)
 CK_RV Pkcs11Manipulator::slotIds(std::vector<CK_SLOT_ID> &ids)
 {
     CK_ULONG count = 0;
-    CK_RV rv = traced(QStringLiteral("C_GetSlotList(FALSE,NULL,&n)"),
-                      pFunctionList->C_GetSlotList(CK_FALSE, nullptr, &count),
-                      QStringLiteral("n=%1").arg(count));
+    CK_RV rv = pFunctionList->C_GetSlotList(CK_FALSE, nullptr, &count);
+    traced(QStringLiteral("C_GetSlotList(FALSE,NULL,&n)"), rv, QStringLiteral("n=%1").arg(count));
     if (rv != CKR_OK)
         return rv;
     try {
@@ -218,9 +218,9 @@ CK_RV Pkcs11Manipulator::slotIds(std::vector<CK_SLOT_ID> &ids)
     } catch (std::exception const &) {
         return CKR_HOST_MEMORY;
     }
-    rv = traced(QStringLiteral("C_GetSlotList(FALSE,psid,&n)"),
-                pFunctionList->C_GetSlotList(CK_FALSE, ids.data(), &count),
-                QStringLiteral("psid!=NULL, n=%1").arg(count));
+    rv = pFunctionList->C_GetSlotList(CK_FALSE, ids.data(), &count);
+    traced(QStringLiteral("C_GetSlotList(FALSE,psid,&n)"), rv,
+           QStringLiteral("psid!=NULL, n=%1").arg(count));
     ids.resize(rv == CKR_OK ? count : 0);
     return rv;
 }
