@@ -37,13 +37,13 @@ enum _qv_md_des_prov_key_type { QVDES_KEY_TYPE_DES3 = 1 };
 
 struct _qv_md_des_provider {
     unsigned long context[3];
-    QVDES_KEY_HANDLE (*SetKey)
+    QVDES_KEY_HANDLE(*SetKey)
     (_qv_md_des_key_storage *, const char *, _qv_md_des_prov_key_type, const unsigned char *,
      unsigned long);
     uint32_t (*FillKey)(QVDES_KEY_HANDLE, unsigned char *, unsigned long);
     uint32_t (*FillKeyByName)(_qv_md_des_key_storage *, const char *, unsigned char *,
                               unsigned long);
-    QVDES_KEY_HANDLE (*AddKey)
+    QVDES_KEY_HANDLE(*AddKey)
     (_qv_md_des_key_storage *, const char *, _qv_md_des_prov_key_type, const unsigned char *,
      unsigned long);
     QVDES_KEY_HANDLE (*GetKey)(_qv_md_des_key_storage *, const char *);
