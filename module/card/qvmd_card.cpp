@@ -31,8 +31,8 @@ uint32_t initCard(_qv_md_card_struct *card, TransportInit initTransport, unsigne
     card->alloc = alloc != nullptr ? alloc : QVMD_Outer_Default_Alloc;
     card->realloc = realloc != nullptr ? realloc : QVMD_Outer_Default_Realloc;
     card->free = free != nullptr ? free : QVMD_Outer_Default_Free;
-    card->info = &card->infoData;
-    return QVMD_InfoInitStruct(card, card->info);
+    card->info = &card->infoData; // zero with the whole context
+    return QV_OK;
 }
 
 void freeTable(_qv_md_card_struct *card, void *table)
