@@ -241,8 +241,8 @@ uint32_t QVMD_ProcessInfo(_qv_md_card_struct *card, _qv_md_info_struct *info, un
         info->importedKeyParamsValid = 0;
     _qv_caapi_card_struct *t = card->transport;
     if (QVCAAPI_VerifySW(t, 0) != QV_OK) {
-        hl_log(vok_log::HL_ERROR, "QVMD_ProcessInfo: kind %u answered %.2X %.2X\n", kind, t->sw1,
-               t->sw2);
+        hl_log(vok_log::HL_ERROR, "QVMD_ProcessInfo: kind %u answered %.2X %.2X\n", unsigned(kind),
+               t->sw1, t->sw2);
         return QV_E_UNEXPECTED;
     }
     return KINDS[kind].fill(card, info, t->response, t->receivedLength - 2);
