@@ -616,7 +616,7 @@ CBlob &CBlob::operator+=(CBlob const &other)
 }
 
 // printf-style formatting into a malloc'ed text; NULL on failure.
-static char *formatText(char const *fmt, va_list args)
+__attribute__((format(printf, 1, 0))) static char *formatText(char const *fmt, va_list args)
 {
     unsigned int cap = 128;
     for (;;) {
