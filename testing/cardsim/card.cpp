@@ -23,6 +23,8 @@ constexpr uint16_t SW_NO_FILE = 0x6A83;
 constexpr uint16_t SW_NO_ROOM = 0x6A84;
 constexpr uint16_t SW_BAD_P1P2 = 0x6A86;
 constexpr uint16_t SW_NOT_FOUND = 0x6A88;
+constexpr uint16_t SW_BAD_REFERENCE = 0x6B00;  // no such PIN, or no right over it
+constexpr uint16_t SW_MEMORY_FAILURE = 0x6581; // the change could not be stored
 constexpr uint16_t SW_UNKNOWN_INS = 0x6D00;
 constexpr uint16_t SW_UNKNOWN_CLA = 0x6E00;
 constexpr uint16_t SW_NO_RESPONSE = 0x6F00;
@@ -65,6 +67,8 @@ Bytes FileLengths(const CardFile &f)
 Card::Card(CardState state, Options options, std::string statePath)
     : m_state(std::move(state)), m_options(options), m_statePath(std::move(statePath))
 {
+    if (!m_statePath.empty())
+        m_saved = m_state;
 }
 
 Bytes Card::Atr()
@@ -82,6 +86,10 @@ void Card::PowerOff()
     ResetVolatile();
 }
 void Card::Reset()
+{
+    ResetVolatile();
+}
+void Card::Disconnected()
 {
     ResetVolatile();
 }
@@ -108,15 +116,27 @@ void Card::EndStream()
     m_streamActive = false;
 }
 
-void Card::Persist()
+bool Card::Persist()
 {
     if (m_statePath.empty())
-        return;
+        return true;
     std::string error;
     if (!SaveStateFile(m_statePath, m_state, &error)) {
         m_saveError = error;
         std::fprintf(stderr, "cardsim: cannot save the card state: %s\n", error.c_str());
+        // what cannot be kept is not done: the card goes back to its last saved state
+        m_state = m_saved;
+        return false;
     }
+    m_saved = m_state;
+    return true;
+}
+
+Card::Reply Card::Commit()
+{
+    if (!Persist())
+        return {{}, SW_MEMORY_FAILURE};
+    return {{}, SW_OK};
 }
 
 Bytes Card::Apdu(const Bytes &raw)
@@ -243,7 +263,9 @@ Bytes Card::Finish(Reply reply)
 
 Card::Reply Card::CaseTwo(const Command &c, Bytes data)
 {
-    if (m_options.strictLe && !c.hasData && (!c.hasLe || c.le != data.size()))
+    // an empty reply is 90 00 whatever the Le; nor is a reply that streams asked again
+    if (m_options.strictLe && !c.hasData && !data.empty() && data.size() <= kMaxReplyData &&
+        (!c.hasLe || c.le != data.size()))
         return {{}, static_cast<uint16_t>(0x6C00 | (data.size() & 0xFF))};
     return {std::move(data), SW_OK};
 }
@@ -494,8 +516,7 @@ Card::Reply Card::CreateFile(const Command &c)
     f.access = c.data[16];
     f.fileSize = size;
     d->second.files[name] = f;
-    Persist();
-    return {{}, SW_OK};
+    return Commit();
 }
 
 Card::Reply Card::WriteInit(const Command &c, bool inPlace)
@@ -518,8 +539,7 @@ Card::Reply Card::WriteInit(const Command &c, bool inPlace)
             return {{}, SW_BAD_DATA};
         f->stored.clear();
         f->plainLength = 0;
-        Persist();
-        return {{}, SW_OK};
+        return Commit();
     }
     if (inPlace) {
         if (stored > f->fileSize)
@@ -558,7 +578,8 @@ Card::Reply Card::WriteChunk(const Command &c)
     f->plainLength = w.plainLength;
     if (!w.inPlace)
         f->fileSize = std::max(f->fileSize, w.storedLength);
-    Persist();
+    if (!Persist())
+        return {{}, SW_MEMORY_FAILURE};
     return {{0x01}, SW_OK};
 }
 
@@ -572,8 +593,7 @@ Card::Reply Card::DeleteFile(const Command &c)
     if (!AccessibleFile(dir, name, kAccessWriteFree, failure))
         return failure;
     m_state.dirs[dir].files.erase(name);
-    Persist();
-    return {{}, SW_OK};
+    return Commit();
 }
 
 Card::Reply Card::CreateDir(const Command &c)
@@ -588,8 +608,7 @@ Card::Reply Card::CreateDir(const Command &c)
     if (m_state.dirs.count(dir) || m_state.dirs[""].files.count(dir))
         return {{}, SW_EXISTS};
     m_state.dirs[dir].access = c.data[8];
-    Persist();
-    return {{}, SW_OK};
+    return Commit();
 }
 
 Card::Reply Card::DeleteDir(const Command &c)
@@ -607,8 +626,7 @@ Card::Reply Card::DeleteDir(const Command &c)
     if (!d->second.files.empty())
         return {{}, SW_DIR_NOT_EMPTY};
     m_state.dirs.erase(d);
-    Persist();
-    return {{}, SW_OK};
+    return Commit();
 }
 
 Bytes Card::NormalisePin(const CardPin &pin, const Bytes &given) const
@@ -620,8 +638,9 @@ Bytes Card::NormalisePin(const CardPin &pin, const Bytes &given) const
     return v;
 }
 
-bool Card::CheckPin(CardPin &pin, const Bytes &given, Reply &failure)
+bool Card::CheckPin(size_t index, const Bytes &given, Reply &failure)
 {
+    CardPin &pin = m_state.pins[index];
     if (pin.tries == 0) {
         failure = {{}, SW_PIN_BLOCKED};
         return false;
@@ -630,17 +649,18 @@ bool Card::CheckPin(CardPin &pin, const Bytes &given, Reply &failure)
         failure = {{}, SW_WRONG_LENGTH};
         return false;
     }
-    if (NormalisePin(pin, given) == pin.value) {
-        if (pin.tries != pin.limit) {
-            pin.tries = pin.limit;
-            Persist();
+    bool match = NormalisePin(pin, given) == pin.value;
+    unsigned char tries = match ? pin.limit : static_cast<unsigned char>(pin.tries - 1);
+    if (tries != pin.tries) {
+        pin.tries = tries;
+        if (!Persist()) {
+            failure = {{}, SW_MEMORY_FAILURE};
+            return false;
         }
-        return true;
     }
-    --pin.tries;
-    Persist();
-    failure = {{}, static_cast<uint16_t>(0x6300 | pin.tries)};
-    return false;
+    if (!match)
+        failure = {{}, static_cast<uint16_t>(0x6300 | tries)};
+    return match;
 }
 
 Card::Reply Card::Verify(const Command &c)
@@ -649,14 +669,13 @@ Card::Reply Card::Verify(const Command &c)
         return {{}, SW_BAD_P1P2}; // the challenge modes are not served
     size_t index = c.p1 & 0x0F;
     if (index >= m_state.pins.size())
-        return {{}, SW_NOT_FOUND};
+        return {{}, SW_BAD_REFERENCE};
     if (!c.hasData)
         return {{}, SW_WRONG_LENGTH};
-    CardPin &pin = m_state.pins[index];
     Reply failure;
-    if (!CheckPin(pin, c.data, failure))
+    if (!CheckPin(index, c.data, failure))
         return failure;
-    m_roles |= pin.role;
+    m_roles |= m_state.pins[index].role;
     return {{}, SW_OK};
 }
 
@@ -669,7 +688,7 @@ Card::Reply Card::Logout(const Command &c)
 Card::Reply Card::ChangePin(const Command &c, bool unblock)
 {
     if (c.p1 >= m_state.pins.size() || c.p2 >= m_state.pins.size())
-        return {{}, SW_NOT_FOUND};
+        return {{}, SW_BAD_REFERENCE};
     if (c.data.size() < 2)
         return {{}, SW_BAD_DATA};
     size_t oldLength = c.data[0] & 0x7F;
@@ -677,15 +696,15 @@ Card::Reply Card::ChangePin(const Command &c, bool unblock)
         return {{}, SW_BAD_DATA};
     Bytes oldValue(c.data.begin() + 2, c.data.begin() + 2 + static_cast<long>(oldLength));
     Bytes newValue(c.data.begin() + 2 + static_cast<long>(oldLength), c.data.end());
-    CardPin &target = m_state.pins[c.p2];
-    bool allowed = (target.updaters >> c.p1) & 1;
+    bool allowed = (m_state.pins[c.p2].updaters >> c.p1) & 1;
     if (!unblock && c.p1 == c.p2)
         allowed = true;
     if (!allowed)
-        return {{}, SW_DENIED};
+        return {{}, SW_BAD_REFERENCE};
     Reply failure;
-    if (!CheckPin(m_state.pins[c.p1], oldValue, failure))
+    if (!CheckPin(c.p1, oldValue, failure))
         return failure;
+    CardPin &target = m_state.pins[c.p2];
     newValue = NormalisePin(target, newValue);
     if (newValue.empty() || newValue.size() > m_state.maxPinLength)
         return {{}, SW_BAD_DATA};
@@ -693,8 +712,7 @@ Card::Reply Card::ChangePin(const Command &c, bool unblock)
     if (c.data[1] != 0)
         target.limit = c.data[1];
     target.tries = target.limit;
-    Persist();
-    return {{}, SW_OK};
+    return Commit();
 }
 
 bool Card::BumpCounters(unsigned mask)
@@ -720,8 +738,7 @@ bool Card::BumpCounters(unsigned mask)
     f->plainLength = static_cast<uint32_t>(plain.size());
     f->stored = plain;
     f->stored.push_back(Crc8(plain));
-    Persist();
-    return true;
+    return Persist();
 }
 
 bool Card::Save(const std::string &path, std::string *error)
@@ -740,8 +757,13 @@ bool Card::Load(const std::string &path, std::string *error)
         return false;
     m_state = std::move(loaded);
     ClearVolatileLocked();
-    if (*source != m_statePath)
-        Persist();
+    if (*source == m_statePath) {
+        m_saved = m_state;
+    } else if (!Persist()) {
+        if (error)
+            *error = m_saveError;
+        return false;
+    }
     return true;
 }
 
@@ -762,8 +784,7 @@ bool Card::CorruptFile(const std::string &dir, const std::string &name, long off
     if (at >= f->stored.size())
         return false;
     f->stored[at] ^= 0xFF;
-    Persist();
-    return true;
+    return Persist();
 }
 
 void Card::SetOptions(const Options &options)
@@ -784,11 +805,15 @@ CardState Card::Snapshot() const
     return m_state;
 }
 
-void Card::Modify(const std::function<void(CardState &)> &change)
+bool Card::Modify(const std::function<void(CardState &)> &change)
 {
     std::lock_guard<std::mutex> lock(m_lock);
+    Bytes cardData = m_state.cardData;
     change(m_state);
-    Persist();
+    // a cursor into card data that changed would point anywhere
+    if (m_state.cardData != cardData)
+        m_cursor = Cursor{};
+    return Persist();
 }
 
 unsigned Card::AuthenticatedRoles() const

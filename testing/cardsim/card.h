@@ -41,12 +41,14 @@ class Card : public vpcd::CardHandler
     void PowerOn() override;
     void PowerOff() override;
     void Reset() override;
+    void Disconnected() override; // the reader link dropped: the card lost power
     Bytes Apdu(const Bytes &command) override;
 
     // Control.
     void ResetVolatile();
     // Raises the "cardcf" counters (mask 1 PIN, 2 containers, 4 files) as another
-    // application would, CRC included. False when "cardcf" is missing or too short.
+    // application would, CRC included. False when "cardcf" is missing or too short, or
+    // when the change cannot be saved (the card then stays as it was).
     bool BumpCounters(unsigned mask);
     // Path empty: the card's own state file.
     bool Save(const std::string &path = "", std::string *error = nullptr);
@@ -58,8 +60,9 @@ class Card : public vpcd::CardHandler
     Options GetOptions() const;
 
     CardState Snapshot() const;
-    // Changes the persistent state under the card's lock and saves it.
-    void Modify(const std::function<void(CardState &)> &change);
+    // Changes the persistent state under the card's lock and saves it; false (and the
+    // change undone) when it cannot be saved.
+    bool Modify(const std::function<void(CardState &)> &change);
     unsigned AuthenticatedRoles() const;
     // The last failure to save the state file, empty when every save succeeded.
     std::string SaveError() const;
@@ -108,7 +111,8 @@ class Card : public vpcd::CardHandler
     Reply CaseTwo(const Command &c, Bytes data);
     Bytes Finish(Reply reply);
     bool Privileged() const { return (m_roles & 0x06) != 0; }
-    bool CheckPin(CardPin &pin, const Bytes &given, Reply &failure);
+    // Checks a value against PIN `index`; a wrong one costs a try, a right one restores them.
+    bool CheckPin(size_t index, const Bytes &given, Reply &failure);
     // The file when its directory and it exist and the free right (or a
     // privileged role) allows the access; otherwise null and the failure.
     CardFile *AccessibleFile(const std::string &dir, const std::string &name,
@@ -116,10 +120,15 @@ class Card : public vpcd::CardHandler
     Bytes NormalisePin(const CardPin &pin, const Bytes &given) const;
     void ClearVolatileLocked();
     void EndStream();
-    void Persist();
+    // Saves the state file; when that fails the state goes back to the last saved one
+    // (nothing the card could not keep is done) and the result is false.
+    bool Persist();
+    // Persist as a reply: 90 00, or 65 81 when the change could not be kept.
+    Reply Commit();
 
     mutable std::mutex m_lock;
     CardState m_state;
+    CardState m_saved; // the state as last saved (only with a state file)
     Options m_options;
     std::string m_statePath;
     std::string m_saveError;

@@ -35,6 +35,15 @@ void LengthToWire(uint32_t length, unsigned char *b)
     b[2] = static_cast<unsigned char>(q);
 }
 
+void CardState::ListKeySize(uint16_t bits)
+{
+    auto at = keySizes.begin();
+    while (at != keySizes.end() && at->bits < bits)
+        ++at;
+    if (at == keySizes.end() || at->bits != bits)
+        keySizes.insert(at, {bits, containers});
+}
+
 uint64_t CardState::TotalMemory() const
 {
     uint64_t total = 0;

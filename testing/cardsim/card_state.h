@@ -80,6 +80,8 @@ struct CardState {
     {
         return appletMajor > major || (appletMajor == major && appletMinor >= minor);
     }
+    // Lists a key size in kind 1 (in order of size) unless it is there already.
+    void ListKeySize(uint16_t bits);
     // Total memory of kind 10 (sum of 2^a * b * c) and what the files leave of it.
     uint64_t TotalMemory() const;
     uint64_t FreeMemory() const;

@@ -238,6 +238,7 @@ bool Personalise(const Personalisation &p, CardState &state, std::string *error,
         }
         cmap = CmapRecord("cardsim-container-00", 0x03, static_cast<uint16_t>(p.keyBits),
                           static_cast<uint16_t>(p.keyBits));
+        s.ListKeySize(static_cast<uint16_t>(p.keyBits)); // kind 1 lists what the card holds
     }
     CardFile cmapFile;
     cmapFile.stored = cmap.empty() ? Bytes{} : cmap;
