@@ -1,4 +1,5 @@
 #include "card.h"
+#include "personalise.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -67,6 +68,8 @@ Bytes FileLengths(const CardFile &f)
 Card::Card(CardState state, Options options, std::string statePath)
     : m_state(std::move(state)), m_options(options), m_statePath(std::move(statePath))
 {
+    if (m_state.masterKey.empty())
+        m_state.masterKey = ReadMasterKey();
     if (!m_statePath.empty())
         m_saved = m_state;
 }
@@ -107,6 +110,7 @@ void Card::ClearVolatileLocked()
     m_write = PendingWrite{};
     EndStream();
     m_cursor = Cursor{};
+    m_sm.Close();
 }
 
 void Card::EndStream()
@@ -189,9 +193,15 @@ Card::Reply Card::Dispatch(const Command &c)
     if (!m_selected)
         return {{}, SW_UNKNOWN_INS};
     if (c.cla == 0xB4)
-        return {{}, SW_SM_ERROR}; // no secure-messaging session is open
+        return Secure(c);
     bool v10 = m_state.AppletAtLeast(1, 0);
     switch (c.ins) {
+    case 0x50:
+        return Challenge(c);
+    case 0x52: // the response command is never sent without its MAC
+        return {{}, SW_SM_ERROR};
+    case 0x54:
+        return CloseSession(c);
     case 0x10:
         return GetInfo(c);
     case 0xAA:
@@ -237,6 +247,56 @@ Card::Reply Card::Dispatch(const Command &c)
     default:
         return {{}, SW_UNKNOWN_INS};
     }
+}
+
+Card::Reply Card::Secure(const Command &c)
+{
+    if (c.ins == 0x52)
+        return {{}, m_sm.Respond(m_state.masterKey, c.p1, c.p2, c.data)};
+    Command plain = c;
+    plain.cla = 0xB0;
+    if (!m_sm.IsOpen() || !m_sm.Unwrap(c.ins, c.p1, c.p2, plain.data))
+        return {{}, SW_SM_ERROR};
+    plain.hasData = !plain.data.empty();
+    plain.secured = true;
+    Reply r = Dispatch(plain);
+    // only replies that carry data are protected; bare status words leave the chain alone
+    if (!r.data.empty() && r.sw == SW_OK && m_sm.IsOpen()) {
+        bool spoil = m_fault == Fault::FlipRmac && (m_sm.Level() & 0x10);
+        r.data = m_sm.Protect(r.data, spoil);
+        if (spoil)
+            m_fault = Fault::None;
+    }
+    return r;
+}
+
+Card::Reply Card::Challenge(const Command &c)
+{
+    if (!m_state.AppletAtLeast(1, 2)) {
+        if (c.data.size() != 8)
+            return {{}, SW_WRONG_LENGTH};
+        uint16_t before = m_state.smCounter;
+        m_state.smCounter = static_cast<uint16_t>(before + 1);
+        if (!Persist()) {
+            m_sm.Close();
+            return {{}, SW_MEMORY_FAILURE};
+        }
+        Bytes reply = m_sm.ChallengeV1(m_state.masterKey, m_state.smCounter, c.data);
+        return {reply, reply.empty() ? SW_NOT_FOUND : SW_OK};
+    }
+    if (c.hasData)
+        return {{}, SW_WRONG_LENGTH};
+    if (c.p1 != 0x00 || c.p2 != 0x00)
+        return {{}, SW_BAD_P1P2};
+    return CaseTwo(c, m_sm.ChallengeV2());
+}
+
+Card::Reply Card::CloseSession(const Command &c)
+{
+    if (c.p1 > 0x01 || c.p2 != 0x00)
+        return {{}, SW_BAD_P1P2};
+    m_sm.Close();
+    return {{}, SW_OK};
 }
 
 Bytes Card::Finish(Reply reply)
@@ -820,6 +880,12 @@ unsigned Card::AuthenticatedRoles() const
 {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_roles;
+}
+
+bool Card::SessionOpen() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_sm.IsOpen();
 }
 
 std::string Card::SaveError() const

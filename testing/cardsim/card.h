@@ -7,6 +7,7 @@
 #pragma once
 
 #include "card_state.h"
+#include "sm_session.h"
 #include "vpcd_card.h"
 
 #include <functional>
@@ -28,6 +29,7 @@ enum class Fault {
     Truncate, // every reply cut to its first `param` bytes
     Storm,    // every success ends in 61 08 and GET RESPONSE never ends
     Oversize, // every reply padded to `param` data bytes before its status word
+    FlipRmac, // the next R-MAC sent has a byte flipped (once)
 };
 
 class Card : public vpcd::CardHandler
@@ -64,6 +66,8 @@ class Card : public vpcd::CardHandler
     // change undone) when it cannot be saved.
     bool Modify(const std::function<void(CardState &)> &change);
     unsigned AuthenticatedRoles() const;
+    // True while a secure-messaging session is open.
+    bool SessionOpen() const;
     // The last failure to save the state file, empty when every save succeeded.
     std::string SaveError() const;
 
@@ -77,7 +81,8 @@ class Card : public vpcd::CardHandler
         bool hasData = false;
         Bytes data;
         bool hasLe = false;
-        size_t le = 0; // 256 for an Le byte of 00
+        size_t le = 0;        // 256 for an Le byte of 00
+        bool secured = false; // arrived as B4 and passed the session's checks
     };
     struct PendingWrite {
         bool active = false;
@@ -92,6 +97,9 @@ class Card : public vpcd::CardHandler
     };
 
     Reply Dispatch(const Command &c);
+    Reply Secure(const Command &c);
+    Reply Challenge(const Command &c);
+    Reply CloseSession(const Command &c);
     Reply Select(const Command &c);
     Reply GetResponse(const Command &c);
     Reply GetInfo(const Command &c);
@@ -142,6 +150,7 @@ class Card : public vpcd::CardHandler
     size_t m_streamPos = 0;
     bool m_streamActive = false;
     Cursor m_cursor;
+    SmSession m_sm;
 };
 
 } // namespace cardsim

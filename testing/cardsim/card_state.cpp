@@ -151,6 +151,8 @@ std::string SerializeState(const CardState &s)
     o << "provider-flags " << Field(s.providerFlags) << "\n";
     o << "imported-key-params " << Field(s.importedKeyParams) << "\n";
     o << "card-data " << Field(s.cardData) << "\n";
+    o << "master-key " << Field(s.masterKey) << "\n";
+    o << "sm-counter " << s.smCounter << "\n";
     for (const auto &p : s.pins)
         o << "pin " << int(p.limit) << " " << int(p.type) << " " << int(p.role) << " "
           << int(p.updaters) << " " << int(p.tries) << " " << Field(p.value) << "\n";
@@ -230,6 +232,12 @@ bool ParseState(const std::string &text, CardState &out, std::string *error)
             ok = (w >> h1) && FromHex(h1, s.importedKeyParams) && s.importedKeyParams.size() <= 17;
         } else if (key == "card-data") {
             ok = (w >> h1) && FromHex(h1, s.cardData);
+        } else if (key == "master-key") {
+            ok = (w >> h1) && FromHex(h1, s.masterKey) &&
+                 (s.masterKey.empty() || s.masterKey.size() == 16);
+        } else if (key == "sm-counter") {
+            ok = (w >> a) && a >= 0 && a <= 0xFFFF;
+            s.smCounter = static_cast<uint16_t>(a);
         } else if (key == "pin") {
             CardPin p;
             ok = (w >> a >> b >> c >> d >> e >> h1) && byteValue(a) && byteValue(b) &&

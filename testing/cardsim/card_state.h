@@ -68,10 +68,12 @@ struct CardState {
     std::vector<CardPin> pins;
     unsigned char containers = 8;
     std::vector<KeySize> keySizes;
-    Bytes memoryInfo;                    // kind 10: two bytes, then triples {a, b, c}
-    Bytes providerFlags{0, 0};           // kind 7
-    Bytes importedKeyParams;             // kind 11
-    Bytes cardData;                      // TLV list: tag (1), length (2, big-endian), value
+    Bytes memoryInfo;          // kind 10: two bytes, then triples {a, b, c}
+    Bytes providerFlags{0, 0}; // kind 7
+    Bytes importedKeyParams;   // kind 11
+    Bytes cardData;            // TLV list: tag (1), length (2, big-endian), value
+    Bytes masterKey;           // secure-messaging master key, 16 bytes; empty: the test fixture
+    uint16_t smCounter = 0;    // sequence counter of first-generation openings
     std::map<std::string, CardDir> dirs; // "" is the root
     // Private keys of the containers as DER, by (container, key spec).
     std::map<std::pair<int, int>, Bytes> keys;

@@ -5,6 +5,7 @@
 #include <openssl/x509.h>
 
 #include <cstdio>
+#include <fstream>
 #include <memory>
 
 namespace cardsim
@@ -125,6 +126,16 @@ CardFile CompressedFile(const Bytes &plain, unsigned char access)
 
 } // namespace
 
+Bytes ReadMasterKey(const std::string &path)
+{
+    std::ifstream f(path);
+    std::string hex;
+    Bytes key;
+    if (!(f >> hex) || !FromHex(hex, key) || key.size() != 16)
+        return {};
+    return key;
+}
+
 Bytes DefaultAtr()
 {
     return {0x3B, 0x0D, 0x80, 0x25, 0xD2, 0x03, 0x10, 0x01,
@@ -215,6 +226,9 @@ bool Personalise(const Personalisation &p, CardState &state, std::string *error,
     s.importedKeyParams = {0x00, 0x00, 0x00};
     if (!BuildCardData(s.cardId, p.issuerKeyPath, s.cardData, error))
         return false;
+    s.masterKey = ReadMasterKey(p.masterKeyPath);
+    if (s.masterKey.empty())
+        return Fail(error, "cannot read the master key " + p.masterKeyPath);
 
     s.dirs[""].access = 0x3F;
     s.dirs["mscp"].access = 0x3F;

@@ -27,7 +27,13 @@ struct Personalisation {
     bool withContainer = false;
     int keyBits = 2048;
     std::string issuerKeyPath = std::string(VOK_CARDSIM_FIXTURES) + "/test_only_issuer_key.pem";
+    // the secure-messaging master key as 32 hex digits
+    std::string masterKeyPath = std::string(VOK_CARDSIM_FIXTURES) + "/test_only_mk.hex";
 };
+
+// Reads a master key file (32 hex digits); empty when it cannot.
+Bytes ReadMasterKey(const std::string &path = std::string(VOK_CARDSIM_FIXTURES) +
+                                              "/test_only_mk.hex");
 
 // False (and a reason) when the issuer key cannot be read or a key cannot be made.
 // certificates, when given, receives the DER certificates of container 0 (signature,
