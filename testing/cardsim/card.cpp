@@ -234,16 +234,16 @@ Card::Reply Card::Dispatch(const Command &c)
         return Verify(c);
     case 0x24: // log out before 1.0; change or unblock from 1.0 on
         if (v10)
-            return ChangePin(c, !c.data.empty() && (c.data[0] & 0x80));
+            return ChangePin(c);
         return Logout(c);
     case 0x26: // unblock before 1.0; log out from 1.0 on
         if (v10)
             return Logout(c);
-        return ChangePin(c, true);
-    case 0x28:
+        return ChangePin(c);
+    case 0x28: // change before 1.0
         if (v10)
             return {{}, SW_UNKNOWN_INS};
-        return ChangePin(c, false);
+        return ChangePin(c);
     default:
         return {{}, SW_UNKNOWN_INS};
     }
@@ -689,6 +689,13 @@ Card::Reply Card::DeleteDir(const Command &c)
     return Commit();
 }
 
+bool Card::PinLengthFits(const CardPin &pin, size_t length) const
+{
+    if (pin.FfPadded())
+        return length == m_state.maxPinLength;
+    return length >= 1 && length <= m_state.maxPinLength;
+}
+
 Bytes Card::NormalisePin(const CardPin &pin, const Bytes &given) const
 {
     Bytes v = given;
@@ -705,7 +712,7 @@ bool Card::CheckPin(size_t index, const Bytes &given, Reply &failure)
         failure = {{}, SW_PIN_BLOCKED};
         return false;
     }
-    if (given.empty() || given.size() > m_state.maxPinLength) {
+    if (!PinLengthFits(pin, given.size())) {
         failure = {{}, SW_WRONG_LENGTH};
         return false;
     }
@@ -730,8 +737,6 @@ Card::Reply Card::Verify(const Command &c)
     size_t index = c.p1 & 0x0F;
     if (index >= m_state.pins.size())
         return {{}, SW_BAD_REFERENCE};
-    if (!c.hasData)
-        return {{}, SW_WRONG_LENGTH};
     Reply failure;
     if (!CheckPin(index, c.data, failure))
         return failure;
@@ -745,30 +750,28 @@ Card::Reply Card::Logout(const Command &c)
     return {{}, SW_OK};
 }
 
-Card::Reply Card::ChangePin(const Command &c, bool unblock)
+Card::Reply Card::ChangePin(const Command &c)
 {
+    // P1 the PIN that authorises, P2 the target; data L x old new, where L is the old
+    // value's length (bit 7: unblock, on applets from 1.0) and x the target's try limit
     if (c.p1 >= m_state.pins.size() || c.p2 >= m_state.pins.size())
         return {{}, SW_BAD_REFERENCE};
-    if (c.data.size() < 2)
-        return {{}, SW_BAD_DATA};
-    size_t oldLength = c.data[0] & 0x7F;
-    if (2 + oldLength >= c.data.size())
-        return {{}, SW_BAD_DATA};
+    if (!((m_state.pins[c.p2].updaters >> c.p1) & 1))
+        return {{}, SW_BAD_REFERENCE};
+    size_t oldLength = c.data.empty() ? 0 : c.data[0] & 0x7F;
+    if (c.data.size() < 2 + oldLength)
+        return {{}, SW_WRONG_LENGTH};
     Bytes oldValue(c.data.begin() + 2, c.data.begin() + 2 + static_cast<long>(oldLength));
     Bytes newValue(c.data.begin() + 2 + static_cast<long>(oldLength), c.data.end());
-    bool allowed = (m_state.pins[c.p2].updaters >> c.p1) & 1;
-    if (!unblock && c.p1 == c.p2)
-        allowed = true;
-    if (!allowed)
-        return {{}, SW_BAD_REFERENCE};
+    if (!PinLengthFits(m_state.pins[c.p2], newValue.size()))
+        return {{}, SW_WRONG_LENGTH};
     Reply failure;
     if (!CheckPin(c.p1, oldValue, failure))
         return failure;
     CardPin &target = m_state.pins[c.p2];
-    newValue = NormalisePin(target, newValue);
-    if (newValue.empty() || newValue.size() > m_state.maxPinLength)
-        return {{}, SW_BAD_DATA};
-    target.value = newValue;
+    target.value = NormalisePin(target, newValue);
+    if (target.value.empty())
+        return {{}, SW_WRONG_LENGTH};
     if (c.data[1] != 0)
         target.limit = c.data[1];
     target.tries = target.limit;

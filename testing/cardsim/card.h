@@ -115,7 +115,7 @@ class Card : public vpcd::CardHandler
     Reply DeleteDir(const Command &c);
     Reply Verify(const Command &c);
     Reply Logout(const Command &c);
-    Reply ChangePin(const Command &c, bool unblock);
+    Reply ChangePin(const Command &c); // change and unblock alike
     Reply CaseTwo(const Command &c, Bytes data);
     Bytes Finish(Reply reply);
     bool Privileged() const { return (m_roles & 0x06) != 0; }
@@ -125,6 +125,8 @@ class Card : public vpcd::CardHandler
     // privileged role) allows the access; otherwise null and the failure.
     CardFile *AccessibleFile(const std::string &dir, const std::string &name,
                              unsigned char freeRight, Reply &failure);
+    // FF-padded PINs come at the maximum PIN length, others at 1 to that length.
+    bool PinLengthFits(const CardPin &pin, size_t length) const;
     Bytes NormalisePin(const CardPin &pin, const Bytes &given) const;
     void ClearVolatileLocked();
     void EndStream();

@@ -206,7 +206,7 @@ bool Personalise(const Personalisation &p, CardState &state, std::string *error,
     s.infoFlags = p.userPinInitialised ? 0x08 : 0x00;
     CardPin user;
     user.limit = 3;
-    user.type = 0x03;
+    user.type = p.userPinPadded ? 0x03 : 0x01;
     user.role = 0x02;
     user.updaters = 0x03;
     user.tries = 3;

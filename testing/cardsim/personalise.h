@@ -20,6 +20,7 @@ struct Personalisation {
     Bytes serial = {0, 0, 0, 0, 0, 0, 0, 0, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
     Bytes cardId; // 8 bytes; empty: the last 8 bytes of the serial
     std::string userPin = "123456";
+    bool userPinPadded = true; // FF-padded to the maximum length (type code 3), else type 1
     std::string puk = "12345678";
     unsigned char maxPinLength = 8;
     bool userPinInitialised = true; // the role-8 record with no tries left
