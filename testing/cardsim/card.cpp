@@ -1,5 +1,6 @@
 #include "card.h"
 #include "personalise.h"
+#include "status_words.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -9,26 +10,6 @@ namespace cardsim
 
 namespace
 {
-
-// status words
-constexpr uint16_t SW_OK = 0x9000;
-constexpr uint16_t SW_EXISTS = 0x6201;
-constexpr uint16_t SW_DIR_NOT_EMPTY = 0x6202;
-constexpr uint16_t SW_PIN_BLOCKED = 0x6200;
-constexpr uint16_t SW_WRONG_LENGTH = 0x6700;
-constexpr uint16_t SW_DENIED = 0x6985;
-constexpr uint16_t SW_SM_ERROR = 0x6988;
-constexpr uint16_t SW_BAD_DATA = 0x6A80;
-constexpr uint16_t SW_NO_DIR = 0x6A82; // also: unknown application
-constexpr uint16_t SW_NO_FILE = 0x6A83;
-constexpr uint16_t SW_NO_ROOM = 0x6A84;
-constexpr uint16_t SW_BAD_P1P2 = 0x6A86;
-constexpr uint16_t SW_NOT_FOUND = 0x6A88;
-constexpr uint16_t SW_BAD_REFERENCE = 0x6B00;  // no such PIN, or no right over it
-constexpr uint16_t SW_MEMORY_FAILURE = 0x6581; // the change could not be stored
-constexpr uint16_t SW_UNKNOWN_INS = 0x6D00;
-constexpr uint16_t SW_UNKNOWN_CLA = 0x6E00;
-constexpr uint16_t SW_NO_RESPONSE = 0x6F00;
 
 const Bytes kAidFirst = {0xA0, 0x00, 0x00, 0x00, 0x28, 0x80, 0x10, 0x30, 0x01, 0xFF};
 const Bytes kAidSecond = {0xA0, 0x00, 0x00, 0x00, 0x28, 0x80, 0x10, 0x37, 0x01, 0x01};
@@ -111,6 +92,9 @@ void Card::ClearVolatileLocked()
     EndStream();
     m_cursor = Cursor{};
     m_sm.Close();
+    m_rsa = RsaBuffer{};
+    m_import = Import{};
+    m_keptResult.clear();
 }
 
 void Card::EndStream()
@@ -146,6 +130,7 @@ Card::Reply Card::Commit()
 Bytes Card::Apdu(const Bytes &raw)
 {
     std::lock_guard<std::mutex> lock(m_lock);
+    ++m_apduCount;
     bool getResponse = raw.size() >= 2 && raw[0] == 0x00 && raw[1] == 0xC0;
     bool writeChunk = raw.size() >= 2 && raw[0] == 0xB0 && raw[1] == 0xA2;
     // A new command ends the pending reply stream; anything but the next chunk
@@ -202,6 +187,17 @@ Card::Reply Card::Dispatch(const Command &c)
         return {{}, SW_SM_ERROR};
     case 0x54:
         return CloseSession(c);
+    case 0x70:
+        return CreateContainer(c);
+    case 0x72:
+        return DeleteContainer(c);
+    case 0x74:
+        return KeyInformation(c);
+    case 0x76:
+        return ImportKey(c);
+    case 0x78:
+    case 0x7A:
+        return RsaOperation(c);
     case 0x10:
         return GetInfo(c);
     case 0xAA:
@@ -296,6 +292,8 @@ Card::Reply Card::CloseSession(const Command &c)
     if (c.p1 > 0x01 || c.p2 != 0x00)
         return {{}, SW_BAD_P1P2};
     m_sm.Close();
+    if (c.p1 == 0x01)
+        DropImport();
     return {{}, SW_OK};
 }
 
@@ -802,6 +800,59 @@ bool Card::BumpCounters(unsigned mask)
     f->stored = plain;
     f->stored.push_back(Crc8(plain));
     return Persist();
+}
+
+bool Card::ReadCounters(Counters &out) const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    const CardFile *f = m_state.FindFile("", "cardcf");
+    if (!f || f->stored.size() < 7 ||
+        Crc8(f->stored.data(), f->stored.size() - 1) != f->stored.back())
+        return false;
+    const Bytes &b = f->stored;
+    out.pin = b[1];
+    out.containers = b[2] | b[3] << 8u;
+    out.files = b[4] | b[5] << 8u;
+    return true;
+}
+
+bool Card::AddKey(int index, int spec, const KeyOptions &options, std::string *error,
+                  Bytes *privateDer)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!InstallKey(m_state, index, spec, options, error, privateDer))
+        return false;
+    if (Persist())
+        return true;
+    if (error)
+        *error = m_saveError;
+    return false;
+}
+
+bool Card::PutFile(const std::string &dir, const std::string &name, const CardFile &file)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (name.empty() || name.size() > 8 || dir.size() > 8)
+        return false;
+    if (!m_state.dirs.count(dir))
+        m_state.dirs[dir].access = 0x3F;
+    m_state.dirs[dir].files[name] = file;
+    return Persist();
+}
+
+bool Card::SetPinTries(size_t index, unsigned char tries)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (index >= m_state.pins.size())
+        return false;
+    m_state.pins[index].tries = tries;
+    return Persist();
+}
+
+size_t Card::ApduCount() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_apduCount;
 }
 
 bool Card::Save(const std::string &path, std::string *error)

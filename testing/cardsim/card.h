@@ -6,6 +6,7 @@
 // may use the card at once.
 #pragma once
 
+#include "card_content.h"
 #include "card_state.h"
 #include "sm_session.h"
 #include "vpcd_card.h"
@@ -61,6 +62,24 @@ class Card : public vpcd::CardHandler
     void SetOptions(const Options &options);
     Options GetOptions() const;
 
+    // Puts a key into a container as another application or a personalisation would
+    // (see InstallKey); privateDer receives the key pair. Saved like a card change.
+    bool AddKey(int index, int spec, const KeyOptions &options, std::string *error = nullptr,
+                Bytes *privateDer = nullptr);
+    // Puts a file as stored into a directory (made when missing), replacing one of the
+    // same name.
+    bool PutFile(const std::string &dir, const std::string &name, const CardFile &file);
+    // Sets the tries left of a PIN (0 blocks it); false for no such PIN.
+    bool SetPinTries(size_t index, unsigned char tries);
+
+    // The "cardcf" counters; false when the file is missing, short or damaged.
+    struct Counters {
+        unsigned pin = 0, containers = 0, files = 0;
+    };
+    bool ReadCounters(Counters &out) const;
+    // APDUs received since the card was made.
+    size_t ApduCount() const;
+
     CardState Snapshot() const;
     // Changes the persistent state under the card's lock and saves it; false (and the
     // change undone) when it cannot be saved.
@@ -91,6 +110,21 @@ class Card : public vpcd::CardHandler
         bool inPlace = false;
         Bytes buffer;
     };
+    // An RSA operation assembled over several commands.
+    struct RsaBuffer {
+        bool active = false;
+        unsigned char ins = 0, index = 0, spec = 0;
+        bool pairOpen = false; // the first piece of a pair came, the second is due
+        Bytes block;
+    };
+    // A key import: its target (set by create container) and the parts received.
+    struct Import {
+        bool targetSet = false;
+        int index = 0, spec = 0;
+        int expected = 0; // next code: 0 modulus (code 0, or 7 then 7), -7 the modulus' second
+                          // piece, 1..6 that code
+        Bytes n, e, p, q, dp, dq, qinv;
+    };
     struct Cursor {
         bool active = false;
         size_t begin = 0, length = 0, position = 0; // a range of the card data
@@ -98,6 +132,17 @@ class Card : public vpcd::CardHandler
 
     Reply Dispatch(const Command &c);
     Reply Secure(const Command &c);
+    // container commands (card_keys.cpp)
+    Reply CreateContainer(const Command &c);
+    Reply DeleteContainer(const Command &c);
+    Reply KeyInformation(const Command &c);
+    Reply ImportKey(const Command &c);
+    Reply RsaOperation(const Command &c);
+    // The key of a container command's P1 and key spec, or null and the failure
+    // (6A 86 bad key spec, 6A 82 no such container, 6A 83 no usable key).
+    const CardKey *CommandKey(unsigned char index, unsigned spec, bool privateNeeded,
+                              Reply &failure) const;
+    void DropImport();
     Reply Challenge(const Command &c);
     Reply CloseSession(const Command &c);
     Reply Select(const Command &c);
@@ -153,6 +198,10 @@ class Card : public vpcd::CardHandler
     bool m_streamActive = false;
     Cursor m_cursor;
     SmSession m_sm;
+    RsaBuffer m_rsa;
+    Import m_import;
+    Bytes m_keptResult; // a decryption kept on the card
+    size_t m_apduCount = 0;
 };
 
 } // namespace cardsim

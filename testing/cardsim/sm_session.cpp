@@ -1,5 +1,7 @@
 #include "sm_session.h"
 
+#include "status_words.h"
+
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -11,11 +13,6 @@ namespace cardsim
 
 namespace
 {
-
-constexpr uint16_t SW_OK = 0x9000;
-constexpr uint16_t SW_WRONG_LENGTH = 0x6700;
-constexpr uint16_t SW_SM_ERROR = 0x6988;
-constexpr uint16_t SW_BAD_P1P2 = 0x6A86;
 
 // Level bits: 0 C-MAC, 1 command data encrypted, 4 R-MAC, 5 reply data encrypted.
 constexpr unsigned char kLevelBits = 0x33;

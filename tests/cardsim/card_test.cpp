@@ -889,11 +889,14 @@ TEST_F(CardTest, PersonalisedContainerCarriesCompressedCertificates)
         X509 *cert = d2i_X509(nullptr, &q, static_cast<long>(der.size()));
         ASSERT_NE(nullptr, cert);
         // the certificate belongs to the container key kept for the card's RSA
-        const Bytes &keyDer = s.keys.at({0, spec});
+        const Bytes &keyDer = s.keys.at({0, spec}).der;
         const unsigned char *k = keyDer.data();
         EVP_PKEY *key = d2i_AutoPrivateKey(nullptr, &k, static_cast<long>(keyDer.size()));
         ASSERT_NE(nullptr, key);
         EXPECT_EQ(1, X509_check_private_key(cert, key));
+        EXPECT_EQ((Bytes{0x02, 0x06, 0x04, 0x00, 0x01, static_cast<unsigned char>(spec ? 6 : 1)}),
+                  Data(card->Apdu({0xB0, 0x74, 0x00, static_cast<unsigned char>(0x20 | spec)})))
+            << "a 1024-bit key pair with the usage of its spec";
         EVP_PKEY_free(key);
         X509_free(cert);
     }

@@ -185,6 +185,20 @@ inline Bytes ChangeCommand(unsigned char ins, unsigned char p1, unsigned char p2
     return Cat(Cat(c, oldValue), newValue);
 }
 
+// Sends a command and follows 61 xx with GET RESPONSE; the data of all replies and the
+// last status word.
+inline Bytes SendFollowing(const Transmit &tx, const Bytes &command)
+{
+    Bytes reply = tx(command);
+    Bytes all = Data(reply);
+    for (int round = 0; round < 16 && (Sw(reply) >> 8) == 0x61; ++round) {
+        reply = tx({0x00, 0xC0, 0x00, 0x00, static_cast<unsigned char>(Sw(reply) & 0xFF)});
+        all = Cat(all, Data(reply));
+    }
+    return Cat(all,
+               {static_cast<unsigned char>(Sw(reply) >> 8), static_cast<unsigned char>(Sw(reply))});
+}
+
 // Lists a directory, following 61 xx with GET RESPONSE.
 inline std::vector<std::string> List(const Transmit &tx, const std::string &dir, uint16_t *sw,
                                      unsigned char flag = 0)

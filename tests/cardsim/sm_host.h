@@ -7,9 +7,11 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace cardsim_test
 {
@@ -188,6 +190,54 @@ inline SecureReply SendSecure(const Transmit &tx, HostSession &s, const Bytes &c
     all.push_back(static_cast<unsigned char>(out.sw));
     out.verified = Unwrap(s, all, out.data);
     return out;
+}
+
+// The commands of one private-key operation (INS 78 sign, 7A decrypt) as the host
+// splits a block: while more than 239 bytes remain, a pair of pieces (128 bytes, then
+// up to 128); then one command with the rest. Flags: 1 on the first command, 4 on the
+// last, 8 on pieces, 2 on all when the result stays on the card.
+inline std::vector<Bytes> RsaCommands(unsigned char ins, unsigned char index, unsigned char spec,
+                                      const Bytes &block, bool keep = false)
+{
+    std::vector<Bytes> out;
+    size_t sent = 0;
+    auto command = [&](unsigned flags, Bytes data) {
+        flags |= (sent == 0 ? 1 : 0) | (keep ? 2 : 0);
+        out.push_back(Cat({0xB0, ins, index, static_cast<unsigned char>(flags << 4 | spec),
+                           static_cast<unsigned char>(data.size())},
+                          data));
+    };
+    auto piece = [&](size_t n) {
+        return Bytes(block.begin() + long(sent), block.begin() + long(sent + n));
+    };
+    while (sent < block.size()) {
+        size_t rest = block.size() - sent;
+        if (rest > 239) {
+            command(8, Cat({0x00, 0x00}, piece(128)));
+            sent += 128;
+            size_t n = std::min<size_t>(128, rest - 128);
+            command(8 | (sent + n == block.size() ? 4 : 0), Cat({0x80, 0x01}, piece(n)));
+            sent += n;
+        } else {
+            command(4, piece(rest));
+            sent += rest;
+        }
+    }
+    return out;
+}
+
+// Runs the commands in the session; the reply of the last one, or of the first that
+// failed.
+inline SecureReply SendAllSecure(const Transmit &tx, HostSession &s,
+                                 const std::vector<Bytes> &commands)
+{
+    SecureReply r;
+    for (const Bytes &c : commands) {
+        r = SendSecure(tx, s, c);
+        if (r.sw != 0x9000)
+            break;
+    }
+    return r;
 }
 
 } // namespace cardsim_test
