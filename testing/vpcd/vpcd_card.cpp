@@ -201,6 +201,7 @@ void VirtualCard::Serve(int fd)
         }
     }
 done:
+    m_handler.Disconnected();
     m_linked = false;
 }
 
