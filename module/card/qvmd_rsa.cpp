@@ -92,14 +92,15 @@ uint32_t exchange(Exchange &x, const CApdu &apdu)
     uint32_t rv = QVCAAPI_PutCommand(card->transport, apdu);
     if (rv == QV_OK)
         rv = QVMD_RunSecureAPDUUseCustomSec(card, x.level, 1, 1, 0, nullptr, nullptr, 0);
-    if (rv == QV_OK)
-        rv = QVMD_VerifySWFileMin(card, 0);
     if (rv != QV_OK)
         return rv;
     if (card->transport->sw1 == SW1_MORE_DATA)
         return gatherParts(x);
-    rv = QVMD_RunSecureAPDUUseCustomSec(card, x.level, 0, 0, 1, nullptr, nullptr, 0);
-    return rv != QV_OK ? rv : QVMD_VerifySWFileMin(card, 0);
+    // a refusal comes as a bare status word, mapped by the key-container family
+    rv = QVMD_VerifySWKeyContainer(card, 0);
+    return rv != QV_OK
+               ? rv
+               : QVMD_RunSecureAPDUUseCustomSec(card, x.level, 0, 0, 1, nullptr, nullptr, 0);
 }
 
 // The response data into the result: a signature is the last response alone, a

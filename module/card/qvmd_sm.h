@@ -20,16 +20,14 @@
 #include <cstdint>
 
 // Level bits: what a session applies to commands and responses.
-enum : uint32_t {
-    QVMD_SM_COMMAND_MAC = 0x01,
-    QVMD_SM_COMMAND_ENCRYPTION = 0x02,
-    QVMD_SM_RESPONSE_MAC = 0x10,
-    QVMD_SM_RESPONSE_ENCRYPTION = 0x20,
-    // the levels the token opens: MACs both ways for RSA, MAC and encrypted data
-    // for a key import
-    QVMD_SM_LEVEL_RSA = QVMD_SM_COMMAND_MAC | QVMD_SM_RESPONSE_MAC,
-    QVMD_SM_LEVEL_IMPORT = QVMD_SM_COMMAND_MAC | QVMD_SM_COMMAND_ENCRYPTION,
-};
+constexpr uint32_t QVMD_SM_COMMAND_MAC = 0x01;
+constexpr uint32_t QVMD_SM_COMMAND_ENCRYPTION = 0x02;
+constexpr uint32_t QVMD_SM_RESPONSE_MAC = 0x10;
+constexpr uint32_t QVMD_SM_RESPONSE_ENCRYPTION = 0x20;
+// the levels the token opens: MACs both ways for RSA, MAC and encrypted data for a
+// key import
+constexpr uint32_t QVMD_SM_LEVEL_RSA = QVMD_SM_COMMAND_MAC | QVMD_SM_RESPONSE_MAC;
+constexpr uint32_t QVMD_SM_LEVEL_IMPORT = QVMD_SM_COMMAND_MAC | QVMD_SM_COMMAND_ENCRYPTION;
 
 enum : unsigned long {
     QVMD_SM_MAX_RESPONSE_DATA = 512, // encrypted response data beyond this is refused
