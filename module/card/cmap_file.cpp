@@ -1,15 +1,13 @@
 #include "card/cmap_file.h"
 
 #include "base/win32.h"
+#include "card/qv_result.h"
 
 #include <cstring>
 
 namespace
 {
 
-const unsigned long INVALID_PARAMETER = 0x80100004;
-const unsigned long INVALID_VALUE = 0x80100011;
-const unsigned long UNEXPECTED = 0x8010001F;
 const unsigned int CODE_PAGE = 1250;
 
 typedef _qv_md_container_map_record Record;
@@ -114,13 +112,13 @@ void applySizesAndName(Record &r, Record const *source, uint64_t mask)
 
 } // namespace
 
-unsigned long QVMD_CmapFile_ChangeContainerData(Record *record, Record const *source, uint64_t mask)
+uint32_t QVMD_CmapFile_ChangeContainerData(Record *record, Record const *source, uint64_t mask)
 {
     if (record == nullptr || (source == nullptr && (mask & FROM_SOURCE) != 0))
-        return INVALID_PARAMETER;
+        return QV_E_INVALID_PARAMETER;
     const uint64_t both = QVMD_CMAP_BECAME_VALID | QVMD_CMAP_BECAME_INVALID;
     if ((mask & both) == both)
-        return INVALID_PARAMETER;
+        return QV_E_INVALID_PARAMETER;
     if (mask & QVMD_CMAP_BECAME_INVALID) {
         std::memset(record, 0, sizeof *record);
         return 0;
@@ -138,11 +136,10 @@ unsigned long QVMD_CmapFile_ChangeContainerData(Record *record, Record const *so
 namespace
 {
 
-unsigned long changeRecord(unsigned char *cmap, unsigned long i, Record const *source,
-                           uint64_t mask)
+uint32_t changeRecord(unsigned char *cmap, unsigned long i, Record const *source, uint64_t mask)
 {
     Record r = readRecord(cmap, i);
-    unsigned long rv = QVMD_CmapFile_ChangeContainerData(&r, source, mask);
+    uint32_t rv = QVMD_CmapFile_ChangeContainerData(&r, source, mask);
     if (rv == 0)
         writeRecord(cmap, i, r);
     return rv;
@@ -150,107 +147,106 @@ unsigned long changeRecord(unsigned char *cmap, unsigned long i, Record const *s
 
 } // namespace
 
-unsigned long QVMD_CmapFile_ChangeContainerDataByIndex(unsigned char *cmap, unsigned long size,
-                                                       unsigned long index, Record const *source,
-                                                       uint64_t mask)
+uint32_t QVMD_CmapFile_ChangeContainerDataByIndex(unsigned char *cmap, unsigned long size,
+                                                  unsigned long index, Record const *source,
+                                                  uint64_t mask)
 {
     // an empty map has no record to change: a failure, as for the lookup by name
     if (cmap == nullptr || size == 0)
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     if (!whole(size))
-        return UNEXPECTED;
+        return QV_E_UNEXPECTED;
     if (index >= recordCount(size))
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     return changeRecord(cmap, index, source, mask);
 }
 
-unsigned long QVMD_CmapFile_ChangeContainerDataByName(unsigned char *cmap, unsigned long size,
-                                                      char const *name, Record const *source,
-                                                      uint64_t mask)
+uint32_t QVMD_CmapFile_ChangeContainerDataByName(unsigned char *cmap, unsigned long size,
+                                                 char const *name, Record const *source,
+                                                 uint64_t mask)
 {
     if (cmap == nullptr || size == 0 || name == nullptr)
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     if (!whole(size))
-        return UNEXPECTED;
+        return QV_E_UNEXPECTED;
     unsigned long count = recordCount(size);
     unsigned long found = findByName(cmap, count, name);
     if (found == count)
-        return INVALID_VALUE;
-    unsigned long rv = changeRecord(cmap, found, source, mask);
+        return QV_E_INVALID_VALUE;
+    uint32_t rv = changeRecord(cmap, found, source, mask);
     for (unsigned long i = 0; rv == 0 && (mask & QVMD_CMAP_BECAME_DEFAULT) && i < count; ++i)
         if (i != found)
             changeRecord(cmap, i, nullptr, QVMD_CMAP_NO_LONGER_DEFAULT);
     return rv;
 }
 
-unsigned long QVMD_CmapFile_GetContainerIndex(unsigned char const *cmap, unsigned long size,
-                                              char const *name, unsigned char *index)
+uint32_t QVMD_CmapFile_GetContainerIndex(unsigned char const *cmap, unsigned long size,
+                                         char const *name, unsigned char *index)
 {
     if (name == nullptr || cmap == nullptr || size == 0 || index == nullptr)
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     *index = QVMD_CMAP_NO_INDEX;
     if (!whole(size))
-        return UNEXPECTED;
+        return QV_E_UNEXPECTED;
     unsigned long limit = recordCount(size);
     if (limit > QVMD_CMAP_NO_INDEX)
         limit = QVMD_CMAP_NO_INDEX;
     unsigned long found = findByName(cmap, limit, name);
     if (found == limit)
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     *index = static_cast<unsigned char>(found);
     return 0;
 }
 
-unsigned long QVMD_CmapFile_GetContainerDataByName(unsigned char const *cmap, unsigned long size,
-                                                   char const *name,
-                                                   _qv_md_container_map_record_ex *out)
+uint32_t QVMD_CmapFile_GetContainerDataByName(unsigned char const *cmap, unsigned long size,
+                                              char const *name, _qv_md_container_map_record_ex *out)
 {
     if (name == nullptr || out == nullptr || cmap == nullptr || size == 0)
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     if (!whole(size))
-        return UNEXPECTED;
+        return QV_E_UNEXPECTED;
     unsigned long count = recordCount(size);
     unsigned long found = findByName(cmap, count, name);
     if (found == count)
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     out->entry = parse(readRecord(cmap, found));
     out->processed = 0;
     return 0;
 }
 
-unsigned long QVMD_CmapFile_GetDefaultContainerName(unsigned char const *cmap, unsigned long size,
-                                                    char *out, unsigned long *room)
+uint32_t QVMD_CmapFile_GetDefaultContainerName(unsigned char const *cmap, unsigned long size,
+                                               char *out, unsigned long *room)
 {
     if (out == nullptr || room == nullptr || *room < QVMD_CMAP_NAME_ROOM)
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     std::memset(out, 0, QVMD_CMAP_NAME_ROOM);
     *room = QVMD_CMAP_NAME_ROOM;
     if (cmap == nullptr || size == 0)
         return 0;
     if (!whole(size))
-        return UNEXPECTED;
+        return QV_E_UNEXPECTED;
     const uint8_t wanted = QVMD_CMAP_FLAG_VALID | QVMD_CMAP_FLAG_DEFAULT;
     for (unsigned long i = 0; i < recordCount(size); ++i) {
         Record r = readRecord(cmap, i);
         if ((r.flags & wanted) == wanted)
-            return convertName(r, out) ? 0 : INVALID_VALUE;
+            return convertName(r, out) ? 0 : QV_E_INVALID_VALUE;
     }
     return 0;
 }
 
-unsigned long QVMD_CmapFile_Parse(unsigned char const *cmap, unsigned long size, QV_ListData *list)
+uint32_t QVMD_CmapFile_Parse(unsigned char const *cmap, unsigned long size, QV_ListData *list)
 {
     if (list == nullptr || list->initialised == 0)
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     if (cmap == nullptr || size == 0)
         return 0;
     if (!whole(size))
-        return UNEXPECTED;
+        return QV_E_UNEXPECTED;
     for (unsigned long i = 0; i < recordCount(size); ++i) {
         _qv_md_container_map_record_ex parsed;
         std::memset(&parsed, 0, sizeof parsed);
         parsed.entry = parse(readRecord(cmap, i));
-        unsigned long rv = QV_ListData_Set(list, i, &parsed, sizeof parsed);
+        uint32_t rv = QV_ListData_Set(list, i, &parsed, sizeof parsed);
         if (rv != 0)
             return rv;
     }
@@ -292,8 +288,8 @@ uint64_t differences(_qv_md_container_map_entry const &o, _qv_md_container_map_e
     return mask;
 }
 
-unsigned long addChange(QV_ListData *changes, uint64_t id, Parsed const *o, Parsed const *n,
-                        uint64_t mask)
+uint32_t addChange(QV_ListData *changes, uint64_t id, Parsed const *o, Parsed const *n,
+                   uint64_t mask)
 {
     _qv_md_container_map_change change;
     std::memset(&change, 0, sizeof change);
@@ -306,7 +302,7 @@ unsigned long addChange(QV_ListData *changes, uint64_t id, Parsed const *o, Pars
 }
 
 // A record present on one side only: reported when valid.
-unsigned long oneSided(QV_ListData *changes, QV_ListData_Entry *e, bool isNew)
+uint32_t oneSided(QV_ListData *changes, QV_ListData_Entry *e, bool isNew)
 {
     Parsed *p = parsedOf(e);
     if (!p->entry.valid || p->processed)
@@ -318,8 +314,7 @@ unsigned long oneSided(QV_ListData *changes, QV_ListData_Entry *e, bool isNew)
     return addChange(changes, e->id, isNew ? nullptr : p, isNew ? p : nullptr, mask);
 }
 
-unsigned long bothSides(QV_ListData *changes, QV_ListData_Entry *oldEntry,
-                        QV_ListData_Entry *newEntry)
+uint32_t bothSides(QV_ListData *changes, QV_ListData_Entry *oldEntry, QV_ListData_Entry *newEntry)
 {
     Parsed *o = parsedOf(oldEntry), *n = parsedOf(newEntry);
     if (o->processed || n->processed)
@@ -341,12 +336,12 @@ bool parsedPayload(QV_ListData_Entry const *e)
 
 } // namespace
 
-unsigned long QV_CmapFile_ProcessFunction(void *, QV_ListData_Entry *oldEntry,
-                                          QV_ListData_Entry *newEntry, QV_ListData *changes)
+uint32_t QV_CmapFile_ProcessFunction(void *, QV_ListData_Entry *oldEntry,
+                                     QV_ListData_Entry *newEntry, QV_ListData *changes)
 {
     if (!parsedPayload(oldEntry) || !parsedPayload(newEntry) ||
         (oldEntry == nullptr && newEntry == nullptr))
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     if (oldEntry == nullptr)
         return oneSided(changes, newEntry, true);
     if (newEntry == nullptr)

@@ -26,8 +26,8 @@ enum : uint8_t {
     QVMD_CMAP_FLAG_VALID = 0x01,
     QVMD_CMAP_FLAG_DEFAULT = 0x02,
 };
-const unsigned long QVMD_CMAP_RECORD_SIZE = 86;
-const unsigned long QVMD_CMAP_NAME_ROOM = 40; // 8-bit name and its terminator
+const uint32_t QVMD_CMAP_RECORD_SIZE = 86;
+const uint32_t QVMD_CMAP_NAME_ROOM = 40; // 8-bit name and its terminator
 const unsigned char QVMD_CMAP_NO_INDEX = 255;
 
 // Change mask bits, describing a difference or applying one.
@@ -65,33 +65,33 @@ struct _qv_md_container_map_change {
 
 // Applies a mask to one record in the order valid, exchange set, signature set,
 // exchange cleared, signature cleared, name, default, not default.
-unsigned long QVMD_CmapFile_ChangeContainerData(_qv_md_container_map_record *record,
-                                                _qv_md_container_map_record const *source,
-                                                uint64_t mask);
-unsigned long QVMD_CmapFile_ChangeContainerDataByIndex(unsigned char *cmap, unsigned long size,
-                                                       unsigned long index,
-                                                       _qv_md_container_map_record const *source,
-                                                       uint64_t mask);
+uint32_t QVMD_CmapFile_ChangeContainerData(_qv_md_container_map_record *record,
+                                           _qv_md_container_map_record const *source,
+                                           uint64_t mask);
+uint32_t QVMD_CmapFile_ChangeContainerDataByIndex(unsigned char *cmap, unsigned long size,
+                                                  unsigned long index,
+                                                  _qv_md_container_map_record const *source,
+                                                  uint64_t mask);
 // With QVMD_CMAP_BECAME_DEFAULT every other record loses its default bit.
-unsigned long QVMD_CmapFile_ChangeContainerDataByName(unsigned char *cmap, unsigned long size,
-                                                      char const *name,
-                                                      _qv_md_container_map_record const *source,
-                                                      uint64_t mask);
+uint32_t QVMD_CmapFile_ChangeContainerDataByName(unsigned char *cmap, unsigned long size,
+                                                 char const *name,
+                                                 _qv_md_container_map_record const *source,
+                                                 uint64_t mask);
 // The index of the first record with the name; a one-byte index names records 0..254
 // only, so a map searched past them finds nothing there. Not found: 0x80100011 and
 // index 255.
-unsigned long QVMD_CmapFile_GetContainerIndex(unsigned char const *cmap, unsigned long size,
-                                              char const *name, unsigned char *index);
-unsigned long QVMD_CmapFile_GetContainerDataByName(unsigned char const *cmap, unsigned long size,
-                                                   char const *name,
-                                                   _qv_md_container_map_record_ex *out);
+uint32_t QVMD_CmapFile_GetContainerIndex(unsigned char const *cmap, unsigned long size,
+                                         char const *name, unsigned char *index);
+uint32_t QVMD_CmapFile_GetContainerDataByName(unsigned char const *cmap, unsigned long size,
+                                              char const *name,
+                                              _qv_md_container_map_record_ex *out);
 // out gets 40 bytes (room must be at least 40 and is set to 40): the name of the first
 // record that is valid and default, or an empty name.
-unsigned long QVMD_CmapFile_GetDefaultContainerName(unsigned char const *cmap, unsigned long size,
-                                                    char *out, unsigned long *room);
+uint32_t QVMD_CmapFile_GetDefaultContainerName(unsigned char const *cmap, unsigned long size,
+                                               char *out, unsigned long *room);
 // Stores record i as a _qv_md_container_map_record_ex under id i.
-unsigned long QVMD_CmapFile_Parse(unsigned char const *cmap, unsigned long size, QV_ListData *list);
+uint32_t QVMD_CmapFile_Parse(unsigned char const *cmap, unsigned long size, QV_ListData *list);
 // The QV_ListData_ProcessById callback over an old and a new parsed map: adds a
 // _qv_md_container_map_change for every record that changed.
-unsigned long QV_CmapFile_ProcessFunction(void *context, QV_ListData_Entry *oldEntry,
-                                          QV_ListData_Entry *newEntry, QV_ListData *changes);
+uint32_t QV_CmapFile_ProcessFunction(void *context, QV_ListData_Entry *oldEntry,
+                                     QV_ListData_Entry *newEntry, QV_ListData *changes);

@@ -1,15 +1,13 @@
 #include "card/list_data.h"
 
 #include "base/win32.h"
+#include "card/qv_result.h"
 
 #include <cstdlib>
 #include <cstring>
 
 namespace
 {
-
-const unsigned long INVALID_VALUE = 0x80100011;
-const unsigned long NO_MEMORY = 0x80100006;
 
 bool ready(QV_ListData const *list)
 {
@@ -40,15 +38,14 @@ QV_ListData_Entry *find(QV_ListData *list, uint64_t id, QV_ListData_Entry ***lin
 }
 
 // A copy of length bytes from the allocator (null for none).
-unsigned long copyOf(QV_Common_Allocator const &a, void const *data, unsigned long length,
-                     void **copy)
+uint32_t copyOf(QV_Common_Allocator const &a, void const *data, unsigned long length, void **copy)
 {
     *copy = nullptr;
     if (length == 0)
         return 0;
     *copy = a.alloc(length);
     if (*copy == nullptr)
-        return NO_MEMORY;
+        return QV_E_NO_MEMORY;
     std::memcpy(*copy, data, length);
     return 0;
 }
@@ -60,13 +57,13 @@ void freeEntry(QV_Common_Allocator const &a, QV_ListData_Entry *entry)
     a.free(entry);
 }
 
-unsigned long append(QV_ListData *list, QV_ListData_Entry **end, uint64_t id, void *data,
-                     unsigned long length)
+uint32_t append(QV_ListData *list, QV_ListData_Entry **end, uint64_t id, void *data,
+                unsigned long length)
 {
     auto *entry =
         static_cast<QV_ListData_Entry *>(list->allocator.alloc(sizeof(QV_ListData_Entry)));
     if (entry == nullptr)
-        return NO_MEMORY;
+        return QV_E_NO_MEMORY;
     *entry = {id, data, length, nullptr};
     *end = entry;
     return 0;
@@ -80,8 +77,8 @@ bool sameData(QV_ListData_Entry const *a, QV_ListData_Entry const *b)
 
 } // namespace
 
-unsigned long QV_Common_AllocatorInit(QV_Common_Allocator *allocator, void *(*alloc)(size_t),
-                                      void *(*realloc)(void *, size_t), void (*free)(void *))
+uint32_t QV_Common_AllocatorInit(QV_Common_Allocator *allocator, void *(*alloc)(size_t),
+                                 void *(*realloc)(void *, size_t), void (*free)(void *))
 {
     if (allocator == nullptr)
         return QV_ERROR_INVALID_PARAMETER;
@@ -93,8 +90,8 @@ unsigned long QV_Common_AllocatorInit(QV_Common_Allocator *allocator, void *(*al
 
 void QV_Common_AllocatorClose(QV_Common_Allocator *) {}
 
-unsigned long QV_ListData_Init(QV_ListData *list, QV_Common_Allocator const *allocator,
-                               pthread_mutex_t *lock)
+uint32_t QV_ListData_Init(QV_ListData *list, QV_Common_Allocator const *allocator,
+                          pthread_mutex_t *lock)
 {
     if (list == nullptr || allocator == nullptr)
         return QV_ERROR_INVALID_PARAMETER;
@@ -102,39 +99,38 @@ unsigned long QV_ListData_Init(QV_ListData *list, QV_Common_Allocator const *all
     return 0;
 }
 
-unsigned long QV_ListData_Close(QV_ListData *list)
+uint32_t QV_ListData_Close(QV_ListData *list)
 {
     if (!ready(list))
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     QV_ListData_DeleteAll(list);
     std::memset(list, 0, sizeof *list);
     return 0;
 }
 
-unsigned long QV_ListData_Lock(QV_ListData *list)
+uint32_t QV_ListData_Lock(QV_ListData *list)
 {
     if (!ready(list))
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     EnterCriticalSection(list->lock);
     return 0;
 }
 
-unsigned long QV_ListData_Unlock(QV_ListData *list)
+uint32_t QV_ListData_Unlock(QV_ListData *list)
 {
     if (!ready(list))
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     LeaveCriticalSection(list->lock);
     return 0;
 }
 
-unsigned long QV_ListData_Set(QV_ListData *list, uint64_t id, void const *data,
-                              unsigned long length)
+uint32_t QV_ListData_Set(QV_ListData *list, uint64_t id, void const *data, unsigned long length)
 {
     if (!ready(list) || (data == nullptr && length > 0))
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     ListLock hold(list);
     void *copy;
-    unsigned long rv = copyOf(list->allocator, data, length, &copy);
+    uint32_t rv = copyOf(list->allocator, data, length, &copy);
     if (rv != 0)
         return rv;
     QV_ListData_Entry **end;
@@ -152,10 +148,10 @@ unsigned long QV_ListData_Set(QV_ListData *list, uint64_t id, void const *data,
     return 0;
 }
 
-unsigned long QV_ListData_Get(QV_ListData *list, uint64_t id, void *out, unsigned long *length)
+uint32_t QV_ListData_Get(QV_ListData *list, uint64_t id, void *out, unsigned long *length)
 {
     if (!ready(list) || length == nullptr)
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     ListLock hold(list);
     QV_ListData_Entry *entry = find(list, id);
     if (entry == nullptr)
@@ -169,11 +165,11 @@ unsigned long QV_ListData_Get(QV_ListData *list, uint64_t id, void *out, unsigne
     return 0;
 }
 
-unsigned long QV_ListData_GetDirectNoLock(QV_ListData *list, uint64_t id, void **data,
-                                          unsigned long *length)
+uint32_t QV_ListData_GetDirectNoLock(QV_ListData *list, uint64_t id, void **data,
+                                     unsigned long *length)
 {
     if (!ready(list) || data == nullptr || length == nullptr)
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     QV_ListData_Entry *entry = find(list, id);
     if (entry == nullptr)
         return QV_ERROR_NOT_FOUND;
@@ -182,18 +178,18 @@ unsigned long QV_ListData_GetDirectNoLock(QV_ListData *list, uint64_t id, void *
     return 0;
 }
 
-unsigned long QV_ListData_GetItemNoLock(QV_ListData *list, uint64_t id, QV_ListData_Entry **entry)
+uint32_t QV_ListData_GetItemNoLock(QV_ListData *list, uint64_t id, QV_ListData_Entry **entry)
 {
     if (!ready(list) || entry == nullptr)
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     *entry = find(list, id);
     return *entry != nullptr ? 0 : QV_ERROR_NOT_FOUND;
 }
 
-unsigned long QV_ListData_DeleteNoLock(QV_ListData *list, uint64_t id)
+uint32_t QV_ListData_DeleteNoLock(QV_ListData *list, uint64_t id)
 {
     if (!ready(list))
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     QV_ListData_Entry **link;
     QV_ListData_Entry *entry = find(list, id, &link);
     if (entry == nullptr)
@@ -203,18 +199,18 @@ unsigned long QV_ListData_DeleteNoLock(QV_ListData *list, uint64_t id)
     return 0;
 }
 
-unsigned long QV_ListData_Delete(QV_ListData *list, uint64_t id)
+uint32_t QV_ListData_Delete(QV_ListData *list, uint64_t id)
 {
     if (!ready(list))
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     ListLock hold(list);
     return QV_ListData_DeleteNoLock(list, id);
 }
 
-unsigned long QV_ListData_DeleteAll(QV_ListData *list)
+uint32_t QV_ListData_DeleteAll(QV_ListData *list)
 {
     if (!ready(list))
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     ListLock hold(list);
     while (list->first != nullptr) {
         QV_ListData_Entry *entry = list->first;
@@ -224,14 +220,14 @@ unsigned long QV_ListData_DeleteAll(QV_ListData *list)
     return 0;
 }
 
-unsigned long QV_ListData_GoThrough(QV_ListData *list, QV_ListData_GoThroughFunction callback,
-                                    void *user)
+uint32_t QV_ListData_GoThrough(QV_ListData *list, QV_ListData_GoThroughFunction callback,
+                               void *user)
 {
     if (!ready(list) || callback == nullptr)
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     ListLock hold(list);
     for (QV_ListData_Entry *e = list->first; e != nullptr; e = e->next) {
-        unsigned long rv = callback(&list->allocator, e, user);
+        uint32_t rv = callback(&list->allocator, e, user);
         if (rv != 0)
             return rv;
     }
@@ -241,18 +237,18 @@ unsigned long QV_ListData_GoThrough(QV_ListData *list, QV_ListData_GoThroughFunc
 namespace
 {
 
-unsigned long processPairs(void *context, QV_ListData *list1, QV_ListData *list2, QV_ListData *out,
-                           QV_ListData_ProcessFunction callback)
+uint32_t processPairs(void *context, QV_ListData *list1, QV_ListData *list2, QV_ListData *out,
+                      QV_ListData_ProcessFunction callback)
 {
     for (QV_ListData_Entry *e = list1->first; e != nullptr; e = e->next) {
         if (e->data == nullptr)
             continue;
-        unsigned long rv = callback(context, e, find(list2, e->id), out);
+        uint32_t rv = callback(context, e, find(list2, e->id), out);
         if (rv != 0)
             return rv;
     }
     for (QV_ListData_Entry *e = list2->first; e != nullptr; e = e->next) {
-        unsigned long rv = e->data != nullptr ? callback(context, nullptr, e, out) : 0;
+        uint32_t rv = e->data != nullptr ? callback(context, nullptr, e, out) : 0;
         if (rv != 0)
             return rv;
     }
@@ -261,11 +257,11 @@ unsigned long processPairs(void *context, QV_ListData *list1, QV_ListData *list2
 
 } // namespace
 
-unsigned long QV_ListData_ProcessById(void *context, QV_ListData *list1, QV_ListData *list2,
-                                      QV_ListData *out, QV_ListData_ProcessFunction callback)
+uint32_t QV_ListData_ProcessById(void *context, QV_ListData *list1, QV_ListData *list2,
+                                 QV_ListData *out, QV_ListData_ProcessFunction callback)
 {
     if (!ready(list1) || !ready(list2) || !ready(out) || list1 == list2 || callback == nullptr)
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     ListLock hold2(list2), hold1(list1), holdOut(out);
     return processPairs(context, list1, list2, out, callback);
 }
@@ -274,14 +270,13 @@ namespace
 {
 
 // Notes in marks1 and marks2 the ids of the entries that have an equal partner.
-unsigned long markIdentical(QV_Common_Allocator *allocator, QV_ListData *list1, QV_ListData *list2,
-                            QV_ListData_CmpFunction compare, QV_ListData *marks1,
-                            QV_ListData *marks2)
+uint32_t markIdentical(QV_Common_Allocator *allocator, QV_ListData *list1, QV_ListData *list2,
+                       QV_ListData_CmpFunction compare, QV_ListData *marks1, QV_ListData *marks2)
 {
     for (QV_ListData_Entry *a = list1->first; a != nullptr; a = a->next) {
         for (QV_ListData_Entry *b = list2->first; a->data != nullptr && b != nullptr; b = b->next) {
             bool equal = false;
-            unsigned long rv = b->data != nullptr ? compare(allocator, a, b, &equal) : 0;
+            uint32_t rv = b->data != nullptr ? compare(allocator, a, b, &equal) : 0;
             if (rv == 0 && equal)
                 rv = QV_ListData_Set(marks1, a->id, nullptr, 0);
             if (rv == 0 && equal)
@@ -301,17 +296,16 @@ void deleteMarked(QV_ListData *list, QV_ListData *marks)
 
 } // namespace
 
-unsigned long QV_ListData_CompareAndDeleteIdentical(QV_Common_Allocator *allocator,
-                                                    QV_ListData *list1, QV_ListData *list2,
-                                                    QV_ListData_CmpFunction compare)
+uint32_t QV_ListData_CompareAndDeleteIdentical(QV_Common_Allocator *allocator, QV_ListData *list1,
+                                               QV_ListData *list2, QV_ListData_CmpFunction compare)
 {
     if (allocator == nullptr || !ready(list1) || !ready(list2) || list1 == list2 ||
         compare == nullptr)
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     QV_ListData marks1, marks2;
     QV_ListData_Init(&marks1, allocator, nullptr);
     QV_ListData_Init(&marks2, allocator, nullptr);
-    unsigned long rv;
+    uint32_t rv;
     {
         ListLock hold1(list1), hold2(list2);
         rv = markIdentical(allocator, list1, list2, compare, &marks1, &marks2);
@@ -325,20 +319,20 @@ unsigned long QV_ListData_CompareAndDeleteIdentical(QV_Common_Allocator *allocat
     return rv;
 }
 
-unsigned long QV_ListData_CmpFunctionDefault(void *, QV_ListData_Entry *entry1,
-                                             QV_ListData_Entry *entry2, bool *equal)
+uint32_t QV_ListData_CmpFunctionDefault(void *, QV_ListData_Entry *entry1,
+                                        QV_ListData_Entry *entry2, bool *equal)
 {
     if (entry1 == nullptr || entry2 == nullptr || equal == nullptr)
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     *equal = entry1->id == entry2->id && sameData(entry1, entry2);
     return 0;
 }
 
-unsigned long QV_ListData_CmpFunctionDefaultData(void *, QV_ListData_Entry *entry1,
-                                                 QV_ListData_Entry *entry2, bool *equal)
+uint32_t QV_ListData_CmpFunctionDefaultData(void *, QV_ListData_Entry *entry1,
+                                            QV_ListData_Entry *entry2, bool *equal)
 {
     if (entry1 == nullptr || entry2 == nullptr || equal == nullptr)
-        return INVALID_VALUE;
+        return QV_E_INVALID_VALUE;
     *equal = sameData(entry1, entry2);
     return 0;
 }

@@ -391,7 +391,7 @@ TEST(ListData, IdenticalEntriesAreDeletedFromBothLists)
     ASSERT_EQ(0u, QV_ListData_CompareAndDeleteIdentical(&a, &one, &two,
                                                         QV_ListData_CmpFunctionDefaultData));
     std::vector<uint64_t> left;
-    auto collect = [](QV_Common_Allocator *, QV_ListData_Entry *e, void *user) -> unsigned long {
+    auto collect = [](QV_Common_Allocator *, QV_ListData_Entry *e, void *user) -> uint32_t {
         static_cast<std::vector<uint64_t> *>(user)->push_back(e->id);
         return e->id == 99 ? 5 : 0;
     };
