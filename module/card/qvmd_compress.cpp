@@ -28,13 +28,6 @@ bool isDigit(unsigned char c)
     return c >= '0' && c <= '9';
 }
 
-// "ksc" or "kxc", two decimal digits and a zero byte.
-bool isCertificateName(const unsigned char *name8)
-{
-    return (memcmp(name8, "ksc", 3) == 0 || memcmp(name8, "kxc", 3) == 0) && isDigit(name8[3]) &&
-           isDigit(name8[4]) && name8[5] == 0;
-}
-
 // The codec's context is about 63 KB: it comes from the card's hooks rather than from
 // the stack of the (possibly small) thread that reads the card. Its window holds file
 // data, so it is wiped before it goes back.
@@ -74,6 +67,17 @@ uint32_t finish(_qv_md_compression_buffer &output, int result, bool ok, unsigned
 
 } // namespace
 
+bool QVMD_IsCertFileName(const unsigned char *name8)
+{
+    return (memcmp(name8, "ksc", 3) == 0 || memcmp(name8, "kxc", 3) == 0) && isDigit(name8[3]) &&
+           isDigit(name8[4]) && name8[5] == 0;
+}
+
+bool QVMD_IsDataFileName(const unsigned char *name8)
+{
+    return memcmp(name8, "data", 4) == 0 && isDigit(name8[4]) && isDigit(name8[5]);
+}
+
 int QVMD_IsFileToCompress(const unsigned char *dir, const unsigned char *name)
 {
     if (dir == nullptr || name == nullptr)
@@ -82,7 +86,7 @@ int QVMD_IsFileToCompress(const unsigned char *dir, const unsigned char *name)
     CorrectDirFileName(d, dir, n, name);
     if (nameIs(d, "qv_p11"))
         return 1;
-    return nameIs(d, "mscp") && (isCertificateName(n) || nameIs(n, "msroots")) ? 1 : 0;
+    return nameIs(d, "mscp") && (QVMD_IsCertFileName(n) || nameIs(n, "msroots")) ? 1 : 0;
 }
 
 unsigned MDQVD_CRCCheck(unsigned long length, const unsigned char *data)

@@ -15,6 +15,10 @@
 // ("ksc" or "kxc" and two decimal digits) and "msroots". 0 for everything else, the
 // root's files included. Names are 8-byte card names; a null dir is the root.
 int QVMD_IsFileToCompress(const unsigned char *dir, const unsigned char *name);
+// "ksc" or "kxc", two decimal digits and a zero byte.
+bool QVMD_IsCertFileName(const unsigned char *name8);
+// "data" and two decimal digits.
+bool QVMD_IsDataFileName(const unsigned char *name8);
 
 // CRC-8: polynomial 0x1D, initial value 0xC7, most significant bit first, no final
 // XOR ("123456789" gives 0x99, no data 0xC7).
