@@ -4,6 +4,7 @@
 #include "card/qvmd_compress.h"
 #include "card/qvmd_file_commands.h"
 #include "card/qvmd_files.h"
+#include "card/qvmd_info.h"
 #include "card/qvmd_names.h"
 #include "card/qvmd_sw.h"
 
@@ -153,10 +154,18 @@ uint32_t sendFile(_qv_md_card_struct *card, const Path &p, const unsigned char *
     return rv != QV_OK ? rv : sendChunks(card, payload, payloadLength, crc);
 }
 
+// Applets from 1.0 on empty a file by an in-place init with both lengths 0; older
+// ones get the stored form of no data, its CRC alone.
 uint32_t writeEmpty(_qv_md_card_struct *card, const Path &p, bool inPlace)
 {
-    return sendFile(card, p, nullptr, 0, static_cast<unsigned char>(MDQVD_CRCCheck(0, nullptr)), 0,
-                    inPlace);
+    int older = 0;
+    uint32_t rv = QVMD_IsAppletVersionLowerThan(card, QVMD_VERSION_PINPAD, &older);
+    if (rv != QV_OK)
+        return rv;
+    if (!older)
+        return QVMD_InitOverwriteFileNoCertCompress(card, p.dir, p.name, 0, 0);
+    unsigned char crc = static_cast<unsigned char>(MDQVD_CRCCheck(0, nullptr));
+    return sendFile(card, p, nullptr, 0, crc, 0, inPlace);
 }
 
 uint32_t writeFile(_qv_md_card_struct *card, const unsigned char *dir, const unsigned char *name,
