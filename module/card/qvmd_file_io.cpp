@@ -130,7 +130,8 @@ uint32_t sendChunks(_qv_md_card_struct *card, const unsigned char *payload,
     for (unsigned long sent = 0; sent < total;) {
         unsigned long n = smaller(QVMD_FILE_WRITE_CHUNK, total - sent);
         unsigned long fromPayload = sent < payloadLength ? smaller(n, payloadLength - sent) : 0;
-        memcpy(chunk, payload + sent, fromPayload);
+        if (fromPayload != 0)
+            memcpy(chunk, payload + sent, fromPayload);
         memset(chunk + fromPayload, crc, n - fromPayload);
         uint32_t rv = QVMD_WriteFileNoCertCompress(card, chunk, n, sent + n == total);
         if (rv != QV_OK)

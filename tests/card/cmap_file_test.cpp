@@ -54,7 +54,8 @@ struct Image {
     explicit Image(Bytes const &b)
         : bytes(new unsigned char[b.empty() ? 1 : b.size()]), size(b.size())
     {
-        std::memcpy(bytes.get(), b.data(), b.size());
+        if (!b.empty())
+            std::memcpy(bytes.get(), b.data(), b.size());
     }
     Bytes recordAt(unsigned long i) const
     {
