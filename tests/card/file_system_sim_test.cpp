@@ -4,6 +4,7 @@
 // them; the empty write by applet version; a container map round trip.
 #include "card_sim_support.h"
 
+#include "card/apdu.h"
 #include "card/cmap_file.h"
 #include "card/qvmd_cache.h"
 #include "card/qvmd_compress.h"
@@ -106,6 +107,13 @@ struct Sim : SimCard {
         QVMD_Free(get(), names);
         return out;
     }
+    // The user PIN "123456", padded with FF to the card's 8 bytes.
+    unsigned VerifyUserPin()
+    {
+        const unsigned char pin[8] = {'1', '2', '3', '4', '5', '6', 0xFF, 0xFF};
+        QVCAAPI_RunCommand(get()->transport, CApdu(0xB0, 0x20, 0x00, 0x00).Append(pin, 8));
+        return get()->transport->sw1 << 8 | get()->transport->sw2;
+    }
     Bytes Counters()
     {
         Bytes c(QVMD_CACHE_RECORD);
@@ -138,6 +146,7 @@ TEST(FileSystemSim, EachFileClassIsWrittenReadListedAndDeleted)
         Bytes data;
         bool compressed;
         uint32_t rv; // of every operation
+        bool pin = false;
     } const rows[] = {
         {"plain map", MSCP, CMAPFILE, FREE, RandomBytes(172, 1), false, QV_OK},
         {"plain, 700 bytes in three chunks", MSCP, Name("other"), FREE, RandomBytes(700, 2), false,
@@ -145,14 +154,19 @@ TEST(FileSystemSim, EachFileClassIsWrittenReadListedAndDeleted)
         {"compressed data object", QV_P11, Name("data00"), FREE, Text(200), true, QV_OK},
         {"compressed certificate", MSCP, Name("ksc00"), FREE, RandomBytes(1500, 3), true, QV_OK},
         {"compressed root list", MSCP, Name("msroots"), FREE, Text(3), true, QV_OK},
-        {"private container file", QV_P11, Name("cont01"), PRIVATE, Text(10), true,
+        {"private container file without the PIN", QV_P11, Name("cont01"), PRIVATE, Text(10), true,
          QV_W_SECURITY_VIOLATION},
+        {"private container file with the PIN", QV_P11, Name("cont01"), PRIVATE, Text(10), true,
+         QV_OK, true},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         Sim sim;
         Bytes old = Text(1);
         sim.Place(row.dir, row.file, row.access, old);
+        if (row.pin) {
+            ASSERT_EQ(0x9000u, sim.VerifyUserPin());
+        }
         EXPECT_EQ(row.rv, sim.Write(row.dir, row.file, row.data));
         const cardsim::CardFile *f = sim.Stored(row.dir, row.file);
         ASSERT_NE(nullptr, f);
