@@ -80,6 +80,21 @@ unsigned long findByName(unsigned char const *cmap, unsigned long limit, char co
     return limit;
 }
 
+// The first record named `name` among the first `limit` (0: all) of a whole image.
+uint32_t locate(unsigned char const *cmap, unsigned long size, char const *name,
+                unsigned long limit, unsigned long *found)
+{
+    if (cmap == nullptr || size == 0 || name == nullptr)
+        return QV_E_INVALID_VALUE;
+    if (!whole(size))
+        return QV_E_UNEXPECTED;
+    unsigned long count = recordCount(size);
+    if (limit == 0 || limit > count)
+        limit = count;
+    *found = findByName(cmap, limit, name);
+    return *found < limit ? QV_OK : QV_E_INVALID_VALUE;
+}
+
 _qv_md_container_map_entry parse(Record const &r)
 {
     _qv_md_container_map_entry e;
@@ -165,16 +180,12 @@ uint32_t QVMD_CmapFile_ChangeContainerDataByName(unsigned char *cmap, unsigned l
                                                  char const *name, Record const *source,
                                                  uint64_t mask)
 {
-    if (cmap == nullptr || size == 0 || name == nullptr)
-        return QV_E_INVALID_VALUE;
-    if (!whole(size))
-        return QV_E_UNEXPECTED;
-    unsigned long count = recordCount(size);
-    unsigned long found = findByName(cmap, count, name);
-    if (found == count)
-        return QV_E_INVALID_VALUE;
-    uint32_t rv = changeRecord(cmap, found, source, mask);
-    for (unsigned long i = 0; rv == 0 && (mask & QVMD_CMAP_BECAME_DEFAULT) && i < count; ++i)
+    unsigned long found = 0;
+    uint32_t rv = locate(cmap, size, name, 0, &found);
+    if (rv == QV_OK)
+        rv = changeRecord(cmap, found, source, mask);
+    for (unsigned long i = 0;
+         rv == QV_OK && (mask & QVMD_CMAP_BECAME_DEFAULT) && i < recordCount(size); ++i)
         if (i != found)
             changeRecord(cmap, i, nullptr, QVMD_CMAP_NO_LONGER_DEFAULT);
     return rv;
@@ -183,35 +194,28 @@ uint32_t QVMD_CmapFile_ChangeContainerDataByName(unsigned char *cmap, unsigned l
 uint32_t QVMD_CmapFile_GetContainerIndex(unsigned char const *cmap, unsigned long size,
                                          char const *name, unsigned char *index)
 {
-    if (name == nullptr || cmap == nullptr || size == 0 || index == nullptr)
+    if (index == nullptr)
         return QV_E_INVALID_VALUE;
     *index = QVMD_CMAP_NO_INDEX;
-    if (!whole(size))
-        return QV_E_UNEXPECTED;
-    unsigned long limit = recordCount(size);
-    if (limit > QVMD_CMAP_NO_INDEX)
-        limit = QVMD_CMAP_NO_INDEX;
-    unsigned long found = findByName(cmap, limit, name);
-    if (found == limit)
-        return QV_E_INVALID_VALUE;
-    *index = static_cast<unsigned char>(found);
-    return 0;
+    unsigned long found = 0;
+    uint32_t rv = locate(cmap, size, name, QVMD_CMAP_NO_INDEX, &found);
+    if (rv == QV_OK)
+        *index = static_cast<unsigned char>(found);
+    return rv;
 }
 
 uint32_t QVMD_CmapFile_GetContainerDataByName(unsigned char const *cmap, unsigned long size,
                                               char const *name, _qv_md_container_map_record_ex *out)
 {
-    if (name == nullptr || out == nullptr || cmap == nullptr || size == 0)
+    if (out == nullptr)
         return QV_E_INVALID_VALUE;
-    if (!whole(size))
-        return QV_E_UNEXPECTED;
-    unsigned long count = recordCount(size);
-    unsigned long found = findByName(cmap, count, name);
-    if (found == count)
-        return QV_E_INVALID_VALUE;
+    unsigned long found = 0;
+    uint32_t rv = locate(cmap, size, name, 0, &found);
+    if (rv != QV_OK)
+        return rv;
     out->entry = parse(readRecord(cmap, found));
     out->processed = 0;
-    return 0;
+    return QV_OK;
 }
 
 uint32_t QVMD_CmapFile_GetDefaultContainerName(unsigned char const *cmap, unsigned long size,

@@ -33,6 +33,19 @@ unsigned long smaller(unsigned long a, unsigned long b)
     return a < b ? a : b;
 }
 
+uint32_t announceWrite(_qv_md_card_struct *card, const unsigned char *dir,
+                       const unsigned char *name, unsigned long storedLength,
+                       unsigned long plainLength, bool inPlace)
+{
+    Path p;
+    if (!makePath(p, dir, name))
+        return QV_E_INVALID_VALUE;
+    if (storedLength > QVCAAPI_MAX_FILE_LENGTH || plainLength > QVCAAPI_MAX_FILE_LENGTH)
+        return QV_E_WRITE_TOO_MANY;
+    return QVMD_RunFileCommand(
+        card, qvapdu::WriteFileInit(inPlace, p.dir, p.name, storedLength, plainLength), 0);
+}
+
 // --- reading ---
 
 uint32_t readRest(_qv_md_card_struct *card, unsigned char *buffer, unsigned long have,
@@ -234,26 +247,14 @@ uint32_t QVMD_InitWriteFileNoCertCompress(_qv_md_card_struct *card, const unsign
                                           const unsigned char *name, unsigned long storedLength,
                                           unsigned long plainLength)
 {
-    Path p;
-    if (!makePath(p, dir, name))
-        return QV_E_INVALID_VALUE;
-    if (storedLength > QVCAAPI_MAX_FILE_LENGTH || plainLength > QVCAAPI_MAX_FILE_LENGTH)
-        return QV_E_WRITE_TOO_MANY;
-    return QVMD_RunFileCommand(
-        card, qvapdu::WriteFileInit(false, p.dir, p.name, storedLength, plainLength), 0);
+    return announceWrite(card, dir, name, storedLength, plainLength, false);
 }
 
 uint32_t QVMD_InitOverwriteFileNoCertCompress(_qv_md_card_struct *card, const unsigned char *dir,
                                               const unsigned char *name, unsigned long storedLength,
                                               unsigned long plainLength)
 {
-    Path p;
-    if (!makePath(p, dir, name))
-        return QV_E_INVALID_VALUE;
-    if (storedLength > QVCAAPI_MAX_FILE_LENGTH || plainLength > QVCAAPI_MAX_FILE_LENGTH)
-        return QV_E_WRITE_TOO_MANY;
-    return QVMD_RunFileCommand(
-        card, qvapdu::WriteFileInit(true, p.dir, p.name, storedLength, plainLength), 0);
+    return announceWrite(card, dir, name, storedLength, plainLength, true);
 }
 
 uint32_t QVMD_WriteFileNoCertCompress(_qv_md_card_struct *card, const unsigned char *data,

@@ -14,12 +14,15 @@ namespace
 const unsigned char QV_P11[QVMD_NAME_LENGTH] = {'q', 'v', '_', 'p', '1', '1', 0, 0};
 
 // prefix and the number with "%02lu", cut to the 8 bytes of a card name
-void fillName(unsigned char *name8, const char *prefix, unsigned long number)
+uint32_t fillName(unsigned char *name8, const char *prefix, unsigned long number)
 {
+    if (name8 == nullptr)
+        return QV_E_INVALID_VALUE;
     char text[32];
     snprintf(text, sizeof text, "%s%02lu", prefix, number);
     memset(name8, 0, QVMD_NAME_LENGTH);
     memcpy(name8, text, strnlen(text, QVMD_NAME_LENGTH));
+    return QV_OK;
 }
 
 // --- listing ---
@@ -95,28 +98,21 @@ bool hasTwin(const unsigned char *dir8, const unsigned char *name8)
 uint32_t QVMD_FillCertFileName(_qv_md_card_struct *, unsigned char *name8, unsigned long index,
                                unsigned long keySpec)
 {
-    if (name8 == nullptr || (keySpec != QVMD_KEYSPEC_SIGNATURE && keySpec != QVMD_KEYSPEC_EXCHANGE))
+    if (keySpec != QVMD_KEYSPEC_SIGNATURE && keySpec != QVMD_KEYSPEC_EXCHANGE)
         return QV_E_INVALID_VALUE;
-    fillName(name8, keySpec == QVMD_KEYSPEC_SIGNATURE ? "ksc" : "kxc", index);
-    return QV_OK;
+    return fillName(name8, keySpec == QVMD_KEYSPEC_SIGNATURE ? "ksc" : "kxc", index);
 }
 
 uint32_t QVMD_PKCS11_FillDataFileName(_qv_md_card_struct *, unsigned char *name8,
                                       unsigned long index)
 {
-    if (name8 == nullptr)
-        return QV_E_INVALID_VALUE;
-    fillName(name8, "data", index & 0xFF);
-    return QV_OK;
+    return fillName(name8, "data", index & 0xFF);
 }
 
 uint32_t QVMD_PKCS11_FillContainerFileName(_qv_md_card_struct *, unsigned char *name8,
                                            unsigned long index)
 {
-    if (name8 == nullptr)
-        return QV_E_INVALID_VALUE;
-    fillName(name8, "cont", index & 0xFF);
-    return QV_OK;
+    return fillName(name8, "cont", index & 0xFF);
 }
 
 uint32_t QVMD_EnumFiles(_qv_md_card_struct *card, const unsigned char *dir, unsigned char **names,

@@ -4,6 +4,8 @@
 
 #include "lzh.h" // the simulator's codec
 
+#include "card_file_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -16,13 +18,6 @@ using Bytes = std::vector<unsigned char>;
 
 namespace
 {
-
-Bytes name8(std::string const &text)
-{
-    Bytes n(8, 0);
-    memcpy(n.data(), text.data(), text.size() < 8 ? text.size() : 8);
-    return n;
-}
 
 // A card context whose alloc hook fails from call number failFrom (1-based) on.
 int g_allocCalls = 0;
@@ -70,11 +65,11 @@ TEST(CompressedFile, TheClassOfCompressedNames)
     };
     for (auto const &row : rows) {
         SCOPED_TRACE(std::string(row.dir) + "/" + row.name);
-        Bytes dir = name8(row.dir), name = name8(row.name);
+        Bytes dir = card_test::Name(row.dir), name = card_test::Name(row.name);
         EXPECT_EQ(row.expected,
                   QVMD_IsFileToCompress(row.rootDir ? nullptr : dir.data(), name.data()));
     }
-    Bytes dir = name8("qv_p11");
+    Bytes dir = card_test::Name("qv_p11");
     EXPECT_EQ(0, QVMD_IsFileToCompress(dir.data(), nullptr));
 }
 

@@ -2,6 +2,7 @@
 // virtual reader, the layer's APDUs through the token's callback on a PC/SC channel
 // connection. Each file class written, read back, listed and deleted; the change
 // counters raised here and by another application; the container map.
+#include "card_file_support.h"
 #include "card_sim_support.h"
 
 #include "card/cmap_file.h"
@@ -31,13 +32,6 @@ namespace
 using namespace card_test;
 
 const std::string READER = vpcd::NameOfReader(0);
-
-Bytes Name(const std::string &text)
-{
-    Bytes n(8, 0);
-    memcpy(n.data(), text.data(), text.size());
-    return n;
-}
 
 class FileSystemPcscTest : public ::testing::Test
 {
@@ -130,7 +124,6 @@ TEST_F(FileSystemPcscTest, FilesAndCountersOverTheReaderService)
     std::string text;
     for (int i = 0; i < 300; i++)
         text += "attribute " + std::to_string(i % 29) + "\n";
-    const Bytes MSCP = Name("mscp"), QV_P11 = Name("qv_p11");
     struct Row {
         const char *name;
         Bytes dir, file, data;

@@ -2,6 +2,7 @@
 // read back, listed and deleted, with the card's stored bytes checked by the
 // simulator's own codec; the change counters, also as another application raises
 // them; the empty write by applet version; a container map round trip.
+#include "card_file_support.h"
 #include "card_sim_support.h"
 
 #include "card/apdu.h"
@@ -24,25 +25,6 @@ using namespace card_test;
 
 namespace
 {
-
-Bytes Name(const std::string &text)
-{
-    Bytes n(8, 0);
-    memcpy(n.data(), text.data(), text.size());
-    return n;
-}
-
-const Bytes ROOT = Name(""), MSCP = Name("mscp"), QV_P11 = Name("qv_p11");
-const Bytes CARDCF = Name("cardcf"), CMAPFILE = Name("cmapfile");
-
-Bytes RandomBytes(size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    Bytes b(n);
-    for (auto &x : b)
-        x = static_cast<unsigned char>(rng());
-    return b;
-}
 
 Bytes Text(size_t lines)
 {

@@ -2,6 +2,7 @@
 // listing's continuation and its cap, reads with hostile headers, chunk counts and
 // CRCs, the write's chunks and confirmation, the twin rule of deletion and the
 // change counters.
+#include "card_file_support.h"
 #include "card_test_support.h"
 
 #include "card/qvmd_cache.h"
@@ -21,16 +22,6 @@ using namespace card_test;
 
 namespace
 {
-
-Bytes Name(const std::string &text)
-{
-    Bytes n(8, 0);
-    memcpy(n.data(), text.data(), text.size());
-    return n;
-}
-
-const Bytes ROOT = Name(""), MSCP = Name("mscp"), QV_P11 = Name("qv_p11");
-const Bytes CARDCF = Name("cardcf"), CMAPFILE = Name("cmapfile");
 
 std::string Encoded(const CApdu &apdu)
 {
@@ -62,15 +53,6 @@ Bytes Stored(const Bytes &plain)
     Bytes s = plain;
     s.push_back(static_cast<unsigned char>(MDQVD_CRCCheck(plain.size(), plain.data())));
     return s;
-}
-
-Bytes RandomBytes(size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    Bytes b(n);
-    for (auto &x : b)
-        x = static_cast<unsigned char>(rng());
-    return b;
 }
 
 Bytes Slice(const Bytes &b, size_t from, size_t n)

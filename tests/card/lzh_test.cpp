@@ -5,6 +5,8 @@
 
 #include "lzh.h" // the simulator's codec
 
+#include "card_file_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -80,15 +82,6 @@ struct Codec {
     }
 };
 
-Bytes randomBytes(size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    Bytes b(n);
-    for (auto &x : b)
-        x = static_cast<unsigned char>(rng());
-    return b;
-}
-
 Bytes everyByteValue(size_t n)
 {
     Bytes b(n);
@@ -113,17 +106,17 @@ struct Case {
 
 std::vector<Case> roundTripCases()
 {
-    Bytes mixed = randomBytes(3000, 7);
+    Bytes mixed = card_test::RandomBytes(3000, 7);
     mixed.insert(mixed.end(), 5000, 0x00);
     return {
         {"one byte", Bytes{0x42}},
         {"spaces like the initial window", Bytes(300, ' ')},
         {"1000 equal bytes", Bytes(1000, 'x')},
-        {"random 2 KB", randomBytes(2048, 1)},
+        {"random 2 KB", card_test::RandomBytes(2048, 1)},
         {"certificate-like text", certificateLike(60)},
         {"random then zeros", mixed},
         // past the tree rebuild: more than 32768 coded symbols
-        {"random 64 KB", randomBytes(65536, 2)},
+        {"random 64 KB", card_test::RandomBytes(65536, 2)},
         {"repetitive 200 KB", certificateLike(4000)},
         {"every byte value 70 KB", everyByteValue(70000)},
     };
@@ -191,7 +184,7 @@ TEST(Lzh, DecodingPastTheEndOfTheCodeFails)
 TEST(Lzh, CallbackErrorsEndEitherDirectionWithTheirValue)
 {
     Codec codec;
-    Bytes plain = randomBytes(500, 3), packed;
+    Bytes plain = card_test::RandomBytes(500, 3), packed;
     codec.pack(plain, packed);
     struct Row {
         char const *name;
@@ -252,7 +245,7 @@ TEST(LzhStreams, MemoryStreamsCountRefuseAndCheckTheirRecord)
 
 TEST(LzhStreams, FileStreamsRoundTripAcrossBlocks)
 {
-    Bytes plain = randomBytes(10000, 4); // the code is larger than two blocks
+    Bytes plain = card_test::RandomBytes(10000, 4); // the code is larger than two blocks
     std::unique_ptr<FILE, int (*)(FILE *)> packed(std::tmpfile(), std::fclose);
     std::unique_ptr<FILE, int (*)(FILE *)> restored(std::tmpfile(), std::fclose);
     ASSERT_TRUE(packed && restored);
