@@ -18,6 +18,13 @@ inline std::vector<unsigned char> Name(const std::string &text)
     return n;
 }
 
+// The text of an 8-byte card name (which has no terminator when 8 long).
+inline std::string NameText(const std::vector<unsigned char> &name8)
+{
+    return std::string(reinterpret_cast<const char *>(name8.data()),
+                       strnlen(reinterpret_cast<const char *>(name8.data()), 8));
+}
+
 inline const std::vector<unsigned char> ROOT = Name(""), MSCP = Name("mscp"),
                                         QV_P11 = Name("qv_p11"), CARDCF = Name("cardcf"),
                                         CMAPFILE = Name("cmapfile");

@@ -139,7 +139,7 @@ TEST_F(FileSystemPcscTest, FilesAndCountersOverTheReaderService)
         ASSERT_EQ(QVMD_WriteFile(&m_context, row.dir.data(), row.file.data(), row.data.data(),
                                  row.data.size()),
                   0u);
-        std::string dir((char *)row.dir.data()), file((char *)row.file.data());
+        std::string dir = NameText(row.dir), file = NameText(row.file);
         Bytes stored = m_card->Snapshot().FindFile(dir, file)->stored;
         Bytes plain;
         if (row.compressed) {

@@ -34,12 +34,6 @@ Bytes Text(size_t lines)
     return Bytes(t.begin(), t.end());
 }
 
-std::string Str(const Bytes &name8)
-{
-    return std::string(reinterpret_cast<const char *>(name8.data()),
-                       strnlen(reinterpret_cast<const char *>(name8.data()), 8));
-}
-
 // A selected simulated card; files are placed on it through the simulator's control.
 struct Sim : SimCard {
     explicit Sim(const cardsim::Personalisation &p = {}) : SimCard(p)
@@ -56,13 +50,13 @@ struct Sim : SimCard {
                 f.stored = cardsim::PackCardFile(plain);
                 f.plainLength = static_cast<uint32_t>(plain.size());
             }
-            s.dirs[Str(dir)].files[Str(name)] = f;
+            s.dirs[NameText(dir)].files[NameText(name)] = f;
         });
     }
     const cardsim::CardFile *Stored(const Bytes &dir, const Bytes &name)
     {
         m_snapshot = card->Snapshot();
-        return m_snapshot.FindFile(Str(dir), Str(name));
+        return m_snapshot.FindFile(NameText(dir), NameText(name));
     }
     uint32_t Read(const Bytes &dir, const Bytes &name, Bytes &out)
     {
@@ -160,7 +154,7 @@ TEST(FileSystemSim, EachFileClassIsWrittenReadListedAndDeleted)
         EXPECT_EQ(row.rv, sim.Read(row.dir, row.file, back));
         if (row.rv == QV_OK) {
             EXPECT_EQ(row.data, back);
-            EXPECT_EQ(1u, sim.List(row.dir).count(Str(row.file)));
+            EXPECT_EQ(1u, sim.List(row.dir).count(NameText(row.file)));
         }
         EXPECT_EQ(row.rv, QVMD_DeleteFile(sim.get(), row.dir.data(), row.file.data()));
         EXPECT_EQ(row.rv == QV_OK, sim.Stored(row.dir, row.file) == nullptr);
