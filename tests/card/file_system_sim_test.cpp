@@ -264,3 +264,30 @@ TEST(FileSystemSim, APersonalisedCertificateReadsBackAsTheCardWroteIt)
     ASSERT_EQ(QV_OK, sim.Read(MSCP, Name("kxc00"), cert));
     EXPECT_EQ(certificates[1], cert);
 }
+
+TEST(FileSystemSim, FilesAndDirectoriesAreCreatedUnderTheUsersPin)
+{
+    Sim sim;
+    const Bytes DIR = Name("tmp"), FILE = Name("data05");
+    EXPECT_EQ(QV_W_SECURITY_VIOLATION, QVMD_CreateDir(sim.get(), DIR.data(), 0x3F));
+    ASSERT_EQ(0x9000u, sim.VerifyUserPin());
+    ASSERT_EQ(QV_OK, QVMD_CreateDir(sim.get(), DIR.data(), 0x3F));
+    EXPECT_EQ(QV_ERROR_FILE_EXISTS, QVMD_CreateDir(sim.get(), DIR.data(), 0x3F));
+
+    Bytes data = Text(40);
+    ASSERT_EQ(QV_OK,
+              QVMD_CreateFile(sim.get(), DIR.data(), FILE.data(), data.data(), data.size(), 0x103));
+    const cardsim::CardFile *f = sim.Stored(DIR, FILE);
+    ASSERT_NE(nullptr, f);
+    EXPECT_EQ(0x03, f->access);
+    Bytes back;
+    ASSERT_EQ(QV_OK, sim.Read(DIR, FILE, back));
+    EXPECT_EQ(data, back);
+    EXPECT_EQ(QV_ERROR_FILE_EXISTS,
+              QVMD_CreateFile(sim.get(), DIR.data(), FILE.data(), nullptr, 0, 0x03));
+
+    EXPECT_EQ(QV_ERROR_DIR_NOT_EMPTY, QVMD_DeleteDir(sim.get(), DIR.data()));
+    ASSERT_EQ(QV_OK, QVMD_DeleteFile(sim.get(), DIR.data(), FILE.data()));
+    EXPECT_EQ(QV_OK, QVMD_DeleteDir(sim.get(), DIR.data()));
+    EXPECT_EQ(QV_E_INVALID_VALUE, QVMD_DeleteDir(sim.get(), nullptr));
+}
