@@ -1,12 +1,9 @@
-// Card files: LZH compression and decompression throughput as the card layer runs it
-// (QVMD_Compress / QVMD_Decompress, codec context and buffers included), on 2 KB of
-// certificate DER and on 64 KB of certificates; and one certificate file read from
-// the in-process simulated card (file information, read in GET RESPONSE chunks,
-// decompression, CRC), counted in APDUs and timed with and without the card's own
-// share of the time.
-#include "card/qvmd_compress.h"
-#include "card/qvmd_file_io.h"
-#include "card/qvmd_files.h"
+// Reading the card information at insertion (the application selection and the
+// kinds the token reads: 4, 5, 8, 6, 8, 2, 10, 1) through the card layer against
+// the simulated card in process. The simulator's own time is the same commands
+// sent straight through the same transmit callback, without the layer; the
+// counter layer_overhead_pct is what the layer adds to it, measured in the same
+// run over the same number of insertions.
 #include "card/qvmd_info.h"
 
 #include "card.h"
@@ -15,154 +12,111 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <random>
+#include <memory>
 #include <vector>
 
 namespace
 {
 
+using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<unsigned char>;
 
-// A personalised card with container 0: its certificates (DER) and its state.
-struct Personalised {
-    cardsim::CardState state;
-    std::vector<Bytes> certificates;
-    Personalised()
+const unsigned char INSERTION_KINDS[] = {4, 5, 8, 6, 8, 2, 10, 1};
+
+struct Simulator {
+    std::unique_ptr<cardsim::Card> card;
+    std::vector<Bytes> commands; // of one insertion, recorded by Record
+    bool recording = false;
+
+    Simulator()
     {
-        cardsim::Personalisation p;
-        p.withContainer = true;
-        std::string error;
-        if (!cardsim::Personalise(p, state, &error, &certificates))
+        cardsim::CardState state;
+        if (!cardsim::Personalise({}, state, nullptr))
             abort();
+        card.reset(new cardsim::Card(state));
+        card->PowerOn();
     }
-};
 
-const Personalised &personalised()
-{
-    static const Personalised once;
-    return once;
-}
-
-// size bytes of certificates: the card's two, one after another, each copy with its
-// own random key bytes (as different certificates would have).
-Bytes certificateData(size_t size)
-{
-    const auto &certs = personalised().certificates;
-    std::mt19937 rng(1);
-    Bytes out;
-    while (out.size() < size) {
-        Bytes c = certs[out.size() / certs[0].size() % 2];
-        if (out.size() >= certs[0].size() + certs[1].size())
-            for (size_t i = c.size() / 3; i < c.size() / 3 + 256 && i < c.size(); i++)
-                c[i] = static_cast<unsigned char>(rng());
-        out.insert(out.end(), c.begin(), c.end());
-    }
-    out.resize(size);
-    return out;
-}
-
-_qv_md_card_struct *noCommunication()
-{
-    static _qv_md_card_struct card;
-    static bool ready = QVMD_CardInitStructNoCommunication(&card, 0, nullptr, nullptr, nullptr,
-                                                           nullptr, nullptr, nullptr, nullptr) == 0;
-    return ready ? &card : nullptr;
-}
-
-void LzhCompress(benchmark::State &state)
-{
-    Bytes plain = certificateData(static_cast<size_t>(state.range(0)));
-    _qv_md_card_struct *card = noCommunication();
-    unsigned long packed = 0;
-    for (auto _ : state) {
-        unsigned char *out = nullptr;
-        if (QVMD_Compress(card, plain.data(), plain.size(), &out, &packed) != 0)
-            state.SkipWithError("compression failed");
-        QVMD_Free(card, out);
-    }
-    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(plain.size()));
-    state.counters["ratio"] = static_cast<double>(packed) / plain.size();
-}
-
-void LzhDecompress(benchmark::State &state)
-{
-    Bytes plain = certificateData(static_cast<size_t>(state.range(0)));
-    _qv_md_card_struct *card = noCommunication();
-    unsigned char *packed = nullptr;
-    unsigned long packedLength = 0;
-    QVMD_Compress(card, plain.data(), plain.size(), &packed, &packedLength);
-    for (auto _ : state) {
-        unsigned char *out = nullptr;
-        unsigned long length = 0;
-        if (QVMD_Decompress(card, packed, packedLength, &out, &length, plain.size()) != 0)
-            state.SkipWithError("decompression failed");
-        QVMD_Free(card, out);
-    }
-    QVMD_Free(card, packed);
-    // throughput in plain bytes produced
-    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(plain.size()));
-}
-
-// The simulated card behind the layer's transport, with the time it spends.
-struct Simulated {
-    cardsim::Card card{personalised().state};
-    unsigned long apdus = 0;
-    std::chrono::nanoseconds inCard{0};
-
-    static uint32_t transmit(void *context, const unsigned char *command,
+    // The transmit callback: the command to the card, the reply into the buffer.
+    static uint32_t Transmit(void *context, const unsigned char *command,
                              unsigned long commandLength, unsigned char *response,
                              unsigned long *responseLength)
     {
-        auto *self = static_cast<Simulated *>(context);
-        auto start = std::chrono::steady_clock::now();
-        Bytes reply = self->card.Apdu(Bytes(command, command + commandLength));
-        self->inCard += std::chrono::steady_clock::now() - start;
-        self->apdus++;
+        auto *sim = static_cast<Simulator *>(context);
+        Bytes c(command, command + commandLength);
+        if (sim->recording)
+            sim->commands.push_back(c);
+        Bytes reply = sim->card->Apdu(c);
         if (reply.size() > *responseLength)
             return 0x80100008;
         memcpy(response, reply.data(), reply.size());
         *responseLength = reply.size();
         return 0;
     }
+
+    // The recorded commands through the callback alone.
+    void Replay()
+    {
+        unsigned char response[514];
+        for (const Bytes &c : commands) {
+            unsigned long length = sizeof(response);
+            benchmark::DoNotOptimize(Transmit(this, c.data(), c.size(), response, &length));
+        }
+    }
 };
 
-void CertificateFileRead(benchmark::State &state)
+// What the token does at insertion, on a fresh card context.
+bool readAtInsertion(Simulator &sim)
 {
-    Simulated sim;
-    sim.card.PowerOn();
     _qv_md_card_struct card;
     QVMD_CardInitStruct(&card, reinterpret_cast<unsigned long>(&sim), nullptr, nullptr, nullptr,
-                        nullptr, nullptr, nullptr, Simulated::transmit);
-    QVMD_CheckAppletSelection(&card);
-    const unsigned char dir[8] = {'m', 's', 'c', 'p'}, name[8] = {'k', 's', 'c', '0', '0'};
-    sim.apdus = 0;
-    sim.inCard = std::chrono::nanoseconds(0);
-    auto start = std::chrono::steady_clock::now();
-    unsigned long length = 0, stored = 0;
-    for (auto _ : state) {
-        _qv_md_file_info info;
-        unsigned char *data = nullptr;
-        if (QVMD_ReadFileInfo(&card, dir, name, &info) != 0 ||
-            QVMD_ReadFile(&card, dir, name, &data, &length) != 0)
-            state.SkipWithError("read failed");
-        stored = info.storedLength;
-        QVMD_Free(&card, data);
-    }
-    auto total = std::chrono::steady_clock::now() - start;
-    double n = static_cast<double>(state.iterations());
-    state.counters["apdus"] = sim.apdus / n;
-    state.counters["plain_bytes"] = static_cast<double>(length);
-    state.counters["stored_bytes"] = static_cast<double>(stored);
-    state.counters["host_us"] =
-        std::chrono::duration<double, std::micro>(total - sim.inCard).count() / n;
-    state.counters["card_us"] = std::chrono::duration<double, std::micro>(sim.inCard).count() / n;
+                        nullptr, nullptr, nullptr, Simulator::Transmit);
+    bool ok = QVMD_CheckAppletSelection(&card) == 0;
+    for (unsigned char kind : INSERTION_KINDS)
+        ok = ok && QVMD_GetInfo(&card, card.info, kind) == 0;
     QVMD_CardReleaseStruct(&card);
+    return ok;
 }
 
-} // namespace
+bool record(Simulator &sim)
+{
+    sim.recording = true;
+    bool ok = readAtInsertion(sim);
+    sim.recording = false;
+    return ok;
+}
 
-BENCHMARK(LzhCompress)->Arg(2048)->Arg(65536);
-BENCHMARK(LzhDecompress)->Arg(2048)->Arg(65536);
-BENCHMARK(CertificateFileRead);
+void BM_CardInfoAtInsertion(benchmark::State &state)
+{
+    Simulator sim;
+    if (!record(sim))
+        state.SkipWithError("the card information could not be read");
+    Clock::time_point start = Clock::now();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(readAtInsertion(sim));
+    Clock::duration withLayer = Clock::now() - start;
+    start = Clock::now();
+    for (benchmark::IterationCount i = 0; i < state.iterations(); i++)
+        sim.Replay();
+    Clock::duration simulator = Clock::now() - start;
+    state.counters["apdus"] = static_cast<double>(sim.commands.size());
+    state.counters["layer_overhead_pct"] =
+        100.0 * static_cast<double>((withLayer - simulator).count()) / simulator.count();
+}
+BENCHMARK(BM_CardInfoAtInsertion);
+
+// The simulator's own time for one insertion: the recorded commands through the
+// transmit callback, without the layer.
+void BM_CardInfoAtInsertionSimulatorOnly(benchmark::State &state)
+{
+    Simulator sim;
+    if (!record(sim))
+        state.SkipWithError("the card information could not be read");
+    for (auto _ : state)
+        sim.Replay();
+    state.counters["apdus"] = static_cast<double>(sim.commands.size());
+}
+BENCHMARK(BM_CardInfoAtInsertionSimulatorOnly);
+
+} // namespace

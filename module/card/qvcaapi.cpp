@@ -41,9 +41,16 @@ bool hidesData(const unsigned char *command, unsigned long length)
     }
 }
 
+// The exchange lines are debug lines: when the log does not write them, the
+// exchange path does not even format them.
+bool debugging()
+{
+    return (_logtypes & (vok_log::HL_DEBUG | vok_log::HL_DEBUG_DATA)) != 0;
+}
+
 void logCommand(const unsigned char *command, unsigned long length)
 {
-    if (length < 4)
+    if (length < 4 || !debugging())
         return;
     hl_log(vok_log::HL_DEBUG, "APDU > %.2X %.2X %.2X %.2X (%lu bytes)\n", command[0], command[1],
            command[2], command[3], length);
@@ -81,8 +88,9 @@ uint32_t exchange(_qv_caapi_card_struct *t, const unsigned char *command,
         hl_log(vok_log::HL_ERROR, "APDU reply of %lu bytes has no status word\n", *length);
         return QV_E_UNEXPECTED;
     }
-    hl_log(vok_log::HL_DEBUG, "APDU < %.2X %.2X (%lu bytes)\n", response[*length - 2],
-           response[*length - 1], *length);
+    if (debugging())
+        hl_log(vok_log::HL_DEBUG, "APDU < %.2X %.2X (%lu bytes)\n", response[*length - 2],
+               response[*length - 1], *length);
     return QV_OK;
 }
 

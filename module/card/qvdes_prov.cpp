@@ -94,14 +94,13 @@ uint32_t crypt(const unsigned char *key, unsigned long keyLength, uint32_t mode,
     return rv;
 }
 
-uint32_t tripleKeyCheck(const unsigned char *key, unsigned long keyLength)
+// The raw-key operations: triple DES takes a 16- or 24-byte key, DES an 8-byte one.
+uint32_t rawCrypt(bool triple, const unsigned char *key, unsigned long keyLength, uint32_t mode,
+                  const unsigned char *iv, unsigned char *data, unsigned long *length,
+                  int direction)
 {
-    return key != nullptr && (keyLength == 16 || keyLength == 24) ? QV_OK : QV_E_UNEXPECTED;
-}
-
-uint32_t singleKeyCheck(const unsigned char *key, unsigned long keyLength)
-{
-    return key != nullptr && keyLength == 8 ? QV_OK : QV_E_UNEXPECTED;
+    bool fits = key != nullptr && (triple ? keyLength == 16 || keyLength == 24 : keyLength == 8);
+    return fits ? crypt(key, keyLength, mode, iv, data, length, direction) : QV_E_UNEXPECTED;
 }
 
 } // namespace
@@ -208,9 +207,7 @@ uint32_t QVDES_DESProv_CryptDES_CBC(QVDES_KEY_HANDLE, unsigned char *, unsigned 
 uint32_t QVDES_Crypt3DES_ECB(const unsigned char *key, unsigned long keyLength, unsigned char *data,
                              unsigned long *length, int direction)
 {
-    uint32_t rv = tripleKeyCheck(key, keyLength);
-    return rv != QV_OK ? rv
-                       : crypt(key, keyLength, ODES_MODE_ECB, nullptr, data, length, direction);
+    return rawCrypt(true, key, keyLength, ODES_MODE_ECB, nullptr, data, length, direction);
 }
 
 // The iv is always 8 bytes; its length is not examined.
@@ -218,24 +215,20 @@ uint32_t QVDES_Crypt3DES_CBC(const unsigned char *key, unsigned long keyLength, 
                              unsigned long *length, const unsigned char *iv, unsigned long,
                              int direction)
 {
-    uint32_t rv = tripleKeyCheck(key, keyLength);
-    return rv != QV_OK ? rv : crypt(key, keyLength, ODES_MODE_CBC, iv, data, length, direction);
+    return rawCrypt(true, key, keyLength, ODES_MODE_CBC, iv, data, length, direction);
 }
 
 uint32_t QVDES_CryptDES_ECB(const unsigned char *key, unsigned long keyLength, unsigned char *data,
                             unsigned long *length, int direction)
 {
-    uint32_t rv = singleKeyCheck(key, keyLength);
-    return rv != QV_OK ? rv
-                       : crypt(key, keyLength, ODES_MODE_ECB, nullptr, data, length, direction);
+    return rawCrypt(false, key, keyLength, ODES_MODE_ECB, nullptr, data, length, direction);
 }
 
 uint32_t QVDES_CryptDES_CBC(const unsigned char *key, unsigned long keyLength, unsigned char *data,
                             unsigned long *length, const unsigned char *iv, unsigned long,
                             int direction)
 {
-    uint32_t rv = singleKeyCheck(key, keyLength);
-    return rv != QV_OK ? rv : crypt(key, keyLength, ODES_MODE_CBC, iv, data, length, direction);
+    return rawCrypt(false, key, keyLength, ODES_MODE_CBC, iv, data, length, direction);
 }
 
 uint32_t QVMD_DESSWProv_InitCryptoProvider(_qv_md_des_provider *provider, unsigned long word1,

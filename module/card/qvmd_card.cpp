@@ -31,14 +31,18 @@ uint32_t initCard(_qv_md_card_struct *card, TransportInit initTransport, unsigne
     card->alloc = alloc != nullptr ? alloc : QVMD_Outer_Default_Alloc;
     card->realloc = realloc != nullptr ? realloc : QVMD_Outer_Default_Realloc;
     card->free = free != nullptr ? free : QVMD_Outer_Default_Free;
-    card->info = &card->infoData;
-    return QVMD_InfoInitStruct(card, card->info);
+    card->info = &card->infoData; // zero with the whole context
+    return QV_OK;
 }
 
-void freeTable(_qv_md_card_struct *card, void *table)
+// Frees a buffer the layer handed out and clears it with its count.
+template <typename T, typename Count>
+void release(_qv_md_card_struct *card, T *&buffer, Count &count)
 {
-    if (table != nullptr)
-        card->free(table);
+    if (buffer != nullptr)
+        card->free(buffer);
+    buffer = nullptr;
+    count = 0;
 }
 
 } // namespace
@@ -103,13 +107,9 @@ uint32_t QVMD_InfoInitStruct(_qv_md_card_struct *, _qv_md_info_struct *info)
 // The tables come from the context's alloc hook and go back through its free hook.
 void QVMD_InfoReleaseStruct(_qv_md_card_struct *card, _qv_md_info_struct *info)
 {
-    freeTable(card, info->keySizes);
-    info->keySizes = nullptr;
-    info->keySizeCount = 0;
+    release(card, info->keySizes, info->keySizeCount);
     info->keySizesValid = 0;
-    freeTable(card, info->memoryTable);
-    info->memoryTable = nullptr;
-    info->memoryCount = 0;
+    release(card, info->memoryTable, info->memoryCount);
     info->memoryValid = 0;
 }
 
@@ -121,12 +121,8 @@ uint32_t QVMD_ContainerInitStruct(_qv_md_container_key_info *keyInfo)
 
 uint32_t QVMD_ContainerReleaseStruct(_qv_md_card_struct *card, _qv_md_container_key_info *keyInfo)
 {
-    freeTable(card, keyInfo->modulus);
-    keyInfo->modulus = nullptr;
-    keyInfo->modulusLength = 0;
-    freeTable(card, keyInfo->exponent);
-    keyInfo->exponent = nullptr;
-    keyInfo->exponentLength = 0;
+    release(card, keyInfo->modulus, keyInfo->modulusLength);
+    release(card, keyInfo->exponent, keyInfo->exponentLength);
     return QV_OK;
 }
 

@@ -27,14 +27,18 @@ uint32_t piece(_qv_md_card_struct *card, unsigned long *rest, const unsigned cha
     return QV_OK;
 }
 
-uint32_t request(_qv_md_card_struct *card, unsigned char tag, unsigned long offset,
-                 unsigned long rest)
+// Asks for the piece at offset (all card data: by offset and length; one object:
+// its next piece) and reads the reply's count and piece.
+uint32_t nextPiece(_qv_md_card_struct *card, unsigned char tag, unsigned long offset,
+                   unsigned long wanted, unsigned long *rest, const unsigned char **bytes,
+                   unsigned long *length)
 {
     unsigned char selector[5] = {tag, 0, 0, 0, 0};
     QVCAAPI_FillBufferFromDWORD(selector + 1, offset, 2);
-    QVCAAPI_FillBufferFromDWORD(selector + 3, rest, 2);
-    return QVMD_GetInfoParam(card, card->info, QVMD_INFO_CARD_DATA, selector,
-                             tag == TAG_ALL ? 5 : 1);
+    QVCAAPI_FillBufferFromDWORD(selector + 3, wanted, 2);
+    uint32_t rv =
+        QVMD_GetInfoParam(card, card->info, QVMD_INFO_CARD_DATA, selector, tag == TAG_ALL ? 5 : 1);
+    return rv != QV_OK ? rv : piece(card, rest, bytes, length);
 }
 
 // The follow-up pieces into buffer behind the first *got bytes.
@@ -44,11 +48,10 @@ uint32_t readRest(_qv_md_card_struct *card, unsigned char tag, unsigned char *bu
     for (unsigned followUps = 0; rest != 0; followUps++) {
         if (followUps == MAX_FOLLOW_UPS || (tag == TAG_ALL && *got > 0xFFFF))
             return QV_E_UNEXPECTED;
-        uint32_t rv = request(card, tag == TAG_ALL ? TAG_ALL : TAG_CONTINUE, *got, rest);
         unsigned long newRest = 0, length = 0;
         const unsigned char *bytes = nullptr;
-        if (rv == QV_OK)
-            rv = piece(card, &newRest, &bytes, &length);
+        uint32_t rv = nextPiece(card, tag == TAG_ALL ? TAG_ALL : TAG_CONTINUE, *got, rest, &newRest,
+                                &bytes, &length);
         if (rv != QV_OK)
             return rv;
         // the piece must fit the room announced, and the count go down by it
@@ -74,11 +77,9 @@ uint32_t QVMD_GetInfoCardDataTag(_qv_md_card_struct *card, void *, const unsigne
     if (selector == nullptr || (selectorLength != 5 && selectorLength != 1))
         return QV_E_INVALID_VALUE;
     unsigned char tag = selector[0];
-    uint32_t rv = request(card, tag, 0, 0);
     unsigned long rest = 0, first = 0;
     const unsigned char *bytes = nullptr;
-    if (rv == QV_OK)
-        rv = piece(card, &rest, &bytes, &first);
+    uint32_t rv = nextPiece(card, tag, 0, 0, &rest, &bytes, &first);
     if (rv != QV_OK)
         return rv;
     unsigned long total = rest + first;

@@ -20,31 +20,39 @@ enum : unsigned char {
 namespace qvapdu
 {
 
+// Each builder returns its named value, so that no command is copied on the way.
+
 CApdu SelectApplication(bool second)
 {
-    return CApdu(CLA_ISO, INS_SELECT, 0x04, 0x00).Append(second ? AID_SECOND : AID_FIRST, 10);
+    CApdu apdu(CLA_ISO, INS_SELECT, 0x04, 0x00);
+    apdu.Append(second ? AID_SECOND : AID_FIRST, 10);
+    return apdu;
 }
 
 CApdu GetInfo(unsigned char kind, unsigned char le)
 {
-    return CApdu(CLA_CARD, INS_GET_INFO, kind, 0x00).Le(le);
+    CApdu apdu(CLA_CARD, INS_GET_INFO, kind, 0x00);
+    apdu.Le(le);
+    return apdu;
 }
 
 CApdu GetCardData(const unsigned char *selector, unsigned long selectorLength)
 {
     CApdu apdu(CLA_CARD, INS_GET_INFO, INFO_CARD_DATA, selector[0]);
     if (selectorLength == 5)
-        return apdu.Append(selector + 1, 4);
-    return apdu.Le(0x00);
+        apdu.Append(selector + 1, 4);
+    else
+        apdu.Le(0x00);
+    return apdu;
 }
 
 CApdu SetCardDataOneTag(unsigned char tag, unsigned char attribute, unsigned long length,
                         bool replace)
 {
     const unsigned char head[3] = {tag, attribute, static_cast<unsigned char>(length)};
-    return CApdu(CLA_CARD, INS_SET_CARD_DATA, 0x01, replace ? 0x00 : 0x01)
-        .Append(head, 3)
-        .Reserve(length);
+    CApdu apdu(CLA_CARD, INS_SET_CARD_DATA, 0x01, replace ? 0x00 : 0x01);
+    apdu.Append(head, 3).Reserve(length);
+    return apdu;
 }
 
 } // namespace qvapdu

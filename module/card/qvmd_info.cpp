@@ -75,13 +75,21 @@ uint32_t cardDataPiece(_qv_md_card_struct *, _qv_md_info_struct *, Reply, unsign
     return QV_OK;
 }
 
+// A reply of exactly the region's size, copied whole.
+template <size_t N>
+uint32_t exact(unsigned kind, unsigned char (&region)[N], uint16_t *valid, Reply d, unsigned long n)
+{
+    if (n != N)
+        return fail(kind, n);
+    memcpy(region, d, N);
+    if (valid != nullptr)
+        *valid = 1;
+    return QV_OK;
+}
+
 uint32_t serial(_qv_md_card_struct *, _qv_md_info_struct *info, Reply d, unsigned long n)
 {
-    if (n != sizeof(info->serial))
-        return fail(4, n);
-    memcpy(info->serial, d, n);
-    info->serialValid = 1;
-    return QV_OK;
+    return exact(4, info->serial, &info->serialValid, d, n);
 }
 
 // Kind 5: applet information, then one descriptor per PIN.
@@ -116,10 +124,7 @@ uint32_t authState(_qv_md_card_struct *, _qv_md_info_struct *info, Reply d, unsi
 
 uint32_t providerFlags(_qv_md_card_struct *, _qv_md_info_struct *info, Reply d, unsigned long n)
 {
-    if (n != sizeof(info->providerFlags))
-        return fail(7, n);
-    memcpy(info->providerFlags, d, n);
-    return QV_OK;
+    return exact(7, info->providerFlags, nullptr, d, n);
 }
 
 // Kind 8: a 2-byte header, then one 7-byte entry per described PIN.
@@ -139,11 +144,7 @@ uint32_t pinProperties(_qv_md_card_struct *, _qv_md_info_struct *info, Reply d, 
 
 uint32_t cardId(_qv_md_card_struct *, _qv_md_info_struct *info, Reply d, unsigned long n)
 {
-    if (n != sizeof(info->cardId))
-        return fail(9, n);
-    memcpy(info->cardId, d, n);
-    info->cardIdValid = 1;
-    return QV_OK;
+    return exact(9, info->cardId, &info->cardIdValid, d, n);
 }
 
 // Kind 10: two bytes, then triples {a, b, c}; the total memory is the sum of
@@ -240,8 +241,8 @@ uint32_t QVMD_ProcessInfo(_qv_md_card_struct *card, _qv_md_info_struct *info, un
         info->importedKeyParamsValid = 0;
     _qv_caapi_card_struct *t = card->transport;
     if (QVCAAPI_VerifySW(t, 0) != QV_OK) {
-        hl_log(vok_log::HL_ERROR, "QVMD_ProcessInfo: kind %u answered %.2X %.2X\n", kind, t->sw1,
-               t->sw2);
+        hl_log(vok_log::HL_ERROR, "QVMD_ProcessInfo: kind %u answered %.2X %.2X\n", unsigned(kind),
+               t->sw1, t->sw2);
         return QV_E_UNEXPECTED;
     }
     return KINDS[kind].fill(card, info, t->response, t->receivedLength - 2);

@@ -16,10 +16,9 @@ bool knownType(unsigned char typeByte)
     return code >= 1 && code <= 3;
 }
 
-_qv_md_pin_info_struct described(const unsigned char *d)
+// The records are zero when these fill them.
+void describe(_qv_md_pin_info_struct &pin, const unsigned char *d)
 {
-    _qv_md_pin_info_struct pin;
-    memset(&pin, 0, sizeof(pin));
     pin.descriptor = static_cast<uint32_t>(d[0]) << 24 | d[1] << 16 | d[2] << 8 | d[3];
     pin.type = (d[1] & 0x0F) + 1u;
     pin.method = (d[1] & 0x0F) == 2 ? METHOD_CHALLENGE : METHOD_PIN; // type 3
@@ -27,17 +26,13 @@ _qv_md_pin_info_struct described(const unsigned char *d)
     pin.updaters = d[3];
     pin.flag = (d[1] >> 4) & 1;
     pin.tryLimit = d[0];
-    return pin;
 }
 
-_qv_md_pin_info_struct undescribed(unsigned role)
+void undescribe(_qv_md_pin_info_struct &pin, unsigned role)
 {
-    _qv_md_pin_info_struct pin;
-    memset(&pin, 0, sizeof(pin));
     pin.type = TYPE_NO_DESCRIPTOR;
     pin.method = METHOD_NONE;
     pin.roleMask = role;
-    return pin;
 }
 
 } // namespace
@@ -63,11 +58,11 @@ uint32_t QVMD_PinRecordsFromDescriptors(_qv_md_info_struct *info, const unsigned
 
     memset(info->pins, 0, sizeof(info->pins));
     for (unsigned i = 0; i < count; i++)
-        info->pins[i] = described(descriptors + i * QVMD_PIN_DESCRIPTOR_LENGTH);
+        describe(info->pins[i], descriptors + i * QVMD_PIN_DESCRIPTOR_LENGTH);
     unsigned n = count;
     for (unsigned bit = 1; bit < 8; bit++)
         if ((flagRoles >> bit) & 1)
-            info->pins[n++] = undescribed(1u << bit);
+            undescribe(info->pins[n++], 1u << bit);
     info->pinCount = static_cast<uint8_t>(n);
     info->undescribedPins = static_cast<uint8_t>(extra);
     return QV_OK;

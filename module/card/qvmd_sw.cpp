@@ -9,9 +9,16 @@ enum Check { FILE_CHECK, FILE_MIN_CHECK, SETTINGS_CHECK, CONTAINER_CHECK, MIN_CH
 constexpr uint32_t EXACT = 1;    // 0 when the limit is 0 or equals the received length
 constexpr uint32_t AT_LEAST = 2; // 0 when the received length is at least the limit
 
+// Short names, so that the table reads one family a line.
 constexpr uint32_t UNEXP = QV_E_UNEXPECTED;
 constexpr uint32_t SECURITY = QV_W_SECURITY_VIOLATION;
+constexpr uint32_t EXISTS = QV_ERROR_FILE_EXISTS;
+constexpr uint32_t NOT_EMPTY = QV_ERROR_DIR_NOT_EMPTY;
+constexpr uint32_t NO_DIR = QV_E_DIR_NOT_FOUND;
+constexpr uint32_t NO_FILE = QV_E_FILE_NOT_FOUND;
+constexpr uint32_t NO_ROOM = QV_E_WRITE_TOO_MANY;
 constexpr uint32_t NO_CONT = QV_E_NO_KEY_CONTAINER;
+constexpr uint32_t NO_KEY = QV_E_NO_FILE;
 
 struct Family {
     unsigned char sw1, sw2;
@@ -22,16 +29,16 @@ struct Family {
 // One row per status-word family; anything not listed is OTHER.
 // clang-format off
 const Family FAMILIES[] = {
-    //  SW1   SW2   any    file                    file-min                settings  container     min
-    {0x90, 0x00, false, {EXACT,                  AT_LEAST,               0,        EXACT,        AT_LEAST}}, // success
-    {0x61, 0x00, true,  {UNEXP,                  AT_LEAST,               UNEXP,    UNEXP,        UNEXP}},    // success, more data waits
-    {0x62, 0x01, false, {QV_ERROR_FILE_EXISTS,   QV_ERROR_FILE_EXISTS,   UNEXP,    UNEXP,        UNEXP}},    // file or directory exists
-    {0x62, 0x02, false, {QV_ERROR_DIR_NOT_EMPTY, QV_ERROR_DIR_NOT_EMPTY, UNEXP,    UNEXP,        UNEXP}},    // directory not empty
-    {0x69, 0x85, false, {SECURITY,               SECURITY,               SECURITY, SECURITY,     UNEXP}},    // access conditions not met
-    {0x6A, 0x80, false, {UNEXP,                  UNEXP,                  UNEXP,    NO_CONT,      UNEXP}},    // wrong data
-    {0x6A, 0x82, false, {QV_E_DIR_NOT_FOUND,     QV_E_DIR_NOT_FOUND,     UNEXP,    NO_CONT,      UNEXP}},    // directory or container not found
-    {0x6A, 0x83, false, {QV_E_FILE_NOT_FOUND,    QV_E_FILE_NOT_FOUND,    UNEXP,    QV_E_NO_FILE, UNEXP}},    // file or key not found
-    {0x6A, 0x84, false, {QV_E_WRITE_TOO_MANY,    QV_E_WRITE_TOO_MANY,    UNEXP,    UNEXP,        UNEXP}},    // not enough memory
+    //  SW1  SW2   any   file       file-min   settings  container min
+    {0x90, 0x00, false, {EXACT,     AT_LEAST,  0,        EXACT,    AT_LEAST}}, // success
+    {0x61, 0x00, true,  {UNEXP,     AT_LEAST,  UNEXP,    UNEXP,    UNEXP}},    // more data waits
+    {0x62, 0x01, false, {EXISTS,    EXISTS,    UNEXP,    UNEXP,    UNEXP}},    // exists already
+    {0x62, 0x02, false, {NOT_EMPTY, NOT_EMPTY, UNEXP,    UNEXP,    UNEXP}},    // dir not empty
+    {0x69, 0x85, false, {SECURITY,  SECURITY,  SECURITY, SECURITY, UNEXP}},    // access not granted
+    {0x6A, 0x80, false, {UNEXP,     UNEXP,     UNEXP,    NO_CONT,  UNEXP}},    // wrong data
+    {0x6A, 0x82, false, {NO_DIR,    NO_DIR,    UNEXP,    NO_CONT,  UNEXP}},    // no dir/container
+    {0x6A, 0x83, false, {NO_FILE,   NO_FILE,   UNEXP,    NO_KEY,   UNEXP}},    // file/key absent
+    {0x6A, 0x84, false, {NO_ROOM,   NO_ROOM,   UNEXP,    UNEXP,    UNEXP}},    // no memory left
 };
 const uint32_t OTHER[CHECK_COUNT] = {UNEXP, UNEXP, UNEXP, UNEXP, UNEXP};
 // clang-format on

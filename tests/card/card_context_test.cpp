@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace
@@ -335,7 +336,7 @@ TEST(CardData, TlvReaderWalksWithinItsData)
         // the list sits in a buffer of exactly its size, so a read past it is caught
         Bytes bytes = Hex(r.data);
         std::unique_ptr<unsigned char[]> exact(new unsigned char[bytes.size() + 1]);
-        memcpy(exact.get(), bytes.data(), bytes.size());
+        std::copy(bytes.begin(), bytes.end(), exact.get());
         const unsigned char *value = exact.get();
         unsigned long length = 77;
         EXPECT_EQ(QVMD_CardDataContentReadTLV(exact.get(), bytes.size(), r.tag, &value, &length),
@@ -426,7 +427,7 @@ TEST(Atr, HistoricalBytesAreFoundBehindTheInterfaceBytes)
         SCOPED_TRACE(r.name);
         Bytes atr = Hex(r.atr);
         std::unique_ptr<unsigned char[]> exact(new unsigned char[atr.size() + 1]);
-        memcpy(exact.get(), atr.data(), atr.size());
+        std::copy(atr.begin(), atr.end(), exact.get());
         const unsigned char *historical = nullptr;
         unsigned long count = 0;
         EXPECT_EQ(QVMD_GetHistBytesForATR(exact.get(), atr.size(), &historical, &count), r.result);
