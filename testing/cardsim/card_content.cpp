@@ -153,4 +153,24 @@ void SetCmapRecord(CardState &s, int index, const Bytes &record)
     f = StoredPlain(plain, access);
 }
 
+void MarkContainer(CardState &s, int index, int spec, uint16_t bits)
+{
+    Bytes record(86, 0x00);
+    const CardFile *f = s.FindFile("mscp", "cmapfile");
+    size_t at = static_cast<size_t>(index) * 86;
+    if (f && f->stored.size() > at + 86)
+        record.assign(f->stored.begin() + static_cast<long>(at),
+                      f->stored.begin() + static_cast<long>(at + 86));
+    if (record[0] == 0) {
+        char name[40];
+        std::snprintf(name, sizeof name, "cardsim-container-%02d", index);
+        Bytes named = CmapRecord(name, 0, 0, 0);
+        std::copy(named.begin(), named.begin() + 80, record.begin());
+    }
+    record[80] |= 0x01;
+    record[82 + 2 * spec] = static_cast<unsigned char>(bits);
+    record[83 + 2 * spec] = static_cast<unsigned char>(bits >> 8);
+    SetCmapRecord(s, index, record);
+}
+
 } // namespace cardsim

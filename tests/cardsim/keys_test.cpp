@@ -61,31 +61,6 @@ Pkey CardPublicKey(const Transmit &tx, unsigned char index, unsigned char spec)
     return PublicKey(n, e);
 }
 
-// 00 01 FF .. FF 00 DigestInfo(SHA-256 of the message), k bytes.
-Bytes SignatureBlock(const std::string &message, size_t k)
-{
-    const Bytes prefix = {0x30, 0x31, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
-                          0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
-    Bytes digest(32);
-    EVP_Digest(message.data(), message.size(), digest.data(), nullptr, EVP_sha256(), nullptr);
-    Bytes t = Cat(prefix, digest);
-    Bytes block = {0x00, 0x01};
-    block.resize(k - t.size() - 1, 0xFF);
-    block.push_back(0x00);
-    return Cat(block, t);
-}
-
-bool VerifiesSha256(EVP_PKEY *key, const std::string &message, const Bytes &signature)
-{
-    EVP_MD_CTX *ctx = EVP_MD_CTX_new();
-    bool ok = EVP_DigestVerifyInit(ctx, nullptr, EVP_sha256(), nullptr, key) == 1 &&
-              EVP_DigestVerify(ctx, signature.data(), signature.size(),
-                               reinterpret_cast<const unsigned char *>(message.data()),
-                               message.size()) == 1;
-    EVP_MD_CTX_free(ctx);
-    return ok;
-}
-
 // m^e mod n, for a block m below the modulus.
 Bytes RawPublic(EVP_PKEY *key, const Bytes &m)
 {
