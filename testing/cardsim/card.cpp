@@ -314,8 +314,10 @@ Bytes Card::Finish(Reply reply)
     Bytes out = std::move(reply.data);
     out.push_back(static_cast<unsigned char>(reply.sw >> 8));
     out.push_back(static_cast<unsigned char>(reply.sw));
-    if (m_fault == Fault::Truncate && out.size() > m_faultParam)
+    if ((m_fault == Fault::Truncate || m_fault == Fault::TruncateNext) && out.size() > m_faultParam)
         out.resize(m_faultParam);
+    if (m_fault == Fault::TruncateNext)
+        m_fault = Fault::None;
     return out;
 }
 
@@ -618,6 +620,11 @@ Card::Reply Card::WriteChunk(const Command &c)
         m_write = PendingWrite{};
         return {{}, SW_BAD_P1P2};
     }
+    if (m_fault == Fault::RefuseWrite && (c.p1 == 0x01 || !m_write.buffer.empty())) {
+        m_fault = Fault::None;
+        m_write = PendingWrite{};
+        return {{}, SW_MEMORY_FAILURE};
+    }
     if (m_write.buffer.size() + c.data.size() > m_write.storedLength) {
         m_write = PendingWrite{};
         return {{}, SW_BAD_DATA};
@@ -886,6 +893,12 @@ void Card::SetFault(Fault fault, size_t param)
     std::lock_guard<std::mutex> lock(m_lock);
     m_fault = fault;
     m_faultParam = param;
+}
+
+Fault Card::GetFault() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_fault;
 }
 
 bool Card::CorruptFile(const std::string &dir, const std::string &name, long offset)

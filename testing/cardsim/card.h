@@ -24,13 +24,17 @@ struct Options {
     size_t cardDataPiece = 254; // largest card-data piece per reply (1..254)
 };
 
-// Hostile-card behaviour for tests of the host's error paths.
+// Hostile-card behaviour for tests of the host's error paths. The one-shot faults go
+// back to None once they have struck.
 enum class Fault {
     None,
-    Truncate, // every reply cut to its first `param` bytes
-    Storm,    // every success ends in 61 08 and GET RESPONSE never ends
-    Oversize, // every reply padded to `param` data bytes before its status word
-    FlipRmac, // the next R-MAC sent has a byte flipped (once)
+    Truncate,     // every reply cut to its first `param` bytes
+    TruncateNext, // the next reply cut to its first `param` bytes (once)
+    Storm,        // every success ends in 61 08 and GET RESPONSE never ends
+    Oversize,     // every reply padded to `param` data bytes before its status word
+    FlipRmac,     // the next R-MAC sent has a byte flipped (once)
+    RefuseWrite,  // the next file write is refused midway with 65 81, the old content
+                  // staying (once): its second chunk, or its only one
 };
 
 class Card : public vpcd::CardHandler
@@ -57,6 +61,7 @@ class Card : public vpcd::CardHandler
     bool Save(const std::string &path = "", std::string *error = nullptr);
     bool Load(const std::string &path = "", std::string *error = nullptr);
     void SetFault(Fault fault, size_t param = 0);
+    Fault GetFault() const;
     // Flips every bit of one stored byte (offset < 0: the last one, the CRC).
     bool CorruptFile(const std::string &dir, const std::string &name, long offset = -1);
     void SetOptions(const Options &options);

@@ -1,5 +1,6 @@
 #include "card_content.h"
 
+#include "openssl_handles.h"
 #include "rsa_key.h"
 
 #include <openssl/evp.h>
@@ -13,13 +14,6 @@ namespace cardsim
 
 namespace
 {
-
-struct PkeyFree {
-    void operator()(EVP_PKEY *k) const { EVP_PKEY_free(k); }
-};
-struct X509Free {
-    void operator()(X509 *x) const { X509_free(x); }
-};
 
 bool Fail(std::string *error, const std::string &what)
 {
@@ -65,9 +59,8 @@ bool MakeCertificate(const Bytes &privateDer, const std::string &commonName, lon
                      bool expired, Bytes &der)
 {
     const unsigned char *p = privateDer.data();
-    std::unique_ptr<EVP_PKEY, PkeyFree> key(
-        d2i_AutoPrivateKey(nullptr, &p, static_cast<long>(privateDer.size())));
-    std::unique_ptr<X509, X509Free> cert(X509_new());
+    Pkey key(d2i_AutoPrivateKey(nullptr, &p, static_cast<long>(privateDer.size())));
+    OpenSslHandle<X509> cert(X509_new());
     if (!key || !cert)
         return false;
     const long year = 365L * 24 * 3600;
@@ -151,6 +144,26 @@ void SetCmapRecord(CardState &s, int index, const Bytes &record)
     r.resize(86, 0x00);
     std::copy(r.begin(), r.end(), plain.begin() + static_cast<long>(at));
     f = StoredPlain(plain, access);
+}
+
+void MarkContainer(CardState &s, int index, int spec, uint16_t bits)
+{
+    Bytes record(86, 0x00);
+    const CardFile *f = s.FindFile("mscp", "cmapfile");
+    size_t at = static_cast<size_t>(index) * 86;
+    if (f && f->stored.size() > at + 86)
+        record.assign(f->stored.begin() + static_cast<long>(at),
+                      f->stored.begin() + static_cast<long>(at + 86));
+    if (record[0] == 0) {
+        char name[40];
+        std::snprintf(name, sizeof name, "cardsim-container-%02d", index);
+        Bytes named = CmapRecord(name, 0, 0, 0);
+        std::copy(named.begin(), named.begin() + 80, record.begin());
+    }
+    record[80] |= 0x01;
+    record[82 + 2 * spec] = static_cast<unsigned char>(bits);
+    record[83 + 2 * spec] = static_cast<unsigned char>(bits >> 8);
+    SetCmapRecord(s, index, record);
 }
 
 } // namespace cardsim

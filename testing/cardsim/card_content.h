@@ -46,4 +46,8 @@ Bytes CmapRecord(const std::string &name, unsigned char flags, uint16_t signatur
 // file with empty records where needed.
 void SetCmapRecord(CardState &s, int index, const Bytes &record);
 
+// Marks container `index` valid in "mscp"/"cmapfile" with a key of `bits` for `spec`,
+// naming it "cardsim-container-NN" when its record has no name yet.
+void MarkContainer(CardState &s, int index, int spec, uint16_t bits);
+
 } // namespace cardsim

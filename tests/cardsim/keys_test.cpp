@@ -10,6 +10,7 @@
 #include <openssl/rsa.h>
 
 #include <cstdio>
+#include <random>
 
 using namespace cardsim_test;
 using cardsim::CardState;
@@ -59,31 +60,6 @@ Pkey CardPublicKey(const Transmit &tx, unsigned char index, unsigned char spec)
     Bytes n = Data(SendFollowing(tx, {0xB0, 0x74, index, spec, 0x00}));
     Bytes e = Data(tx({0xB0, 0x74, index, static_cast<unsigned char>(0x10 | spec)}));
     return PublicKey(n, e);
-}
-
-// 00 01 FF .. FF 00 DigestInfo(SHA-256 of the message), k bytes.
-Bytes SignatureBlock(const std::string &message, size_t k)
-{
-    const Bytes prefix = {0x30, 0x31, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
-                          0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
-    Bytes digest(32);
-    EVP_Digest(message.data(), message.size(), digest.data(), nullptr, EVP_sha256(), nullptr);
-    Bytes t = Cat(prefix, digest);
-    Bytes block = {0x00, 0x01};
-    block.resize(k - t.size() - 1, 0xFF);
-    block.push_back(0x00);
-    return Cat(block, t);
-}
-
-bool VerifiesSha256(EVP_PKEY *key, const std::string &message, const Bytes &signature)
-{
-    EVP_MD_CTX *ctx = EVP_MD_CTX_new();
-    bool ok = EVP_DigestVerifyInit(ctx, nullptr, EVP_sha256(), nullptr, key) == 1 &&
-              EVP_DigestVerify(ctx, signature.data(), signature.size(),
-                               reinterpret_cast<const unsigned char *>(message.data()),
-                               message.size()) == 1;
-    EVP_MD_CTX_free(ctx);
-    return ok;
 }
 
 // m^e mod n, for a block m below the modulus.
@@ -495,4 +471,37 @@ TEST_F(KeysTest, KeysAndCountersSurviveARestart)
     EXPECT_EQ(1u, counters.containers);
     EXPECT_EQ(1u, counters.files);
     std::remove(path.c_str());
+}
+
+TEST_F(KeysTest, RandomProtectedCommandsAlwaysGetAStatusWord)
+{
+    // wrapped the host's way, random container commands reach their handlers
+    std::mt19937 rng(2024);
+    const unsigned char instructions[] = {0x70, 0x72, 0x74, 0x76, 0x78, 0x7A, 0x54};
+    ASSERT_EQ(0x9000, Send(VerifyCommand(1, "12345678")));
+    ASSERT_EQ(0x9000, Send(VerifyCommand(0, "123456")));
+    for (int i = 0; i < 3000; ++i) {
+        if (!card->SessionOpen()) {
+            ASSERT_EQ(0x9000, OpenSession(tx, true, rng() % 2 ? 0x13 : 0x33, session));
+        }
+        unsigned char ins = instructions[rng() % sizeof instructions];
+        Bytes data(ins == 0x70 ? 6 : rng() % 200);
+        for (auto &b : data)
+            b = static_cast<unsigned char>(rng() % 4 ? rng() % 3 : rng());
+        if (data.size() >= 2 && rng() % 2)
+            data[0] = rng() % 2 ? 0x00 : 0x80, data[1] = data[0] ? 0x01 : 0x00;
+        Bytes command = {
+            0xB0, ins, static_cast<unsigned char>(rng() % 4 ? rng() % 3 : rng()),
+            static_cast<unsigned char>(rng() % 4 ? (rng() % 16) << 4 | rng() % 2 : rng()),
+            static_cast<unsigned char>(data.size())};
+        SecureReply r = SendSecure(tx, session, Cat(command, data));
+        ASSERT_GE(r.wireLength, 2u) << cardsim::ToHex(command);
+        if (r.sw == 0x9000 && r.wireLength > 2) {
+            ASSERT_TRUE(r.verified) << cardsim::ToHex(command);
+        }
+    }
+    std::string text = cardsim::SerializeState(card->Snapshot());
+    CardState back;
+    std::string error;
+    ASSERT_TRUE(cardsim::ParseState(text, back, &error)) << error;
 }

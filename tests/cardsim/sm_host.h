@@ -1,6 +1,7 @@
-// The host's side of secure messaging for the simulator's tests, written from the
-// session rules alone (OpenSSL for the triple DES) and apart from the card's own code,
-// so that a misreading on one side shows as a refused MAC or cryptogram.
+// The host's side of secure messaging and on-card RSA for the simulator's tests,
+// written from the session rules alone (OpenSSL for the cryptography) and apart from
+// the card's own code, so that a misreading on one side shows as a refused MAC,
+// cryptogram or signature.
 #pragma once
 
 #include "host.h"
@@ -224,6 +225,31 @@ inline std::vector<Bytes> RsaCommands(unsigned char ins, unsigned char index, un
         }
     }
     return out;
+}
+
+// 00 01 FF .. FF 00 DigestInfo(SHA-256 of the message), k bytes.
+inline Bytes SignatureBlock(const std::string &message, size_t k)
+{
+    const Bytes prefix = {0x30, 0x31, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
+                          0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
+    Bytes digest(32);
+    EVP_Digest(message.data(), message.size(), digest.data(), nullptr, EVP_sha256(), nullptr);
+    Bytes t = Cat(prefix, digest);
+    Bytes block = {0x00, 0x01};
+    block.resize(k - t.size() - 1, 0xFF);
+    block.push_back(0x00);
+    return Cat(block, t);
+}
+
+inline bool VerifiesSha256(EVP_PKEY *key, const std::string &message, const Bytes &signature)
+{
+    EVP_MD_CTX *ctx = EVP_MD_CTX_new();
+    bool ok = EVP_DigestVerifyInit(ctx, nullptr, EVP_sha256(), nullptr, key) == 1 &&
+              EVP_DigestVerify(ctx, signature.data(), signature.size(),
+                               reinterpret_cast<const unsigned char *>(message.data()),
+                               message.size()) == 1;
+    EVP_MD_CTX_free(ctx);
+    return ok;
 }
 
 // Runs the commands in the session; the reply of the last one, or of the first that
