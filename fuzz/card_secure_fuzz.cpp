@@ -4,6 +4,8 @@
 // public-key blob, the containers usage and the card-data signature test.
 // Properties: no crash or out-of-bounds access, unwrapping never grows a response,
 // the exchange caps hold, and a result is handed out exactly when the call succeeds.
+#include "card_fuzz_support.h"
+
 #include "card/card_keys.h"
 #include "card/qvdes_prov.h"
 #include "card/qvmd_container.h"
@@ -11,8 +13,6 @@
 #include "card/qvmd_pin.h"
 #include "card/qvmd_secure.h"
 #include "card/qvmd_sm.h"
-
-#include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -22,34 +22,8 @@
 namespace
 {
 
-// Each exchange takes one reply from the input; an exhausted input removes the card.
-struct Card {
-    FuzzedDataProvider *input;
-    unsigned long exchanges = 0;
-};
-
-uint32_t transmit(void *context, const unsigned char *, unsigned long, unsigned char *response,
-                  unsigned long *responseLength)
-{
-    auto *card = static_cast<Card *>(context);
-    card->exchanges++;
-    if (card->input->remaining_bytes() == 0)
-        return 0x80100069; // removed
-    size_t length = card->input->ConsumeIntegralInRange<size_t>(0, 520);
-    std::vector<unsigned char> reply = card->input->ConsumeBytes<unsigned char>(length);
-    if (reply.size() > *responseLength)
-        return 0x80100008;
-    if (!reply.empty())
-        memcpy(response, reply.data(), reply.size());
-    *responseLength = reply.size();
-    return 0;
-}
-
-void check(bool holds)
-{
-    if (!holds)
-        __builtin_trap();
-}
+using card_fuzz::Card;
+using card_fuzz::check;
 
 // The DES provider with "MK" and a session state, bound as the token binds them.
 struct Binding {
@@ -193,8 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     FuzzedDataProvider input(bytes, size);
     Card state{&input};
     _qv_md_card_struct card;
-    QVMD_CardInitStruct(&card, reinterpret_cast<unsigned long>(&state), nullptr, nullptr, nullptr,
-                        nullptr, nullptr, nullptr, transmit);
+    state.Init(&card);
     Binding binding(&card);
     QVMD_GetInfo(&card, card.info, QVMD_INFO_PIN_PROPERTIES);
     openOffline(&card, input);
