@@ -5,6 +5,8 @@
 #include "card_rsa_oracle.h"
 #include "card_sm_support.h"
 
+#include "card_content.h"
+
 #include "card/qvmd_container.h"
 #include "card/qvmd_info.h"
 #include "card/qvmd_pin.h"
@@ -25,12 +27,33 @@ Bytes Text(const char *s)
     return Bytes(s, s + strlen(s));
 }
 
-// A card of the applet asked, with container 0, in the reader; secure messaging bound
-// and the PIN records read, as the token has them after insertion.
+// One 2048-bit key pair for every card of the test, as private-key DER.
+const Bytes &SharedKey()
+{
+    static const Bytes der = [] {
+        PKey key = NewRsaKey(2048);
+        unsigned char *out = nullptr;
+        int length = i2d_PrivateKey(key.get(), &out);
+        Bytes bytes(out, out + (length > 0 ? length : 0));
+        OPENSSL_free(out);
+        return bytes;
+    }();
+    return der;
+}
+
+// A card of the applet asked in the reader, with the shared key pair as container
+// 0's signature and exchange keys; secure messaging bound and the PIN records read,
+// as the token has them after insertion.
 struct ReadyCard {
     ReadyCard(SCARDCONTEXT ctx, const cardsim::Personalisation &p)
         : inserted(ctx, Personalised(p)), sm(inserted.get())
     {
+        cardsim::KeyOptions options;
+        options.privateDer = SharedKey();
+        for (int spec : {0, 1}) {
+            std::string error;
+            EXPECT_TRUE(inserted.card->AddKey(0, spec, options, &error)) << error;
+        }
         EXPECT_EQ(QVMD_CheckAppletSelection(get()), 0u);
         EXPECT_EQ(QVMD_GetInfo(get(), get()->info, QVMD_INFO_PIN_PROPERTIES), 0u);
     }
@@ -72,7 +95,6 @@ TEST_F(CardSecurePcscTest, PinsSessionsRsaAndContainersOnEachApplet)
         SCOPED_TRACE(std::to_string(version.first) + "." + std::to_string(version.second));
         cardsim::Personalisation p = Applet(static_cast<unsigned char>(version.first),
                                             static_cast<unsigned char>(version.second));
-        p.withContainer = true;
         ReadyCard card(m_ctx, p);
 
         // a wrong PIN and the tries left, then the right one
