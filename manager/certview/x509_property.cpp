@@ -8,8 +8,10 @@
 
 #include "certview/html_parts.h"
 
-// The resource bundle lives in this static library, so it is registered by hand,
-// once, before the first template is read (never by a static initialiser).
+// The resource bundle lives in this static library: naming its registration here
+// links it into every program that uses the viewer (the object also registers it
+// when the program loads; registering again is harmless). The templates themselves
+// are read on first use, never before main.
 static void registerCertviewResources()
 {
     static const bool registered = [] {
