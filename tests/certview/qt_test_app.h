@@ -2,8 +2,10 @@
 #define VOK_TESTS_CERTVIEW_QT_TEST_APP_H
 
 #include <memory>
+#include <ostream>
 
 #include <QApplication>
+#include <QString>
 
 #include <gtest/gtest.h>
 
@@ -26,6 +28,12 @@ class QtTestApp : public ::testing::Environment
   private:
     std::unique_ptr<QApplication> app_;
 };
+
+// Failures show texts as texts.
+inline void PrintTo(QString const &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 inline ::testing::Environment *const qtTestApp = ::testing::AddGlobalTestEnvironment(new QtTestApp);
 
