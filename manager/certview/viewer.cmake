@@ -4,7 +4,9 @@
 # signing/README.md) and the public key that checks the signatures.
 target_sources(vok_certview PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/crypto_tool.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/translation_loader.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/translation_loader.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/x509_viewer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/x509_viewer.ui)
 target_link_libraries(vok_certview PUBLIC Qt6::Core Qt6::Gui Qt6::Widgets OpenSSL::Crypto)
 
 find_program(VOK_OPENSSL_TOOL openssl REQUIRED)
