@@ -1,20 +1,27 @@
 # The certificate dialog and the signed translation loader, with their
 # resources: the images, the catalogues viewer_cs and viewer_en (compiled by
 # lrelease and signed at build time with the development key described in
-# signing/README.md) and the public key that checks the signatures.
-target_sources(vok_certview PRIVATE
-  ${CMAKE_CURRENT_LIST_DIR}/crypto_tool.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/translation_loader.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/x509_viewer.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/x509_viewer.ui)
-target_link_libraries(vok_certview PUBLIC Qt6::Core Qt6::Gui Qt6::Widgets OpenSSL::Crypto)
+# signing/README.md) and the public key that checks the signatures. The English
+# catalogue is written from the Czech one at build time (source text for text).
+# Their sources come with the directory's glob; the form is compiled by uic.
+target_sources(vok_certview PRIVATE ${CMAKE_CURRENT_LIST_DIR}/x509_viewer.ui)
+target_link_libraries(vok_certview PUBLIC Qt6::Widgets)
 
 find_program(VOK_OPENSSL_TOOL openssl REQUIRED)
 set(viewer_dir ${CMAKE_CURRENT_LIST_DIR})
 set(viewer_key ${viewer_dir}/signing/viewer_dev_key.pem)
 set(viewer_resources)
+set(czech_ts ${viewer_dir}/translations/viewer_cs.ts)
+set(english_ts ${CMAKE_CURRENT_BINARY_DIR}/viewer_en.ts)
+add_custom_command(OUTPUT ${english_ts}
+  COMMAND ${CMAKE_COMMAND} -DCZECH=${czech_ts} -DENGLISH=${english_ts}
+          -P ${viewer_dir}/translations/english_catalogue.cmake
+  DEPENDS ${czech_ts} ${viewer_dir}/translations/english_catalogue.cmake VERBATIM)
 foreach(lang cs en)
-  set(ts ${viewer_dir}/resources/translations/viewer_${lang}.ts)
+  set(ts ${czech_ts})
+  if(lang STREQUAL "en")
+    set(ts ${english_ts})
+  endif()
   set(qm ${CMAKE_CURRENT_BINARY_DIR}/viewer_${lang}.qm)
   set(sn ${CMAKE_CURRENT_BINARY_DIR}/viewer_${lang}.sn)
   add_custom_command(OUTPUT ${qm}
@@ -28,12 +35,13 @@ foreach(lang cs en)
   list(APPEND viewer_resources ${qm} ${sn})
   install(FILES ${qm} DESTINATION share/vtorix-cm-nivalo/translations)
 endforeach()
-foreach(image cert_small general person ok key star text ex_critical ex_noncritical warning)
-  set(png ${viewer_dir}/resources/images/${image}.png)
+# The base-field icons are in certview.qrc with the templates.
+foreach(image general star text ex_critical ex_noncritical warning)
+  set(png ${viewer_dir}/image/${image}.png)
   set_source_files_properties(${png} PROPERTIES QT_RESOURCE_ALIAS image/${image})
   list(APPEND viewer_resources ${png})
 endforeach()
-set(pubkey ${viewer_dir}/resources/security/pubkey.pem)
+set(pubkey ${viewer_dir}/security/pubkey.pem)
 set_source_files_properties(${pubkey} PROPERTIES QT_RESOURCE_ALIAS security/pubkey)
 list(APPEND viewer_resources ${pubkey})
 qt_add_resources(vok_certview vok_certview_viewer PREFIX "/" FILES ${viewer_resources})

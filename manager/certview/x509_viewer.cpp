@@ -3,7 +3,7 @@
 #include "certview/translation_loader.h"
 #include "certview/x509_cert.h"
 #include "certview/x509_common.h"
-#include "certview/x509_v3_ext.h"
+#include "certview/x509_v3ext.h"
 
 #include "ui_x509_viewer.h"
 
@@ -19,7 +19,7 @@ namespace
 
 // The dialog's texts belong to the context "X509Viewer" whatever the class
 // is called in C++.
-QString text(char const *source)
+QString translated(char const *source)
 {
     return QCoreApplication::translate("X509Viewer", source);
 }
@@ -33,12 +33,16 @@ struct DetailClassEntry {
 // In combo order; the last entry is offered only while unsupported
 // extensions may be shown.
 DetailClassEntry const kDetailClasses[] = {
-    {X509Viewer::DetailAll, "<All details>", ":/image/star"},
-    {X509Viewer::DetailCommon, "Common", ":/image/text"},
-    {X509Viewer::DetailExtensions, "Extensions", ":/image/ex_noncritical"},
-    {X509Viewer::DetailNoncritical, "Only noncritical extensions", ":/image/ex_noncritical"},
-    {X509Viewer::DetailCritical, "Only critical extensions", ":/image/ex_critical"},
-    {X509Viewer::DetailUnsupported, "Unsupported extensions", ":/image/warning"},
+    {X509Viewer::DetailAll, QT_TRANSLATE_NOOP("X509Viewer", "<All details>"), ":/image/star"},
+    {X509Viewer::DetailCommon, QT_TRANSLATE_NOOP("X509Viewer", "Common"), ":/image/text"},
+    {X509Viewer::DetailExtensions, QT_TRANSLATE_NOOP("X509Viewer", "Extensions"),
+     ":/image/ex_noncritical"},
+    {X509Viewer::DetailNoncritical, QT_TRANSLATE_NOOP("X509Viewer", "Only noncritical extensions"),
+     ":/image/ex_noncritical"},
+    {X509Viewer::DetailCritical, QT_TRANSLATE_NOOP("X509Viewer", "Only critical extensions"),
+     ":/image/ex_critical"},
+    {X509Viewer::DetailUnsupported, QT_TRANSLATE_NOOP("X509Viewer", "Unsupported extensions"),
+     ":/image/warning"},
 };
 int const kAlwaysOffered = 5;
 
@@ -200,8 +204,10 @@ void X509Viewer::SetCertificate(X509Cert &cert, bool show)
 
 void X509Viewer::showUnusableWarning()
 {
-    QMessageBox::warning(this, text("Warning"), text("Application can't show this certificate."),
-                         QMessageBox::Ok);
+    QMessageBox::warning(
+        this, QCoreApplication::translate("X509Viewer", "Warning"),
+        QCoreApplication::translate("X509Viewer", "Application can't show this certificate."),
+        QMessageBox::Ok);
 }
 
 void X509Viewer::init()
@@ -231,7 +237,7 @@ bool X509Viewer::initGeneral()
         // Summary, Subject, Issuer, Validity and Fingerprints; the other base
         // fields are shown on the Details tab only.
         for (int i = 0; i < 5; ++i) {
-            auto *item = const_cast<X509Common *>(list[i]);
+            X509Common const *item = list[i];
             if (!item || !item->IsAvailable())
                 continue;
             generalItems.push_back(item);
@@ -252,14 +258,14 @@ bool X509Viewer::initDetail()
     QComboBox *combo = form->IDC_DETAIL_CLASS;
     combo->clear();
     for (int i = 0; i < kAlwaysOffered; ++i)
-        combo->addItem(QIcon(kDetailClasses[i].icon), text(kDetailClasses[i].text),
+        combo->addItem(QIcon(kDetailClasses[i].icon), translated(kDetailClasses[i].text),
                        kDetailClasses[i].value);
     hasUnsupported = certificate->ExtensionCount(FilterUnsupported) > 0;
     if (!hasUnsupported) {
         form->IDC_DETAIL_SUPPORTED->hide();
     } else if (!form->IDC_DETAIL_SUPPORTED->isChecked()) {
         DetailClassEntry const &last = kDetailClasses[kAlwaysOffered];
-        combo->addItem(QIcon(last.icon), text(last.text), last.value);
+        combo->addItem(QIcon(last.icon), translated(last.text), last.value);
     }
     return true;
 }
@@ -275,10 +281,9 @@ void X509Viewer::OnDetailClass(int index)
             int count = 0;
             if (certificate->GetCommonList(&list, &count, X509Cert::SortByIndex, true)) {
                 for (int i = 0; i < count; ++i) {
-                    // The summary (type 0) is a General-tab page, never a detail row.
-                    if (list[i] && list[i]->GetType() != 0)
-                        addDetailItem(const_cast<X509Common *>(list[i]),
-                                      eCertDetailClass(detailClass));
+                    // The summary is a General-tab page, never a detail row.
+                    if (list[i] && list[i]->GetType() != X509Common::Summary)
+                        addDetailItem(list[i], eCertDetailClass(detailClass));
                 }
             }
             delete[] list;
@@ -289,7 +294,7 @@ void X509Viewer::OnDetailClass(int index)
             int count = 0;
             if (certificate->GetExtensionList(&list, &count, X509Cert::SortByIndex, true)) {
                 for (int i = 0; i < count; ++i)
-                    addDetailItem(const_cast<X509v3Ext *>(list[i]), eCertDetailClass(detailClass));
+                    addDetailItem(list[i], eCertDetailClass(detailClass));
             }
             delete[] list;
         }
@@ -302,7 +307,7 @@ void X509Viewer::OnDetailClass(int index)
     OnDetailSelectionChange();
 }
 
-bool X509Viewer::addDetailItem(X509Property *item, eCertDetailClass detailClass)
+bool X509Viewer::addDetailItem(X509Property const *item, eCertDetailClass detailClass)
 {
     if (!item || !form || !item->IsAvailable())
         return false;
@@ -311,7 +316,7 @@ bool X509Viewer::addDetailItem(X509Property *item, eCertDetailClass detailClass)
         if (detailClass != DetailAll && detailClass != DetailCommon)
             return false;
     } else if (isExtension(item)) {
-        auto *ext = static_cast<X509v3Ext *>(item);
+        auto const *ext = static_cast<X509v3Ext const *>(item);
         if (!classTakes(detailClass, ext))
             return false;
         if (!ext->IsSupported() && (form->IDC_DETAIL_SUPPORTED->isChecked() || !hasUnsupported))
@@ -338,7 +343,7 @@ void X509Viewer::OnDetailSelectionChange()
         form->IDC_DETAIL_DATA->clear();
         return;
     }
-    X509Property *item = detailRows[row];
+    X509Property const *item = detailRows[row];
     if (item->IsAvailable())
         form->IDC_DETAIL_DATA->setHtml(textOf(item, TextRich));
 }

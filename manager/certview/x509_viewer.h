@@ -92,7 +92,7 @@ class X509Viewer : public QDialog
     bool initGeneral();
     bool initDetail();
     bool initLocale(QLocale locale);
-    bool addDetailItem(X509Property *item, eCertDetailClass detailClass);
+    bool addDetailItem(X509Property const *item, eCertDetailClass detailClass);
 
   private:
     X509Viewer(QWidget *parent, QLocale const &locale);
@@ -107,8 +107,8 @@ class X509Viewer : public QDialog
     bool translatorInstalled = false;
     std::unique_ptr<X509Cert> certificate;
     // Items of the copy shown on the General tab and behind each detail row.
-    std::vector<X509Common *> generalItems;
-    std::vector<X509Property *> detailRows;
+    std::vector<X509Common const *> generalItems;
+    std::vector<X509Property const *> detailRows;
 };
 
 } // namespace Orvane::Certificate
