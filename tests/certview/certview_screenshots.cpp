@@ -5,7 +5,7 @@
 #include "certview/x509_cert.h"
 #include "certview/x509_viewer.h"
 
-#include "test_certificates.h"
+#include "cert_builder.h"
 
 #include <cstdio>
 
@@ -22,15 +22,21 @@ using Orvane::Certificate::X509Viewer;
 namespace
 {
 
-testcerts::Spec showcase()
+certtest::CertSpec showcase()
 {
-    testcerts::Spec spec = testcerts::endEntity();
-    spec.subject = "Jana Nováková";
-    spec.extensions.insert(spec.extensions.end(),
-                           {{NID_subject_alt_name, "email:jana@example.test,DNS:jana.example.test"},
-                            {NID_crl_distribution_points, "URI:http://crl.example.test/root.crl"},
-                            {NID_info_access, "OCSP;URI:http://ocsp.example.test/"},
-                            {NID_certificate_policies, "1.2.3.4.5"}});
+    certtest::CertSpec spec;
+    spec.subject = {{"CN", "Jana Nováková"}, {"O", "Example Test Org"}, {"C", "CZ"}};
+    spec.extensions = {
+        certtest::confExt("basicConstraints", "critical,CA:FALSE"),
+        certtest::confExt("keyUsage", "critical,digitalSignature,keyEncipherment"),
+        certtest::confExt("extendedKeyUsage", "serverAuth,clientAuth"),
+        certtest::confExt("subjectKeyIdentifier", "hash"),
+        certtest::confExt("subjectAltName", "email:jana@example.test,DNS:jana.example.test"),
+        certtest::confExt("crlDistributionPoints", "URI:http://crl.example.test/root.crl"),
+        certtest::confExt("authorityInfoAccess", "OCSP;URI:http://ocsp.example.test/"),
+        certtest::confExt("certificatePolicies", "1.2.3.4.5"),
+        certtest::rawExt("1.2.3.4", certtest::hex("0C 03 61 62 63")),
+    };
     return spec;
 }
 
@@ -78,7 +84,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "certview_screenshots: cannot make %s\n", argv[1]);
         return 1;
     }
-    std::vector<unsigned char> der = testcerts::der(testcerts::make(showcase()).get());
+    certtest::Bytes der = certtest::derOf(certtest::makeCert(showcase()).get());
     X509Cert cert(der.data(), (long long)der.size());
     bool ok = shoot(cert, QLocale(QLocale::Czech, QLocale::Czechia), "cs", out) &&
               shoot(cert, QLocale(QLocale::English, QLocale::UnitedStates), "en", out);

@@ -1,9 +1,9 @@
 #include "certview/x509_cert.h"
 #include "certview/x509_viewer.h"
 
+#include "cert_builder.h"
 #include "modal_driver.h"
 #include "qt_test_app.h"
-#include "test_certificates.h"
 
 #include <memory>
 #include <vector>
@@ -36,78 +36,109 @@ QStringList const kBaseFields = {"Subject",           "Issuer",
                                  "Validity",          "Fingerprints",
                                  "Digital Signature", "Public Key Informations",
                                  "Version",           "Serial Number"};
-QStringList const kEndEntityCritical = {"Basic Constraints", "Public Key Usage"};
-QStringList const kEndEntityNoncritical = {"Extended Key Usage", "Subject Key Identifier"};
+QStringList const kCritical = {"Basic Constraints", "Public Key Usage"};
+QStringList const kNoncritical = {"Extended Key Usage", "Subject Key Identifier"};
+QStringList const kUnsupported = {"1.2.3.4"};
+QString const kUnusable = "Application can't show this certificate.";
 
-template <class T> T *child(QWidget *dialog, char const *name)
+// Two critical and two noncritical supported extensions, and one that no
+// viewer knows (a UTF8String under a private OID).
+certtest::CertSpec endEntity()
 {
-    T *found = dialog->findChild<T *>(name);
-    EXPECT_NE(found, nullptr) << name;
-    return found;
-}
-
-QTabWidget *tabs(QWidget *d)
-{
-    return child<QTabWidget>(d, "IDD_CERT_TABS");
-}
-QListWidget *generalList(QWidget *d)
-{
-    return child<QListWidget>(d, "IDC_CERT_LIST");
-}
-QTextEdit *generalText(QWidget *d)
-{
-    return child<QTextEdit>(d, "IDC_CERT_DATA");
-}
-QComboBox *classCombo(QWidget *d)
-{
-    return child<QComboBox>(d, "IDC_DETAIL_CLASS");
-}
-QTableWidget *detailTable(QWidget *d)
-{
-    return child<QTableWidget>(d, "IDC_DETAIL_LIST");
-}
-QTextEdit *detailText(QWidget *d)
-{
-    return child<QTextEdit>(d, "IDC_DETAIL_DATA");
-}
-QCheckBox *supportedOnly(QWidget *d)
-{
-    return child<QCheckBox>(d, "IDC_DETAIL_SUPPORTED");
+    certtest::CertSpec spec;
+    spec.ec = true;
+    spec.extensions = {
+        certtest::confExt("basicConstraints", "critical,CA:FALSE"),
+        certtest::confExt("keyUsage", "critical,digitalSignature,keyEncipherment"),
+        certtest::confExt("extendedKeyUsage", "serverAuth,clientAuth"),
+        certtest::confExt("subjectKeyIdentifier", "hash"),
+        certtest::rawExt("1.2.3.4", certtest::hex("0C 03 61 62 63")),
+    };
+    return spec;
 }
 
-QStringList generalNames(QWidget *d)
+certtest::CertSpec withExtensions(std::vector<certtest::Ext> extensions, long version = 2)
 {
-    QStringList names;
-    for (int i = 0; i < generalList(d)->count(); ++i)
-        names << generalList(d)->item(i)->text();
-    return names;
+    certtest::CertSpec spec;
+    spec.ec = true;
+    spec.version = version;
+    spec.extensions = std::move(extensions);
+    return spec;
 }
 
-QStringList detailColumn(QWidget *d, int column)
-{
-    QStringList texts;
-    for (int row = 0; row < detailTable(d)->rowCount(); ++row)
-        texts << detailTable(d)->item(row, column)->text();
-    return texts;
-}
+certtest::CertSpec const kAuthority = withExtensions({
+    certtest::confExt("basicConstraints", "critical,CA:TRUE,pathlen:0"),
+    certtest::confExt("keyUsage", "critical,keyCertSign,cRLSign"),
+});
+certtest::CertSpec const kNoncriticalOnly = withExtensions({
+    certtest::confExt("subjectKeyIdentifier", "hash"),
+    certtest::rawExt("1.2.3.4", certtest::hex("0C 01 61")),
+});
+certtest::CertSpec const kVersion1 = withExtensions({}, 0);
 
-std::vector<int> comboClasses(QWidget *d)
-{
-    std::vector<int> values;
-    for (int i = 0; i < classCombo(d)->count(); ++i)
-        values.push_back(classCombo(d)->itemData(i).toInt());
-    return values;
-}
+// The dialog's widgets, by the object names of its form.
+struct Form {
+    explicit Form(QWidget *dialog)
+        : tabs(find<QTabWidget>(dialog, "IDD_CERT_TABS")),
+          generalList(find<QListWidget>(dialog, "IDC_CERT_LIST")),
+          generalText(find<QTextEdit>(dialog, "IDC_CERT_DATA")),
+          classes(find<QComboBox>(dialog, "IDC_DETAIL_CLASS")),
+          details(find<QTableWidget>(dialog, "IDC_DETAIL_LIST")),
+          detailText(find<QTextEdit>(dialog, "IDC_DETAIL_DATA")),
+          supportedOnly(find<QCheckBox>(dialog, "IDC_DETAIL_SUPPORTED")),
+          ok(find<QDialogButtonBox>(dialog, "IDC_OK")->button(QDialogButtonBox::Ok))
+    {
+    }
 
-// As a user's choice in the combo does it.
-void chooseClass(QWidget *d, int detailClass)
-{
-    QComboBox *combo = classCombo(d);
-    int index = combo->findData(detailClass);
-    ASSERT_GE(index, 0) << "class " << detailClass << " not offered";
-    combo->setCurrentIndex(index);
-    emit combo->activated(index);
-}
+    template <class T> static T *find(QWidget *dialog, char const *name)
+    {
+        T *found = dialog->findChild<T *>(name);
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+
+    QStringList generalNames() const
+    {
+        QStringList names;
+        for (int i = 0; i < generalList->count(); ++i)
+            names << generalList->item(i)->text();
+        return names;
+    }
+
+    QStringList detailNames() const
+    {
+        QStringList names;
+        for (int row = 0; row < details->rowCount(); ++row)
+            names << details->item(row, 0)->text();
+        return names;
+    }
+
+    std::vector<int> offeredClasses() const
+    {
+        std::vector<int> values;
+        for (int i = 0; i < classes->count(); ++i)
+            values.push_back(classes->itemData(i).toInt());
+        return values;
+    }
+
+    // As a user's choice in the combo does it.
+    void chooseClass(int detailClass) const
+    {
+        int index = classes->findData(detailClass);
+        ASSERT_GE(index, 0) << "class " << detailClass << " not offered";
+        classes->setCurrentIndex(index);
+        emit classes->activated(index);
+    }
+
+    QTabWidget *tabs;
+    QListWidget *generalList;
+    QTextEdit *generalText;
+    QComboBox *classes;
+    QTableWidget *details;
+    QTextEdit *detailText;
+    QCheckBox *supportedOnly;
+    QPushButton *ok;
+};
 
 bool sameImage(QIcon const &icon, char const *resource)
 {
@@ -119,7 +150,12 @@ QString translated(char const *source)
     return QCoreApplication::translate("X509Viewer", source);
 }
 
-QString const kUnusable = "Application can't show this certificate.";
+// The card manager's way: an X509Cert from the DER value of a card certificate.
+std::unique_ptr<X509Cert> holderOf(certtest::CertSpec const &spec)
+{
+    certtest::Bytes der = certtest::derOf(certtest::makeCert(spec).get());
+    return std::make_unique<X509Cert>(der.data(), (long long)der.size());
+}
 
 class ViewerTest : public ::testing::Test
 {
@@ -129,18 +165,14 @@ class ViewerTest : public ::testing::Test
         // Catalogues come from the resources unless a test puts one here;
         // whatever is installed on the machine stays out of the tests.
         ASSERT_TRUE(catalogues.isValid());
-        X509Viewer::setTranslationDirectory(catalogues.path() + "/");
+        X509Viewer::setTranslationDirectory(catalogues.path());
     }
 
-    // A dialog as the card manager makes it: from the DER value of a card
-    // certificate, filled as exec() fills it, but not shown.
-    std::unique_ptr<X509Viewer> open(testcerts::Spec const &spec,
-                                     QLocale locale = QLocale(QLocale::English,
-                                                              QLocale::UnitedStates))
+    // A dialog filled as exec() fills it, but not shown.
+    std::unique_ptr<X509Viewer> open(certtest::CertSpec const &spec)
     {
-        std::vector<unsigned char> der = testcerts::der(testcerts::make(spec).get());
-        X509Cert cert(der.data(), (long long)der.size());
-        auto dialog = std::make_unique<X509Viewer>(nullptr, &cert, locale);
+        auto dialog = std::make_unique<X509Viewer>(
+            nullptr, holderOf(spec).get(), QLocale(QLocale::English, QLocale::UnitedStates));
         dialog->init();
         return dialog;
     }
@@ -152,32 +184,32 @@ class ViewerTest : public ::testing::Test
 
 TEST_F(ViewerTest, GeneralTabListsTheOverviewFieldsAndShowsTheChosenOne)
 {
-    testcerts::Spec markup;
-    markup.subject = "<b>Eve</b> & <a href=\"x\">Co</a>";
+    certtest::CertSpec markup = kVersion1;
+    markup.subject = {{"CN", "<b>Eve</b> & <a href=\"x\">Co</a>"}};
     struct Row {
         char const *name;
-        testcerts::Spec spec;
+        certtest::CertSpec spec;
     };
     Row const rows[] = {
-        {"end entity", testcerts::endEntity()},
-        {"authority", testcerts::authority()},
-        {"version 1", testcerts::version1()},
+        {"end entity", endEntity()},
+        {"authority", kAuthority},
+        {"version 1", kVersion1},
         {"markup in the subject", markup},
     };
     for (Row const &row : rows) {
         SCOPED_TRACE(row.name);
         auto dialog = open(row.spec);
-        EXPECT_EQ(generalNames(dialog.get()), kGeneral);
-        EXPECT_EQ(generalList(dialog.get())->currentRow(), 0);
-        EXPECT_TRUE(generalText(dialog.get())->toPlainText().contains("Issued by"));
+        Form form(dialog.get());
+        EXPECT_EQ(form.generalNames(), kGeneral);
+        EXPECT_EQ(form.generalList->currentRow(), 0);
+        EXPECT_TRUE(form.generalText->toPlainText().contains("Issued by"));
 
-        generalList(dialog.get())->setCurrentRow(1);
+        form.generalList->setCurrentRow(1);
         // Certificate values show as text, never as markup.
-        EXPECT_TRUE(generalText(dialog.get())
-                        ->toPlainText()
-                        .contains(QString::fromStdString(row.spec.subject)))
-            << generalText(dialog.get())->toPlainText().toStdString();
-        EXPECT_FALSE(generalText(dialog.get())->toHtml().contains("<a href"));
+        QString subject = QString::fromStdString(row.spec.subject[0].value);
+        EXPECT_TRUE(form.generalText->toPlainText().contains(subject))
+            << form.generalText->toPlainText().toStdString();
+        EXPECT_FALSE(form.generalText->toHtml().contains("<a href"));
     }
 }
 
@@ -186,38 +218,28 @@ TEST_F(ViewerTest, EachDetailClassListsItsRows)
     enum Box { SupportedOnly, AllExtensions };
     struct Row {
         char const *name;
-        testcerts::Spec spec;
+        certtest::CertSpec spec;
         Box box;
         int detailClass;
         QStringList rows;
     };
     Row const rows[] = {
-        {"all details", testcerts::endEntity(), SupportedOnly, X509Viewer::DetailAll,
-         kBaseFields + kEndEntityCritical + kEndEntityNoncritical},
-        {"common", testcerts::endEntity(), SupportedOnly, X509Viewer::DetailCommon, kBaseFields},
-        {"extensions", testcerts::endEntity(), SupportedOnly, X509Viewer::DetailExtensions,
-         kEndEntityCritical + kEndEntityNoncritical},
-        {"noncritical", testcerts::endEntity(), SupportedOnly, X509Viewer::DetailNoncritical,
-         kEndEntityNoncritical},
-        {"critical", testcerts::endEntity(), SupportedOnly, X509Viewer::DetailCritical,
-         kEndEntityCritical},
-        {"all details with unsupported", testcerts::endEntity(), AllExtensions,
-         X509Viewer::DetailAll,
-         kBaseFields + kEndEntityCritical + kEndEntityNoncritical + QStringList{"1.2.3.4"}},
-        {"noncritical with unsupported", testcerts::endEntity(), AllExtensions,
-         X509Viewer::DetailNoncritical, kEndEntityNoncritical + QStringList{"1.2.3.4"}},
-        {"unsupported only",
-         testcerts::endEntity(),
-         AllExtensions,
-         X509Viewer::DetailUnsupported,
-         {"1.2.3.4"}},
-        {"critical, none there",
-         testcerts::noncriticalOnly(),
-         AllExtensions,
-         X509Viewer::DetailCritical,
-         {}},
+        {"all details", endEntity(), SupportedOnly, X509Viewer::DetailAll,
+         kBaseFields + kCritical + kNoncritical},
+        {"common", endEntity(), SupportedOnly, X509Viewer::DetailCommon, kBaseFields},
+        {"extensions", endEntity(), SupportedOnly, X509Viewer::DetailExtensions,
+         kCritical + kNoncritical},
+        {"noncritical", endEntity(), SupportedOnly, X509Viewer::DetailNoncritical, kNoncritical},
+        {"critical", endEntity(), SupportedOnly, X509Viewer::DetailCritical, kCritical},
+        {"all details with unsupported", endEntity(), AllExtensions, X509Viewer::DetailAll,
+         kBaseFields + kCritical + kNoncritical + kUnsupported},
+        {"noncritical with unsupported", endEntity(), AllExtensions, X509Viewer::DetailNoncritical,
+         kNoncritical + kUnsupported},
+        {"unsupported only", endEntity(), AllExtensions, X509Viewer::DetailUnsupported,
+         kUnsupported},
+        {"critical, none there", kNoncriticalOnly, AllExtensions, X509Viewer::DetailCritical, {}},
         {"extensions of a version 1 certificate",
-         testcerts::version1(),
+         kVersion1,
          SupportedOnly,
          X509Viewer::DetailExtensions,
          {}},
@@ -225,18 +247,19 @@ TEST_F(ViewerTest, EachDetailClassListsItsRows)
     for (Row const &row : rows) {
         SCOPED_TRACE(row.name);
         auto dialog = open(row.spec);
-        tabs(dialog.get())->setCurrentIndex(1);
-        supportedOnly(dialog.get())->setChecked(row.box == SupportedOnly);
-        ASSERT_FALSE(detailText(dialog.get())->toPlainText().isEmpty());
-        chooseClass(dialog.get(), row.detailClass);
+        Form form(dialog.get());
+        form.tabs->setCurrentIndex(1);
+        form.supportedOnly->setChecked(row.box == SupportedOnly);
+        ASSERT_FALSE(form.detailText->toPlainText().isEmpty());
+        form.chooseClass(row.detailClass);
 
-        EXPECT_EQ(detailColumn(dialog.get(), 0), row.rows);
+        EXPECT_EQ(form.detailNames(), row.rows);
         // The first row is chosen and shown; an empty list clears the pane.
-        QString shown = detailText(dialog.get())->toPlainText();
+        QString shown = form.detailText->toPlainText();
         if (row.rows.isEmpty()) {
             EXPECT_TRUE(shown.isEmpty());
         } else {
-            EXPECT_EQ(detailTable(dialog.get())->currentRow(), 0);
+            EXPECT_EQ(form.details->currentRow(), 0);
         }
         if (!row.rows.isEmpty() && row.rows[0] == "Subject") {
             EXPECT_TRUE(shown.contains("Test Holder")) << shown.toStdString();
@@ -246,51 +269,51 @@ TEST_F(ViewerTest, EachDetailClassListsItsRows)
 
 TEST_F(ViewerTest, DetailRowsCarryTheirIconAndPlainValueAndShowTheirRichText)
 {
-    auto dialog = open(testcerts::endEntity());
-    supportedOnly(dialog.get())->setChecked(false);
-    chooseClass(dialog.get(), X509Viewer::DetailAll);
+    auto dialog = open(endEntity());
+    Form form(dialog.get());
+    form.supportedOnly->setChecked(false);
+    form.chooseClass(X509Viewer::DetailAll);
 
-    QTableWidget *table = detailTable(dialog.get());
     std::vector<char const *> icons(kBaseFields.size(), ":/image/text");
     icons.insert(icons.end(),
                  {":/image/ex_critical", ":/image/ex_critical", ":/image/ex_noncritical",
                   ":/image/ex_noncritical", ":/image/warning"});
-    ASSERT_EQ(table->rowCount(), (int)icons.size());
-    for (int row = 0; row < table->rowCount(); ++row) {
-        SCOPED_TRACE(table->item(row, 0)->text().toStdString());
-        EXPECT_TRUE(sameImage(table->item(row, 0)->icon(), icons[row]));
-        EXPECT_FALSE(table->item(row, 0)->toolTip().isEmpty());
+    ASSERT_EQ(form.details->rowCount(), (int)icons.size());
+    for (int row = 0; row < form.details->rowCount(); ++row) {
+        SCOPED_TRACE(form.details->item(row, 0)->text().toStdString());
+        EXPECT_TRUE(sameImage(form.details->item(row, 0)->icon(), icons[row]));
+        EXPECT_FALSE(form.details->item(row, 0)->toolTip().isEmpty());
     }
     int version = kBaseFields.indexOf("Version");
-    EXPECT_EQ(table->item(version, 1)->text(), "V3 (0x02)");
+    EXPECT_EQ(form.details->item(version, 1)->text(), "V3 (0x02)");
 
-    table->setCurrentCell(version, 0);
-    EXPECT_TRUE(detailText(dialog.get())->toPlainText().contains("V3 (0x02)"));
+    form.details->setCurrentCell(version, 0);
+    EXPECT_TRUE(form.detailText->toPlainText().contains("V3 (0x02)"));
 }
 
 TEST_F(ViewerTest, TheSupportedOnlyBoxShowsOnDetailsOnlyWhenThereIsSomethingToHide)
 {
     struct Row {
         char const *name;
-        testcerts::Spec spec;
+        certtest::CertSpec spec;
         bool hasUnsupported;
     };
     Row const rows[] = {
-        {"unsupported extension", testcerts::endEntity(), true},
-        {"all extensions supported", testcerts::authority(), false},
-        {"no extensions", testcerts::version1(), false},
+        {"unsupported extension", endEntity(), true},
+        {"all extensions supported", kAuthority, false},
+        {"no extensions", kVersion1, false},
     };
     for (Row const &row : rows) {
         SCOPED_TRACE(row.name);
         auto dialog = open(row.spec);
-        QCheckBox *box = supportedOnly(dialog.get());
-        EXPECT_TRUE(box->isChecked());
-        EXPECT_EQ(classCombo(dialog.get())->count(), 5);
-        EXPECT_FALSE(box->isVisibleTo(dialog.get()));
-        tabs(dialog.get())->setCurrentIndex(1);
-        EXPECT_EQ(box->isVisibleTo(dialog.get()), row.hasUnsupported);
-        tabs(dialog.get())->setCurrentIndex(0);
-        EXPECT_FALSE(box->isVisibleTo(dialog.get()));
+        Form form(dialog.get());
+        EXPECT_TRUE(form.supportedOnly->isChecked());
+        EXPECT_EQ(form.classes->count(), 5);
+        EXPECT_FALSE(form.supportedOnly->isVisibleTo(dialog.get()));
+        form.tabs->setCurrentIndex(1);
+        EXPECT_EQ(form.supportedOnly->isVisibleTo(dialog.get()), row.hasUnsupported);
+        form.tabs->setCurrentIndex(0);
+        EXPECT_FALSE(form.supportedOnly->isVisibleTo(dialog.get()));
     }
 }
 
@@ -308,23 +331,24 @@ TEST_F(ViewerTest, CheckingTheBoxKeepsTheClassUnlessItWasTheUnsupportedOne)
     };
     Row const rows[] = {
         {X509Viewer::DetailUnsupported, X509Viewer::DetailAll,
-         kBaseFields + kEndEntityCritical + kEndEntityNoncritical},
-        {X509Viewer::DetailNoncritical, X509Viewer::DetailNoncritical, kEndEntityNoncritical},
+         kBaseFields + kCritical + kNoncritical},
+        {X509Viewer::DetailNoncritical, X509Viewer::DetailNoncritical, kNoncritical},
         {X509Viewer::DetailCommon, X509Viewer::DetailCommon, kBaseFields},
     };
     for (Row const &row : rows) {
         SCOPED_TRACE(row.chosen);
-        auto dialog = open(testcerts::endEntity());
-        tabs(dialog.get())->setCurrentIndex(1);
-        supportedOnly(dialog.get())->setChecked(false);
-        EXPECT_EQ(comboClasses(dialog.get()), withUnsupported);
-        EXPECT_EQ(classCombo(dialog.get())->itemText(5), "Unsupported extensions");
-        chooseClass(dialog.get(), row.chosen);
+        auto dialog = open(endEntity());
+        Form form(dialog.get());
+        form.tabs->setCurrentIndex(1);
+        form.supportedOnly->setChecked(false);
+        EXPECT_EQ(form.offeredClasses(), withUnsupported);
+        EXPECT_EQ(form.classes->itemText(5), "Unsupported extensions");
+        form.chooseClass(row.chosen);
 
-        supportedOnly(dialog.get())->setChecked(true);
-        EXPECT_EQ(comboClasses(dialog.get()), offered);
-        EXPECT_EQ(classCombo(dialog.get())->currentData().toInt(), row.kept);
-        EXPECT_EQ(detailColumn(dialog.get(), 0), row.rows);
+        form.supportedOnly->setChecked(true);
+        EXPECT_EQ(form.offeredClasses(), offered);
+        EXPECT_EQ(form.classes->currentData().toInt(), row.kept);
+        EXPECT_EQ(form.detailNames(), row.rows);
     }
 }
 
@@ -350,11 +374,12 @@ TEST_F(ViewerTest, AnUnparseableCertificateWarnsThenOpensWithItsTabsDisabled)
         QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
     });
     driver.expect<X509Viewer>([](X509Viewer *shown) {
-        EXPECT_FALSE(tabs(shown)->isEnabled());
-        EXPECT_EQ(generalList(shown)->count(), 0);
-        EXPECT_TRUE(generalText(shown)->toPlainText().isEmpty());
-        EXPECT_FALSE(supportedOnly(shown)->isVisible());
-        shown->accept();
+        Form form(shown);
+        EXPECT_FALSE(form.tabs->isEnabled());
+        EXPECT_EQ(form.generalList->count(), 0);
+        EXPECT_TRUE(form.generalText->toPlainText().isEmpty());
+        EXPECT_FALSE(form.supportedOnly->isVisible());
+        QTest::mouseClick(form.ok, Qt::LeftButton);
     });
     EXPECT_EQ(dialog.exec(), QDialog::Accepted);
 }
@@ -380,26 +405,19 @@ TEST_F(ViewerTest, SpeaksTheLanguageOfItsLocaleWhileItIsOpen)
     };
     for (Row const &row : rows) {
         SCOPED_TRACE(row.name);
-        QTemporaryDir directory;
-        X509Viewer::setTranslationDirectory(directory.path());
         if (row.catalogueInDirectory) {
-            ASSERT_TRUE(QFile::copy(row.catalogueInDirectory, directory.filePath("viewer_cs.qm")));
+            ASSERT_TRUE(QFile::copy(row.catalogueInDirectory, catalogues.filePath("viewer_cs.qm")));
         }
-
-        std::vector<unsigned char> der =
-            testcerts::der(testcerts::make(testcerts::endEntity()).get());
-        X509Cert cert(der.data(), (long long)der.size());
-        X509Viewer dialog(nullptr, &cert, row.locale);
+        X509Viewer dialog(nullptr, holderOf(endEntity()).get(), row.locale);
         ModalDriver driver;
         driver.expect<X509Viewer>([&row](X509Viewer *shown) {
+            Form form(shown);
             EXPECT_EQ(shown->windowTitle(), row.title);
-            EXPECT_EQ(tabs(shown)->tabText(0), row.general);
-            EXPECT_EQ(classCombo(shown)->itemText(0), row.allDetails);
-            EXPECT_EQ(generalList(shown)->item(0)->text(), row.summary);
-            EXPECT_EQ(detailTable(shown)->horizontalHeaderItem(0)->text(), row.nameHeader);
-            QTest::mouseClick(
-                child<QDialogButtonBox>(shown, "IDC_OK")->button(QDialogButtonBox::Ok),
-                Qt::LeftButton);
+            EXPECT_EQ(form.tabs->tabText(0), row.general);
+            EXPECT_EQ(form.classes->itemText(0), row.allDetails);
+            EXPECT_EQ(form.generalList->item(0)->text(), row.summary);
+            EXPECT_EQ(form.details->horizontalHeaderItem(0)->text(), row.nameHeader);
+            QTest::mouseClick(form.ok, Qt::LeftButton);
         });
         EXPECT_EQ(dialog.exec(), QDialog::Accepted);
         // Closing the dialog takes its catalogue out of the application.
