@@ -51,3 +51,11 @@ openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$t
   -addext "1.2.3.4.5=critical,DER:05:00" -addext "tlsfeature=status_request" \
   -outform PEM -out "$out/unknown-extensions.pem"
 openssl x509 -in "$out/all-extensions.der" -inform DER -noout -ext certificatePolicies
+
+# Extension values alone (the fuzzer also reads its input as each extension's value):
+# directory attributes with two character strings, and a distribution point with a
+# relative name, reasons and a CRL issuer.
+printf '\x30\x12\x30\x10\x06\x03\x2a\x03\x04\x31\x09\x13\x01\x61\x0c\x04\x3c\x62\x3e\x26' \
+  >"$out/directory-attributes-value.der"
+printf '\x30\x1d\x30\x1b\xa0\x0b\xa1\x09\x30\x07\x06\x03\x55\x04\x03\x0c\x00\x81\x02\x05\x60\xa2\x08\x82\x06\x63\x61\x2e\x74\x73\x74' \
+  >"$out/distribution-point-value.der"

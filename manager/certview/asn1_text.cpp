@@ -2,6 +2,7 @@
 #include "certview/asn1_text.h"
 
 #include <openssl/objects.h>
+#include <openssl/x509v3.h>
 
 namespace Orvane::Certificate::asn1
 {
@@ -21,6 +22,14 @@ QString longName(const ASN1_OBJECT *object)
     int nid = object ? OBJ_obj2nid(object) : NID_undef;
     const char *name = nid != NID_undef ? OBJ_nid2ln(nid) : nullptr;
     return name ? QString::fromUtf8(name) : QString();
+}
+
+QString integerText(const ASN1_INTEGER *integer)
+{
+    char *text = integer ? i2s_ASN1_INTEGER(nullptr, integer) : nullptr;
+    QString decimal = QString::fromLatin1(text);
+    OPENSSL_free(text);
+    return decimal;
 }
 
 QString utf8Text(const ASN1_STRING *string, bool *ok)

@@ -15,6 +15,9 @@ QString oidText(const ASN1_OBJECT *object);
 // OpenSSL's long name of the object's NID; empty for an object OpenSSL does not know.
 QString longName(const ASN1_OBJECT *object);
 
+// An INTEGER of any size in decimal; empty for null.
+QString integerText(const ASN1_INTEGER *integer);
+
 // A character string converted to UTF-8 by OpenSSL; empty, with *ok false, when it
 // does not convert (a null string, a type that is no character string, bad bytes).
 QString utf8Text(const ASN1_STRING *string, bool *ok = nullptr);

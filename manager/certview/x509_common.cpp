@@ -272,27 +272,8 @@ int X509Common::getValidity(X509 *cert, QString *out, eTextReturnType form) cons
 {
     if (!cert || !out || (form != TextPlain && form != TextRich))
         return 0;
-    const eTextReturnType timeForm = form == TextRich ? TextDateTime : TextDate;
-    const struct {
-        const ASN1_TIME *time;
-        QString label;
-    } times[] = {
-        {X509_get0_notBefore(cert), tr("Valid from")},
-        {X509_get0_notAfter(cert), tr("Valid to")},
-    };
-    QStringList dates;
-    QString body;
-    for (const auto &t : times) {
-        QString text;
-        if (!parseASN1Time(t.time, &text, timeForm))
-            continue;
-        dates << text;
-        body += labelled(t.label, html::escaped(text));
-    }
-    if (form == TextRich)
-        *out = html::infoPage(tr("Certificate validity"), body);
-    else
-        *out = dates.join(QStringLiteral(" - "));
+    QString text = periodText(X509_get0_notBefore(cert), X509_get0_notAfter(cert), form);
+    *out = form == TextRich ? html::infoPage(tr("Certificate validity"), text) : text;
     return 1;
 }
 

@@ -2,11 +2,16 @@
 #include "certview/x509_property.h"
 
 #include <QFile>
+#include <QStringList>
 
 #include <ctime>
 
-// The resource bundle lives in this static library, so it is registered by hand,
-// once, before the first template is read (never by a static initialiser).
+#include "certview/html_parts.h"
+
+// The resource bundle lives in this static library: naming its registration here
+// links it into every program that uses the viewer (the object also registers it
+// when the program loads; registering again is harmless). The templates themselves
+// are read on first use, never before main.
 static void registerCertviewResources()
 {
     static const bool registered = [] {
@@ -96,6 +101,25 @@ bool X509Property::parseASN1Time(const ASN1_TIME *time, QString *out, eTextRetur
         return false;
     *out = QString::fromUtf8(buffer, static_cast<qsizetype>(length));
     return true;
+}
+
+QString X509Property::periodText(const ASN1_TIME *from, const ASN1_TIME *to, eTextReturnType form)
+{
+    const eTextReturnType timeForm = form == TextRich ? TextDateTime : TextDate;
+    const struct {
+        const ASN1_TIME *time;
+        QString label;
+    } times[] = {{from, tr("Valid from")}, {to, tr("Valid to")}};
+    QStringList dates;
+    QString rows;
+    for (const auto &t : times) {
+        QString text;
+        if (!parseASN1Time(t.time, &text, timeForm))
+            continue;
+        dates << text;
+        rows += html::boldRow(t.label) + html::indentRow(10, html::escaped(text));
+    }
+    return form == TextRich ? rows : dates.join(QStringLiteral(" - "));
 }
 
 } // namespace Orvane::Certificate

@@ -82,6 +82,11 @@ class X509Property
                                  eTextReturnType form);
 
   protected:
+    // A period between two times: in TextPlain the dates shown joined by " - ", in
+    // TextRich a "Valid from" and a "Valid to" row with date and time for each time
+    // shown. A time that is absent or does not read is left out.
+    static QString periodText(const ASN1_TIME *from, const ASN1_TIME *to, eTextReturnType form);
+
     // The name held as local 8-bit text for ToString().
     const char *nameAsLocal8Bit();
 

@@ -18,80 +18,98 @@ struct X509v3Ext::Row {
 
 // Rows in eCertExt order; an extension takes the first row whose OID it has.
 const X509v3Ext::Row X509v3Ext::rows[] = {
-    {nullptr, "2.5.29.19", QT_TRANSLATE_NOOP("X509Viewer", "Basic Constraints"),
+    {&X509v3Ext::getExBasicConstraints, "2.5.29.19",
+     QT_TRANSLATE_NOOP("X509Viewer", "Basic Constraints"),
      QT_TRANSLATE_NOOP("X509Viewer",
                        "Extension identifies whether the subject of the certificate is a CA and "
                        "the maximum depth of valid certification paths that include this "
                        "certificate.")},
-    {nullptr, "2.5.29.30", QT_TRANSLATE_NOOP("X509Viewer", "Name Constraints"),
+    {&X509v3Ext::getExNameConstraints, "2.5.29.30",
+     QT_TRANSLATE_NOOP("X509Viewer", "Name Constraints"),
      QT_TRANSLATE_NOOP("X509Viewer",
                        "Constraints extension indicates a name space within which all subject "
                        "names in subsequent certificates in a certification path are located.")},
-    {nullptr, "2.5.29.36", QT_TRANSLATE_NOOP("X509Viewer", "Policy Constraints"),
+    {&X509v3Ext::getExPolicyConstraints, "2.5.29.36",
+     QT_TRANSLATE_NOOP("X509Viewer", "Policy Constraints"),
      QT_TRANSLATE_NOOP("X509Viewer",
                        "Extension constrains path validation in two ways. It can be used to "
                        "prohibit policy mapping or require that each certificate in a path "
                        "contain an acceptable policy identifier.")},
-    {nullptr, "2.5.29.15", QT_TRANSLATE_NOOP("X509Viewer", "Public Key Usage"),
+    {&X509v3Ext::getExKeyUsage, "2.5.29.15", QT_TRANSLATE_NOOP("X509Viewer", "Public Key Usage"),
      QT_TRANSLATE_NOOP("X509Viewer",
                        "Extension defines the purpose of the key contained in the certificate.")},
-    {nullptr, "2.5.29.37", QT_TRANSLATE_NOOP("X509Viewer", "Extended Key Usage"),
+    {&X509v3Ext::getExExtendedKeyUsage, "2.5.29.37",
+     QT_TRANSLATE_NOOP("X509Viewer", "Extended Key Usage"),
      QT_TRANSLATE_NOOP("X509Viewer",
                        "Extension indicates one or more purposes for which the certified public "
                        "key may be used, in addition to or in place of the basic purposes "
                        "indicated in the key usage extension.")},
-    {nullptr, "2.5.29.35", QT_TRANSLATE_NOOP("X509Viewer", "Authority Key Identifier"),
+    {&X509v3Ext::getExKeyAuthID, "2.5.29.35",
+     QT_TRANSLATE_NOOP("X509Viewer", "Authority Key Identifier"),
      QT_TRANSLATE_NOOP("X509Viewer",
                        "Extension provides a means of identifying the public key corresponding "
                        "to the private key used to sign a certificate.")},
-    {nullptr, "2.5.29.14", QT_TRANSLATE_NOOP("X509Viewer", "Subject Key Identifier"),
+    {&X509v3Ext::getExKeySubjectID, "2.5.29.14",
+     QT_TRANSLATE_NOOP("X509Viewer", "Subject Key Identifier"),
      QT_TRANSLATE_NOOP("X509Viewer",
                        "Extension provides a means of identifying certificates that contain a "
                        "particular public key.")},
-    {nullptr, "2.5.29.32", QT_TRANSLATE_NOOP("X509Viewer", "Certificate Policies"),
+    {&X509v3Ext::getExCertPolicies, "2.5.29.32",
+     QT_TRANSLATE_NOOP("X509Viewer", "Certificate Policies"),
      QT_TRANSLATE_NOOP("X509Viewer",
                        "Extension contains a sequence of one or more policy information terms.")},
-    {nullptr, "2.5.29.17", QT_TRANSLATE_NOOP("X509Viewer", "Subject Alternative Names"),
+    {&X509v3Ext::getExSubjectAltNames, "2.5.29.17",
+     QT_TRANSLATE_NOOP("X509Viewer", "Subject Alternative Names"),
      QT_TRANSLATE_NOOP("X509Viewer",
                        "This extension allows additional identities to be bound to the subject "
                        "of the certificate.")},
-    {nullptr, "2.5.29.18", QT_TRANSLATE_NOOP("X509Viewer", "Issuer Alternative Names"),
+    {&X509v3Ext::getExIssuerAltNames, "2.5.29.18",
+     QT_TRANSLATE_NOOP("X509Viewer", "Issuer Alternative Names"),
      QT_TRANSLATE_NOOP("X509Viewer",
                        "This extension allows additional identities to be bound to the issuer "
                        "of the certificate.")},
-    {nullptr, "2.5.29.54", QT_TRANSLATE_NOOP("X509Viewer", "Inhibit Any-Policy"),
+    {&X509v3Ext::getExInhibitAnyPolicy, "2.5.29.54",
+     QT_TRANSLATE_NOOP("X509Viewer", "Inhibit Any-Policy"),
      QT_TRANSLATE_NOOP("X509Viewer", "The inhibit any-policy indicates that the special anyPolicy "
                                      "(2.5.29.32.0).")},
-    {nullptr, "2.5.29.31", QT_TRANSLATE_NOOP("X509Viewer", "CRL Distribution Points"),
+    {&X509v3Ext::getExCRLDistribPoints, "2.5.29.31",
+     QT_TRANSLATE_NOOP("X509Viewer", "CRL Distribution Points"),
      QT_TRANSLATE_NOOP("X509Viewer", "Extension identifies how CRL information is obtained.")},
-    {nullptr, "1.3.6.1.5.5.7.1.1", QT_TRANSLATE_NOOP("X509Viewer", "Authority Information Access"),
+    {&X509v3Ext::getExAuthorityInfoAccess, "1.3.6.1.5.5.7.1.1",
+     QT_TRANSLATE_NOOP("X509Viewer", "Authority Information Access"),
      QT_TRANSLATE_NOOP("X509Viewer",
                        "Extension indicates how to access CA information and services for the "
                        "issuer of the certificate in which the extension appears.")},
-    {nullptr, "1.3.6.1.5.5.7.1.11", QT_TRANSLATE_NOOP("X509Viewer", "Subject Information Access"),
+    {&X509v3Ext::getExSubjectInfoAccess, "1.3.6.1.5.5.7.1.11",
+     QT_TRANSLATE_NOOP("X509Viewer", "Subject Information Access"),
      QT_TRANSLATE_NOOP("X509Viewer",
                        "Extension indicates how to access information and services for the "
                        "subject of the certificate in which the extension appears.")},
-    {nullptr, "2.5.29.16", QT_TRANSLATE_NOOP("X509Viewer", "Private Key Usage Period"),
+    {&X509v3Ext::getExPrivateKeyPeriod, "2.5.29.16",
+     QT_TRANSLATE_NOOP("X509Viewer", "Private Key Usage Period"),
      QT_TRANSLATE_NOOP("X509Viewer",
                        "Extension allows the certificate issuer to specify a different validity "
                        "period for the private key than the certificate.")},
-    {nullptr, "2.5.29.33", QT_TRANSLATE_NOOP("X509Viewer", "Policy Mappings"),
+    {&X509v3Ext::getExPolicyMappings, "2.5.29.33",
+     QT_TRANSLATE_NOOP("X509Viewer", "Policy Mappings"),
      QT_TRANSLATE_NOOP("X509Viewer",
                        "This extension indicates the issuing CA considers its "
                        "issuerDomainPolicy equivalent to the subject CA's subjectDomainPolicy.")},
-    {nullptr, "2.5.29.9", QT_TRANSLATE_NOOP("X509Viewer", "Subject Directory Attributes"),
+    {&X509v3Ext::getExSubjectDirectory, "2.5.29.9",
+     QT_TRANSLATE_NOOP("X509Viewer", "Subject Directory Attributes"),
      QT_TRANSLATE_NOOP("X509Viewer",
                        "Subject directory attributes extension is used to convey identification "
                        "attributes of the subject.")},
-    {nullptr, "2.5.29.46", QT_TRANSLATE_NOOP("X509Viewer", "Freshest CRL"),
+    {&X509v3Ext::getExFreshestCRL, "2.5.29.46", QT_TRANSLATE_NOOP("X509Viewer", "Freshest CRL"),
      QT_TRANSLATE_NOOP("X509Viewer",
                        "Extension identifies how delta CRL information is obtained.")},
-    {nullptr, "2.16.840.1.113730.1.1", QT_TRANSLATE_NOOP("X509Viewer", "Netscape Certificate Type"),
+    {&X509v3Ext::getExNSCertType, "2.16.840.1.113730.1.1",
+     QT_TRANSLATE_NOOP("X509Viewer", "Netscape Certificate Type"),
      QT_TRANSLATE_NOOP("X509Viewer",
                        "Extension is used to identify whether the certificate subject is an SSL "
                        "client, an SSL server, or a CA.")},
-    {nullptr, "2.16.840.1.113730.1.13", QT_TRANSLATE_NOOP("X509Viewer", "Netscape Comment"),
+    {&X509v3Ext::getExNSComment, "2.16.840.1.113730.1.13",
+     QT_TRANSLATE_NOOP("X509Viewer", "Netscape Comment"),
      QT_TRANSLATE_NOOP("X509Viewer",
                        "Extension is a comment that can be displayed to the user when the "
                        "certificate is viewed.")},
@@ -205,7 +223,7 @@ void X509v3Ext::initState(const X509_EXTENSION *ext)
         index++;
     }
     type = Unsupported;
-    builder = nullptr;
+    builder = &X509v3Ext::getExUnsupported;
     oid = asn1::oidText(object);
     name = asn1::longName(object);
     if (name.isEmpty())

@@ -64,6 +64,30 @@ class X509v3Ext : public X509Property
     virtual bool IsSupported() const;
     virtual void initState(const X509_EXTENSION *ext);
 
+    // The text builders: 1 when they wrote the extension's text in the form into out,
+    // any other result when they build none.
+    int getExBasicConstraints(X509_EXTENSION *ext, QString *out, eTextReturnType form) const;
+    int getExPolicyConstraints(X509_EXTENSION *ext, QString *out, eTextReturnType form) const;
+    int getExKeyUsage(X509_EXTENSION *ext, QString *out, eTextReturnType form) const;
+    int getExKeyAuthID(X509_EXTENSION *ext, QString *out, eTextReturnType form) const;
+    int getExKeySubjectID(X509_EXTENSION *ext, QString *out, eTextReturnType form) const;
+    int getExSubjectAltNames(X509_EXTENSION *ext, QString *out, eTextReturnType form) const;
+    int getExIssuerAltNames(X509_EXTENSION *ext, QString *out, eTextReturnType form) const;
+    int getExInhibitAnyPolicy(X509_EXTENSION *ext, QString *out, eTextReturnType form) const;
+    int getExAuthorityInfoAccess(X509_EXTENSION *ext, QString *out, eTextReturnType form) const;
+    int getExPolicyMappings(X509_EXTENSION *ext, QString *out, eTextReturnType form) const;
+    int getExNSCertType(X509_EXTENSION *ext, QString *out, eTextReturnType form) const;
+    int getExNSComment(X509_EXTENSION *ext, QString *out, eTextReturnType form) const;
+    int getExUnsupported(X509_EXTENSION *ext, QString *out, eTextReturnType form) const;
+    int getExCRLDistribPoints(X509_EXTENSION *ext, QString *out, eTextReturnType form) const;
+    int getExFreshestCRL(X509_EXTENSION *ext, QString *out, eTextReturnType form) const;
+    int getExExtendedKeyUsage(X509_EXTENSION *ext, QString *out, eTextReturnType form) const;
+    int getExSubjectDirectory(X509_EXTENSION *ext, QString *out, eTextReturnType form) const;
+    int getExNameConstraints(X509_EXTENSION *ext, QString *out, eTextReturnType form) const;
+    int getExSubjectInfoAccess(X509_EXTENSION *ext, QString *out, eTextReturnType form) const;
+    int getExCertPolicies(X509_EXTENSION *ext, QString *out, eTextReturnType form) const;
+    int getExPrivateKeyPeriod(X509_EXTENSION *ext, QString *out, eTextReturnType form) const;
+
   private:
     using Builder = int (X509v3Ext::*)(X509_EXTENSION *, QString *, eTextReturnType) const;
     struct Row;

@@ -263,6 +263,9 @@ TEST(Holder, TextsByTypeAndMarkupInTheSubject)
     EXPECT_EQ(holder.GetCommonText(X509Common::Version, TextPlain), "V3 (0x02)");
     EXPECT_EQ(holder.GetCommonText(X509Common::Invalid, TextPlain), QString());
     EXPECT_EQ(holder.GetExtensionText(X509v3Ext::KeyUsage, TextPlain), QString());
+    X509Ptr mixed = makeCert(mixedSpec());
+    EXPECT_EQ(X509Cert(mixed.get()).GetExtensionText(X509v3Ext::KeyUsage, TextPlain),
+              "digitalSignature");
 }
 
 TEST(Holder, AnotherCertificateReplacesTheItemsAndACopyOutlivesItsOriginal)

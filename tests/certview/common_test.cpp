@@ -60,18 +60,6 @@ Bytes digestOf(X509 *x, const EVP_MD *md)
     return out;
 }
 
-QString page(const QString &heading, const QString &body)
-{
-    return QStringLiteral("<page>") + heading + QStringLiteral("|") + body;
-}
-
-// A rich text as "<page>heading|body", so that rows compare readably.
-QString asPage(const QString &text)
-{
-    Page p = pageParts(text);
-    return p.heading.isNull() ? text : page(p.heading, p.body);
-}
-
 QString labelled(const QString &label, const QString &value)
 {
     return bold(label) + indent(10, value);

@@ -80,4 +80,17 @@ inline Page pageParts(const QString &page)
     return {page.mid(h, hc - h), page.mid(b, page.size() - bodyClose.size() - b)};
 }
 
+// A page written as "<page>heading|body", so that rows of expected texts read easily.
+inline QString page(const QString &heading, const QString &body)
+{
+    return QStringLiteral("<page>") + heading + QStringLiteral("|") + body;
+}
+
+// A rich page as page() writes it; any other text as it is.
+inline QString asPage(const QString &text)
+{
+    Page p = pageParts(text);
+    return p.heading.isNull() ? text : page(p.heading, p.body);
+}
+
 } // namespace certtest

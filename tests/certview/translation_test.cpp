@@ -72,4 +72,24 @@ TEST_F(Czech, PurposesAndLabelsOfTheSummary)
     EXPECT_TRUE(summary.body.startsWith(bold("Vydavatel: ")));
 }
 
+TEST_F(Czech, ExtensionTextsWithTheirUntranslatedExceptions)
+{
+    CertSpec spec;
+    spec.extensions = {confExt("nsCertType", "objsign,sslCA"),
+                       confExt("nameConstraints", "permitted;DNS:.test,excluded;DNS:.bad"),
+                       confExt("extendedKeyUsage", "timeStamping,codeSigning")};
+    X509Ptr x = makeCert(spec);
+    X509Cert holder(x.get());
+    EXPECT_EQ(holder.GetExtensionText(X509v3Ext::NetscapeCertType, TextPlain),
+              QString::fromUtf8("Podepisování objektů, Certifikační úřad pro SSL"));
+    EXPECT_TRUE(holder.GetExtensionText(X509v3Ext::NetscapeCertType, TextRich)
+                    .contains(QString::fromUtf8("k vydání certifikátů pro SSL spojení.")));
+    Page constraints = pageParts(holder.GetExtensionText(X509v3Ext::NameConstraints, TextRich));
+    EXPECT_EQ(constraints.heading, QString::fromUtf8("Omezení jmenného prostoru - Nekritické"));
+    EXPECT_TRUE(constraints.body.startsWith(bold(QString::fromUtf8("Vyloučené podstromy"))));
+    EXPECT_TRUE(constraints.body.contains(bold("Permitted subtrees")));
+    EXPECT_EQ(holder.GetExtensionText(X509v3Ext::ExtendedKeyUsage, TextPlain),
+              QString::fromUtf8("Timestamping, Podpis kódu"));
+}
+
 } // namespace

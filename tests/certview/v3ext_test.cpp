@@ -179,6 +179,7 @@ TEST(Extensions, ACopyOwnsItsOwnExtension)
     EXPECT_EQ(copy.GetType(), X509v3Ext::NetscapeComment);
     EXPECT_EQ(copy.GetName(), "Netscape Comment");
     EXPECT_STREQ(copy.ToString(), "Netscape Comment");
+    EXPECT_EQ(copy.GetText(TextPlain), "kept");
 }
 
 } // namespace

@@ -476,6 +476,470 @@
         <translation>Nepodporované rozšíření</translation>
     </message>
     <message>
+        <source>Critical</source>
+        <translation>Kritické</translation>
+    </message>
+    <message>
+        <source>Noncritical</source>
+        <translation>Nekritické</translation>
+    </message>
+    <message>
+        <source>ID</source>
+        <translation>ID</translation>
+    </message>
+    <message>
+        <source>Public key usage</source>
+        <translation>Použití veřejného klíče</translation>
+    </message>
+    <message>
+        <source>Public key is used with a digital signature mechanism to support security.</source>
+        <translation>Digitální podpis pomocí veřejného klíče.</translation>
+    </message>
+    <message>
+        <source>Verifying digital signatures</source>
+        <translation>Ověření digitálních podpisů</translation>
+    </message>
+    <message>
+        <source>Enciphering of key</source>
+        <translation>Zakódování veřejného klíče</translation>
+    </message>
+    <message>
+        <source>Enciphering of user data</source>
+        <translation>Zakódování uživatelských dat</translation>
+    </message>
+    <message>
+        <source>Agreement of public key</source>
+        <translation>Shoda veřejného klíče</translation>
+    </message>
+    <message>
+        <source>Verifying a signature on public key certificates</source>
+        <translation>Ověření podpisu certifikátu s veřejným klíčem</translation>
+    </message>
+    <message>
+        <source>Verifying a signature on Certificate Revocation List (CRL)</source>
+        <translation>Ověření podpisu seznamu zrušených certifikátů (CRL)</translation>
+    </message>
+    <message>
+        <source>Public key may be used only for enciphering data while performing key agreement.</source>
+        <translation>Při provádění shody klíče je veřejný klíč použitelný pouze pro zakódování dat.</translation>
+    </message>
+    <message>
+        <source>Public key may be used only for deciphering data while performing key agreement.</source>
+        <translation>Při provádění shody klíče je veřejný klíč použitelný pouze pro dekódování dat.</translation>
+    </message>
+    <message>
+        <source>Netscape certificate type</source>
+        <translation>Typ certifikátu Netscape</translation>
+    </message>
+    <message>
+        <source>The certificate can be used by clients for authentication during SSL connections.</source>
+        <translation>Certifikát může být použit klienty pro autentizaci během SSL spojení.</translation>
+    </message>
+    <message>
+        <source>The certificate can be used by servers for authentication during SSL connections.</source>
+        <translation>Certifikát může být použit servery pro autentizaci během SSL spojení.</translation>
+    </message>
+    <message>
+        <source>S/MIME</source>
+        <translation>S/MIME</translation>
+    </message>
+    <message>
+        <source>The certificate can be used to send secure email messages.</source>
+        <translation>Certifikát může být použit pro odesílání zabezpečených emailových zpráv.</translation>
+    </message>
+    <message>
+        <source>Object-signing</source>
+        <translation>Podepisování objektů</translation>
+    </message>
+    <message>
+        <source>The certificate can be used for signing objects such as Java applets and plugins.</source>
+        <translation>Certifikát může být použit pro podpis objektů, například Java applety.</translation>
+    </message>
+    <message>
+        <source>!Asserted bit 4!</source>
+        <translation>!Nastaven bit 4!</translation>
+    </message>
+    <message>
+        <source>This bit is reserved for future use.</source>
+        <translation>Tento bit je rezervován pro budoucí využití.</translation>
+    </message>
+    <message>
+        <source>SSL CA</source>
+        <translation>Certifikační úřad pro SSL</translation>
+    </message>
+    <message>
+        <source>The certificate can be used by a CA to issue certificates for SSL connections.</source>
+        <translation>Certifikát může být použit certifikační autoritou (CA) k vydání certifikátů pro SSL spojení.</translation>
+    </message>
+    <message>
+        <source>S/MIME CA</source>
+        <translation>Certifikační úřad pro S/MIME</translation>
+    </message>
+    <message>
+        <source>The certificate can be used by a CA to issue certificates for secure email.</source>
+        <translation>Certifikát může být použit certifikační autoritou (CA) k vydání certifikátů pro zabezpečení emailu.</translation>
+    </message>
+    <message>
+        <source>Object-signing CA</source>
+        <translation>Certifikační úřad pro podepisování objektů</translation>
+    </message>
+    <message>
+        <source>The certificate can be used by a CA to issue certificates for object signing.</source>
+        <translation>Certifikát může být použit certifikační autoritou (CA) k vydání certifikátů pro podpis objektů.</translation>
+    </message>
+    <message>
+        <source>Subject alternative names</source>
+        <translation>Alternativní název předmětu</translation>
+    </message>
+    <message>
+        <source>Issuer alternative names</source>
+        <translation>Alternativní název vydavatele</translation>
+    </message>
+    <message>
+        <source>Subject key identifier</source>
+        <translation>Identifikátor klíče předmětu</translation>
+    </message>
+    <message>
+        <source>Key identifier</source>
+        <translation>Identifikátor klíče</translation>
+    </message>
+    <message>
+        <source>Authority key identifier</source>
+        <translation>Identifikátor klíče úřadu</translation>
+    </message>
+    <message>
+        <source>Certificate issuer</source>
+        <translation>Vydavatel certifikátu</translation>
+    </message>
+    <message>
+        <source>Certificate serial number</source>
+        <translation>Sériové číslo certifikátu</translation>
+    </message>
+    <message>
+        <source>Authority information access</source>
+        <translation>Přístup k informacím úřadu</translation>
+    </message>
+    <message>
+        <source>Access description</source>
+        <translation>Popis přístupu</translation>
+    </message>
+    <message>
+        <source>Method</source>
+        <translation>Metoda</translation>
+    </message>
+    <message>
+        <source>Certificate authority issuers</source>
+        <translation>Vydavatelé certifikační autority</translation>
+    </message>
+    <message>
+        <source>Online Certificate Status Protocol (OCSP)</source>
+        <translation>Online Certificate Status Protocol (OCSP)</translation>
+    </message>
+    <message>
+        <source>Location</source>
+        <translation>Místo</translation>
+    </message>
+    <message>
+        <source>Inhibit any policy</source>
+        <translation>Zákaz libovolných zásad</translation>
+    </message>
+    <message>
+        <source>Number of additional non-self-issued certificates</source>
+        <translation>Počet dodatečných certifikátů podepsaných CA</translation>
+    </message>
+    <message>
+        <source>inhibitPolicyMapping</source>
+        <translation>Mapování zásad zakázáno</translation>
+    </message>
+    <message>
+        <source>%1 additional certificate(s) that may appear in the path before policy mapping is no longer permitted.</source>
+        <translation>%1 další certifikát(y), které se mohou objevit v cestě předtím, než je mapování zásad zakázáno.</translation>
+    </message>
+    <message>
+        <source>requireExplicitPolicy</source>
+        <translation>Vyžadovány explicitní zásady</translation>
+    </message>
+    <message>
+        <source>%1 additional certificate(s) that may appear in the path before an explicit policy is required for the entire path.</source>
+        <translation>%1 další certifikát(y), které se mohou objevit v cestě předtím, než je uplatněna explicitní zásada pro celou cestu.</translation>
+    </message>
+    <message>
+        <source>Basic constraints</source>
+        <translation>Základní omezení</translation>
+    </message>
+    <message>
+        <source>End entity certificate</source>
+        <translation>Certifikát koncové entity</translation>
+    </message>
+    <message>
+        <source>CA or Self-issued certificate</source>
+        <translation>Certifikát typu CA nebo vydaný sám sebou</translation>
+    </message>
+    <message>
+        <source>Certificate Type</source>
+        <translation>Typ certifikátu</translation>
+    </message>
+    <message>
+        <source>Subject type</source>
+        <translation>Typ předmětu</translation>
+    </message>
+    <message>
+        <source>Subject is not a Certificate Authority (CA).</source>
+        <translation>Předmět certifikátu není certifikační autoritou (CA).</translation>
+    </message>
+    <message>
+        <source>Subject is a Certificate Authority (CA).</source>
+        <translation>Předmět certifikátu je certifikační autoritou (CA).</translation>
+    </message>
+    <message>
+        <source>Path length constraint</source>
+        <translation>Omezení délky cesty</translation>
+    </message>
+    <message>
+        <source>&amp;lt;unlimited&amp;gt;</source>
+        <translation>&amp;lt;neomezená&amp;gt;</translation>
+    </message>
+    <message>
+        <source>Netscape comment</source>
+        <translation>Poznámka Netscape</translation>
+    </message>
+    <message>
+        <source>Extension identifier</source>
+        <translation>Identifikátor rozšíření</translation>
+    </message>
+    <message>
+        <source>Extension name</source>
+        <translation>Jméno rozšíření</translation>
+    </message>
+    <message>
+        <source>Binary data</source>
+        <translation>Binární data</translation>
+    </message>
+    <message>
+        <source>Hexadecimal data</source>
+        <translation>Hexadecimální data</translation>
+    </message>
+    <message>
+        <source>CRL distribution points</source>
+        <translation>Distribuční místa CRL</translation>
+    </message>
+    <message>
+        <source>Freshest CRL (Delta CRL distribution point)</source>
+        <translation>Nejnovější CRL (Delta CRL Distribuční Bod)</translation>
+    </message>
+    <message>
+        <source>Extended key usage</source>
+        <translation>Rozšířené využití veřejného klíče</translation>
+    </message>
+    <message>
+        <source>Subject directory attributes</source>
+        <translation>Vlastnosti adresáře předmětu</translation>
+    </message>
+    <message>
+        <source>Name constraints</source>
+        <translation>Omezení jmenného prostoru</translation>
+    </message>
+    <message>
+        <source>Subject information access</source>
+        <translation>Přístup k informacím předmětu</translation>
+    </message>
+    <message>
+        <source>Certificate policies</source>
+        <translation>Zásady certifikátu</translation>
+    </message>
+    <message>
+        <source>Private key usage period</source>
+        <translation>Platnost použití soukromého klíče</translation>
+    </message>
+    <message>
+        <source>Unspecified</source>
+        <translation>Nespecifikován</translation>
+    </message>
+    <message>
+        <source>Key compromise</source>
+        <translation>Ohrožení klíče</translation>
+    </message>
+    <message>
+        <source>Certificate authority compromise</source>
+        <translation>Ohrožení certifikační autority</translation>
+    </message>
+    <message>
+        <source>Affiliation changed</source>
+        <translation>Změna přidružení</translation>
+    </message>
+    <message>
+        <source>Superseded</source>
+        <translation>Záměna</translation>
+    </message>
+    <message>
+        <source>Cessation of operation</source>
+        <translation>Přerušení operace</translation>
+    </message>
+    <message>
+        <source>Certificate hold</source>
+        <translation>Zadržení certifikátu</translation>
+    </message>
+    <message>
+        <source>Privilege withdrawn</source>
+        <translation>Odebrání výhod (práv)</translation>
+    </message>
+    <message>
+        <source>Attribute authority compromise</source>
+        <translation>Ohrožení atributní autority</translation>
+    </message>
+    <message>
+        <source>Server authentication</source>
+        <translation>Autentizace serveru</translation>
+    </message>
+    <message>
+        <source>TLS web server authentication</source>
+        <translation>Autentizace TLS webového serveru</translation>
+    </message>
+    <message>
+        <source>Client authentication</source>
+        <translation>Autentizace klienta</translation>
+    </message>
+    <message>
+        <source>TLS web client authentication</source>
+        <translation>Autentizace TLS webového klienta</translation>
+    </message>
+    <message>
+        <source>Email protection</source>
+        <translation>Ochrana emailu</translation>
+    </message>
+    <message>
+        <source>Code signing</source>
+        <translation>Podpis kódu</translation>
+    </message>
+    <message>
+        <source>Signing downloadable executable code</source>
+        <translation>Pomocí certifikátu je možné podepsat stáhnutelný a spustitelný kód</translation>
+    </message>
+    <message>
+        <source>Microsoft SGC</source>
+        <translation>Microsoft SGC</translation>
+    </message>
+    <message>
+        <source>Microsoft Server Gated Cryptography (SGC)</source>
+        <translation>Šifrování pomocí Microsoft Server Gated Cryptography (SGC)</translation>
+    </message>
+    <message>
+        <source>Netscape SGC</source>
+        <translation>Netscape SGC</translation>
+    </message>
+    <message>
+        <source>Netscape Server Gated Cryptography (SGC)</source>
+        <translation>Šifrování pomocí Netscape Server Gated Cryptography (SGC)</translation>
+    </message>
+    <message>
+        <source>Signing OCSP</source>
+        <translation>Podpis OCSP</translation>
+    </message>
+    <message>
+        <source>Signing responses of the Online Certificate Status Protocol (OCSP)</source>
+        <translation>Podpis odpovědí protokolu Online Certificate Status Protocol (OCSP)</translation>
+    </message>
+    <message>
+        <source>Timestamping</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Binding the hash of an object to a time</source>
+        <translation>Spojení identifikátoru (hašovacího klíče) objektu s časem</translation>
+    </message>
+    <message>
+        <source>DVCS</source>
+        <translation>DVCS</translation>
+    </message>
+    <message>
+        <source>Data validation and certification server (DVCS)</source>
+        <translation>Ověření dat a certifikačního serveru (DVCS)</translation>
+    </message>
+    <message>
+        <source>IPSec end system</source>
+        <translation>IPSec koncový systém</translation>
+    </message>
+    <message>
+        <source>IP Security end system (IPSec)</source>
+        <translation>Koncový systém v protokolu internetové bezpečnosti (IPSec)</translation>
+    </message>
+    <message>
+        <source>IPSec tunnel</source>
+        <translation>IPSec tunel</translation>
+    </message>
+    <message>
+        <source>IP Security tunnel termination (IPSec)</source>
+        <translation>Zakončení tunelu v protokolu internetové bezpečnosti (IPSec)</translation>
+    </message>
+    <message>
+        <source>IPSec user</source>
+        <translation>IPSec uživatel</translation>
+    </message>
+    <message>
+        <source>IP Security user (IPSec)</source>
+        <translation>Uživatel v protokolu internetové bezpečnosti (IPSec)</translation>
+    </message>
+    <message>
+        <source>Distribution point</source>
+        <translation>Distribuční místo</translation>
+    </message>
+    <message>
+        <source>Reason of CRL</source>
+        <translation>Důvod CRL</translation>
+    </message>
+    <message>
+        <source>CRL Issuer</source>
+        <translation>Vydavatel CRL</translation>
+    </message>
+    <message>
+        <source>Unknown usage</source>
+        <translation>Neznámé použití</translation>
+    </message>
+    <message>
+        <source>Attribute</source>
+        <translation>Vlastnost</translation>
+    </message>
+    <message>
+        <source>Excluded subtrees</source>
+        <translation>Vyloučené podstromy</translation>
+    </message>
+    <message>
+        <source>Certificate authority repository</source>
+        <translation>Repozitář certifikační autority</translation>
+    </message>
+    <message>
+        <source>Time Stamp Protocol (TSP)</source>
+        <translation>Time Stamp Protocol (TSP)</translation>
+    </message>
+    <message>
+        <source>Certificate policy</source>
+        <translation>Zásada certifikátu</translation>
+    </message>
+    <message>
+        <source>Any policy</source>
+        <translation>Libovolná zásada</translation>
+    </message>
+    <message>
+        <source>Identifier</source>
+        <translation>Identifikátor</translation>
+    </message>
+    <message>
+        <source>Pointer to a Certification Practice Statement (CPS)</source>
+        <translation>Odkaz na Prohlášení o použití certifikátu (CPS)</translation>
+    </message>
+    <message>
+        <source>User notice reference</source>
+        <translation>Odkaz na uživatelskou poznámku</translation>
+    </message>
+    <message>
+        <source>Notice number</source>
+        <translation>Číslo poznámky</translation>
+    </message>
+    <message>
+        <source>User notice:</source>
+        <translation>Oznámení uživatele:</translation>
+    </message>
+    <message>
         <source>Certificate Information</source>
         <translation>Informace o certifikátu</translation>
     </message>
