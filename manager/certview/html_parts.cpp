@@ -14,13 +14,23 @@ const X509Property::Fragments &f()
     return X509Property::fragments();
 }
 
-QString byteText(const unsigned char *data, int length, const char *format, const char *between)
+// Each byte as two upper-case hex digits (or its decimal value), with after[] after
+// every byte and between[] between two bytes.
+QString byteText(const unsigned char *data, int length, bool decimal, const char *after,
+                 const char *between)
 {
+    static const char digits[] = "0123456789ABCDEF";
     QString out;
     for (int i = 0; data && i < length; i++) {
         if (i > 0)
             out += QLatin1String(between);
-        out += QString::asprintf(format, data[i]);
+        if (decimal) {
+            out += QString::number(data[i]);
+        } else {
+            out += QLatin1Char(digits[data[i] >> 4]);
+            out += QLatin1Char(digits[data[i] & 15]);
+        }
+        out += QLatin1String(after);
     }
     return out;
 }
@@ -87,17 +97,17 @@ QString extensionPage(const QString &title, const QString &criticality, const QS
 
 QString spacedHex(const unsigned char *data, int length)
 {
-    return byteText(data, length, "%02X ", "");
+    return byteText(data, length, false, " ", "");
 }
 
 QString colonHex(const unsigned char *data, int length)
 {
-    return byteText(data, length, "%02X", ":");
+    return byteText(data, length, false, "", ":");
 }
 
 QString spacedDecimal(const unsigned char *data, int length)
 {
-    return byteText(data, length, "%d ", "");
+    return byteText(data, length, true, " ", "");
 }
 
 } // namespace Orvane::Certificate::html
