@@ -939,5 +939,57 @@
         <source>User notice:</source>
         <translation>Oznámení uživatele:</translation>
     </message>
+    <message>
+        <source>Certificate Information</source>
+        <translation>Informace o certifikátu</translation>
+    </message>
+    <message>
+        <source>General</source>
+        <translation>Obecné</translation>
+    </message>
+    <message>
+        <source>Details</source>
+        <translation>Podrobnosti</translation>
+    </message>
+    <message>
+        <source>Select details:</source>
+        <translation>Zvolte detaily:</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Název</translation>
+    </message>
+    <message>
+        <source>Show only supported extensions</source>
+        <translation>Zobrazovat pouze podporovaná rozšíření</translation>
+    </message>
+    <message>
+        <source>&lt;All details&gt;</source>
+        <translation>&lt;Vše&gt;</translation>
+    </message>
+    <message>
+        <source>Common</source>
+        <translation>Obecné</translation>
+    </message>
+    <message>
+        <source>Only noncritical extensions</source>
+        <translation>Pouze nekritická rozšíření</translation>
+    </message>
+    <message>
+        <source>Only critical extensions</source>
+        <translation>Pouze kritická rozšíření</translation>
+    </message>
+    <message>
+        <source>Unsupported extensions</source>
+        <translation>Nepodporovaná rozšíření</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Varování</translation>
+    </message>
+    <message>
+        <source>Application can't show this certificate.</source>
+        <translation>Aplikace nemůže zobrazit tento certifikát.</translation>
+    </message>
 </context>
 </TS>
