@@ -1,0 +1,64 @@
+// A card manager window for tests: a private home directory (so the language file is
+// the test's own), the program's English catalogue when asked for, the modal-dialog
+// driver, and lookups of the window's parts by their object names.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QTranslator>
+#include <QTreeWidget>
+
+#include <memory>
+
+#include "card_manager.h"
+#include "modal_driver.h"
+
+namespace app_test
+{
+
+// A path that names no file: the client refuses it before loading anything.
+constexpr char kNoModule[] = "/nonexistent/libvokralp11.so";
+
+struct WindowTest : ::testing::Test {
+    QTemporaryDir home;
+    QByteArray savedHome = qgetenv("HOME");
+    QTranslator english;
+    bool englishInstalled = false;
+    vok_qt::ModalDriver driver;
+    std::unique_ptr<CardManager> manager;
+
+    WindowTest() { qputenv("HOME", home.path().toLocal8Bit()); }
+    ~WindowTest() override
+    {
+        manager.reset();
+        if (englishInstalled)
+            QCoreApplication::removeTranslator(&english);
+        qputenv("HOME", savedHome);
+    }
+
+    // The program's English texts for the windows made from now on.
+    void useEnglish()
+    {
+        ASSERT_TRUE(english.load(":/translations/en"));
+        QCoreApplication::installTranslator(&english);
+        englishInstalled = true;
+    }
+    CardManager &open(const QString &module = kNoModule)
+    {
+        manager = std::make_unique<CardManager>(nullptr, module);
+        manager->setProgressDelay(0);
+        return *manager;
+    }
+    QMainWindow &window() { return manager->visibleWindow(); }
+    QAction *action(const char *name) { return manager->findChild<QAction *>(name); }
+    QTextBrowser *page() { return window().findChild<QTextBrowser *>("webView"); }
+    QTreeWidget *tree() { return window().findChild<QTreeWidget *>("tree"); }
+    QLabel *status() { return window().findChild<QLabel *>("statusLabel"); }
+};
+
+} // namespace app_test
