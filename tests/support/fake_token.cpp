@@ -147,7 +147,10 @@ void finishDigest(CP11Session *s, CDigest *ctx, unsigned char *digest, unsigned 
 
 } // namespace
 
-CP11Token_Fake::CP11Token_Fake(CP11Slot *slot) : CP11Token(slot), m_loggedIn(NOBODY)
+CP11Token_Fake::CP11Token_Fake(CP11Slot *slot)
+    : CP11Token(slot),
+      m_loggedIn(NOBODY), m_userPin{FAKE_USER_PIN, FAKE_USER_PIN_TRIES, FAKE_USER_PIN_TRIES},
+      m_soPin{FAKE_SO_PIN, FAKE_SO_PIN_TRIES, FAKE_SO_PIN_TRIES}
 {
     SetAttribute(TOKEN_A_LABEL, FAKE_LABEL, (unsigned long)std::strlen(FAKE_LABEL));
     SetAttribute(TOKEN_A_MAX_SESSIONS, FAKE_MAX_SESSIONS);
@@ -169,17 +172,15 @@ void CP11Token_Fake::Initialize()
         releaseMechanisms();
         for (MechanismRow const &row : MECHANISMS)
             m_mechanisms.PushBack(row.type);
-        static char const manufacturer[] = "Test";
-        static char const model[] = "Fake";
-        static char const serial[] = "0000000000000001";
-        SetAttribute(TOKEN_A_MANUFACTURER, manufacturer, (unsigned long)std::strlen(manufacturer));
-        SetAttribute(TOKEN_A_MODEL, model, (unsigned long)std::strlen(model));
-        SetAttribute(TOKEN_A_SERIAL_NUMBER, serial, (unsigned long)std::strlen(serial));
+        SetAttribute(TOKEN_A_MANUFACTURER, FAKE_MANUFACTURER,
+                     (unsigned long)std::strlen(FAKE_MANUFACTURER));
+        SetAttribute(TOKEN_A_MODEL, FAKE_MODEL, (unsigned long)std::strlen(FAKE_MODEL));
+        SetAttribute(TOKEN_A_SERIAL_NUMBER, FAKE_SERIAL, (unsigned long)std::strlen(FAKE_SERIAL));
         SetAttribute(
             TOKEN_A_PKCS11_FLAGS,
             (unsigned long)(CKF_TOKEN_INITIALIZED | CKF_USER_PIN_INITIALIZED | CKF_LOGIN_REQUIRED));
-        SetAttribute(TOKEN_A_MIN_PIN_LEN, 4UL);
-        SetAttribute(TOKEN_A_MAX_PIN_LEN, 16UL);
+        SetAttribute(TOKEN_A_MIN_PIN_LEN, FAKE_MIN_PIN_LEN);
+        SetAttribute(TOKEN_A_MAX_PIN_LEN, FAKE_MAX_PIN_LEN);
         SetAttribute(TOKEN_A_MIN_RSA_KEY_SIZE, FAKE_MIN_RSA_BITS);
         SetAttribute(TOKEN_A_MAX_RSA_KEY_SIZE, FAKE_MAX_RSA_BITS);
         if (m_connection == nullptr && m_slot != nullptr && m_slot->GetChannel() != nullptr) {
@@ -294,9 +295,7 @@ void CP11Token_Fake::Login(unsigned long session, unsigned long userType, unsign
             fail(CKR_ARGUMENTS_BAD);
         if (userType == CKU_SO && getSessionCount(CKF_SERIAL_SESSION, true) != 0)
             fail(CKR_SESSION_READ_ONLY_EXISTS);
-        char const *expected = userType == CKU_SO ? FAKE_SO_PIN : FAKE_USER_PIN;
-        if (pinLength != std::strlen(expected) || std::memcmp(pin, expected, pinLength) != 0)
-            fail(CKR_PIN_INCORRECT);
+        present(pinOf(userType), pin, pinLength);
         updateSessionsState(userType);
         m_loggedIn = userType;
         s->PukSet(nullptr, 0);
@@ -318,6 +317,51 @@ void CP11Token_Fake::Logout(unsigned long session)
     });
 }
 
+void CP11Token_Fake::present(Pin &pin, unsigned char const *given, unsigned long length)
+{
+    if (pin.left == 0)
+        fail(CKR_PIN_LOCKED);
+    if (length != pin.value.size() || (length != 0 && std::memcmp(given, pin.value.data(), length)))
+        fail(--pin.left == 0 ? CKR_PIN_LOCKED : CKR_PIN_INCORRECT);
+    pin.left = pin.limit;
+}
+
+void CP11Token_Fake::SetPIN(unsigned long session, unsigned char *oldPin, unsigned long oldLength,
+                            unsigned char *newPin, unsigned long newLength)
+{
+    frame("SetPIN", [&] {
+        if (oldPin == nullptr || oldLength == 0 || newPin == nullptr || newLength == 0)
+            fail(CKR_ARGUMENTS_BAD);
+        unsigned long state = GetSession(session)->FindLongAttribute(SESSION_A_STATE);
+        if (state != CKS_RW_PUBLIC_SESSION && state != CKS_RW_USER_FUNCTIONS &&
+            state != CKS_RW_SO_FUNCTIONS)
+            fail(CKR_SESSION_READ_ONLY);
+        if (newLength < FAKE_MIN_PIN_LEN || newLength > FAKE_MAX_PIN_LEN)
+            fail(CKR_PIN_LEN_RANGE);
+        Pin &pin = pinOf(state == CKS_RW_SO_FUNCTIONS ? CKU_SO : CKU_USER);
+        present(pin, oldPin, oldLength);
+        pin.value.assign(reinterpret_cast<char *>(newPin), newLength);
+        if (state != CKS_RW_PUBLIC_SESSION) {
+            updateSessionsState(NOBODY);
+            m_loggedIn = NOBODY;
+        }
+    });
+}
+
+void CP11Token_Fake::InitPIN(unsigned long session, unsigned char *pin, unsigned long pinLength)
+{
+    frame("InitPIN", [&] {
+        if (pin == nullptr || pinLength == 0)
+            fail(CKR_ARGUMENTS_BAD);
+        if (pinLength < FAKE_MIN_PIN_LEN || pinLength > FAKE_MAX_PIN_LEN)
+            fail(CKR_PIN_LEN_RANGE);
+        if (GetSession(session)->FindLongAttribute(SESSION_A_STATE) != CKS_RW_SO_FUNCTIONS)
+            fail(CKR_USER_NOT_LOGGED_IN);
+        m_userPin.value.assign(reinterpret_cast<char *>(pin), pinLength);
+        m_userPin.left = m_userPin.limit;
+    });
+}
+
 void CP11Token_Fake::CreateObject(unsigned long session, CK_ATTRIBUTE *templ, unsigned long count,
                                   unsigned long *object)
 {
@@ -329,6 +373,15 @@ void CP11Token_Fake::CreateObject(unsigned long session, CK_ATTRIBUTE *templ, un
         CK_ATTRIBUTE *classEntry = findEntry(templ, count, CKA_CLASS);
         if (classEntry == nullptr)
             fail(CKR_TEMPLATE_INCOMPLETE);
+        // The container name is the token's to keep, not an attribute of the object.
+        std::vector<CK_ATTRIBUTE> attributes;
+        std::string container;
+        for (unsigned long i = 0; i < count; ++i) {
+            if (templ[i].type != FAKE_CKA_OBJECT_CONTAINER_NAME)
+                attributes.push_back(templ[i]);
+            else if (templ[i].pValue != nullptr)
+                container.assign(static_cast<char *>(templ[i].pValue), templ[i].ulValueLen);
+        }
         std::unique_ptr<CP11Object> created;
         switch (entryLong(classEntry)) {
         case CKO_DATA:
@@ -352,8 +405,8 @@ void CP11Token_Fake::CreateObject(unsigned long session, CK_ATTRIBUTE *templ, un
         default:
             fail(CKR_ATTRIBUTE_VALUE_INVALID);
         }
-        for (unsigned long i = 0; i < count; ++i)
-            created->SetAttribute(&templ[i], P11_OP_CREATE);
+        for (CK_ATTRIBUTE &a : attributes)
+            created->SetAttribute(&a, P11_OP_CREATE);
         created->Verify(P11_OP_CREATE);
 
         if (created->FindByteAttribute(CKA_PRIVATE) != 0 && m_loggedIn != CKU_USER)
@@ -370,6 +423,8 @@ void CP11Token_Fake::CreateObject(unsigned long session, CK_ATTRIBUTE *templ, un
         if (m_objects.Count() == before)
             fail(CKR_HOST_MEMORY);
         *object = created.release()->GetHandle();
+        if (!container.empty())
+            m_containerNames[*object] = container;
     });
 }
 
@@ -388,6 +443,7 @@ void CP11Token_Fake::DestroyObject(unsigned long session, unsigned long object)
         if ((s->FindLongAttribute(SESSION_A_FLAGS) & CKF_RW_SESSION) == 0)
             fail(CKR_SESSION_READ_ONLY);
         delete RemoveObject(object);
+        m_containerNames.erase(object);
     });
 }
 
@@ -398,18 +454,27 @@ void CP11Token_Fake::GetAttributeValue(unsigned long session, unsigned long obje
         GetSession(session);
         if (templ == nullptr && count != 0)
             fail(CKR_ARGUMENTS_BAD);
-        CP11Object *found = findObject(object);
-        if (found == nullptr)
+        // Handle 0 is the token itself, which has vendor attributes only.
+        CP11Object *found = nullptr;
+        if (object != 0)
+            found = findObject(object);
+        for (unsigned long i = 0; i < count && object == 0; ++i)
+            if ((templ[i].type & CKA_VENDOR_DEFINED) == 0)
+                fail(CKR_OBJECT_HANDLE_INVALID);
+        if (found == nullptr && object != 0)
             fail(CKR_OBJECT_HANDLE_INVALID);
         // Every entry is answered; the last refusal is the result.
         unsigned long rv = CKR_OK;
         for (unsigned long i = 0; i < count; ++i) {
             try {
-                found->GetAttribute(&templ[i]);
+                if ((templ[i].type & CKA_VENDOR_DEFINED) != 0)
+                    vendorAttribute(found, &templ[i]);
+                else
+                    found->GetAttribute(&templ[i]);
             } catch (CP11Exception &e) {
                 unsigned long code = e.GetErrorCode();
                 if (code != CKR_ATTRIBUTE_SENSITIVE && code != CKR_ATTRIBUTE_TYPE_INVALID &&
-                    code != CKR_BUFFER_TOO_SMALL)
+                    code != CKR_BUFFER_TOO_SMALL && code != CKR_OBJECT_HANDLE_INVALID)
                     throw;
                 templ[i].ulValueLen = CK_UNAVAILABLE_INFORMATION;
                 rv = code;
@@ -418,6 +483,50 @@ void CP11Token_Fake::GetAttributeValue(unsigned long session, unsigned long obje
         if (rv != CKR_OK)
             fail(rv);
     });
+}
+
+void CP11Token_Fake::vendorAttribute(CP11Object *object, CK_ATTRIBUTE *attribute)
+{
+    std::vector<unsigned char> value;
+    auto append = [&value](void const *bytes, size_t size) {
+        value.insert(value.end(), static_cast<unsigned char const *>(bytes),
+                     static_cast<unsigned char const *>(bytes) + size);
+    };
+    switch (attribute->type) {
+    case FAKE_CKA_CARD_ATR:
+        if (m_connection == nullptr)
+            fail(CKR_DEVICE_ERROR);
+        append(m_connection->GetATR().GetData(), m_connection->GetATR().GetSize());
+        break;
+    case FAKE_CKA_CARD_AID:
+        append(FAKE_AID, sizeof(FAKE_AID));
+        break;
+    case FAKE_CKA_USER_PIN_INFO:
+    case FAKE_CKA_SO_PIN_INFO: {
+        Pin const &pin = pinOf(attribute->type == FAKE_CKA_SO_PIN_INFO ? CKU_SO : CKU_USER);
+        uint64_t const info[3] = {pin.limit, pin.left, 0};
+        append(info, sizeof(info));
+        break;
+    }
+    case FAKE_CKA_CONTAINERS_USAGE:
+        append(FAKE_CONTAINERS_USAGE, sizeof(FAKE_CONTAINERS_USAGE));
+        break;
+    case FAKE_CKA_OBJECT_CONTAINER_NAME: {
+        auto name =
+            object != nullptr ? m_containerNames.find(object->GetHandle()) : m_containerNames.end();
+        if (name == m_containerNames.end())
+            fail(CKR_OBJECT_HANDLE_INVALID);
+        append(name->second.data(), name->second.size());
+        break;
+    }
+    default:
+        fail(CKR_ATTRIBUTE_TYPE_INVALID);
+    }
+    if (attribute->pValue != nullptr && attribute->ulValueLen < value.size())
+        fail(CKR_BUFFER_TOO_SMALL);
+    if (attribute->pValue != nullptr && !value.empty())
+        std::memcpy(attribute->pValue, value.data(), value.size());
+    attribute->ulValueLen = value.size();
 }
 
 void CP11Token_Fake::FindObjectsInit(unsigned long session, CK_ATTRIBUTE *templ,

@@ -1,26 +1,23 @@
 // A fake token for tests: it stands on any slot (the scripted test card's
-// reader, or a slot without a channel), answers IsKnown with yes, logs in
-// with fixed PINs and keeps everything in memory: token objects created by
-// the caller, session objects, digests, RSA signatures and verifications with
-// session keys, and RSA key pairs generated in software as session objects.
-// It follows the rules the identity-card token follows for these operations.
+// reader, or a slot without a channel), answers IsKnown with yes and keeps
+// everything in memory: its PINs with their tries, token objects created by
+// the caller (with the container names they were given), session objects,
+// digests, RSA signatures and verifications with session keys, and RSA key
+// pairs generated in software as session objects. It answers the card
+// manager's vendor attributes (fake_token_profile.h) and follows the rules the
+// identity-card token follows for these operations.
 #pragma once
 
+#include <map>
+#include <string>
+
 #include "core/p11_token.h"
+#include "fake_token_profile.h"
 
 class CP11Object;
 
 namespace vok_test
 {
-
-// The user's PIN and the security officer's PIN (PUK) of every fake token.
-constexpr char FAKE_USER_PIN[] = "123456";
-constexpr char FAKE_SO_PIN[] = "87654321";
-// What Initialize puts in the token information.
-constexpr char FAKE_LABEL[] = "Fake test token";
-constexpr unsigned long FAKE_MAX_SESSIONS = 16;
-constexpr unsigned long FAKE_MIN_RSA_BITS = 1024;
-constexpr unsigned long FAKE_MAX_RSA_BITS = 4096;
 
 class CP11Token_Fake : public CP11Token
 {
@@ -44,6 +41,12 @@ class CP11Token_Fake : public CP11Token
     void Login(unsigned long session, unsigned long userType, unsigned char *pin,
                unsigned long pinLength) override;
     void Logout(unsigned long session) override;
+    // Changes the PIN of the session's user: the security officer's in an SO
+    // session, else the user's; a logged-in session ends logged out.
+    void SetPIN(unsigned long session, unsigned char *oldPin, unsigned long oldLength,
+                unsigned char *newPin, unsigned long newLength) override;
+    // In the security officer's session: a new user PIN with all its tries.
+    void InitPIN(unsigned long session, unsigned char *pin, unsigned long pinLength) override;
 
     void CreateObject(unsigned long session, CK_ATTRIBUTE *templ, unsigned long count,
                       unsigned long *object) override;
@@ -84,7 +87,20 @@ class CP11Token_Fake : public CP11Token
     unsigned long LoggedIn() const { return m_loggedIn; }
 
   private:
+    struct Pin {
+        std::string value;
+        unsigned long limit;
+        unsigned long left;
+    };
+    Pin &pinOf(unsigned long userType) { return userType == CKU_SO ? m_soPin : m_userPin; }
+    // Checks a presented PIN against its record, spending a try when wrong.
+    void present(Pin &pin, unsigned char const *given, unsigned long length);
+    void vendorAttribute(CP11Object *object, CK_ATTRIBUTE *attribute);
+
     unsigned long m_loggedIn;
+    Pin m_userPin;
+    Pin m_soPin;
+    std::map<unsigned long, std::string> m_containerNames; // by token-object handle
 };
 
 // Builds a fake token on the slot; the caller owns it (delete through

@@ -1,0 +1,149 @@
+// The card manager's binding to the PKCS#11 module, which it loads at run time
+// by path and reaches only through the module's function list.
+//
+// One object stands for the loaded module. It keeps one read-write session
+// per slot, opened by SaveReader; slots are addressed by their position in
+// the module's slot list (the slot index, from 0), never by slot ID. Records
+// of readers, cards, keys and certificates are read into plain structures
+// (client_records.h) that the window copies out. Every operation writes an
+// entry line, one line per PKCS#11 call and a closing line to the trace log
+// (trace_log.h); no PIN, attribute value or key material ever reaches it.
+//
+// Results are ints: 0, the PKCS#11 code of the failing call passed on
+// unchanged, or one of the client's codes (client_codes.h). Beyond those:
+// a slot index the client does not know gives CKR_SLOT_ID_INVALID, a PIN text
+// that has no UTF-8 form CKR_PIN_INVALID, and a value too long for its record
+// field CKR_BUFFER_TOO_SMALL. Operations other than LoadApi give
+// client_code::NO_MODULE while no module is loaded.
+//
+// One thread only: the object has no locks.
+#pragma once
+
+#include <QFile>
+#include <QLibrary>
+#include <QString>
+
+#include <p11-kit/pkcs11.h>
+
+#include <memory>
+#include <vector>
+
+#include "client/client_records.h"
+#include "client/secret_bytes.h"
+
+class Pkcs11Manipulator : public QLibrary
+{
+  public:
+    // Opens (and empties) the trace log; loads nothing.
+    Pkcs11Manipulator();
+    // Finalises and unloads a loaded module; wipes the kept PIN.
+    ~Pkcs11Manipulator() override;
+    Pkcs11Manipulator(Pkcs11Manipulator const &) = delete;
+    Pkcs11Manipulator &operator=(Pkcs11Manipulator const &) = delete;
+
+    // Loads the module named by the program's single argument (exactly one
+    // argument), else the first of the default paths that loads, and
+    // initialises it. Returns C_Initialize's code, or NO_MODULE when the named
+    // file does not exist or no module loads or offers C_GetFunctionList.
+    int LoadApi();
+    // The same with the module path given by the caller: a non-empty path is
+    // the only file tried, as the program argument is; an empty one means the
+    // default paths.
+    int LoadApi(QString const &modulePath);
+    // The module's library version as "major.minor"; empty when unknown.
+    QString GetInfo();
+    // The number of slots of the module; makes the per-slot records anew.
+    int GetReadersCount();
+    // Closes all sessions of every slot index; returns the last result.
+    int Reinitialize();
+
+    // Appends one line to the trace log (see TraceLine); status 1000 is
+    // written as "entered" and 1001 as "finished".
+    void logToFile(QString who, QString what, unsigned long status, QString info);
+
+    // Reads the slot's reader record; for a slot with a token, opens the
+    // slot's session and reads the card's ATR. A slot without a token is no
+    // failure.
+    int SaveReader(int slot);
+    // Reads the slot's card record: serial, memory, PIN tries, containers.
+    int SaveCard(int slot);
+    // Reads every key and certificate the slot's session sees into the
+    // slot's tables. An object whose value does not fit its record is left
+    // out; the result is then CKR_BUFFER_TOO_SMALL unless the search failed.
+    int SaveObjects(int slot);
+
+    // Copies of the records; an unknown slot or index gives an empty record.
+    reader_info GetReaderStruct(int slot);
+    card_info GetCardStruct(int slot);
+    key_info GetPrivKeyStruct(int slot, int index);
+    key_info GetPubKeyStruct(int slot, int index);
+    cert_info GetCertStruct(int slot, int index);
+    int GetPrivKeyCount(int slot);
+    int GetPubKeyCount(int slot);
+    int GetCertsCount(int slot);
+    int GetCertSerialLength(int slot, int index);
+    // 1 when SaveReader found a token in the slot, else 0. No card is touched.
+    int SCardConnect(int slot);
+    int GetReadersWithTokenCount();
+    // The state of the slot's session (3: the user is logged in), or
+    // NO_SESSION when it cannot be read.
+    int GetState(int slot);
+
+    // Length of a blank-padded text field without its trailing padding
+    // (bytes up to 0x20).
+    static int getAttributeLength(char const *field, int width);
+    // 1 when the first count bytes are equal (also for count 0 or less).
+    static int sameValues(char const *a, char const *b, int count);
+
+    // Logs in (user type 1: the PIN, 0: the PUK) and keeps the PIN's bytes as
+    // the old value of a later ChangePin, whatever the module answers.
+    int Login(int slot, QString pin, int userType);
+    // Forgets the kept PIN and logs out.
+    int Logout(int &slot);
+    // Changes the PIN of the logged-in user (the PUK after an SO login) from
+    // the kept PIN to the new one.
+    int ChangePin(int slot, QString newPin);
+    // In the PUK's session: unblocks the PIN and sets it anew.
+    int InitPin(int slot, QString newPin);
+    // Reads the tries of the PIN (user type 1) or the PUK into the card record.
+    int UpdatePinTries(int slot, int userType);
+
+  private:
+    using AttributeValues = std::vector<std::vector<unsigned char>>;
+
+    // Trace lines of the client's operations and of its PKCS#11 calls; each
+    // returns the code it wrote.
+    void enter(QString const &what);
+    long leave(QString const &what, long result);
+    CK_RV traced(QString const &what, CK_RV rv, QString const &info = QString());
+
+    // NO_MODULE without a module, CKR_SLOT_ID_INVALID for an unknown slot
+    // index, else 0.
+    long unusable(int slot) const;
+    bool knownSlot(int slot) const;
+    void resizeSlots(CK_ULONG count);
+    // The module's slot IDs in list order, read in two calls.
+    CK_RV slotIds(std::vector<CK_SLOT_ID> &ids);
+    // Reads attributes of an object (0: the token itself) in two calls, their
+    // lengths first, then their values into buffers of those lengths; each
+    // call writes its trace line. CKR_HOST_MEMORY when a buffer cannot be had.
+    CK_RV readAttributes(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
+                         std::vector<CK_ATTRIBUTE_TYPE> const &types, AttributeValues &values,
+                         QString const &what, QString const &info = QString());
+    // ChangePin (C_SetPIN from the kept PIN) and InitPin (C_InitPIN).
+    int setPin(int slot, QString const &newPin, bool unblock);
+
+    CK_C_GetFunctionList pGetFunctionList = nullptr;
+    CK_FUNCTION_LIST_PTR pFunctionList = nullptr;
+    std::vector<CK_SESSION_HANDLE> hSes; // by slot index
+    SecretBytes pin;                     // the PIN of the last Login
+    CK_ULONG n = 0;                      // slot count
+    bool loaded = false;
+    std::vector<reader_info> readers;
+    std::vector<card_info> cards;
+    std::vector<int> tokenPresent;
+    std::vector<std::vector<key_info>> privKeys; // by slot index, then position
+    std::vector<std::vector<key_info>> pubKeys;
+    std::vector<std::vector<cert_info>> certs;
+    std::unique_ptr<QFile> logFile;
+};
