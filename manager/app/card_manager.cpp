@@ -70,13 +70,15 @@ CardManager::CardManager(QWidget *parent, const QString &modulePath)
     inputDialog->setInputMode(QInputDialog::TextInput);
     createActions();
     createWidgets();
+    // the pages speak the language of the menus: Czech unless the program's
+    // English catalogue is installed
+    language =
+        exitAct->text() == QStringLiteral("Konec") ? QStringLiteral("cz") : QStringLiteral("en");
 
     log(kConstructor, 1000);
     if (!loadModule(modulePath))
         return;
     initializeTree();
-    language = exitAct->text() == QStringLiteral("Konec") ? QStringLiteral("cz")
-                                                          : QStringLiteral("en");
     initializeArea();
     tree->setContextMenuPolicy(Qt::NoContextMenu);
     suggestions = tr("<li><b>Nejsou přečtena data z karty. Vložte kartu do čtečky a stiskněte "
@@ -282,9 +284,9 @@ int CardManager::showMessage(const QString &title, const QString &text, QMessage
 void CardManager::menuAllows(const QList<int> &ids)
 {
     const std::pair<int, QAction *> itemActions[] = {
-        {0, changePinAct},   {1, changePukAct},   {2, unblockPinAct},  {6, certInfoAct},
-        {7, exportCertAct},  {8, importCertAct},  {9, deleteCertAct},  {10, exportKeyAct},
-        {11, importKeyAct},  {12, testKeyAct},    {13, deleteKeyAct},
+        {0, changePinAct},  {1, changePukAct},  {2, unblockPinAct}, {6, certInfoAct},
+        {7, exportCertAct}, {8, importCertAct}, {9, deleteCertAct}, {10, exportKeyAct},
+        {11, importKeyAct}, {12, testKeyAct},   {13, deleteKeyAct},
     };
     for (const auto &[id, action] : itemActions) {
         bool allowed = ids.contains(id);

@@ -1,5 +1,6 @@
 // The reader and card tree. So far the tree lists the readers only; reading the
 // cards, their keys and certificates, and the item pages come with the full reload.
+#include <QIcon>
 #include <QTreeWidget>
 
 #include <cstdio>
@@ -19,7 +20,10 @@ int CardManager::initializeTree()
             return 0;
         if (printProgress)
             std::printf("Loading information about reader (%d/%d): done\n", i + 1, n);
-        QString name = QString::fromUtf8(pkcs11->GetReaderStruct(i).slotDescription);
+        reader_info reader = pkcs11->GetReaderStruct(i);
+        QString name =
+            QString::fromUtf8(reader.slotDescription,
+                              qstrnlen(reader.slotDescription, sizeof reader.slotDescription));
         bool card = pkcs11->SCardConnect(i) != 0;
         auto *item = new QTreeWidgetItem(tree, QStringList(name));
         item->setIcon(0, QIcon(card ? QStringLiteral(":/icons/readerCard")

@@ -47,7 +47,7 @@ Catalogue loadQtCzech(QTranslator &translator, const QString &qtTranslationsDir)
 Catalogue loadEnglish(QTranslator &translator)
 {
     return translator.load(QStringLiteral(":/translations/en")) ? Catalogue::English
-                                                                 : Catalogue::None;
+                                                                : Catalogue::None;
 }
 
 } // namespace

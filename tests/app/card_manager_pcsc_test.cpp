@@ -65,6 +65,7 @@ TEST_F(WindowTest, ProgramStartsWithTheReadersAndEndsWhenItsWindowCloses)
         shown->close();
     });
     look.start(20);
+    writeLanguage("LANG: 0");
     EXPECT_EQ(runCardManager(VOK_MODULE), 0);
     ASSERT_NE(shown, nullptr);
     EXPECT_EQ(readers, kReaders);

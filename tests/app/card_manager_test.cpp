@@ -77,9 +77,10 @@ TEST_F(WindowTest, MenuAllowsEnablesExactlyTheListedItemActions)
     const QStringList itemActions = {"changePin",  "changePuk",  "unblockPin", "showCertview",
                                      "exportCert", "importCert", "deleteCert", "exportKey",
                                      "importKey",  "testKey",    "deleteKey"};
-    const QStringList otherActions = {"version",    "showDiag", "saveDiag",         "print",
-                                      "printSetup", "expertMode", "exit", "statusbarOnOff",
-                                      "reload",     "suggestSolutions", "about"};
+    const QStringList otherActions = {
+        "version",    "showDiag",         "saveDiag", "print",
+        "printSetup", "expertMode",       "exit",     "statusbarOnOff",
+        "reload",     "suggestSolutions", "about"};
     struct Row {
         QList<int> ids;
         QStringList enabled;
@@ -95,7 +96,7 @@ TEST_F(WindowTest, MenuAllowsEnablesExactlyTheListedItemActions)
     };
     open();
     for (const Row &row : rows) {
-        SCOPED_TRACE(row.enabled.join(","));
+        SCOPED_TRACE(row.enabled.join(",").toStdString());
         manager->menuAllows(row.ids);
         QStringList enabled;
         for (const QString &name : itemActions)
@@ -139,39 +140,34 @@ TEST_F(WindowTest, LanguageToggleWritesTheFileAndSaysSoInTheNewLanguage)
         {true, "LANG: 1", "LANG: 0", "Informace",
          "<p align='center'>Změna jazykové verze se projeví po restartování aplikace."},
     };
-    QString path = home.path() + "/.config/vtorix/cmvokral/config.cfg";
-    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
     for (const Row &row : rows) {
         SCOPED_TRACE(row.before);
         if (row.english)
             useEnglish();
         open();
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(row.before);
-        file.close();
+        writeLanguage(row.before);
         driver.pressButton();
         action("version")->trigger();
+        QFile file(languageFile());
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         EXPECT_EQ(file.readAll(), row.after);
         ASSERT_FALSE(driver.seen().isEmpty());
-        EXPECT_EQ(driver.seen().last().title, row.title);
-        EXPECT_EQ(driver.seen().last().text, row.text);
+        EXPECT_EQ(driver.seen().last().title, QString::fromUtf8(row.title));
+        EXPECT_EQ(driver.seen().last().text, QString::fromUtf8(row.text));
         EXPECT_EQ(driver.seen().last().icon, QMessageBox::Information);
     }
 }
 
 TEST_F(WindowTest, LanguageToggleThatCannotWriteSaysSo)
 {
-    QString path = home.path() + "/.config/vtorix/cmvokral/config.cfg";
-    ASSERT_TRUE(QDir().mkpath(path)); // a directory where the file belongs
+    ASSERT_TRUE(QDir().mkpath(languageFile())); // a directory where the file belongs
     open();
     driver.pressButton();
     action("version")->trigger();
     ASSERT_EQ(driver.seen().size(), 1);
     EXPECT_EQ(driver.seen()[0].title, "Chyba");
     EXPECT_EQ(driver.seen()[0].icon, QMessageBox::Critical);
-    EXPECT_TRUE(driver.seen()[0].text.contains(path));
+    EXPECT_TRUE(driver.seen()[0].text.contains(languageFile()));
 }
 
 TEST_F(WindowTest, MissingModuleGivesAnErrorBoxAndAFailedExit)
@@ -181,26 +177,21 @@ TEST_F(WindowTest, MissingModuleGivesAnErrorBoxAndAFailedExit)
         const char *title, *text;
     };
     const Row rows[] = {
-        {false, "Chyba", "<p align='center'>Knihovnu PKCS#11 /nonexistent/libvokralp11.so se "
-                         "nepodařilo načíst."},
+        {false, "Chyba",
+         "<p align='center'>Knihovnu PKCS#11 /nonexistent/libvokralp11.so se "
+         "nepodařilo načíst."},
         {true, "Error",
          "<p align='center'>The PKCS#11 library /nonexistent/libvokralp11.so could not be "
          "loaded."},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.title);
-        if (row.english) {
-            QString dir = home.path() + "/.config/vtorix/cmvokral";
-            ASSERT_TRUE(QDir().mkpath(dir));
-            QFile file(dir + "/config.cfg");
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write("LANG: 1");
-        }
+        writeLanguage(row.english ? "LANG: 1" : "LANG: 0");
         driver.pressButton();
         EXPECT_EQ(runCardManager(kNoModule), 1);
         ASSERT_FALSE(driver.seen().isEmpty());
-        EXPECT_EQ(driver.seen().last().title, row.title);
-        EXPECT_EQ(driver.seen().last().text, row.text);
+        EXPECT_EQ(driver.seen().last().title, QString::fromUtf8(row.title));
+        EXPECT_EQ(driver.seen().last().text, QString::fromUtf8(row.text));
         EXPECT_EQ(driver.seen().last().icon, QMessageBox::Critical);
     }
 }
@@ -208,6 +199,7 @@ TEST_F(WindowTest, MissingModuleGivesAnErrorBoxAndAFailedExit)
 TEST_F(WindowTest, ModuleThatCannotInitialiseGivesAnErrorBoxAndAFailedExit)
 {
     // The module's C_Initialize fails when the card service cannot be reached.
+    writeLanguage("LANG: 0");
     qputenv("PCSCLITE_CSOCK_NAME", QFile::encodeName(home.path() + "/no-pcscd.comm"));
     driver.pressButton();
     EXPECT_EQ(runCardManager(VOK_MODULE), 1);
@@ -233,8 +225,7 @@ TEST_F(WindowTest, WelcomePageWithoutReadersCarriesTheNotice)
         open();
         manager->initializeArea();
         EXPECT_TRUE(page()->toPlainText().contains(QString::fromUtf8(row.notice)));
-        EXPECT_TRUE(page()->toPlainText().contains(row.english ? "Card Manager"
-                                                               : "Správce karty"));
+        EXPECT_TRUE(page()->toPlainText().contains(row.english ? "Card Manager" : "Správce karty"));
     }
 }
 
@@ -296,7 +287,7 @@ TEST_F(WindowTest, WaitForProgressRefusesInputToTheWindow)
     manager->setProgressDelay(200);
     QTimer::singleShot(20, [this] {
         QTest::keyClick(&window(), Qt::Key_P, Qt::ControlModifier); // print dialog: refused
-        window().close();                                             // refused too
+        window().close();                                           // refused too
     });
     manager->waitForProgress();
     EXPECT_TRUE(window().isVisible());

@@ -9,6 +9,7 @@
 #include <QTranslator>
 
 #include "language.h"
+#include "qt_print.h"
 
 namespace
 {
@@ -92,8 +93,7 @@ TEST(LanguageCatalogue, SettingThenLocaleChooseOneCatalogue)
          Catalogue::QtCzechCopy},
         {"unset, English locale", LanguageSetting::Unset, QLocale::English, true,
          Catalogue::English},
-        {"unset, German locale", LanguageSetting::Unset, QLocale::German, true,
-         Catalogue::English},
+        {"unset, German locale", LanguageSetting::Unset, QLocale::German, true, Catalogue::English},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);

@@ -9,6 +9,7 @@
 #include <QTextBlock>
 
 #include "page_fill.h"
+#include "qt_print.h"
 
 namespace
 {
@@ -104,8 +105,8 @@ TEST(PageResources, EachPageHasItsMarkersLinksLabelsAndResourcesInBothLanguages)
             SCOPED_TRACE(lang.toStdString() + "/" + spec.name);
             QString text = page(lang, spec.name);
             ASSERT_FALSE(text.isEmpty());
-            EXPECT_TRUE(text.contains(
-                R"(<link rel="stylesheet" type="text/css" href="qrc:/style" />)"));
+            EXPECT_TRUE(
+                text.contains(R"(<link rel="stylesheet" type="text/css" href="qrc:/style" />)"));
 
             QStringList markers = captures(text, "%(\\d+)");
             markers.sort();
@@ -126,9 +127,10 @@ TEST(PageResources, EachPageHasItsMarkersLinksLabelsAndResourcesInBothLanguages)
 
             for (const QString &resource : captures(text, "\"qrc:(/[^\"]*)\"")) {
                 EXPECT_TRUE(QFile::exists(":" + resource)) << resource.toStdString();
-                if (resource.startsWith("/buttons/"))
+                if (resource.startsWith("/buttons/")) {
                     EXPECT_TRUE(resource.startsWith("/buttons/" + lang + "/"))
                         << resource.toStdString();
+                }
             }
         }
     }
@@ -145,7 +147,8 @@ TEST(FillPage, ValuesAreEscapedAndNeverReadAgainAsMarkers)
         {"%1-%2", {"a", "b"}, "a-b"},
         {"%2 %1", {"a", "b"}, "b a"},
         {"%1|%2|%3", {"%3", "%2", "x"}, "%3|%2|x"},
-        {"<td>%1</td>", {"<a href=\"reload\">go</a>"},
+        {"<td>%1</td>",
+         {"<a href=\"reload\">go</a>"},
          "<td>&lt;a href=&quot;reload&quot;&gt;go&lt;/a&gt;</td>"},
         {"%1", {"R&D 'x'"}, "R&amp;D 'x'"},
         {"%1 %2 100%", {"a"}, "a %2 100%"},
@@ -160,8 +163,13 @@ TEST(FillPage, ValuesAreEscapedAndNeverReadAgainAsMarkers)
 
 TEST(FillPage, HostileValuesShowLiterallyInTheReaderPage)
 {
-    const QStringList values = {"Reader <a href=\"changePin\">PIN</a>", "%3", "<b>bold</b>",
-                                "PC/SC", "&amp;", "%1%2", "3B 0D "};
+    const QStringList values = {"Reader <a href=\"changePin\">PIN</a>",
+                                "%3",
+                                "<b>bold</b>",
+                                "PC/SC",
+                                "&amp;",
+                                "%1%2",
+                                "3B 0D "};
     for (QString lang : {"cz", "en"}) {
         SCOPED_TRACE(lang.toStdString());
         QTextBrowser view;

@@ -7,11 +7,16 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QTranslator>
 #include <QTreeWidget>
+
+#include <dlfcn.h>
 
 #include <memory>
 
@@ -32,7 +37,13 @@ struct WindowTest : ::testing::Test {
     vok_qt::ModalDriver driver;
     std::unique_ptr<CardManager> manager;
 
-    WindowTest() { qputenv("HOME", home.path().toLocal8Bit()); }
+    WindowTest()
+    {
+        qputenv("HOME", home.path().toLocal8Bit());
+        // The module stays mapped after the window unloads it: it keeps a little
+        // process-wide memory that only unloading would leave behind as a leak.
+        dlopen(VOK_MODULE, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    }
     ~WindowTest() override
     {
         manager.reset();
@@ -48,8 +59,17 @@ struct WindowTest : ::testing::Test {
         QCoreApplication::installTranslator(&english);
         englishInstalled = true;
     }
+    QString languageFile() const { return home.path() + "/.config/vtorix/cmvokral/config.cfg"; }
+    void writeLanguage(const QByteArray &line)
+    {
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(languageFile()).absolutePath()));
+        QFile file(languageFile());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(line);
+    }
     CardManager &open(const QString &module = kNoModule)
     {
+        manager.reset(); // one window at a time: the module is initialised once a process
         manager = std::make_unique<CardManager>(nullptr, module);
         manager->setProgressDelay(0);
         return *manager;

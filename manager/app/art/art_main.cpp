@@ -76,15 +76,17 @@ void drawCard(QPainter &p, const QRectF &r)
     p.setPen(QPen(kInk, qMax<qreal>(1, u * 0.8)));
     p.setBrush(g);
     p.drawRoundedRect(body, 4 * u, 4 * u);
-    p.fillRect(QRectF(body.left(), body.top() + body.height() * 0.72, body.width(),
-                      body.height() * 0.1),
-               kBlue);
+    p.fillRect(
+        QRectF(body.left(), body.top() + body.height() * 0.72, body.width(), body.height() * 0.1),
+        kBlue);
     QRectF plate(body.left() + 10 * u, body.top() + 17 * u, 13 * u, 10 * u);
     p.setBrush(kGold);
     p.setPen(QPen(QColor(0x8a, 0x70, 0x2a), qMax<qreal>(0.6, u * 0.4)));
     p.drawRoundedRect(plate, 1.5 * u, 1.5 * u);
-    p.drawLine(QPointF(plate.center().x(), plate.top()), QPointF(plate.center().x(), plate.bottom()));
-    p.drawLine(QPointF(plate.left(), plate.center().y()), QPointF(plate.right(), plate.center().y()));
+    p.drawLine(QPointF(plate.center().x(), plate.top()),
+               QPointF(plate.center().x(), plate.bottom()));
+    p.drawLine(QPointF(plate.left(), plate.center().y()),
+               QPointF(plate.right(), plate.center().y()));
     p.setPen(QPen(kInk.lighter(170), qMax<qreal>(1, u)));
     for (int i = 0; i < 3; ++i) {
         qreal y = body.top() + (14 + 6 * i) * u;
@@ -154,7 +156,8 @@ void drawCertificate(QPainter &p, const QRectF &r)
     p.setPen(Qt::NoPen);
     p.setBrush(kBlue);
     QPolygonF ribbon;
-    ribbon << c << QPointF(c.x() - 12 * u, c.y() + 24 * u) << QPointF(c.x() + 12 * u, c.y() + 24 * u);
+    ribbon << c << QPointF(c.x() - 12 * u, c.y() + 24 * u)
+           << QPointF(c.x() + 12 * u, c.y() + 24 * u);
     p.drawPolygon(ribbon);
     p.setBrush(kGold);
     p.drawEllipse(c, 14 * u, 14 * u);
@@ -165,7 +168,8 @@ void drawMagnifier(QPainter &p, const QRectF &r)
     qreal u = r.width() / 100.0;
     QPointF c(r.left() + 40 * u, r.top() + 40 * u);
     p.setPen(QPen(kInk, 14 * u, Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(QPointF(c.x() + 24 * u, c.y() + 24 * u), QPointF(r.right() - 8 * u, r.bottom() - 8 * u));
+    p.drawLine(QPointF(c.x() + 24 * u, c.y() + 24 * u),
+               QPointF(r.right() - 8 * u, r.bottom() - 8 * u));
     QRadialGradient glass(c, 30 * u);
     glass.setColorAt(0, QColor(255, 255, 255, 230));
     glass.setColorAt(1, kPaleBlue);
@@ -297,9 +301,7 @@ bool drawAll(const QString &dir)
         p.fillRect(r, QColor(0xee, 0xf1, 0xf5));
         p.fillRect(QRectF(0, 0, 1, 1), QColor(0xe4, 0xe9, 0xef));
     });
-    ok &= save(img("back2"), 8, 120, [](QPainter &p, const QRectF &r) {
-        verticalGradient(p, r, Qt::white, kPaper);
-    });
+    ok &= save(img("back2"), 8, 8, [](QPainter &p, const QRectF &r) { p.fillRect(r, Qt::white); });
     ok &= save(img("footer_back"), 8, 36, [](QPainter &p, const QRectF &r) {
         verticalGradient(p, r, QColor(0xe6, 0xea, 0xef), QColor(0xcf, 0xd6, 0xde));
     });
@@ -327,13 +329,16 @@ bool drawAll(const QString &dir)
     // Pictures of the pages.
     ok &= save(img("card"), 172, 110, [](QPainter &p, const QRectF &r) { drawCard(p, r); });
     ok &= save(img("cardSmall"), 86, 56, [](QPainter &p, const QRectF &r) { drawCard(p, r); });
-    ok &= save(img("reader"), 120, 96, [](QPainter &p, const QRectF &r) { drawReader(p, r, true); });
+    ok &=
+        save(img("reader"), 120, 96, [](QPainter &p, const QRectF &r) { drawReader(p, r, true); });
     ok &= save(img("klice"), 96, 96, [](QPainter &p, const QRectF &r) {
         drawKey(p, QRectF(r.left(), r.top() + 10, r.width() * 0.9, 44), kGold);
-        drawKey(p, QRectF(r.left() + 8, r.top() + 48, r.width() * 0.9, 44), QColor(0xb8, 0xc2, 0xcc));
+        drawKey(p, QRectF(r.left() + 8, r.top() + 48, r.width() * 0.9, 44),
+                QColor(0xb8, 0xc2, 0xcc));
     });
     ok &= save(img("lupa"), 64, 64, [](QPainter &p, const QRectF &r) { drawMagnifier(p, r); });
-    ok &= save(img("middleware"), 210, 80, [](QPainter &p, const QRectF &r) { drawMiddleware(p, r); });
+    ok &= save(img("middleware"), 210, 80,
+               [](QPainter &p, const QRectF &r) { drawMiddleware(p, r); });
     ok &= save(img("pecet"), 72, 72, [](QPainter &p, const QRectF &r) { drawRosette(p, r); });
 
     // Window and tree icons.
@@ -342,14 +347,14 @@ bool drawAll(const QString &dir)
         drawKey(p, QRectF(22, 34, 40, 24), kGold);
         (void)r;
     });
-    ok &= save(icon("reader"), 16, 16, [](QPainter &p, const QRectF &r) { drawReader(p, r, false); });
-    ok &= save(icon("readerCard"), 16, 16, [](QPainter &p, const QRectF &r) { drawReader(p, r, true); });
-    ok &= save(icon("card"), 16, 16, [](QPainter &p, const QRectF &) {
-        drawCard(p, QRectF(0, 2, 16, 11));
-    });
-    ok &= save(icon("key"), 16, 16, [](QPainter &p, const QRectF &) {
-        drawKey(p, QRectF(0, 3, 16, 10), kGold);
-    });
+    ok &=
+        save(icon("reader"), 16, 16, [](QPainter &p, const QRectF &r) { drawReader(p, r, false); });
+    ok &= save(icon("readerCard"), 16, 16,
+               [](QPainter &p, const QRectF &r) { drawReader(p, r, true); });
+    ok &= save(icon("card"), 16, 16,
+               [](QPainter &p, const QRectF &) { drawCard(p, QRectF(0, 2, 16, 11)); });
+    ok &= save(icon("key"), 16, 16,
+               [](QPainter &p, const QRectF &) { drawKey(p, QRectF(0, 3, 16, 10), kGold); });
     ok &= save(icon("keyCert"), 16, 16, [](QPainter &p, const QRectF &) {
         drawCertificate(p, QRectF(5, 0, 11, 13));
         drawKey(p, QRectF(0, 7, 12, 8), kGold);

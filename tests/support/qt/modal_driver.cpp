@@ -107,7 +107,7 @@ ModalDriver &ModalDriver::chooseFile(const QString &path)
     return expect("QFileDialog", [path](QWidget *widget) {
         if (auto *dialog = as<QFileDialog>(widget)) {
             dialog->selectFile(path);
-            dialog->accept();
+            static_cast<QDialog *>(dialog)->accept(); // QFileDialog's own is protected
         }
     });
 }
@@ -164,8 +164,7 @@ void ModalDriver::poll()
     record(dialog);
     if (steps.empty() || !dialog->inherits(steps.front().className.constData())) {
         ADD_FAILURE() << "unexpected " << dialog->metaObject()->className() << " \""
-                      << met.last().title.toStdString() << "\": "
-                      << met.last().text.toStdString();
+                      << met.last().title.toStdString() << "\": " << met.last().text.toStdString();
         close(dialog);
     } else {
         Step step = std::move(steps.front());

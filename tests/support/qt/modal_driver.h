@@ -24,6 +24,8 @@
 #include <mutex>
 #include <thread>
 
+#include "qt_print.h"
+
 class QTimer;
 
 namespace vok_qt
