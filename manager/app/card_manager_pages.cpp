@@ -64,47 +64,48 @@ void CardManager::suggestSolutions()
     showPage(readHtml(QStringLiteral("wizard")).arg(suggestions));
 }
 
+// Runs the command the link names: its text must equal a command word exactly.
 void CardManager::activatedLink(const QUrl &link)
 {
-    QString command = link.toString();
+    const QString command = link.toString();
     SlotLog entry(*pkcs11, QStringLiteral("activatedLink(") + command + QStringLiteral(")"));
-    auto withStatus = [this](const QString &status, void (CardManager::*slot)()) {
-        statusLabel->setText(status);
-        (this->*slot)();
-        statusLabel->setText(tr("Hotovo"));
+    struct Command {
+        const char *word;
+        void (CardManager::*run)();
+        const char *status; // shown while the command runs
+        const char *url;    // opened in the desktop's browser instead
     };
-    if (command == QLatin1String("reload"))
-        reload();
-    else if (command == QLatin1String("exportCert"))
-        withStatus(tr("Exportování certifikátu"), &CardManager::exportCert);
-    else if (command == QLatin1String("exportKey"))
-        withStatus(tr("Exportování klíče"), &CardManager::exportKey);
-    else if (command == QLatin1String("importKey"))
-        importKey();
-    else if (command == QLatin1String("importCert"))
-        importCert();
-    else if (command == QLatin1String("deleteObject"))
-        deleteObject();
-    else if (command == QLatin1String("toCertificate"))
-        showCertificateOfCurrentKey();
-    else if (command == QLatin1String("showCertview"))
-        showCertview();
-    else if (command == QLatin1String("changePin"))
-        changePin();
-    else if (command == QLatin1String("changePuk"))
-        changePuk();
-    else if (command == QLatin1String("unblockPin"))
-        unblockPin();
-    else if (command == QLatin1String("testKey"))
-        testKey();
-    else if (command == QLatin1String("toClipboard"))
-        copyDiagnosticsToClipboard();
-    else if (command == QLatin1String("toFile"))
-        saveDiag();
-    else if (command == QLatin1String(kWebSiteCommand))
-        QDesktopServices::openUrl(QUrl(QString::fromLatin1(kWebSite)));
-    else if (command == QLatin1String("helpdesk"))
-        QDesktopServices::openUrl(QUrl(QString::fromLatin1(kHelpdesk)));
+    static const Command commands[] = {
+        {"reload", &CardManager::reload, nullptr, nullptr},
+        {"exportCert", &CardManager::exportCert, QT_TR_NOOP("Exportování certifikátu"), nullptr},
+        {"exportKey", &CardManager::exportKey, QT_TR_NOOP("Exportování klíče"), nullptr},
+        {"importKey", &CardManager::importKey, nullptr, nullptr},
+        {"importCert", &CardManager::importCert, nullptr, nullptr},
+        {"deleteObject", &CardManager::deleteObject, nullptr, nullptr},
+        {"toCertificate", &CardManager::showCertificateOfCurrentKey, nullptr, nullptr},
+        {"showCertview", &CardManager::showCertview, nullptr, nullptr},
+        {"changePin", &CardManager::changePin, nullptr, nullptr},
+        {"changePuk", &CardManager::changePuk, nullptr, nullptr},
+        {"unblockPin", &CardManager::unblockPin, nullptr, nullptr},
+        {"testKey", &CardManager::testKey, nullptr, nullptr},
+        {"toClipboard", &CardManager::copyDiagnosticsToClipboard, nullptr, nullptr},
+        {"toFile", &CardManager::saveDiag, nullptr, nullptr},
+        {kWebSiteCommand, nullptr, nullptr, kWebSite},
+        {"helpdesk", nullptr, nullptr, kHelpdesk},
+    };
+    for (const Command &c : commands) {
+        if (command != QLatin1String(c.word))
+            continue;
+        if (c.url != nullptr) {
+            QDesktopServices::openUrl(QUrl(QString::fromLatin1(c.url)));
+            continue;
+        }
+        if (c.status != nullptr)
+            statusLabel->setText(tr(c.status));
+        (this->*c.run)();
+        if (c.status != nullptr)
+            statusLabel->setText(tr("Hotovo"));
+    }
 }
 
 // The key item stays current; its certificate item is shown and marked selected.
