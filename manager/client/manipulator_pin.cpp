@@ -14,14 +14,14 @@ int Pkcs11Manipulator::Login(int slot, QString pinText, int userType)
     QString const what = QStringLiteral("Login(%1, QString pinString, %2)").arg(slot).arg(userType);
     enter(what);
     if (long bad = unusable(slot))
-        return static_cast<int>(leave(what, bad));
+        return leave(what, bad);
     // The kept PIN is replaced even when the module refuses this one.
     if (!pin.assignPin(pinText))
-        return static_cast<int>(leave(what, static_cast<long>(CKR_PIN_INVALID)));
+        return leave(what, CKR_PIN_INVALID);
     CK_RV rv = traced(QStringLiteral("C_Login(hSes[%1],%2,pin, lpin)").arg(slot).arg(userType),
                       pFunctionList->C_Login(hSes[slot], static_cast<CK_USER_TYPE>(userType),
                                              pin.data(), pin.size()));
-    return static_cast<int>(leave(what, static_cast<long>(rv)));
+    return leave(what, rv);
 }
 
 int Pkcs11Manipulator::Logout(int &slot)
@@ -30,10 +30,10 @@ int Pkcs11Manipulator::Logout(int &slot)
     enter(what);
     pin.clear();
     if (long bad = unusable(slot))
-        return static_cast<int>(leave(what, bad));
+        return leave(what, bad);
     CK_RV rv =
         traced(QStringLiteral("C_Logout(hSes[%1])").arg(slot), pFunctionList->C_Logout(hSes[slot]));
-    return static_cast<int>(leave(what, static_cast<long>(rv)));
+    return leave(what, rv);
 }
 
 int Pkcs11Manipulator::ChangePin(int slot, QString newPin)
@@ -53,10 +53,10 @@ int Pkcs11Manipulator::setPin(int slot, QString const &newPinText, bool unblock)
                              .arg(slot);
     enter(what);
     if (long bad = unusable(slot))
-        return static_cast<int>(leave(what, bad));
+        return leave(what, bad);
     SecretBytes newPin;
     if (!newPin.assignPin(newPinText))
-        return static_cast<int>(leave(what, static_cast<long>(CKR_PIN_INVALID)));
+        return leave(what, CKR_PIN_INVALID);
     CK_RV rv;
     if (unblock)
         rv = traced(QStringLiteral("C_InitPIN(hSes[%1], (CK_CHAR_PTR)newPin, lNewPin").arg(slot),
@@ -68,7 +68,7 @@ int Pkcs11Manipulator::setPin(int slot, QString const &newPinText, bool unblock)
                 .arg(slot),
             pFunctionList->C_SetPIN(hSes[slot], pin.data(), pin.size(), newPin.data(),
                                     newPin.size()));
-    return static_cast<int>(leave(what, static_cast<long>(rv)));
+    return leave(what, rv);
 }
 
 int Pkcs11Manipulator::UpdatePinTries(int slot, int userType)
@@ -76,7 +76,7 @@ int Pkcs11Manipulator::UpdatePinTries(int slot, int userType)
     QString const what = QStringLiteral("UpdatePinTries(%1, %2)").arg(slot).arg(userType);
     enter(what);
     if (long bad = unusable(slot))
-        return static_cast<int>(leave(what, bad));
+        return leave(what, bad);
     bool const user = userType == CKU_USER;
     AttributeValues values;
     CK_RV rv =
@@ -85,5 +85,5 @@ int Pkcs11Manipulator::UpdatePinTries(int slot, int userType)
                        user ? QStringLiteral("CKU_USER") : QStringLiteral("CKU_SO"));
     if (rv == CKR_OK)
         FillPinInfo(user ? cards[slot].userPin : cards[slot].soPin, values[0]);
-    return static_cast<int>(leave(what, static_cast<long>(rv)));
+    return leave(what, rv);
 }

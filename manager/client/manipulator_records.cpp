@@ -56,34 +56,32 @@ int Pkcs11Manipulator::SaveReader(int slot)
     QString const what = QStringLiteral("SaveReader(%1)").arg(slot);
     enter(what);
     if (long bad = unusable(slot))
-        return static_cast<int>(leave(what, bad));
+        return leave(what, bad);
     privKeys[slot].clear();
     pubKeys[slot].clear();
     certs[slot].clear();
-    std::vector<CK_SLOT_ID> ids;
-    CK_RV rv = slotIds(ids);
-    if (rv == CKR_OK && static_cast<size_t>(slot) >= ids.size())
-        rv = CKR_SLOT_ID_INVALID;
+    CK_SLOT_ID id = 0;
+    CK_RV rv = slotIdAt(slot, id);
     if (rv != CKR_OK)
-        return static_cast<int>(leave(what, static_cast<long>(rv)));
+        return leave(what, rv);
 
     reader_info &reader = readers[slot];
     CK_SLOT_INFO si{};
     rv = traced(QStringLiteral("C_GetSlotInfo(psid[%1],&si)").arg(slot),
-                pFunctionList->C_GetSlotInfo(ids[slot], &si));
+                pFunctionList->C_GetSlotInfo(id, &si));
     if (rv != CKR_OK)
-        return static_cast<int>(leave(what, static_cast<long>(rv)));
+        return leave(what, rv);
     copyTrimmed(reader.slotDescription, si.slotDescription, sizeof(si.slotDescription));
     copyTrimmed(reader.manufacturerID, si.manufacturerID, sizeof(si.manufacturerID));
 
     CK_TOKEN_INFO ti{};
     if (traced(QStringLiteral("C_GetTokenInfo(psid[%1],&ti)").arg(slot),
-               pFunctionList->C_GetTokenInfo(ids[slot], &ti)) != CKR_OK) {
+               pFunctionList->C_GetTokenInfo(id, &ti)) != CKR_OK) {
         // a reader without a card
         tokenPresent[slot] = 0;
         reader.tokenLabel[0] = 0;
         reader.atrLen = 0;
-        return static_cast<int>(leave(what, CKR_OK));
+        return leave(what, CKR_OK);
     }
     tokenPresent[slot] = 1;
     char const *label = reinterpret_cast<char const *>(ti.label);
@@ -95,10 +93,10 @@ int Pkcs11Manipulator::SaveReader(int slot)
     rv = traced(QStringLiteral("C_OpenSession(psid[%1],CKF_RW_SESSION|CKF_SERIAL_SESSION,NULL,NULL,"
                                "&hSes[%1])")
                     .arg(slot),
-                pFunctionList->C_OpenSession(ids[slot], CKF_RW_SESSION | CKF_SERIAL_SESSION,
-                                             nullptr, nullptr, &hSes[slot]));
+                pFunctionList->C_OpenSession(id, CKF_RW_SESSION | CKF_SERIAL_SESSION, nullptr,
+                                             nullptr, &hSes[slot]));
     if (rv != CKR_OK)
-        return static_cast<int>(leave(what, static_cast<long>(rv)));
+        return leave(what, rv);
 
     // The read's own failure shows in the trace only; a buffer the client
     // cannot have, or an ATR longer than the record holds, is the result.
@@ -115,7 +113,7 @@ int Pkcs11Manipulator::SaveReader(int slot)
         std::memcpy(reader.atr, atr[0].data(), atr[0].size());
         reader.atrLen = static_cast<int32_t>(atr[0].size());
     }
-    return static_cast<int>(leave(what, static_cast<long>(rv)));
+    return leave(what, rv);
 }
 
 int Pkcs11Manipulator::SaveCard(int slot)
@@ -123,20 +121,18 @@ int Pkcs11Manipulator::SaveCard(int slot)
     QString const what = QStringLiteral("SaveCard(%1)").arg(slot);
     enter(what);
     if (long bad = unusable(slot))
-        return static_cast<int>(leave(what, bad));
-    std::vector<CK_SLOT_ID> ids;
-    CK_RV rv = slotIds(ids);
-    if (rv == CKR_OK && static_cast<size_t>(slot) >= ids.size())
-        rv = CKR_SLOT_ID_INVALID;
+        return leave(what, bad);
+    CK_SLOT_ID id = 0;
+    CK_RV rv = slotIdAt(slot, id);
     if (rv != CKR_OK)
-        return static_cast<int>(leave(what, static_cast<long>(rv)));
+        return leave(what, rv);
 
     card_info &card = cards[slot];
     CK_TOKEN_INFO ti{};
     rv = traced(QStringLiteral("C_GetTokenInfo(psid[%1],&ti)").arg(slot),
-                pFunctionList->C_GetTokenInfo(ids[slot], &ti));
+                pFunctionList->C_GetTokenInfo(id, &ti));
     if (rv != CKR_OK)
-        return static_cast<int>(leave(what, static_cast<long>(rv)));
+        return leave(what, rv);
     copyTrimmed(card.serialNumber, ti.serialNumber, sizeof(ti.serialNumber));
     card.freePublicMemory = ti.ulFreePublicMemory;
     card.totalPublicMemory = ti.ulTotalPublicMemory;
@@ -150,7 +146,7 @@ int Pkcs11Manipulator::SaveCard(int slot)
         FillPinInfo(card.soPin, values[1]);
         FillContainersUsage(card, values[2]);
     }
-    return static_cast<int>(leave(what, static_cast<long>(rv)));
+    return leave(what, rv);
 }
 
 int Pkcs11Manipulator::SaveObjects(int slot)
@@ -158,12 +154,12 @@ int Pkcs11Manipulator::SaveObjects(int slot)
     QString const what = QStringLiteral("SaveObjects(%1)").arg(slot);
     enter(what);
     if (long bad = unusable(slot))
-        return static_cast<int>(leave(what, bad));
+        return leave(what, bad);
     CK_SESSION_HANDLE const session = hSes[slot];
     CK_RV rv = traced(QStringLiteral("C_FindObjectsInit(hSes[%1],NULL,0)").arg(slot),
                       pFunctionList->C_FindObjectsInit(session, nullptr, 0));
     if (rv != CKR_OK)
-        return static_cast<int>(leave(what, static_cast<long>(rv)));
+        return leave(what, rv);
 
     std::vector<key_info> foundPrivate;
     std::vector<key_info> foundPublic;
@@ -218,7 +214,7 @@ int Pkcs11Manipulator::SaveObjects(int slot)
 
     rv = traced(QStringLiteral("C_FindObjectsFinal(hSes[%1])").arg(slot),
                 pFunctionList->C_FindObjectsFinal(session));
-    return static_cast<int>(leave(what, static_cast<long>(rv != CKR_OK ? rv : tooLong)));
+    return leave(what, rv != CKR_OK ? rv : tooLong);
 }
 
 reader_info Pkcs11Manipulator::GetReaderStruct(int slot)
@@ -248,33 +244,29 @@ cert_info Pkcs11Manipulator::GetCertStruct(int slot, int index)
 
 int Pkcs11Manipulator::GetPrivKeyCount(int slot)
 {
-    return static_cast<int>(
-        leave(QStringLiteral("GetPrivKeyCount(%1)").arg(slot), countAt(privKeys, slot)));
+    return leave(QStringLiteral("GetPrivKeyCount(%1)").arg(slot), countAt(privKeys, slot));
 }
 
 int Pkcs11Manipulator::GetPubKeyCount(int slot)
 {
-    return static_cast<int>(
-        leave(QStringLiteral("GetPubKeyCount(%1)").arg(slot), countAt(pubKeys, slot)));
+    return leave(QStringLiteral("GetPubKeyCount(%1)").arg(slot), countAt(pubKeys, slot));
 }
 
 int Pkcs11Manipulator::GetCertsCount(int slot)
 {
-    return static_cast<int>(
-        leave(QStringLiteral("GetCertsCount(%1)").arg(slot), countAt(certs, slot)));
+    return leave(QStringLiteral("GetCertsCount(%1)").arg(slot), countAt(certs, slot));
 }
 
 int Pkcs11Manipulator::GetCertSerialLength(int slot, int index)
 {
-    return static_cast<int>(
-        leave(QStringLiteral("GetCertSerialLength(%1, %2)").arg(slot).arg(index),
-              recordAt(certs, slot, index).serialLen));
+    return leave(QStringLiteral("GetCertSerialLength(%1, %2)").arg(slot).arg(index),
+                 recordAt(certs, slot, index).serialLen);
 }
 
 int Pkcs11Manipulator::SCardConnect(int slot)
 {
-    return static_cast<int>(leave(QStringLiteral("SCardConnect(%1)").arg(slot),
-                                  knownSlot(slot) ? tokenPresent[slot] : 0));
+    return leave(QStringLiteral("SCardConnect(%1)").arg(slot),
+                 knownSlot(slot) ? tokenPresent[slot] : 0);
 }
 
 int Pkcs11Manipulator::GetReadersWithTokenCount()
@@ -286,7 +278,7 @@ int Pkcs11Manipulator::GetReadersWithTokenCount()
                                            pFunctionList->C_GetSlotList(CK_TRUE, nullptr, &count),
                                            QStringLiteral("count=%1").arg(count)) != CKR_OK)
         count = 0;
-    return static_cast<int>(leave(what, static_cast<long>(count)));
+    return leave(what, count);
 }
 
 int Pkcs11Manipulator::GetState(int slot)
@@ -296,8 +288,8 @@ int Pkcs11Manipulator::GetState(int slot)
     CK_SESSION_INFO info{};
     if (unusable(slot) != 0 || traced(QStringLiteral("C_GetSessionInfo(hSes[%1], &info)").arg(slot),
                                       pFunctionList->C_GetSessionInfo(hSes[slot], &info)) != CKR_OK)
-        return static_cast<int>(leave(what, client_code::NO_SESSION));
-    return static_cast<int>(leave(what, static_cast<long>(info.state)));
+        return leave(what, client_code::NO_SESSION);
+    return leave(what, info.state);
 }
 
 int Pkcs11Manipulator::getAttributeLength(char const *field, int width)

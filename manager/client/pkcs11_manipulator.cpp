@@ -97,7 +97,7 @@ int Pkcs11Manipulator::LoadApi(QString const &modulePath)
         return leave(what, client_code::NO_MODULE);
     }
     CK_RV rv = traced(QStringLiteral("C_Initialize(NULL)"), pFunctionList->C_Initialize(nullptr));
-    return leave(what, static_cast<long>(rv));
+    return leave(what, rv);
 }
 
 QString Pkcs11Manipulator::GetInfo()
@@ -110,7 +110,7 @@ QString Pkcs11Manipulator::GetInfo()
     }
     CK_INFO info{};
     CK_RV rv = traced(QStringLiteral("C_GetInfo(&info)"), pFunctionList->C_GetInfo(&info));
-    leave(what, static_cast<long>(rv));
+    leave(what, rv);
     if (rv != CKR_OK)
         return QString();
     return QStringLiteral("%1.%2").arg(info.libraryVersion.major).arg(info.libraryVersion.minor);
@@ -121,12 +121,13 @@ int Pkcs11Manipulator::GetReadersCount()
     QString const what = QStringLiteral("GetReadersCount()");
     enter(what);
     CK_ULONG count = 0;
-    if (pFunctionList != nullptr)
-        traced(QStringLiteral("C_GetSlotList(FALSE,NULL,&n)"),
-               pFunctionList->C_GetSlotList(CK_FALSE, nullptr, &count),
+    if (pFunctionList != nullptr) {
+        CK_RV rv = pFunctionList->C_GetSlotList(CK_FALSE, nullptr, &count);
+        traced(QStringLiteral("C_GetSlotList(FALSE,NULL,&n)"), rv,
                QStringLiteral("n=%1").arg(count));
+    }
     resizeSlots(count);
-    return static_cast<int>(leave(what, static_cast<long>(n)));
+    return leave(what, n);
 }
 
 int Pkcs11Manipulator::Reinitialize()
@@ -134,9 +135,9 @@ int Pkcs11Manipulator::Reinitialize()
     QString const what = QStringLiteral("Reinitialize()");
     enter(what);
     if (pFunctionList == nullptr)
-        return static_cast<int>(leave(what, client_code::NO_MODULE));
+        return leave(what, client_code::NO_MODULE);
     if (n == 0)
-        return static_cast<int>(leave(what, CKR_OK));
+        return leave(what, CKR_OK);
     // Slot IDs are the module's: they stay equal to the positions only until a
     // reader comes or goes, or the module is initialised again.
     std::vector<CK_SLOT_ID> ids;
@@ -144,7 +145,7 @@ int Pkcs11Manipulator::Reinitialize()
     for (size_t k = 0; k < n && k < ids.size(); ++k)
         rv = traced(QStringLiteral("C_CloseAllSessions(%1)").arg(k),
                     pFunctionList->C_CloseAllSessions(ids[k]));
-    return static_cast<int>(leave(what, static_cast<long>(rv)));
+    return leave(what, rv);
 }
 
 void Pkcs11Manipulator::logToFile(QString who, QString what, unsigned long status, QString info)
@@ -161,11 +162,11 @@ void Pkcs11Manipulator::enter(QString const &what)
     logToFile(SELF, what, ENTERED, QString());
 }
 
-long Pkcs11Manipulator::leave(QString const &what, long result)
+int Pkcs11Manipulator::leave(QString const &what, long result)
 {
     // A negative result is written as its 64-bit two's complement.
     logToFile(SELF, what, static_cast<unsigned long>(result), QString());
-    return result;
+    return static_cast<int>(result);
 }
 
 CK_RV Pkcs11Manipulator::traced(QString const &what, CK_RV rv, QString const &info)
@@ -208,9 +209,8 @@ void Pkcs11Manipulator::resizeSlots(CK_ULONG count)
 CK_RV Pkcs11Manipulator::slotIds(std::vector<CK_SLOT_ID> &ids)
 {
     CK_ULONG count = 0;
-    CK_RV rv = traced(QStringLiteral("C_GetSlotList(FALSE,NULL,&n)"),
-                      pFunctionList->C_GetSlotList(CK_FALSE, nullptr, &count),
-                      QStringLiteral("n=%1").arg(count));
+    CK_RV rv = pFunctionList->C_GetSlotList(CK_FALSE, nullptr, &count);
+    traced(QStringLiteral("C_GetSlotList(FALSE,NULL,&n)"), rv, QStringLiteral("n=%1").arg(count));
     if (rv != CKR_OK)
         return rv;
     try {
@@ -218,10 +218,21 @@ CK_RV Pkcs11Manipulator::slotIds(std::vector<CK_SLOT_ID> &ids)
     } catch (std::exception const &) {
         return CKR_HOST_MEMORY;
     }
-    rv = traced(QStringLiteral("C_GetSlotList(FALSE,psid,&n)"),
-                pFunctionList->C_GetSlotList(CK_FALSE, ids.data(), &count),
-                QStringLiteral("psid!=NULL, n=%1").arg(count));
+    rv = pFunctionList->C_GetSlotList(CK_FALSE, ids.data(), &count);
+    traced(QStringLiteral("C_GetSlotList(FALSE,psid,&n)"), rv,
+           QStringLiteral("psid!=NULL, n=%1").arg(count));
     ids.resize(rv == CKR_OK ? count : 0);
+    return rv;
+}
+
+CK_RV Pkcs11Manipulator::slotIdAt(int slot, CK_SLOT_ID &id)
+{
+    std::vector<CK_SLOT_ID> ids;
+    CK_RV rv = slotIds(ids);
+    if (rv == CKR_OK && static_cast<size_t>(slot) >= ids.size())
+        rv = CKR_SLOT_ID_INVALID;
+    if (rv == CKR_OK)
+        id = ids[slot];
     return rv;
 }
 

@@ -96,7 +96,9 @@ class Pkcs11Manipulator : public QLibrary
     static int sameValues(char const *a, char const *b, int count);
 
     // Logs in (user type 1: the PIN, 0: the PUK) and keeps the PIN's bytes as
-    // the old value of a later ChangePin, whatever the module answers.
+    // the old value of a later ChangePin, whatever the module answers. A PIN
+    // text without UTF-8 form is refused before the module sees it, and no
+    // PIN is kept then.
     int Login(int slot, QString pin, int userType);
     // Forgets the kept PIN and logs out.
     int Logout(int &slot);
@@ -114,7 +116,7 @@ class Pkcs11Manipulator : public QLibrary
     // Trace lines of the client's operations and of its PKCS#11 calls; each
     // returns the code it wrote.
     void enter(QString const &what);
-    long leave(QString const &what, long result);
+    int leave(QString const &what, long result);
     CK_RV traced(QString const &what, CK_RV rv, QString const &info = QString());
 
     // NO_MODULE without a module, CKR_SLOT_ID_INVALID for an unknown slot
@@ -124,6 +126,8 @@ class Pkcs11Manipulator : public QLibrary
     void resizeSlots(CK_ULONG count);
     // The module's slot IDs in list order, read in two calls.
     CK_RV slotIds(std::vector<CK_SLOT_ID> &ids);
+    // The ID of the slot at this index of the module's current slot list.
+    CK_RV slotIdAt(int slot, CK_SLOT_ID &id);
     // Reads attributes of an object (0: the token itself) in two calls, their
     // lengths first, then their values into buffers of those lengths; each
     // call writes its trace line. CKR_HOST_MEMORY when a buffer cannot be had.

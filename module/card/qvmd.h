@@ -1,0 +1,18 @@
+// The card application layer as a whole: plain functions grouped by prefix
+// (QVCAAPI_ transport, QVMD_ card layer, QVDES_ DES provider) that take the card
+// context (or the transport) first and return 0 or a code of qv_result.h.
+#pragma once
+
+#include "card/apdu.h"
+#include "card/qv_result.h"
+#include "card/qvcaapi.h"
+#include "card/qvdes.h"
+#include "card/qvdes_prov.h"
+#include "card/qvmd_atr.h"
+#include "card/qvmd_card.h"
+#include "card/qvmd_card_data.h"
+#include "card/qvmd_info.h"
+#include "card/qvmd_names.h"
+#include "card/qvmd_pin_records.h"
+#include "card/qvmd_sw.h"
+#include "card/token_transmit.h"
