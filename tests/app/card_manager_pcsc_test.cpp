@@ -102,5 +102,17 @@ TEST_F(WindowTest, LinkTextsThatAreNotExactlyACommandRunNothing)
         SCOPED_TRACE(link);
         emit page()->anchorClicked(QUrl(link));
         EXPECT_EQ(page()->toPlainText(), welcome);
+        EXPECT_TRUE(logged("CardManager: activatedLink(" + std::string(link) + ") finished;"));
     }
+    EXPECT_FALSE(logged("CardManager: reload() entered;"));
+}
+
+TEST_F(WindowTest, KeyReleaseInTheTreeShowsTheCurrentItem)
+{
+    open(VOK_MODULE);
+    ASSERT_TRUE(manager->isLoaded());
+    tree()->setCurrentItem(tree()->topLevelItem(1));
+    QTest::keyRelease(tree(), Qt::Key_Down);
+    EXPECT_TRUE(logged("CardManager: treeClicked(QTreeWidgetItem *item) entered;"));
+    EXPECT_FALSE(logged("CardManager: waitForProgress() entered;"));
 }

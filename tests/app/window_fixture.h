@@ -1,6 +1,6 @@
 // A card manager window for tests: a private home directory (so the language file is
-// the test's own), the program's English catalogue when asked for, the modal-dialog
-// driver, and lookups of the window's parts by their object names.
+// the test's own) and trace log, the program's English catalogue when asked for, the
+// modal-dialog driver, and lookups of the window's parts by their object names.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -21,6 +21,7 @@
 #include <memory>
 
 #include "card_manager.h"
+#include "client_trace.h"
 #include "modal_driver.h"
 
 namespace app_test
@@ -30,6 +31,7 @@ namespace app_test
 constexpr char kNoModule[] = "/nonexistent/libvokralp11.so";
 
 struct WindowTest : ::testing::Test {
+    std::string traceLog = client_test::UseOwnTraceLog();
     QTemporaryDir home;
     QByteArray savedHome = qgetenv("HOME");
     QTranslator english;
@@ -50,6 +52,7 @@ struct WindowTest : ::testing::Test {
         if (englishInstalled)
             QCoreApplication::removeTranslator(&english);
         qputenv("HOME", savedHome);
+        QFile::remove(QString::fromStdString(traceLog));
     }
 
     // The program's English texts for the windows made from now on.
@@ -73,6 +76,11 @@ struct WindowTest : ::testing::Test {
         manager = std::make_unique<CardManager>(nullptr, module);
         manager->setProgressDelay(0);
         return *manager;
+    }
+    // The window's lines of the trace log, without their time stamps.
+    bool logged(const std::string &line)
+    {
+        return client_test::HasLine(client_test::TraceLines(traceLog), line);
     }
     QMainWindow &window() { return manager->visibleWindow(); }
     QAction *action(const char *name) { return manager->findChild<QAction *>(name); }
