@@ -26,6 +26,7 @@
 
 #include <cstdio>
 
+#include "client/client_codes.h"
 #include "language.h"
 #include "slot_log.h"
 
@@ -236,7 +237,7 @@ bool CardManager::loadModule(const QString &modulePath)
 {
     requestedModule = modulePath;
     loadResult = modulePath.isEmpty() ? pkcs11->LoadApi() : pkcs11->LoadApi(modulePath);
-    if (loadResult == -1) {
+    if (loadResult == client_code::NO_MODULE) {
         std::puts("Unable to load library libvokralp11 (library not found)");
     } else if (loadResult != 0) {
         std::printf("Unable to initialise library libvokralp11 (C_Initialize returned 0x%x)\n",
@@ -253,7 +254,7 @@ bool CardManager::loadModule(const QString &modulePath)
 void CardManager::showLoadFailure()
 {
     QString module = requestedModule.isEmpty() ? QStringLiteral("libvokralp11") : requestedModule;
-    if (loadResult == -1) {
+    if (loadResult == client_code::NO_MODULE) {
         showMessage(tr("Chyba"),
                     tr("<p align='center'>Knihovnu PKCS#11 %1 se nepodařilo načíst.")
                         .arg(module.toHtmlEscaped()),

@@ -140,9 +140,9 @@ class CardManager : public QMainWindow
     bool loadCompleted = false;
     bool loadInterrupted = false;
 
-    // Why the module is not loaded: the client's result (-1: not found or not loadable,
-    // else the failing C_Initialize code) and the path asked for.
-    int loadResult = -1;
+    // Why the module is not loaded: the client's result (NO_MODULE: not found or not
+    // loadable, else the failing C_Initialize code) and the path asked for.
+    int loadResult = 0;
     QString requestedModule;
 
     int progressDelay = 600;
