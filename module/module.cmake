@@ -18,3 +18,7 @@ function(vok_add_pkcs11_module target kinds)
 endfunction()
 
 vok_add_pkcs11_module(vokralp11 ${CMAKE_CURRENT_SOURCE_DIR}/lib/token_kinds.cpp LIBS vok_token)
+
+# Installed where the card manager's client looks for it first.
+include(GNUInstallDirs)
+install(TARGETS vokralp11 LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})

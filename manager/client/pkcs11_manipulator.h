@@ -13,8 +13,8 @@
 // unchanged, or one of the client's codes (client_codes.h). Beyond those:
 // a slot index the client does not know gives CKR_SLOT_ID_INVALID, a PIN text
 // that has no UTF-8 form CKR_PIN_INVALID, and a value too long for its record
-// field CKR_BUFFER_TOO_SMALL. Operations other than LoadApi give
-// client_code::NO_MODULE while no module is loaded.
+// field CKR_BUFFER_TOO_SMALL. While no module is loaded, operations that
+// return a code give client_code::NO_MODULE and the counts are 0.
 //
 // One thread only: the object has no locks.
 #pragma once
