@@ -1,4 +1,6 @@
 #include "card.h"
+#include "personalise.h"
+#include "status_words.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,24 +10,6 @@ namespace cardsim
 
 namespace
 {
-
-// status words
-constexpr uint16_t SW_OK = 0x9000;
-constexpr uint16_t SW_EXISTS = 0x6201;
-constexpr uint16_t SW_DIR_NOT_EMPTY = 0x6202;
-constexpr uint16_t SW_PIN_BLOCKED = 0x6200;
-constexpr uint16_t SW_WRONG_LENGTH = 0x6700;
-constexpr uint16_t SW_DENIED = 0x6985;
-constexpr uint16_t SW_SM_ERROR = 0x6988;
-constexpr uint16_t SW_BAD_DATA = 0x6A80;
-constexpr uint16_t SW_NO_DIR = 0x6A82; // also: unknown application
-constexpr uint16_t SW_NO_FILE = 0x6A83;
-constexpr uint16_t SW_NO_ROOM = 0x6A84;
-constexpr uint16_t SW_BAD_P1P2 = 0x6A86;
-constexpr uint16_t SW_NOT_FOUND = 0x6A88;
-constexpr uint16_t SW_UNKNOWN_INS = 0x6D00;
-constexpr uint16_t SW_UNKNOWN_CLA = 0x6E00;
-constexpr uint16_t SW_NO_RESPONSE = 0x6F00;
 
 const Bytes kAidFirst = {0xA0, 0x00, 0x00, 0x00, 0x28, 0x80, 0x10, 0x30, 0x01, 0xFF};
 const Bytes kAidSecond = {0xA0, 0x00, 0x00, 0x00, 0x28, 0x80, 0x10, 0x37, 0x01, 0x01};
@@ -65,6 +49,10 @@ Bytes FileLengths(const CardFile &f)
 Card::Card(CardState state, Options options, std::string statePath)
     : m_state(std::move(state)), m_options(options), m_statePath(std::move(statePath))
 {
+    if (m_state.masterKey.empty())
+        m_state.masterKey = ReadMasterKey();
+    if (!m_statePath.empty())
+        m_saved = m_state;
 }
 
 Bytes Card::Atr()
@@ -85,6 +73,10 @@ void Card::Reset()
 {
     ResetVolatile();
 }
+void Card::Disconnected()
+{
+    ResetVolatile();
+}
 
 void Card::ResetVolatile()
 {
@@ -99,6 +91,10 @@ void Card::ClearVolatileLocked()
     m_write = PendingWrite{};
     EndStream();
     m_cursor = Cursor{};
+    m_sm.Close();
+    m_rsa = RsaBuffer{};
+    m_import = Import{};
+    m_keptResult.clear();
 }
 
 void Card::EndStream()
@@ -108,20 +104,33 @@ void Card::EndStream()
     m_streamActive = false;
 }
 
-void Card::Persist()
+bool Card::Persist()
 {
     if (m_statePath.empty())
-        return;
+        return true;
     std::string error;
     if (!SaveStateFile(m_statePath, m_state, &error)) {
         m_saveError = error;
         std::fprintf(stderr, "cardsim: cannot save the card state: %s\n", error.c_str());
+        // what cannot be kept is not done: the card goes back to its last saved state
+        m_state = m_saved;
+        return false;
     }
+    m_saved = m_state;
+    return true;
+}
+
+Card::Reply Card::Commit()
+{
+    if (!Persist())
+        return {{}, SW_MEMORY_FAILURE};
+    return {{}, SW_OK};
 }
 
 Bytes Card::Apdu(const Bytes &raw)
 {
     std::lock_guard<std::mutex> lock(m_lock);
+    ++m_apduCount;
     bool getResponse = raw.size() >= 2 && raw[0] == 0x00 && raw[1] == 0xC0;
     bool writeChunk = raw.size() >= 2 && raw[0] == 0xB0 && raw[1] == 0xA2;
     // A new command ends the pending reply stream; anything but the next chunk
@@ -169,9 +178,26 @@ Card::Reply Card::Dispatch(const Command &c)
     if (!m_selected)
         return {{}, SW_UNKNOWN_INS};
     if (c.cla == 0xB4)
-        return {{}, SW_SM_ERROR}; // no secure-messaging session is open
+        return Secure(c);
     bool v10 = m_state.AppletAtLeast(1, 0);
     switch (c.ins) {
+    case 0x50:
+        return Challenge(c);
+    case 0x52: // the response command is never sent without its MAC
+        return {{}, SW_SM_ERROR};
+    case 0x54:
+        return CloseSession(c);
+    case 0x70:
+        return CreateContainer(c);
+    case 0x72:
+        return DeleteContainer(c);
+    case 0x74:
+        return KeyInformation(c);
+    case 0x76:
+        return ImportKey(c);
+    case 0x78:
+    case 0x7A:
+        return RsaOperation(c);
     case 0x10:
         return GetInfo(c);
     case 0xAA:
@@ -204,19 +230,71 @@ Card::Reply Card::Dispatch(const Command &c)
         return Verify(c);
     case 0x24: // log out before 1.0; change or unblock from 1.0 on
         if (v10)
-            return ChangePin(c, !c.data.empty() && (c.data[0] & 0x80));
+            return ChangePin(c);
         return Logout(c);
     case 0x26: // unblock before 1.0; log out from 1.0 on
         if (v10)
             return Logout(c);
-        return ChangePin(c, true);
-    case 0x28:
+        return ChangePin(c);
+    case 0x28: // change before 1.0
         if (v10)
             return {{}, SW_UNKNOWN_INS};
-        return ChangePin(c, false);
+        return ChangePin(c);
     default:
         return {{}, SW_UNKNOWN_INS};
     }
+}
+
+Card::Reply Card::Secure(const Command &c)
+{
+    if (c.ins == 0x52)
+        return {{}, m_sm.Respond(m_state.masterKey, c.p1, c.p2, c.data)};
+    Command plain = c;
+    plain.cla = 0xB0;
+    if (!m_sm.IsOpen() || !m_sm.Unwrap(c.ins, c.p1, c.p2, plain.data))
+        return {{}, SW_SM_ERROR};
+    plain.hasData = !plain.data.empty();
+    plain.secured = true;
+    Reply r = Dispatch(plain);
+    // only replies that carry data are protected; bare status words leave the chain alone
+    if (!r.data.empty() && r.sw == SW_OK && m_sm.IsOpen()) {
+        bool spoil = m_fault == Fault::FlipRmac && (m_sm.Level() & 0x10);
+        r.data = m_sm.Protect(r.data, spoil);
+        if (spoil)
+            m_fault = Fault::None;
+    }
+    return r;
+}
+
+Card::Reply Card::Challenge(const Command &c)
+{
+    if (!m_state.AppletAtLeast(1, 2)) {
+        if (c.data.size() != 8)
+            return {{}, SW_WRONG_LENGTH};
+        uint16_t before = m_state.smCounter;
+        m_state.smCounter = static_cast<uint16_t>(before + 1);
+        if (!Persist()) {
+            m_sm.Close();
+            return {{}, SW_MEMORY_FAILURE};
+        }
+        Bytes reply = m_sm.ChallengeV1(m_state.masterKey, m_state.smCounter, c.data);
+        return {reply, reply.empty() ? SW_NOT_FOUND : SW_OK};
+    }
+    if (c.hasData)
+        return {{}, SW_WRONG_LENGTH};
+    if (c.p1 != 0x00 || c.p2 != 0x00)
+        return {{}, SW_BAD_P1P2};
+    return CaseTwo(c, m_sm.ChallengeV2());
+}
+
+Card::Reply Card::CloseSession(const Command &c)
+{
+    if (c.p1 > 0x01 || c.p2 != 0x00)
+        return {{}, SW_BAD_P1P2};
+    m_sm.Close();
+    if (c.p1 == 0x01)
+        DropImport();
+    return {{}, SW_OK};
 }
 
 Bytes Card::Finish(Reply reply)
@@ -236,14 +314,18 @@ Bytes Card::Finish(Reply reply)
     Bytes out = std::move(reply.data);
     out.push_back(static_cast<unsigned char>(reply.sw >> 8));
     out.push_back(static_cast<unsigned char>(reply.sw));
-    if (m_fault == Fault::Truncate && out.size() > m_faultParam)
+    if ((m_fault == Fault::Truncate || m_fault == Fault::TruncateNext) && out.size() > m_faultParam)
         out.resize(m_faultParam);
+    if (m_fault == Fault::TruncateNext)
+        m_fault = Fault::None;
     return out;
 }
 
 Card::Reply Card::CaseTwo(const Command &c, Bytes data)
 {
-    if (m_options.strictLe && !c.hasData && (!c.hasLe || c.le != data.size()))
+    // an empty reply is 90 00 whatever the Le; nor is a reply that streams asked again
+    if (m_options.strictLe && !c.hasData && !data.empty() && data.size() <= kMaxReplyData &&
+        (!c.hasLe || c.le != data.size()))
         return {{}, static_cast<uint16_t>(0x6C00 | (data.size() & 0xFF))};
     return {std::move(data), SW_OK};
 }
@@ -494,8 +576,7 @@ Card::Reply Card::CreateFile(const Command &c)
     f.access = c.data[16];
     f.fileSize = size;
     d->second.files[name] = f;
-    Persist();
-    return {{}, SW_OK};
+    return Commit();
 }
 
 Card::Reply Card::WriteInit(const Command &c, bool inPlace)
@@ -518,8 +599,7 @@ Card::Reply Card::WriteInit(const Command &c, bool inPlace)
             return {{}, SW_BAD_DATA};
         f->stored.clear();
         f->plainLength = 0;
-        Persist();
-        return {{}, SW_OK};
+        return Commit();
     }
     if (inPlace) {
         if (stored > f->fileSize)
@@ -540,6 +620,11 @@ Card::Reply Card::WriteChunk(const Command &c)
         m_write = PendingWrite{};
         return {{}, SW_BAD_P1P2};
     }
+    if (m_fault == Fault::RefuseWrite && (c.p1 == 0x01 || !m_write.buffer.empty())) {
+        m_fault = Fault::None;
+        m_write = PendingWrite{};
+        return {{}, SW_MEMORY_FAILURE};
+    }
     if (m_write.buffer.size() + c.data.size() > m_write.storedLength) {
         m_write = PendingWrite{};
         return {{}, SW_BAD_DATA};
@@ -558,7 +643,8 @@ Card::Reply Card::WriteChunk(const Command &c)
     f->plainLength = w.plainLength;
     if (!w.inPlace)
         f->fileSize = std::max(f->fileSize, w.storedLength);
-    Persist();
+    if (!Persist())
+        return {{}, SW_MEMORY_FAILURE};
     return {{0x01}, SW_OK};
 }
 
@@ -572,8 +658,7 @@ Card::Reply Card::DeleteFile(const Command &c)
     if (!AccessibleFile(dir, name, kAccessWriteFree, failure))
         return failure;
     m_state.dirs[dir].files.erase(name);
-    Persist();
-    return {{}, SW_OK};
+    return Commit();
 }
 
 Card::Reply Card::CreateDir(const Command &c)
@@ -588,8 +673,7 @@ Card::Reply Card::CreateDir(const Command &c)
     if (m_state.dirs.count(dir) || m_state.dirs[""].files.count(dir))
         return {{}, SW_EXISTS};
     m_state.dirs[dir].access = c.data[8];
-    Persist();
-    return {{}, SW_OK};
+    return Commit();
 }
 
 Card::Reply Card::DeleteDir(const Command &c)
@@ -607,8 +691,14 @@ Card::Reply Card::DeleteDir(const Command &c)
     if (!d->second.files.empty())
         return {{}, SW_DIR_NOT_EMPTY};
     m_state.dirs.erase(d);
-    Persist();
-    return {{}, SW_OK};
+    return Commit();
+}
+
+bool Card::PinLengthFits(const CardPin &pin, size_t length) const
+{
+    if (pin.FfPadded())
+        return length == m_state.maxPinLength;
+    return length >= 1 && length <= m_state.maxPinLength;
 }
 
 Bytes Card::NormalisePin(const CardPin &pin, const Bytes &given) const
@@ -620,27 +710,29 @@ Bytes Card::NormalisePin(const CardPin &pin, const Bytes &given) const
     return v;
 }
 
-bool Card::CheckPin(CardPin &pin, const Bytes &given, Reply &failure)
+bool Card::CheckPin(size_t index, const Bytes &given, Reply &failure)
 {
+    CardPin &pin = m_state.pins[index];
     if (pin.tries == 0) {
         failure = {{}, SW_PIN_BLOCKED};
         return false;
     }
-    if (given.empty() || given.size() > m_state.maxPinLength) {
+    if (!PinLengthFits(pin, given.size())) {
         failure = {{}, SW_WRONG_LENGTH};
         return false;
     }
-    if (NormalisePin(pin, given) == pin.value) {
-        if (pin.tries != pin.limit) {
-            pin.tries = pin.limit;
-            Persist();
+    bool match = NormalisePin(pin, given) == pin.value;
+    unsigned char tries = match ? pin.limit : static_cast<unsigned char>(pin.tries - 1);
+    if (tries != pin.tries) {
+        pin.tries = tries;
+        if (!Persist()) {
+            failure = {{}, SW_MEMORY_FAILURE};
+            return false;
         }
-        return true;
     }
-    --pin.tries;
-    Persist();
-    failure = {{}, static_cast<uint16_t>(0x6300 | pin.tries)};
-    return false;
+    if (!match)
+        failure = {{}, static_cast<uint16_t>(0x6300 | tries)};
+    return match;
 }
 
 Card::Reply Card::Verify(const Command &c)
@@ -649,14 +741,11 @@ Card::Reply Card::Verify(const Command &c)
         return {{}, SW_BAD_P1P2}; // the challenge modes are not served
     size_t index = c.p1 & 0x0F;
     if (index >= m_state.pins.size())
-        return {{}, SW_NOT_FOUND};
-    if (!c.hasData)
-        return {{}, SW_WRONG_LENGTH};
-    CardPin &pin = m_state.pins[index];
+        return {{}, SW_BAD_REFERENCE};
     Reply failure;
-    if (!CheckPin(pin, c.data, failure))
+    if (!CheckPin(index, c.data, failure))
         return failure;
-    m_roles |= pin.role;
+    m_roles |= m_state.pins[index].role;
     return {{}, SW_OK};
 }
 
@@ -666,35 +755,32 @@ Card::Reply Card::Logout(const Command &c)
     return {{}, SW_OK};
 }
 
-Card::Reply Card::ChangePin(const Command &c, bool unblock)
+Card::Reply Card::ChangePin(const Command &c)
 {
+    // P1 the PIN that authorises, P2 the target; data L x old new, where L is the old
+    // value's length (bit 7: unblock, on applets from 1.0) and x the target's try limit
     if (c.p1 >= m_state.pins.size() || c.p2 >= m_state.pins.size())
-        return {{}, SW_NOT_FOUND};
-    if (c.data.size() < 2)
-        return {{}, SW_BAD_DATA};
-    size_t oldLength = c.data[0] & 0x7F;
-    if (2 + oldLength >= c.data.size())
-        return {{}, SW_BAD_DATA};
+        return {{}, SW_BAD_REFERENCE};
+    if (!((m_state.pins[c.p2].updaters >> c.p1) & 1))
+        return {{}, SW_BAD_REFERENCE};
+    size_t oldLength = c.data.empty() ? 0 : c.data[0] & 0x7F;
+    if (c.data.size() < 2 + oldLength)
+        return {{}, SW_WRONG_LENGTH};
     Bytes oldValue(c.data.begin() + 2, c.data.begin() + 2 + static_cast<long>(oldLength));
     Bytes newValue(c.data.begin() + 2 + static_cast<long>(oldLength), c.data.end());
-    CardPin &target = m_state.pins[c.p2];
-    bool allowed = (target.updaters >> c.p1) & 1;
-    if (!unblock && c.p1 == c.p2)
-        allowed = true;
-    if (!allowed)
-        return {{}, SW_DENIED};
+    if (!PinLengthFits(m_state.pins[c.p2], newValue.size()))
+        return {{}, SW_WRONG_LENGTH};
     Reply failure;
-    if (!CheckPin(m_state.pins[c.p1], oldValue, failure))
+    if (!CheckPin(c.p1, oldValue, failure))
         return failure;
-    newValue = NormalisePin(target, newValue);
-    if (newValue.empty() || newValue.size() > m_state.maxPinLength)
-        return {{}, SW_BAD_DATA};
-    target.value = newValue;
+    CardPin &target = m_state.pins[c.p2];
+    target.value = NormalisePin(target, newValue);
+    if (target.value.empty())
+        return {{}, SW_WRONG_LENGTH};
     if (c.data[1] != 0)
         target.limit = c.data[1];
     target.tries = target.limit;
-    Persist();
-    return {{}, SW_OK};
+    return Commit();
 }
 
 bool Card::BumpCounters(unsigned mask)
@@ -720,8 +806,60 @@ bool Card::BumpCounters(unsigned mask)
     f->plainLength = static_cast<uint32_t>(plain.size());
     f->stored = plain;
     f->stored.push_back(Crc8(plain));
-    Persist();
+    return Persist();
+}
+
+bool Card::ReadCounters(Counters &out) const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    const CardFile *f = m_state.FindFile("", "cardcf");
+    if (!f || f->stored.size() < 7 ||
+        Crc8(f->stored.data(), f->stored.size() - 1) != f->stored.back())
+        return false;
+    const Bytes &b = f->stored;
+    out.pin = b[1];
+    out.containers = b[2] | b[3] << 8u;
+    out.files = b[4] | b[5] << 8u;
     return true;
+}
+
+bool Card::AddKey(int index, int spec, const KeyOptions &options, std::string *error,
+                  Bytes *privateDer)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!InstallKey(m_state, index, spec, options, error, privateDer))
+        return false;
+    if (Persist())
+        return true;
+    if (error)
+        *error = m_saveError;
+    return false;
+}
+
+bool Card::PutFile(const std::string &dir, const std::string &name, const CardFile &file)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (name.empty() || name.size() > 8 || dir.size() > 8)
+        return false;
+    if (!m_state.dirs.count(dir))
+        m_state.dirs[dir].access = 0x3F;
+    m_state.dirs[dir].files[name] = file;
+    return Persist();
+}
+
+bool Card::SetPinTries(size_t index, unsigned char tries)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (index >= m_state.pins.size())
+        return false;
+    m_state.pins[index].tries = tries;
+    return Persist();
+}
+
+size_t Card::ApduCount() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_apduCount;
 }
 
 bool Card::Save(const std::string &path, std::string *error)
@@ -740,8 +878,13 @@ bool Card::Load(const std::string &path, std::string *error)
         return false;
     m_state = std::move(loaded);
     ClearVolatileLocked();
-    if (*source != m_statePath)
-        Persist();
+    if (*source == m_statePath) {
+        m_saved = m_state;
+    } else if (!Persist()) {
+        if (error)
+            *error = m_saveError;
+        return false;
+    }
     return true;
 }
 
@@ -750,6 +893,12 @@ void Card::SetFault(Fault fault, size_t param)
     std::lock_guard<std::mutex> lock(m_lock);
     m_fault = fault;
     m_faultParam = param;
+}
+
+Fault Card::GetFault() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_fault;
 }
 
 bool Card::CorruptFile(const std::string &dir, const std::string &name, long offset)
@@ -762,8 +911,7 @@ bool Card::CorruptFile(const std::string &dir, const std::string &name, long off
     if (at >= f->stored.size())
         return false;
     f->stored[at] ^= 0xFF;
-    Persist();
-    return true;
+    return Persist();
 }
 
 void Card::SetOptions(const Options &options)
@@ -784,17 +932,27 @@ CardState Card::Snapshot() const
     return m_state;
 }
 
-void Card::Modify(const std::function<void(CardState &)> &change)
+bool Card::Modify(const std::function<void(CardState &)> &change)
 {
     std::lock_guard<std::mutex> lock(m_lock);
+    Bytes cardData = m_state.cardData;
     change(m_state);
-    Persist();
+    // a cursor into card data that changed would point anywhere
+    if (m_state.cardData != cardData)
+        m_cursor = Cursor{};
+    return Persist();
 }
 
 unsigned Card::AuthenticatedRoles() const
 {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_roles;
+}
+
+bool Card::SessionOpen() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_sm.IsOpen();
 }
 
 std::string Card::SaveError() const

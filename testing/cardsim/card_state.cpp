@@ -35,6 +35,15 @@ void LengthToWire(uint32_t length, unsigned char *b)
     b[2] = static_cast<unsigned char>(q);
 }
 
+void CardState::ListKeySize(uint16_t bits)
+{
+    auto at = keySizes.begin();
+    while (at != keySizes.end() && at->bits < bits)
+        ++at;
+    if (at == keySizes.end() || at->bits != bits)
+        keySizes.insert(at, {bits, containers});
+}
+
 uint64_t CardState::TotalMemory() const
 {
     uint64_t total = 0;
@@ -46,12 +55,22 @@ uint64_t CardState::TotalMemory() const
     return total;
 }
 
+uint64_t CardKey::Memory() const
+{
+    // public key: modulus and a 4-byte exponent; a key pair or a slot kept for one adds
+    // the two primes, the two CRT exponents and the coefficient
+    uint64_t modulus = bits / 8u;
+    return form == Form::Public ? modulus + 4 : modulus + 5 * (modulus / 2) + 4;
+}
+
 uint64_t CardState::FreeMemory() const
 {
     uint64_t used = 0;
     for (const auto &d : dirs)
         for (const auto &f : d.second.files)
             used += f.second.fileSize;
+    for (const auto &k : keys)
+        used += k.second.Memory();
     uint64_t total = TotalMemory();
     return used >= total ? 0 : total - used;
 }
@@ -112,6 +131,29 @@ namespace
 
 const char kMagic[] = "cardsim-state 1";
 
+const char *KeyFormName(CardKey::Form form)
+{
+    switch (form) {
+    case CardKey::Form::Private:
+        return "private";
+    case CardKey::Form::Public:
+        return "public";
+    case CardKey::Form::Reserved:
+        return "reserved";
+    }
+    return "?";
+}
+
+bool KeyFormFromName(const std::string &name, CardKey::Form &form)
+{
+    for (auto f : {CardKey::Form::Private, CardKey::Form::Public, CardKey::Form::Reserved})
+        if (name == KeyFormName(f)) {
+            form = f;
+            return true;
+        }
+    return false;
+}
+
 // Empty byte strings are written as "-" so that every field is one word.
 std::string Field(const Bytes &b)
 {
@@ -142,6 +184,8 @@ std::string SerializeState(const CardState &s)
     o << "provider-flags " << Field(s.providerFlags) << "\n";
     o << "imported-key-params " << Field(s.importedKeyParams) << "\n";
     o << "card-data " << Field(s.cardData) << "\n";
+    o << "master-key " << Field(s.masterKey) << "\n";
+    o << "sm-counter " << s.smCounter << "\n";
     for (const auto &p : s.pins)
         o << "pin " << int(p.limit) << " " << int(p.type) << " " << int(p.role) << " "
           << int(p.updaters) << " " << int(p.tries) << " " << Field(p.value) << "\n";
@@ -152,8 +196,12 @@ std::string SerializeState(const CardState &s)
               << " " << f.second.fileSize << " " << f.second.plainLength << " "
               << Field(f.second.stored) << "\n";
     }
-    for (const auto &k : s.keys)
-        o << "key " << k.first.first << " " << k.first.second << " " << Field(k.second) << "\n";
+    for (const auto &k : s.keys) {
+        const CardKey &key = k.second;
+        o << "key " << k.first.first << " " << k.first.second << " " << KeyFormName(key.form) << " "
+          << key.bits << " " << int(key.usage) << " " << int(key.access[0]) << " "
+          << int(key.access[1]) << " " << Field(key.der) << "\n";
+    }
     o << "end\n";
     return o.str();
 }
@@ -221,6 +269,12 @@ bool ParseState(const std::string &text, CardState &out, std::string *error)
             ok = (w >> h1) && FromHex(h1, s.importedKeyParams) && s.importedKeyParams.size() <= 17;
         } else if (key == "card-data") {
             ok = (w >> h1) && FromHex(h1, s.cardData);
+        } else if (key == "master-key") {
+            ok = (w >> h1) && FromHex(h1, s.masterKey) &&
+                 (s.masterKey.empty() || s.masterKey.size() == 16);
+        } else if (key == "sm-counter") {
+            ok = (w >> a) && a >= 0 && a <= 0xFFFF;
+            s.smCounter = static_cast<uint16_t>(a);
         } else if (key == "pin") {
             CardPin p;
             ok = (w >> a >> b >> c >> d >> e >> h1) && byteValue(a) && byteValue(b) &&
@@ -251,8 +305,18 @@ bool ParseState(const std::string &text, CardState &out, std::string *error)
                 s.dirs[dir].files[std::string(y.begin(), y.end())] = std::move(f);
             }
         } else if (key == "key") {
-            ok = (w >> a >> b >> h1) && byteValue(a) && (b == 0 || b == 1) && FromHex(h1, x);
-            s.keys[{int(a), int(b)}] = x;
+            // key INDEX SPEC FORM BITS USAGE ACCESS1 ACCESS2 DER
+            CardKey k;
+            long bits = 0, usage = 0, a1 = 0, a2 = 0;
+            ok = (w >> a >> b >> h2 >> bits >> usage >> a1 >> a2 >> h1) && byteValue(a) &&
+                 (b == 0 || b == 1) && KeyFormFromName(h2, k.form) && bits > 0 && bits <= 0xFFFF &&
+                 bits % 8 == 0 && byteValue(usage) && byteValue(a1) && byteValue(a2) &&
+                 FromHex(h1, k.der) && (k.form == CardKey::Form::Reserved) == k.der.empty();
+            k.bits = static_cast<uint16_t>(bits);
+            k.usage = static_cast<unsigned char>(usage);
+            k.access[0] = static_cast<unsigned char>(a1);
+            k.access[1] = static_cast<unsigned char>(a2);
+            s.keys[{int(a), int(b)}] = k;
         } else if (key == "end") {
             ended = true;
         } else {

@@ -51,6 +51,23 @@ struct CardPin {
     bool FfPadded() const { return (type & 0x0F) == 3; }
 };
 
+// One key of a container (index, key spec 0 signature / 1 exchange).
+struct CardKey {
+    enum class Form {
+        Private,  // the key pair: der is the private key
+        Public,   // only the public key: der is its SubjectPublicKeyInfo
+        Reserved, // a slot kept for a key to be imported: no der yet
+    };
+    Form form = Form::Private;
+    Bytes der;
+    uint16_t bits = 0;
+    unsigned char usage = 0;                // create flags & 7: 1 signing, 6 decryption
+    unsigned char access[2] = {0x02, 0x06}; // role masks; the first guards its use
+
+    // Card memory the key takes (its parts as the card would store them).
+    uint64_t Memory() const;
+};
+
 struct KeySize {
     uint16_t bits;
     unsigned char count;
@@ -68,19 +85,23 @@ struct CardState {
     std::vector<CardPin> pins;
     unsigned char containers = 8;
     std::vector<KeySize> keySizes;
-    Bytes memoryInfo;                    // kind 10: two bytes, then triples {a, b, c}
-    Bytes providerFlags{0, 0};           // kind 7
-    Bytes importedKeyParams;             // kind 11
-    Bytes cardData;                      // TLV list: tag (1), length (2, big-endian), value
+    Bytes memoryInfo;          // kind 10: two bytes, then triples {a, b, c}
+    Bytes providerFlags{0, 0}; // kind 7
+    Bytes importedKeyParams;   // kind 11
+    Bytes cardData;            // TLV list: tag (1), length (2, big-endian), value
+    Bytes masterKey;           // secure-messaging master key, 16 bytes; empty: the test fixture
+    uint16_t smCounter = 0;    // sequence counter of first-generation openings
     std::map<std::string, CardDir> dirs; // "" is the root
-    // Private keys of the containers as DER, by (container, key spec).
-    std::map<std::pair<int, int>, Bytes> keys;
+    // Container keys by (container index, key spec).
+    std::map<std::pair<int, int>, CardKey> keys;
 
     bool AppletAtLeast(unsigned char major, unsigned char minor) const
     {
         return appletMajor > major || (appletMajor == major && appletMinor >= minor);
     }
-    // Total memory of kind 10 (sum of 2^a * b * c) and what the files leave of it.
+    // Lists a key size in kind 1 (in order of size) unless it is there already.
+    void ListKeySize(uint16_t bits);
+    // Total memory of kind 10 (sum of 2^a * b * c) and what files and keys leave of it.
     uint64_t TotalMemory() const;
     uint64_t FreeMemory() const;
 

@@ -435,6 +435,9 @@ bool LzhUnpack(const unsigned char *data, size_t length, size_t plainLength, Byt
                 return false;
             int from = (r - pos - 1) & (N - 1);
             int count = ch - 255 + THRESHOLD;
+            // a match running past the plain length means the length is wrong
+            if (out.size() + static_cast<size_t>(count) > plainLength)
+                return false;
             for (int k = 0; k < count; ++k) {
                 unsigned char b = c.text[(from + k) & (N - 1)];
                 out.push_back(b);
@@ -443,7 +446,6 @@ bool LzhUnpack(const unsigned char *data, size_t length, size_t plainLength, Byt
             }
         }
     }
-    out.resize(plainLength);
     return true;
 }
 

@@ -25,9 +25,9 @@ inline unsigned char Crc8(const Bytes &data)
 // No data packs to no bytes.
 Bytes LzhPack(const Bytes &plain);
 
-// Decodes until plainLength bytes are produced. False when the input ends first;
-// out may then hold a partial result. A final match may produce a few bytes more than
-// asked; they are cut off.
+// Decodes until plainLength bytes are produced. False when the input ends first or
+// when a match would run past plainLength (the stored length is then not the one the
+// stream was made for); out may then hold a partial result.
 bool LzhUnpack(const unsigned char *data, size_t length, size_t plainLength, Bytes &out);
 
 // Stored form of a compressed card file: LZH payload followed by the CRC-8 of the plain

@@ -2,6 +2,7 @@
 // Control commands are read from standard input, one per line; each is answered with
 // a line "ok ..." or "error ...".
 #include "card.h"
+#include "control.h"
 #include "personalise.h"
 #include "vpcd_card.h"
 
@@ -32,12 +33,16 @@ const char kUsage[] =
     "  --serial HEX          16-byte serial number\n"
     "  --atr HEX             answer to reset\n"
     "  --with-container      container 0 with keys and compressed certificates\n"
+    "  --containers N        containers 0..N-1, each with both keys and certificates\n"
+    "  --reverse-certificates  container NN's certificate files hold those of N-1-NN\n"
+    "  --public-only-container  one more container: an exchange public key alone\n"
+    "  --expired-container   one more container whose certificate has expired\n"
     "  --key-bits N          size of the container keys, default 2048\n"
+    "  --larger-keys         the card lists 2560, 3072 and 4096-bit keys too\n"
+    "  --unpadded-pin        the user PIN is sent unpadded (PIN type 1)\n"
     "  --issuer-key PEM      issuer private key that signs the card data\n"
     "control commands (standard input):\n"
-    "  insert | remove | reset | bump MASK | save [FILE] | load [FILE]\n"
-    "  fault none|truncate N|storm|oversize N | corrupt DIR NAME [OFFSET]\n"
-    "  status | quit\n";
+    "  insert | remove | status | quit\n";
 
 bool FileExists(const std::string &path)
 {
@@ -51,6 +56,30 @@ bool FileExists(const std::string &path)
     std::exit(2);
 }
 
+// The containers the options ask for: `count` full ones, then the special ones.
+void Describe(Personalisation &p, int count, bool publicOnly, bool expired)
+{
+    if (count == 0 && (publicOnly || expired || p.certificatesReversed))
+        count = p.withContainer ? 1 : 0;
+    for (int i = 0; i < count; ++i) {
+        ContainerSpec c;
+        c.keys[0].bits = c.keys[1].bits = p.keyBits;
+        c.isDefault = i == 0;
+        p.containers.push_back(c);
+    }
+    ContainerSpec extra;
+    extra.keys[1].bits = p.keyBits;
+    if (publicOnly) {
+        extra.keys[1].publicOnly = true;
+        p.containers.push_back(extra);
+        extra.keys[1].publicOnly = false;
+    }
+    if (expired) {
+        extra.keys[1].expired = true;
+        p.containers.push_back(extra);
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -60,6 +89,8 @@ int main(int argc, char **argv)
     bool insert = true;
     Options options;
     Personalisation p;
+    int containers = 0;
+    bool publicOnly = false, expired = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&]() -> std::string {
@@ -110,6 +141,21 @@ int main(int argc, char **argv)
                 Usage("--atr needs 2 to 33 bytes in hex");
         } else if (a == "--with-container") {
             p.withContainer = true;
+        } else if (a == "--containers") {
+            long n = number();
+            if (n < 1 || n > 8)
+                Usage("--containers must be 1..8");
+            containers = static_cast<int>(n);
+        } else if (a == "--reverse-certificates") {
+            p.certificatesReversed = true;
+        } else if (a == "--public-only-container") {
+            publicOnly = true;
+        } else if (a == "--expired-container") {
+            expired = true;
+        } else if (a == "--larger-keys") {
+            p.largerKeys = true;
+        } else if (a == "--unpadded-pin") {
+            p.userPinPadded = false;
         } else if (a == "--key-bits") {
             long n = number();
             if (n < 512 || n > 4096 || n % 512)
@@ -119,11 +165,14 @@ int main(int argc, char **argv)
             p.issuerKeyPath = value();
         } else if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
+            std::fputs(kControlUsage, stdout);
             return 0;
         } else {
             Usage("unknown option " + a);
         }
     }
+
+    Describe(p, containers, publicOnly, expired);
 
     CardState state;
     std::string error;
@@ -158,7 +207,6 @@ int main(int argc, char **argv)
         std::string cmd;
         if (!(w >> cmd))
             continue;
-        std::string arg1, arg2;
         if (cmd == "insert") {
             if (link.Inserted() || link.Insert())
                 std::cout << "ok inserted" << std::endl;
@@ -167,59 +215,16 @@ int main(int argc, char **argv)
         } else if (cmd == "remove") {
             link.Remove();
             std::cout << "ok removed" << std::endl;
-        } else if (cmd == "reset") {
-            card.ResetVolatile();
-            std::cout << "ok reset" << std::endl;
-        } else if (cmd == "bump") {
-            unsigned mask = 0;
-            if (!(w >> mask) || mask == 0 || mask > 7)
-                std::cout << "error bump needs a mask 1..7" << std::endl;
-            else if (card.BumpCounters(mask))
-                std::cout << "ok bumped" << std::endl;
-            else
-                std::cout << "error \"cardcf\" is missing or damaged" << std::endl;
-        } else if (cmd == "save" || cmd == "load") {
-            w >> arg1;
-            bool ok = cmd == "save" ? card.Save(arg1, &error) : card.Load(arg1, &error);
-            if (ok)
-                std::cout << "ok " << cmd << (cmd == "save" ? "d" : "ed") << std::endl;
-            else
-                std::cout << "error " << error << std::endl;
-        } else if (cmd == "fault") {
-            size_t n = 0;
-            w >> arg1;
-            if (arg1 == "none") {
-                card.SetFault(Fault::None);
-            } else if (arg1 == "storm") {
-                card.SetFault(Fault::Storm);
-            } else if ((arg1 == "truncate" || arg1 == "oversize") && (w >> n) && n >= 1) {
-                card.SetFault(arg1 == "truncate" ? Fault::Truncate : Fault::Oversize, n);
-            } else {
-                std::cout << "error fault none|truncate N|storm|oversize N" << std::endl;
-                continue;
-            }
-            std::cout << "ok fault " << arg1 << std::endl;
-        } else if (cmd == "corrupt") {
-            long offset = -1;
-            if (!(w >> arg1 >> arg2)) {
-                std::cout << "error corrupt DIR NAME [OFFSET] (DIR \"/\" for the root)"
-                          << std::endl;
-                continue;
-            }
-            w >> offset;
-            if (card.CorruptFile(arg1 == "/" ? "" : arg1, arg2, offset))
-                std::cout << "ok corrupted" << std::endl;
-            else
-                std::cout << "error no such file or offset" << std::endl;
         } else if (cmd == "status") {
             CardState s = card.Snapshot();
             std::cout << "ok " << (link.Inserted() ? "inserted" : "removed") << " applet "
                       << int(s.appletMajor) << "." << int(s.appletMinor) << " roles "
-                      << card.AuthenticatedRoles() << " serial " << ToHex(s.serial) << std::endl;
+                      << card.AuthenticatedRoles() << " serial " << ToHex(s.serial) << " session "
+                      << (card.SessionOpen() ? "open" : "closed") << std::endl;
         } else if (cmd == "quit") {
             std::cout << "ok bye" << std::endl;
             break;
-        } else {
+        } else if (!RunControl(card, line, std::cout)) {
             std::cout << "error unknown command " << cmd << std::endl;
         }
     }

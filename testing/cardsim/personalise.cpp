@@ -2,9 +2,9 @@
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>
-#include <openssl/x509.h>
 
 #include <cstdio>
+#include <fstream>
 #include <memory>
 
 namespace cardsim
@@ -15,9 +15,6 @@ namespace
 
 struct PkeyFree {
     void operator()(EVP_PKEY *k) const { EVP_PKEY_free(k); }
-};
-struct X509Free {
-    void operator()(X509 *x) const { X509_free(x); }
 };
 struct MdCtxFree {
     void operator()(EVP_MD_CTX *c) const { EVP_MD_CTX_free(c); }
@@ -63,86 +60,65 @@ void AddTlv(Bytes &out, unsigned char tag, const Bytes &value)
     out.insert(out.end(), value.begin(), value.end());
 }
 
-// A self-signed certificate for a container key, as DER.
-bool MakeCertificate(EVP_PKEY *key, const std::string &commonName, long serial, Bytes &der)
+// Keys, certificates and map records of the personalised containers.
+bool AddContainers(CardState &s, const std::vector<ContainerSpec> &containers, bool reversed,
+                   std::string *error, std::vector<Bytes> *certificates)
 {
-    std::unique_ptr<X509, X509Free> cert(X509_new());
-    if (!cert)
-        return false;
-    X509_set_version(cert.get(), 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), serial);
-    X509_gmtime_adj(X509_getm_notBefore(cert.get()), 0);
-    X509_gmtime_adj(X509_getm_notAfter(cert.get()), 3L * 365 * 24 * 3600);
-    X509_NAME *name = X509_get_subject_name(cert.get());
-    X509_NAME_add_entry_by_txt(name, "C", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char *>("CZ"), -1, -1, 0);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
-                               reinterpret_cast<const unsigned char *>(commonName.c_str()), -1, -1,
-                               0);
-    X509_set_issuer_name(cert.get(), name);
-    if (X509_set_pubkey(cert.get(), key) != 1 || X509_sign(cert.get(), key, EVP_sha256()) <= 0)
-        return false;
-    int length = i2d_X509(cert.get(), nullptr);
-    if (length <= 0)
-        return false;
-    der.resize(static_cast<size_t>(length));
-    unsigned char *p = der.data();
-    i2d_X509(cert.get(), &p);
+    const int count = static_cast<int>(containers.size());
+    if (count > s.containers)
+        return Fail(error, "more containers than the card has");
+    const char *labels[2] = {"Signature key", "Exchange key"};
+    for (int i = 0; i < count; ++i) {
+        const ContainerSpec &c = containers[static_cast<size_t>(i)];
+        for (int spec = 0; spec < 2; ++spec) {
+            const ContainerKey &k = c.keys[spec];
+            if (k.bits == 0)
+                continue;
+            KeyOptions o;
+            o.bits = k.bits;
+            o.usage = k.usage;
+            o.publicOnly = k.publicOnly;
+            Bytes keyPair, cert;
+            if (!InstallKey(s, i, spec, o, error, &keyPair))
+                return false;
+            if (!k.certificate)
+                continue;
+            std::string holder = i == 0 ? "Test holder" : "Test holder " + std::to_string(i);
+            if (!MakeCertificate(keyPair, holder + " - " + labels[spec], 2 * i + spec + 1,
+                                 k.expired, cert))
+                return Fail(error, "cannot make a certificate");
+            int file = reversed ? count - 1 - i : i;
+            s.dirs["mscp"].files[CertificateFileName(file, spec)] = StoredPacked(cert, 0x3D);
+            if (certificates)
+                certificates->push_back(cert);
+        }
+        char name[40];
+        std::snprintf(name, sizeof name, "cardsim-container-%02d", i);
+        SetCmapRecord(s, i,
+                      CmapRecord(c.name.empty() ? name : c.name,
+                                 static_cast<unsigned char>(0x01 | (c.isDefault ? 0x02 : 0)),
+                                 static_cast<uint16_t>(c.keys[0].bits),
+                                 static_cast<uint16_t>(c.keys[1].bits)));
+    }
     return true;
-}
-
-bool PrivateKeyDer(EVP_PKEY *key, Bytes &der)
-{
-    int length = i2d_PrivateKey(key, nullptr);
-    if (length <= 0)
-        return false;
-    der.resize(static_cast<size_t>(length));
-    unsigned char *p = der.data();
-    i2d_PrivateKey(key, &p);
-    return true;
-}
-
-CardFile PlainFile(const Bytes &plain, unsigned char access)
-{
-    CardFile f;
-    f.stored = plain;
-    f.stored.push_back(Crc8(plain));
-    f.plainLength = static_cast<uint32_t>(plain.size());
-    f.fileSize = static_cast<uint32_t>(f.stored.size());
-    f.access = access;
-    return f;
-}
-
-CardFile CompressedFile(const Bytes &plain, unsigned char access)
-{
-    CardFile f;
-    f.stored = PackCardFile(plain);
-    f.plainLength = static_cast<uint32_t>(plain.size());
-    f.fileSize = static_cast<uint32_t>(f.stored.size());
-    f.access = access;
-    return f;
 }
 
 } // namespace
+
+Bytes ReadMasterKey(const std::string &path)
+{
+    std::ifstream f(path);
+    std::string hex;
+    Bytes key;
+    if (!(f >> hex) || !FromHex(hex, key) || key.size() != 16)
+        return {};
+    return key;
+}
 
 Bytes DefaultAtr()
 {
     return {0x3B, 0x0D, 0x80, 0x25, 0xD2, 0x03, 0x10, 0x01,
             0x00, 0x56, 0x00, 0x00, 0x00, 0x01, 0x01};
-}
-
-Bytes CmapRecord(const std::string &name, unsigned char flags, uint16_t signatureBits,
-                 uint16_t exchangeBits)
-{
-    Bytes r(86, 0);
-    for (size_t i = 0; i < name.size() && i < 39; ++i)
-        r[2 * i] = static_cast<unsigned char>(name[i]); // ASCII as UTF-16LE
-    r[80] = flags;
-    r[82] = static_cast<unsigned char>(signatureBits);
-    r[83] = static_cast<unsigned char>(signatureBits >> 8);
-    r[84] = static_cast<unsigned char>(exchangeBits);
-    r[85] = static_cast<unsigned char>(exchangeBits >> 8);
-    return r;
 }
 
 bool BuildCardData(const Bytes &cardId, const std::string &issuerKeyPath, Bytes &cardData,
@@ -195,7 +171,7 @@ bool Personalise(const Personalisation &p, CardState &state, std::string *error,
     s.infoFlags = p.userPinInitialised ? 0x08 : 0x00;
     CardPin user;
     user.limit = 3;
-    user.type = 0x03;
+    user.type = p.userPinPadded ? 0x03 : 0x01;
     user.role = 0x02;
     user.updaters = 0x03;
     user.tries = 3;
@@ -215,38 +191,36 @@ bool Personalise(const Personalisation &p, CardState &state, std::string *error,
     s.importedKeyParams = {0x00, 0x00, 0x00};
     if (!BuildCardData(s.cardId, p.issuerKeyPath, s.cardData, error))
         return false;
+    s.masterKey = ReadMasterKey(p.masterKeyPath);
+    if (s.masterKey.empty())
+        return Fail(error, "cannot read the master key " + p.masterKeyPath);
 
     s.dirs[""].access = 0x3F;
     s.dirs["mscp"].access = 0x3F;
     s.dirs["qv_p11"].access = 0x3F;
-    s.dirs[""].files["cardcf"] = PlainFile(Bytes(6, 0x00), 0x3F);
-    Bytes cmap;
-    if (p.withContainer) {
-        const char *labels[2] = {"Signature key", "Exchange key"};
-        const char *files[2] = {"ksc00", "kxc00"};
-        for (int spec = 0; spec < 2; ++spec) {
-            Pkey key(EVP_RSA_gen(static_cast<unsigned>(p.keyBits)));
-            Bytes der, cert;
-            if (!key || !PrivateKeyDer(key.get(), der) ||
-                !MakeCertificate(key.get(), std::string("Test holder - ") + labels[spec], spec + 1,
-                                 cert))
-                return Fail(error, "cannot make the container keys");
-            s.keys[{0, spec}] = der;
-            if (certificates)
-                certificates->push_back(cert);
-            s.dirs["mscp"].files[files[spec]] = CompressedFile(cert, 0x3D);
-        }
-        cmap = CmapRecord("cardsim-container-00", 0x03, static_cast<uint16_t>(p.keyBits),
-                          static_cast<uint16_t>(p.keyBits));
+    s.dirs[""].files["cardcf"] = StoredPlain(Bytes(6, 0x00), 0x3F);
+    CardFile emptyMap;
+    emptyMap.access = 0x3D;
+    s.dirs["mscp"].files["cmapfile"] = emptyMap;
+    if (p.largerKeys)
+        for (uint16_t bits : {2560, 3072, 4096})
+            s.ListKeySize(bits);
+    std::vector<ContainerSpec> containers = p.containers;
+    if (containers.empty() && p.withContainer) {
+        ContainerSpec c;
+        c.keys[0].bits = c.keys[1].bits = p.keyBits;
+        c.isDefault = true;
+        containers.push_back(c);
     }
-    CardFile cmapFile;
-    cmapFile.stored = cmap.empty() ? Bytes{} : cmap;
-    if (!cmap.empty())
-        cmapFile.stored.push_back(Crc8(cmap));
-    cmapFile.plainLength = static_cast<uint32_t>(cmap.size());
-    cmapFile.fileSize = static_cast<uint32_t>(cmapFile.stored.size());
-    cmapFile.access = 0x3D;
-    s.dirs["mscp"].files["cmapfile"] = cmapFile;
+    if (!AddContainers(s, containers, p.certificatesReversed, error, certificates))
+        return false;
+    for (const auto &f : p.files) {
+        if (f.name.empty() || f.name.size() > 8 || f.dir.size() > 8)
+            return Fail(error, "a file or directory name of 1 to 8 characters: " + f.name);
+        if (!s.dirs.count(f.dir))
+            s.dirs[f.dir].access = 0x3F;
+        s.dirs[f.dir].files[f.name] = f.file;
+    }
     state = std::move(s);
     return true;
 }

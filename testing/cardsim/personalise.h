@@ -2,15 +2,38 @@
 // issuer key, and the initial file system.
 #pragma once
 
+#include "card_content.h"
 #include "card_state.h"
 
 #include <string>
+#include <vector>
 
 namespace cardsim
 {
 
 // 3B 0D and the 13 historical bytes of the card family.
 Bytes DefaultAtr();
+
+// One key of a personalised container.
+struct ContainerKey {
+    int bits = 0;            // 0: no key of this spec
+    unsigned char usage = 0; // 0: 0x01 signature, 0x06 exchange
+    bool publicOnly = false; // the card holds the public key only
+    bool certificate = true; // with its certificate in "mscp" (kscNN / kxcNN)
+    bool expired = false;    // a certificate whose validity has ended
+};
+
+struct ContainerSpec {
+    std::string name;       // container map name; empty: "cardsim-container-NN"
+    ContainerKey keys[2];   // by key spec: 0 signature, 1 exchange
+    bool isDefault = false; // container map flag 2
+};
+
+// A further file of the new card, as stored.
+struct PersonalFile {
+    std::string dir, name; // dir "" is the root; a missing directory is made
+    CardFile file;
+};
 
 struct Personalisation {
     Bytes atr = DefaultAtr();
@@ -20,18 +43,34 @@ struct Personalisation {
     Bytes serial = {0, 0, 0, 0, 0, 0, 0, 0, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
     Bytes cardId; // 8 bytes; empty: the last 8 bytes of the serial
     std::string userPin = "123456";
+    bool userPinPadded = true; // FF-padded to the maximum length (type code 3), else type 1
     std::string puk = "12345678";
     unsigned char maxPinLength = 8;
     bool userPinInitialised = true; // the role-8 record with no tries left
-    // container 0 with a signature and an exchange key and their certificates
+    // container 0 with a signature and an exchange key of keyBits and their certificates
+    // (when `containers` is empty)
     bool withContainer = false;
     int keyBits = 2048;
+    // containers 0, 1, ... as described, with their map records and certificates
+    std::vector<ContainerSpec> containers;
+    // the certificate files of container NN hold the certificates of container
+    // (count - 1 - NN)'s keys
+    bool certificatesReversed = false;
+    // information kind 1 lists 2560, 3072 and 4096 bits besides 1024 and 2048
+    bool largerKeys = false;
+    std::vector<PersonalFile> files;
     std::string issuerKeyPath = std::string(VOK_CARDSIM_FIXTURES) + "/test_only_issuer_key.pem";
+    // the secure-messaging master key as 32 hex digits
+    std::string masterKeyPath = std::string(VOK_CARDSIM_FIXTURES) + "/test_only_mk.hex";
 };
 
+// Reads a master key file (32 hex digits); empty when it cannot.
+Bytes ReadMasterKey(const std::string &path = std::string(VOK_CARDSIM_FIXTURES) +
+                                              "/test_only_mk.hex");
+
 // False (and a reason) when the issuer key cannot be read or a key cannot be made.
-// certificates, when given, receives the DER certificates of container 0 (signature,
-// exchange) as they were before compression.
+// certificates, when given, receives the DER certificates as they were before
+// compression, by container and within it signature before exchange.
 bool Personalise(const Personalisation &p, CardState &state, std::string *error,
                  std::vector<Bytes> *certificates = nullptr);
 
@@ -40,9 +79,5 @@ bool Personalise(const Personalisation &p, CardState &state, std::string *error,
 // (SHA-256) over the card identifier followed by the values of tags 2 and 5.
 bool BuildCardData(const Bytes &cardId, const std::string &issuerKeyPath, Bytes &cardData,
                    std::string *error);
-
-// Adds a "cmapfile" record (86 bytes) for a container.
-Bytes CmapRecord(const std::string &name, unsigned char flags, uint16_t signatureBits,
-                 uint16_t exchangeBits);
 
 } // namespace cardsim

@@ -196,11 +196,17 @@ void VirtualCard::Serve(int fd)
                 break; // unknown control: no reply
             }
         } else if (len > 1) {
-            if (!SendFrame(fd, m_handler.Apdu(frame)))
+            // a card that answers nothing falls silent: the reader driver would wait for
+            // ever on an empty frame, so the link ends and the host sees the card gone
+            Bytes reply = m_handler.Apdu(frame);
+            if (reply.empty() || !SendFrame(fd, reply))
                 break;
         }
     }
 done:
+    // the reader sees the card gone at once, also when the link ended on this side
+    shutdown(fd, SHUT_RDWR);
+    m_handler.Disconnected();
     m_linked = false;
 }
 

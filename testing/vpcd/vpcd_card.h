@@ -29,6 +29,9 @@ class CardHandler
     virtual void PowerOn() {}
     virtual void PowerOff() {}
     virtual void Reset() {}
+    // The link to the reader ended (removal, or the reader closed it): the card has
+    // lost its power, whether or not a power-off control came first.
+    virtual void Disconnected() {}
     virtual std::vector<unsigned char> Apdu(const std::vector<unsigned char> &command) = 0;
 };
 

@@ -6,6 +6,7 @@
 #include "host.h"
 #include "pcsc_helpers.h"
 #include "personalise.h"
+#include "sm_host.h"
 #include "vpcd_card.h"
 
 #include <gtest/gtest.h>
@@ -66,9 +67,9 @@ class PcscCardTest : public ::testing::Test
             WaitCardState(m_ctx, vpcd::NameOfReader(0), false, 5000);
         SCardReleaseContext(m_ctx);
     }
-    void Insert(Options options = {})
+    void Insert(Options options = {}, const CardState *state = nullptr)
     {
-        m_card = std::make_unique<Card>(Personalised(), options);
+        m_card = std::make_unique<Card>(state ? *state : Personalised(), options);
         m_link = std::make_unique<vpcd::VirtualCard>(*m_card, vpcd::PortOfReader(0));
         ASSERT_TRUE(m_link->Insert());
         Connect();
@@ -289,6 +290,77 @@ TEST_F(PcscCardTest, PersonalisedCertificateIsRestoredByteForByte)
     }
 }
 
+TEST_F(PcscCardTest, OneSignatureOnEachAppletVersion)
+{
+    struct Applet {
+        unsigned char major, minor;
+        bool second; // second-generation opening
+    } applets[] = {{0, 9, false}, {1, 1, false}, {1, 2, true}};
+    for (const auto &a : applets) {
+        SCOPED_TRACE(std::to_string(a.major) + "." + std::to_string(a.minor));
+        cardsim::Personalisation p;
+        p.appletMajor = a.major;
+        p.appletMinor = a.minor;
+        p.containers.resize(1);
+        p.containers[0].keys[0].bits = 2048;
+        CardState state;
+        std::string error;
+        ASSERT_TRUE(cardsim::Personalise(p, state, &error)) << error;
+        if (m_card) {
+            Disconnect();
+            m_link.reset();
+            ASSERT_TRUE(WaitCardState(m_ctx, vpcd::NameOfReader(0), false, 5000));
+        }
+        Insert({}, &state);
+
+        ASSERT_EQ(0x9000, Send(kSelectFirst));
+        ASSERT_EQ(0x9000, Send(VerifyCommand(0, "123456")));
+        HostSession session;
+        ASSERT_EQ(0x9000, OpenSession(tx, a.second, 0x11, session));
+        std::vector<Bytes> commands = RsaCommands(0x78, 0, 0, SignatureBlock("over PC/SC", 256));
+        ASSERT_EQ(2u, commands.size()) << "two pieces";
+        SecureReply r = SendAllSecure(tx, session, commands);
+        ASSERT_EQ(0x9000, r.sw);
+        EXPECT_TRUE(r.verified);
+        ASSERT_EQ(0x9000, Send({0xB0, 0x54, 0x00, 0x00}));
+
+        const Bytes &der = state.keys.at({0, 0}).der;
+        const unsigned char *k = der.data();
+        EVP_PKEY *key = d2i_AutoPrivateKey(nullptr, &k, long(der.size()));
+        ASSERT_NE(nullptr, key);
+        EXPECT_TRUE(VerifiesSha256(key, "over PC/SC", r.data));
+        EVP_PKEY_free(key);
+    }
+}
+
+TEST_F(PcscCardTest, CutRepliesReachTheHostCleanly)
+{
+    // one byte: the reader passes it on, and the next exchange is whole again; no byte:
+    // the card falls silent and the reader reports it gone
+    const Bytes info4 = {0xB0, 0x10, 0x04, 0x00, 0x10};
+    for (size_t n : {1u, 0u}) {
+        SCOPED_TRACE(n);
+        Insert();
+        ASSERT_EQ(0x9000, Send(kSelectFirst));
+        m_card->SetFault(cardsim::Fault::TruncateNext, n);
+        const SCARD_IO_REQUEST *pci = m_protocol == SCARD_PROTOCOL_T1 ? SCARD_PCI_T1 : SCARD_PCI_T0;
+        Bytes reply(600);
+        DWORD len = reply.size();
+        LONG rv =
+            SCardTransmit(m_handle, pci, info4.data(), info4.size(), nullptr, reply.data(), &len);
+        EXPECT_TRUE(rv != SCARD_S_SUCCESS || len < 2) << std::hex << rv << " " << len;
+        if (n == 1) {
+            EXPECT_EQ(0x9000, Send(info4));
+        } else {
+            EXPECT_TRUE(WaitCardState(m_ctx, vpcd::NameOfReader(0), false, 5000));
+        }
+        Disconnect();
+        m_link.reset();
+        ASSERT_TRUE(WaitCardState(m_ctx, vpcd::NameOfReader(0), false, 5000));
+        m_card.reset();
+    }
+}
+
 // ---------------------------------------------------------------- the cardsim program
 
 namespace
@@ -401,6 +473,7 @@ TEST_F(PcscCardTest, ProgramControlsAndStateSurviveAKill)
         ASSERT_EQ(0x9000, Send(CreateCommand("qv_p11", "data00", 0x3C, 0)));
         ASSERT_EQ(0x9000, WriteStored(tx, false, "qv_p11", "data00", PlainStored(data), 8));
         EXPECT_EQ("ok bumped", sim.Command("bump 4"));
+        EXPECT_EQ("ok counters pin 0 containers 0 files 1", sim.Command("counters"));
         EXPECT_EQ(PlainStored({0, 0, 0, 0, 1, 0}), ReadStored(tx, "", "cardcf").bytes);
         // a write in flight when the simulator dies is lost, the old content stays
         ASSERT_EQ(0x9000, Send(WriteInitCommand(true, "qv_p11", "data00", 4, 3)));

@@ -1,16 +1,18 @@
-#include "card.h"
-#include "host.h"
-#include "personalise.h"
+#include "card_fixture.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include <arpa/inet.h>
 #include <cstdio>
 #include <memory>
+#include <netinet/in.h>
 #include <random>
 #include <string>
+#include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace cardsim_test;
@@ -18,44 +20,6 @@ using cardsim::Card;
 using cardsim::CardState;
 using cardsim::Fault;
 using cardsim::Options;
-
-namespace
-{
-
-CardState NewCard(cardsim::Personalisation p = {})
-{
-    CardState s;
-    std::string error;
-    EXPECT_TRUE(cardsim::Personalise(p, s, &error)) << error;
-    return s;
-}
-
-class CardTest : public ::testing::Test
-{
-  protected:
-    void Make(CardState state, Options options = {}, std::string path = "")
-    {
-        card = std::make_unique<Card>(std::move(state), options, path);
-        tx = [this](const Bytes &c) { return card->Apdu(c); };
-    }
-    void SetUp() override { Make(NewCard()); }
-    uint16_t Send(const Bytes &c) { return Sw(card->Apdu(c)); }
-    void SelectAndLogin()
-    {
-        ASSERT_EQ(0x9000, Send(kSelectFirst));
-        ASSERT_EQ(0x9000, Send(VerifyCommand(0, "123456")));
-    }
-
-    std::unique_ptr<Card> card;
-    Transmit tx;
-};
-
-std::string TempPath(const char *stem)
-{
-    return std::string(VOK_BINARY_DIR) + "/" + stem + "-" + std::to_string(getpid()) + ".state";
-}
-
-} // namespace
 
 // ---------------------------------------------------------------- link and selection
 
@@ -73,6 +37,93 @@ TEST_F(CardTest, ApplicationCommandsNeedSelection)
     card->PowerOff();
     card->PowerOn();
     EXPECT_EQ(0x6D00, Send(info4));
+}
+
+namespace
+{
+
+// The reader's end of the virtual card link on a loopback port of its own, so that a
+// test can drop the link without the reader service.
+class LoopbackReader
+{
+  public:
+    LoopbackReader()
+    {
+        m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof a;
+        if (bind(m_listen, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
+            listen(m_listen, 1) == 0 &&
+            getsockname(m_listen, reinterpret_cast<sockaddr *>(&a), &length) == 0)
+            m_port = ntohs(a.sin_port);
+    }
+    ~LoopbackReader()
+    {
+        Drop();
+        close(m_listen);
+    }
+    int Port() const { return m_port; }
+    bool Accept()
+    {
+        m_link = accept(m_listen, nullptr, nullptr);
+        return m_link >= 0;
+    }
+    void Drop()
+    {
+        if (m_link >= 0)
+            close(m_link);
+        m_link = -1;
+    }
+    // One frame out, and for an APDU the card's reply frame back.
+    Bytes Exchange(const Bytes &frame)
+    {
+        Bytes out = {static_cast<unsigned char>(frame.size() >> 8),
+                     static_cast<unsigned char>(frame.size())};
+        out.insert(out.end(), frame.begin(), frame.end());
+        if (send(m_link, out.data(), out.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(out.size()))
+            return {};
+        if (frame.size() == 1)
+            return {};
+        unsigned char head[2];
+        if (recv(m_link, head, 2, MSG_WAITALL) != 2)
+            return {};
+        Bytes reply(head[0] * 256u + head[1]);
+        if (!reply.empty() &&
+            recv(m_link, reply.data(), reply.size(), MSG_WAITALL) != ssize_t(reply.size()))
+            return {};
+        return reply;
+    }
+
+  private:
+    int m_listen = -1, m_link = -1, m_port = 0;
+};
+
+} // namespace
+
+TEST(CardLink, ADroppedLinkClearsTheVolatileState)
+{
+    LoopbackReader reader;
+    ASSERT_NE(0, reader.Port());
+    Card card(NewCard());
+    vpcd::VirtualCard link(card, reader.Port());
+    ASSERT_TRUE(link.Insert());
+    ASSERT_TRUE(reader.Accept());
+    reader.Exchange({0x01}); // power on
+    ASSERT_EQ(0x9000, Sw(reader.Exchange(kSelectFirst)));
+    ASSERT_EQ(0x9000, Sw(reader.Exchange(VerifyCommand(0, "123456"))));
+    ASSERT_EQ(2u, card.AuthenticatedRoles());
+
+    reader.Drop();
+    for (int i = 0; i < 500 && link.Inserted(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_FALSE(link.Inserted());
+    ASSERT_TRUE(link.Insert());
+    ASSERT_TRUE(reader.Accept());
+    // back without a power-on: the card lost its power with the link
+    EXPECT_EQ(0x6D00, Sw(reader.Exchange({0xB0, 0x10, 0x06, 0x00, 0x05}))) << "not selected";
+    EXPECT_EQ(0u, card.AuthenticatedRoles());
 }
 
 TEST_F(CardTest, SecondAidOnlyOption)
@@ -103,6 +154,18 @@ TEST_F(CardTest, MalformedAndUnknownCommands)
     };
     for (const auto &c : cases)
         EXPECT_EQ(c.sw, Send(c.command)) << cardsim::ToHex(c.command);
+}
+
+TEST_F(CardTest, KindOneListsTheSizesTheCardHolds)
+{
+    cardsim::Personalisation p;
+    p.withContainer = true;
+    p.keyBits = 1536;
+    Make(NewCard(p));
+    ASSERT_EQ(0x9000, Send(kSelectFirst));
+    EXPECT_EQ((Bytes{0x00, 0x08, 0x00, 0x02, 0x08, 0x03, 0x08, 0x04, 0x08}),
+              Data(card->Apdu({0xB0, 0x10, 0x01, 0x00, 0x04})))
+        << "1024, 1536 (the container keys) and 2048";
 }
 
 TEST_F(CardTest, AtrIsConfigurable)
@@ -193,6 +256,10 @@ TEST_F(CardTest, StrictLeAnswersWrongLength)
     }
     // a command that carries data is never answered 6C
     EXPECT_EQ(0x9000, Send({0xB0, 0x10, 0x03, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00}));
+    // an empty reply is 90 00 whatever the Le, not 6C 00 for ever
+    card->Modify([](CardState &s) { s.importedKeyParams.clear(); });
+    for (unsigned char le : {0x00, 0x05})
+        EXPECT_EQ((Bytes{0x90, 0x00}), card->Apdu({0xB0, 0x10, 0x0B, 0x00, le})) << int(le);
 }
 
 // ---------------------------------------------------------------- card data
@@ -329,6 +396,18 @@ TEST_F(CardTest, CardDataByTagAndContinue)
     card->Reset();
     ASSERT_EQ(0x9000, Send(kSelectFirst));
     EXPECT_EQ(0x6A88, Send({0xB0, 0x10, 0x03, 0xFF, 0x00})) << "reset forgets the cursor";
+}
+
+TEST_F(CardTest, ChangedCardDataForgetsTheCursor)
+{
+    Options o;
+    o.cardDataPiece = 50;
+    card->SetOptions(o);
+    ASSERT_EQ(0x9000, Send(kSelectFirst));
+    ASSERT_EQ(0x9000, Send({0xB0, 0x10, 0x03, 0x04, 0x00})) << "the first piece of tag 4";
+    card->Modify([](CardState &s) { s.cardData.resize(10); });
+    EXPECT_EQ(0x6A88, Send({0xB0, 0x10, 0x03, 0xFF, 0x00}))
+        << "no continuation into card data that is no longer there";
 }
 
 TEST_F(CardTest, CardDataStrictLeLeavesTheCursor)
@@ -586,7 +665,7 @@ TEST_F(CardTest, PinTriesBlockAndReset)
     EXPECT_EQ(0x9000, Send(VerifyCommand(0, "123456")));
     EXPECT_EQ(3, card->Snapshot().pins[0].tries) << "success restores the tries";
     EXPECT_EQ(0x6700, Send(VerifyCommand(0, "123456", 9))) << "longer than the maximum";
-    EXPECT_EQ(0x6A88, Send(VerifyCommand(5, "123456")));
+    EXPECT_EQ(0x6B00, Send(VerifyCommand(5, "123456"))) << "no such PIN";
     for (uint16_t sw : {0x6302, 0x6301, 0x6300, 0x6200})
         EXPECT_EQ(sw, Send(VerifyCommand(0, "999999")));
     EXPECT_EQ(0x6200, Send(VerifyCommand(0, "123456"))) << "blocked stays blocked";
@@ -626,7 +705,9 @@ TEST_F(CardTest, ChangeAndUnblockByAppletVersion)
         // the user PIN may not unblock the PUK
         Bytes refused = {0xB0, static_cast<unsigned char>(v10 ? 0x24 : 0x26), 0x00, 0x01,
                          18,   static_cast<unsigned char>(v10 ? 0x88 : 0x08), 5};
-        EXPECT_EQ(0x6985, Send(Cat(Cat(refused, pad("1357")), pad("1111"))));
+        EXPECT_EQ(0x6B00, Send(Cat(Cat(refused, pad("1357")), pad("1111"))))
+            << "no right over the target: not a wrong PIN";
+        EXPECT_EQ(3, card->Snapshot().pins[0].tries) << "and no try was spent";
         // log out by the applet's own instruction
         EXPECT_EQ(0x9000, Send({0xB0, static_cast<unsigned char>(v10 ? 0x26 : 0x24), 0x06, 0x00}));
         EXPECT_EQ(0u, card->AuthenticatedRoles());
@@ -654,6 +735,23 @@ TEST_F(CardTest, BumpCountersAsAnotherApplication)
     EXPECT_EQ(PlainStored({0, 1, 1, 0, 1, 0}), ReadStored(tx, "", "cardcf").bytes);
     ASSERT_TRUE(card->CorruptFile("", "cardcf"));
     EXPECT_FALSE(card->BumpCounters(4)) << "a damaged \"cardcf\" is left alone";
+}
+
+TEST_F(CardTest, AChangeThatCannotBeSavedIsRefusedAndUndone)
+{
+    std::string path = std::string(VOK_BINARY_DIR) + "/no-such-directory/card.state";
+    Make(NewCard(), {}, path);
+    ASSERT_EQ(0x9000, Send(kSelectFirst));
+    Bytes change = ChangeCommand(0x24, 0, 0, false, 3, PinBytes("123456"), PinBytes("2468"));
+    EXPECT_EQ(0x6581, Send(change));
+    EXPECT_FALSE(card->SaveError().empty());
+    EXPECT_EQ(0x6581, Send(VerifyCommand(0, "2468"))) << "a wrong try it cannot record";
+    EXPECT_EQ(3, card->Snapshot().pins[0].tries);
+    EXPECT_EQ(0x9000, Send(VerifyCommand(0, "123456"))) << "the old PIN stays";
+    EXPECT_EQ(0x6581, Send(CreateCommand("qv_p11", "x", 0x3D, 10)));
+    EXPECT_EQ(nullptr, card->Snapshot().FindFile("qv_p11", "x"));
+    EXPECT_FALSE(card->BumpCounters(4));
+    EXPECT_EQ(PlainStored(Bytes(6, 0)), card->Snapshot().FindFile("", "cardcf")->stored);
 }
 
 TEST_F(CardTest, StateSurvivesARestart)
@@ -791,11 +889,14 @@ TEST_F(CardTest, PersonalisedContainerCarriesCompressedCertificates)
         X509 *cert = d2i_X509(nullptr, &q, static_cast<long>(der.size()));
         ASSERT_NE(nullptr, cert);
         // the certificate belongs to the container key kept for the card's RSA
-        const Bytes &keyDer = s.keys.at({0, spec});
+        const Bytes &keyDer = s.keys.at({0, spec}).der;
         const unsigned char *k = keyDer.data();
         EVP_PKEY *key = d2i_AutoPrivateKey(nullptr, &k, static_cast<long>(keyDer.size()));
         ASSERT_NE(nullptr, key);
         EXPECT_EQ(1, X509_check_private_key(cert, key));
+        EXPECT_EQ((Bytes{0x02, 0x06, 0x04, 0x00, 0x01, static_cast<unsigned char>(spec ? 6 : 1)}),
+                  Data(card->Apdu({0xB0, 0x74, 0x00, static_cast<unsigned char>(0x20 | spec)})))
+            << "a 1024-bit key pair with the usage of its spec";
         EVP_PKEY_free(key);
         X509_free(cert);
     }

@@ -155,12 +155,48 @@ inline Bytes PlainStored(const Bytes &data)
     return s;
 }
 
+// A PIN as sent: its characters, then FF bytes up to padTo (0: unpadded).
+inline Bytes PinBytes(const std::string &pin, size_t padTo = 8)
+{
+    Bytes v(pin.begin(), pin.end());
+    if (v.size() < padTo)
+        v.resize(padTo, 0xFF);
+    return v;
+}
+
 inline Bytes VerifyCommand(unsigned char index, const std::string &pin, size_t padTo = 8)
 {
-    Bytes c = {0xB0, 0x20, index, 0x00, static_cast<unsigned char>(padTo)};
-    Bytes v(pin.begin(), pin.end());
-    v.resize(padTo, 0xFF);
-    return Cat(c, v);
+    Bytes v = PinBytes(pin, padTo);
+    return Cat({0xB0, 0x20, index, 0x00, static_cast<unsigned char>(v.size())}, v);
+}
+
+// Change or unblock: B0 INS P1 P2 Lc L x old new, with L the old value's length, ORed
+// with 80 when flag80 is set (unblock from applet 1.0 on), and x the try limit.
+inline Bytes ChangeCommand(unsigned char ins, unsigned char p1, unsigned char p2, bool flag80,
+                           unsigned char limit, const Bytes &oldValue, const Bytes &newValue)
+{
+    Bytes c = {0xB0,
+               ins,
+               p1,
+               p2,
+               static_cast<unsigned char>(2 + oldValue.size() + newValue.size()),
+               static_cast<unsigned char>(oldValue.size() | (flag80 ? 0x80 : 0)),
+               limit};
+    return Cat(Cat(c, oldValue), newValue);
+}
+
+// Sends a command and follows 61 xx with GET RESPONSE; the data of all replies and the
+// last status word.
+inline Bytes SendFollowing(const Transmit &tx, const Bytes &command)
+{
+    Bytes reply = tx(command);
+    Bytes all = Data(reply);
+    for (int round = 0; round < 16 && (Sw(reply) >> 8) == 0x61; ++round) {
+        reply = tx({0x00, 0xC0, 0x00, 0x00, static_cast<unsigned char>(Sw(reply) & 0xFF)});
+        all = Cat(all, Data(reply));
+    }
+    return Cat(all,
+               {static_cast<unsigned char>(Sw(reply) >> 8), static_cast<unsigned char>(Sw(reply))});
 }
 
 // Lists a directory, following 61 xx with GET RESPONSE.

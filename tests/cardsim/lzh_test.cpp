@@ -111,6 +111,19 @@ TEST(Lzh, ShortInputFails)
     EXPECT_FALSE(cardsim::LzhUnpack(packed.data(), packed.size() / 2, data.size(), back));
 }
 
+TEST(Lzh, PlainLengthShorterThanTheStreamIsRefused)
+{
+    // the stream ends in a long match: a shorter plain length would cut it
+    Bytes data = RandomBytes(100, 5);
+    data.insert(data.end(), data.begin(), data.end());
+    Bytes packed = cardsim::LzhPack(data);
+    Bytes back;
+    for (size_t shorter : {1, 10}) {
+        SCOPED_TRACE(shorter);
+        EXPECT_FALSE(cardsim::LzhUnpack(packed.data(), packed.size(), data.size() - shorter, back));
+    }
+}
+
 TEST(CardFile, StoredFormCarriesCrcOfPlainData)
 {
     Bytes plain = FromText("a certificate, say, with some repeated repeated repeated text");
