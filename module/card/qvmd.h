@@ -16,3 +16,13 @@
 #include "card/qvmd_pin_records.h"
 #include "card/qvmd_sw.h"
 #include "card/token_transmit.h"
+
+// Files, their compression and change counters, the container map and its lists.
+#include "card/cmap_file.h"
+#include "card/list_data.h"
+#include "card/lzh.h"
+#include "card/qvmd_cache.h"
+#include "card/qvmd_compress.h"
+#include "card/qvmd_file_commands.h"
+#include "card/qvmd_file_io.h"
+#include "card/qvmd_files.h"

@@ -1,5 +1,6 @@
 #include "card_content.h"
 
+#include "openssl_handles.h"
 #include "rsa_key.h"
 
 #include <openssl/evp.h>
@@ -13,13 +14,6 @@ namespace cardsim
 
 namespace
 {
-
-struct PkeyFree {
-    void operator()(EVP_PKEY *k) const { EVP_PKEY_free(k); }
-};
-struct X509Free {
-    void operator()(X509 *x) const { X509_free(x); }
-};
 
 bool Fail(std::string *error, const std::string &what)
 {
@@ -65,9 +59,8 @@ bool MakeCertificate(const Bytes &privateDer, const std::string &commonName, lon
                      bool expired, Bytes &der)
 {
     const unsigned char *p = privateDer.data();
-    std::unique_ptr<EVP_PKEY, PkeyFree> key(
-        d2i_AutoPrivateKey(nullptr, &p, static_cast<long>(privateDer.size())));
-    std::unique_ptr<X509, X509Free> cert(X509_new());
+    Pkey key(d2i_AutoPrivateKey(nullptr, &p, static_cast<long>(privateDer.size())));
+    OpenSslHandle<X509> cert(X509_new());
     if (!key || !cert)
         return false;
     const long year = 365L * 24 * 3600;

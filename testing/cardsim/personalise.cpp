@@ -1,5 +1,7 @@
 #include "personalise.h"
 
+#include "openssl_handles.h"
+
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
@@ -12,14 +14,6 @@ namespace cardsim
 
 namespace
 {
-
-struct PkeyFree {
-    void operator()(EVP_PKEY *k) const { EVP_PKEY_free(k); }
-};
-struct MdCtxFree {
-    void operator()(EVP_MD_CTX *c) const { EVP_MD_CTX_free(c); }
-};
-using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
 
 bool Fail(std::string *error, const std::string &what)
 {
@@ -40,7 +34,7 @@ Pkey ReadPrivateKey(const std::string &path)
 
 bool Sign(EVP_PKEY *key, const Bytes &message, Bytes &signature)
 {
-    std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
+    OpenSslHandle<EVP_MD_CTX> ctx(EVP_MD_CTX_new());
     size_t length = 0;
     if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key) != 1 ||
         EVP_DigestSign(ctx.get(), nullptr, &length, message.data(), message.size()) != 1)

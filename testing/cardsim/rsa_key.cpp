@@ -1,5 +1,7 @@
 #include "rsa_key.h"
 
+#include "openssl_handles.h"
+
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
@@ -14,28 +16,6 @@ namespace cardsim
 
 namespace
 {
-
-struct PkeyFree {
-    void operator()(EVP_PKEY *k) const { EVP_PKEY_free(k); }
-};
-struct PkeyCtxFree {
-    void operator()(EVP_PKEY_CTX *c) const { EVP_PKEY_CTX_free(c); }
-};
-struct BnFree {
-    void operator()(BIGNUM *b) const { BN_clear_free(b); }
-};
-struct BnCtxFree {
-    void operator()(BN_CTX *c) const { BN_CTX_free(c); }
-};
-struct BldFree {
-    void operator()(OSSL_PARAM_BLD *b) const { OSSL_PARAM_BLD_free(b); }
-};
-struct ParamFree {
-    void operator()(OSSL_PARAM *p) const { OSSL_PARAM_free(p); }
-};
-using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
-using PkeyCtx = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree>;
-using Bn = std::unique_ptr<BIGNUM, BnFree>;
 
 Pkey ReadKey(const Bytes &der, bool publicOnly)
 {
@@ -150,7 +130,7 @@ bool RsaPrivateRaw(const Bytes &privateDer, const Bytes &block, Bytes &result)
 bool AssembleRsaKey(const Bytes &n, const Bytes &e, const Bytes &p, const Bytes &q, const Bytes &dp,
                     const Bytes &dq, const Bytes &qinv, Bytes &privateDer, std::string *why)
 {
-    std::unique_ptr<BN_CTX, BnCtxFree> bc(BN_CTX_new());
+    OpenSslHandle<BN_CTX> bc(BN_CTX_new());
     Bn bn = ToBn(n), be = ToBn(e), bp = ToBn(p), bq = ToBn(q), bdp = ToBn(dp), bdq = ToBn(dq),
        bqinv = ToBn(qinv);
     Bn product(BN_new()), p1(BN_new()), q1(BN_new()), phi(BN_new()), d(BN_new()), check(BN_new());
@@ -176,7 +156,7 @@ bool AssembleRsaKey(const Bytes &n, const Bytes &e, const Bytes &p, const Bytes 
         BN_cmp(check.get(), bqinv.get()) != 0)
         return Fail(why, "the coefficient is not the inverse of Q modulo P");
 
-    std::unique_ptr<OSSL_PARAM_BLD, BldFree> bld(OSSL_PARAM_BLD_new());
+    OpenSslHandle<OSSL_PARAM_BLD> bld(OSSL_PARAM_BLD_new());
     if (!bld || !OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_N, bn.get()) ||
         !OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_E, be.get()) ||
         !OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_D, d.get()) ||
@@ -186,7 +166,7 @@ bool AssembleRsaKey(const Bytes &n, const Bytes &e, const Bytes &p, const Bytes 
         !OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_EXPONENT2, bdq.get()) ||
         !OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_COEFFICIENT1, bqinv.get()))
         return Fail(why, "out of memory");
-    std::unique_ptr<OSSL_PARAM, ParamFree> params(OSSL_PARAM_BLD_to_param(bld.get()));
+    OpenSslHandle<OSSL_PARAM> params(OSSL_PARAM_BLD_to_param(bld.get()));
     PkeyCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
     EVP_PKEY *raw = nullptr;
     if (!params || !ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||

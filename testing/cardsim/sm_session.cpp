@@ -1,5 +1,6 @@
 #include "sm_session.h"
 
+#include "openssl_handles.h"
 #include "status_words.h"
 
 #include <openssl/crypto.h>
@@ -16,10 +17,6 @@ namespace
 
 // Level bits: 0 C-MAC, 1 command data encrypted, 4 R-MAC, 5 reply data encrypted.
 constexpr unsigned char kLevelBits = 0x33;
-
-struct CipherFree {
-    void operator()(EVP_CIPHER_CTX *c) const { EVP_CIPHER_CTX_free(c); }
-};
 
 Bytes Last8(const Bytes &b)
 {
@@ -45,7 +42,7 @@ Bytes Random(size_t n)
 
 Bytes TdesCbc(const Bytes &key, const Bytes &iv, const Bytes &data, bool encrypt)
 {
-    std::unique_ptr<EVP_CIPHER_CTX, CipherFree> ctx(EVP_CIPHER_CTX_new());
+    OpenSslHandle<EVP_CIPHER_CTX> ctx(EVP_CIPHER_CTX_new());
     Bytes out(data.size() + 8);
     int n = 0, tail = 0;
     if (!ctx || key.size() != 16 || iv.size() != 8 || data.size() % 8 ||

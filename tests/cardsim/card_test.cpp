@@ -908,8 +908,10 @@ TEST_F(CardTest, RandomCommandsAlwaysGetAStatusWord)
 {
     std::mt19937 rng(12345);
     const unsigned char classes[] = {0x00, 0xB0, 0xB4, 0x80};
-    const unsigned char instructions[] = {0xA4, 0xC0, 0x10, 0xAA, 0xA4, 0xA0, 0xA2,
-                                          0xA8, 0x20, 0x24, 0x26, 0x28, 0x00};
+    const unsigned char instructions[] = {0xA4, 0xC0, 0x10, 0xAA, 0xA4, 0xA0, 0xA2, 0xA8,
+                                          0x20, 0x24, 0x26, 0x28, 0x00, 0x50, 0x52, 0x54,
+                                          0x70, 0x72, 0x74, 0x76, 0x78, 0x7A};
+    const size_t count = sizeof instructions;
     for (int i = 0; i < 20000; ++i) {
         if (i % 500 == 0) {
             card->Reset();
@@ -917,7 +919,7 @@ TEST_F(CardTest, RandomCommandsAlwaysGetAStatusWord)
             if (i % 1000 == 0)
                 Send(VerifyCommand(1, "12345678"));
         }
-        Bytes c = {classes[rng() % 4], instructions[rng() % 13],
+        Bytes c = {classes[rng() % 4], instructions[rng() % count],
                    static_cast<unsigned char>(rng() % 4 ? rng() % 3 : rng()),
                    static_cast<unsigned char>(rng() % 4 ? rng() % 9 : rng())};
         size_t tail = rng() % 40;

@@ -10,6 +10,7 @@
 #include <openssl/rsa.h>
 
 #include <cstdio>
+#include <random>
 
 using namespace cardsim_test;
 using cardsim::CardState;
@@ -470,4 +471,37 @@ TEST_F(KeysTest, KeysAndCountersSurviveARestart)
     EXPECT_EQ(1u, counters.containers);
     EXPECT_EQ(1u, counters.files);
     std::remove(path.c_str());
+}
+
+TEST_F(KeysTest, RandomProtectedCommandsAlwaysGetAStatusWord)
+{
+    // wrapped the host's way, random container commands reach their handlers
+    std::mt19937 rng(2024);
+    const unsigned char instructions[] = {0x70, 0x72, 0x74, 0x76, 0x78, 0x7A, 0x54};
+    ASSERT_EQ(0x9000, Send(VerifyCommand(1, "12345678")));
+    ASSERT_EQ(0x9000, Send(VerifyCommand(0, "123456")));
+    for (int i = 0; i < 3000; ++i) {
+        if (!card->SessionOpen()) {
+            ASSERT_EQ(0x9000, OpenSession(tx, true, rng() % 2 ? 0x13 : 0x33, session));
+        }
+        unsigned char ins = instructions[rng() % sizeof instructions];
+        Bytes data(ins == 0x70 ? 6 : rng() % 200);
+        for (auto &b : data)
+            b = static_cast<unsigned char>(rng() % 4 ? rng() % 3 : rng());
+        if (data.size() >= 2 && rng() % 2)
+            data[0] = rng() % 2 ? 0x00 : 0x80, data[1] = data[0] ? 0x01 : 0x00;
+        Bytes command = {
+            0xB0, ins, static_cast<unsigned char>(rng() % 4 ? rng() % 3 : rng()),
+            static_cast<unsigned char>(rng() % 4 ? (rng() % 16) << 4 | rng() % 2 : rng()),
+            static_cast<unsigned char>(data.size())};
+        SecureReply r = SendSecure(tx, session, Cat(command, data));
+        ASSERT_GE(r.wireLength, 2u) << cardsim::ToHex(command);
+        if (r.sw == 0x9000 && r.wireLength > 2) {
+            ASSERT_TRUE(r.verified) << cardsim::ToHex(command);
+        }
+    }
+    std::string text = cardsim::SerializeState(card->Snapshot());
+    CardState back;
+    std::string error;
+    ASSERT_TRUE(cardsim::ParseState(text, back, &error)) << error;
 }
