@@ -1,0 +1,234 @@
+// The identity-card token in process: a reader channel whose card is a simulated
+// card (or any responder), a slot on it, and the token built, recognised and
+// initialised as the manager does it. The channel counts APDUs and transactions
+// and can play a card that has been pulled out.
+#pragma once
+
+#include <cctype>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "card.h"
+#include "card_content.h"
+#include "channel/card_connection.h"
+#include "channel/channel.h"
+#include "core/p11_session.h"
+#include "core/p11_slot.h"
+#include "objects/p11_data_object.h"
+#include "objects/p11_object.h"
+#include "personalise.h"
+#include "token/p11_token_eid.h"
+
+namespace token_test
+{
+
+using Bytes = std::vector<unsigned char>;
+char const READER[] = "Simulated reader 0";
+
+class SimChannel : public CChannel
+{
+  public:
+    using Responder = std::function<Bytes(Bytes const &)>;
+
+    explicit SimChannel(Responder responder, Bytes atr = {0x3B, 0x00})
+        : m_responder(std::move(responder)), m_atr(std::move(atr))
+    {
+        m_name = "PCSC";
+    }
+
+    CCardConnection *Connect(CBlob const &, bool, unsigned long) override
+    {
+        ++connects;
+        if (!present)
+            return nullptr;
+        return new Connection(*this);
+    }
+    bool Disconnect(CCardConnection *, unsigned long) override { return true; }
+    bool Transmit(CCardConnection *, CBlob &command, CBlob &response) override
+    {
+        if (!present) {
+            m_lastError = 0x80100069; // the card was removed
+            return false;
+        }
+        ++apdus;
+        Bytes reply = m_responder(Bytes(command.GetData(), command.GetData() + command.GetSize()));
+        response.Set(reply.data(), (unsigned)reply.size());
+        m_lastError = 0;
+        return true;
+    }
+    bool BeginExclusive(CCardConnection *) override
+    {
+        ++transactions;
+        ++open;
+        return true;
+    }
+    bool EndExclusive(CCardConnection *) override
+    {
+        --open;
+        return true;
+    }
+
+    bool present = true;
+    int apdus = 0;
+    int connects = 0;
+    int transactions = 0;
+    int open = 0; // transactions begun and not ended
+
+  private:
+    class Connection : public CCardConnection
+    {
+      public:
+        explicit Connection(SimChannel &channel) : m_channel(channel)
+        {
+            m_atr.Set(channel.m_atr.data(), (unsigned)channel.m_atr.size());
+        }
+        unsigned long GetCardStatus() override
+        {
+            return m_channel.present ? CARD_STATUS_PRESENT : CARD_STATUS_ABSENT;
+        }
+
+      private:
+        SimChannel &m_channel;
+    };
+
+    Responder m_responder;
+    Bytes m_atr;
+};
+
+// The token's protected operations, for the tests that look at them directly.
+class TestToken : public CP11Token_eiD
+{
+  public:
+    using CP11Token_eiD::CP11Token_eiD;
+    using CP11Token_eiD::tokenCacheSynchronize;
+    CList<CP11Container *> const &Containers() const { return m_containers; }
+    CList<CP11DataObject *> const &DataObjects() const { return m_dataObjects; }
+    unsigned char DataSlot(unsigned n) const { return m_dataSlots[n]; }
+    unsigned long ReadCacheHits() const { return m_readCache.Hits(); }
+    bool Connected() const { return m_connection != nullptr; }
+};
+
+// A personalised simulated card behind a slot of its own, with a token on it.
+struct SimToken {
+    explicit SimToken(cardsim::Personalisation const &p = {}, unsigned long slotId = 1,
+                      cardsim::Options const &options = {})
+    {
+        cardsim::CardState state;
+        std::string error;
+        EXPECT_TRUE(cardsim::Personalise(p, state, &error, &certificates)) << error;
+        card.reset(new cardsim::Card(state, options));
+        card->PowerOn();
+        channel.reset(new SimChannel([this](Bytes const &c) { return card->Apdu(c); }, p.atr));
+        slot.reset(new CP11Slot(channel.get()));
+        slot->SetAttribute(SLOT_A_ID, slotId);
+        slot->SetAttribute(SLOT_A_NAME, READER, ~0UL);
+        token.reset(new TestToken(slot.get()));
+    }
+
+    // What the manager does on insertion: recognise, then initialise.
+    bool Insert() { return token->IsKnown() && (token->Initialize(), true); }
+
+    CK_SESSION_HANDLE Open(CK_FLAGS flags = CKF_SERIAL_SESSION)
+    {
+        CK_SESSION_HANDLE h = 0;
+        token->OpenSession(flags, nullptr, nullptr, &h);
+        return h;
+    }
+
+    // The handles a search with the template finds, in order.
+    std::vector<CK_OBJECT_HANDLE> Find(CK_SESSION_HANDLE session,
+                                       std::vector<CK_ATTRIBUTE> templ = {})
+    {
+        token->FindObjectsInit(session, templ.empty() ? nullptr : templ.data(), templ.size());
+        std::vector<CK_OBJECT_HANDLE> found;
+        CK_OBJECT_HANDLE h[4];
+        CK_ULONG n = 0;
+        do {
+            token->FindObjects(session, h, 4, &n);
+            found.insert(found.end(), h, h + n);
+        } while (n != 0);
+        token->FindObjectsFinal(session);
+        return found;
+    }
+
+    // One attribute's bytes (empty when the object has none to give).
+    Bytes Attribute(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type)
+    {
+        CK_ATTRIBUTE a = {type, nullptr, 0};
+        token->GetAttributeValue(session, object, &a, 1);
+        Bytes value(a.ulValueLen);
+        a.pValue = value.data();
+        token->GetAttributeValue(session, object, &a, 1);
+        return value;
+    }
+    CK_ULONG Ulong(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type)
+    {
+        CK_ULONG v = 0;
+        CK_ATTRIBUTE a = {type, &v, sizeof(v)};
+        token->GetAttributeValue(session, object, &a, 1);
+        return v;
+    }
+    std::string Text(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type)
+    {
+        Bytes b = Attribute(session, object, type);
+        return std::string(b.begin(), b.end());
+    }
+
+    std::vector<Bytes> certificates; // DER, by container, signature before exchange
+    std::unique_ptr<cardsim::Card> card;
+    std::unique_ptr<SimChannel> channel;
+    std::unique_ptr<CP11Slot> slot;
+    std::unique_ptr<TestToken> token;
+};
+
+// "1A 2b" -> bytes; anything but hex digits is skipped.
+inline Bytes Hex(std::string const &text)
+{
+    std::string digits;
+    for (char c : text)
+        if (std::isxdigit((unsigned char)c))
+            digits += c;
+    Bytes out;
+    for (size_t i = 0; i + 1 < digits.size(); i += 2)
+        out.push_back((unsigned char)std::stoul(digits.substr(i, 2), nullptr, 16));
+    return out;
+}
+
+// The code a token call throws, CKR_OK when it returns.
+template <typename Call> CK_RV Rv(Call call)
+{
+    try {
+        call();
+    } catch (CP11Exception &e) {
+        return e.GetErrorCode();
+    }
+    return CKR_OK;
+}
+
+// A data object in the token's storage form, as a "dataNN" file holds it.
+inline Bytes EncodedDataObject(std::string const &label, Bytes const &value, bool isPrivate)
+{
+    CP11DataObject object;
+    object.SetAttribute(CKA_TOKEN, (unsigned char)1);
+    object.SetAttribute(CKA_PRIVATE, (unsigned char)(isPrivate ? 1 : 0));
+    object.SetAttribute(CKA_LABEL, label.c_str(), ~0UL);
+    object.SetAttribute(CKA_VALUE, (void const *)value.data(), (unsigned long)value.size());
+    _asn_t *element = object.Encode();
+    long size = CP11Object::Encode(element, nullptr, false);
+    Bytes bytes((size_t)size);
+    CP11Object::Encode(element, bytes.data(), true);
+    return bytes;
+}
+
+// A "qv_p11" file of the new card: stored compressed, public (3D) or private (3C).
+inline cardsim::PersonalFile QvP11File(std::string const &name, Bytes const &plain,
+                                       bool isPrivate = false)
+{
+    return {"qv_p11", name, cardsim::StoredPacked(plain, isPrivate ? 0x3C : 0x3D)};
+}
+
+} // namespace token_test
