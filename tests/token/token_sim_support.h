@@ -50,12 +50,13 @@ class SimChannel : public CChannel
     bool Disconnect(CCardConnection *, unsigned long) override { return true; }
     bool Transmit(CCardConnection *, CBlob &command, CBlob &response) override
     {
-        if (!present) {
+        Bytes c(command.GetData(), command.GetData() + command.GetSize());
+        if (!present || (refuse && refuse(c))) {
             m_lastError = 0x80100069; // the card was removed
             return false;
         }
         ++apdus;
-        Bytes reply = m_responder(Bytes(command.GetData(), command.GetData() + command.GetSize()));
+        Bytes reply = m_responder(c);
         response.Set(reply.data(), (unsigned)reply.size());
         m_lastError = 0;
         return true;
@@ -73,6 +74,8 @@ class SimChannel : public CChannel
     }
 
     bool present = true;
+    // an exchange this answers true for fails as if the card had gone
+    std::function<bool(Bytes const &)> refuse;
     int apdus = 0;
     int connects = 0;
     int transactions = 0;
@@ -184,6 +187,17 @@ struct SimToken {
     std::unique_ptr<CP11Slot> slot;
     std::unique_ptr<TestToken> token;
 };
+
+// The card's commands that list a directory and that read a file.
+inline bool IsListing(Bytes const &c)
+{
+    return c.size() > 3 && c[0] == 0xB0 && c[1] == 0xAA && c[2] == 0;
+}
+inline bool IsRead(Bytes const &c, std::string const &name)
+{
+    return c.size() >= 21 && c[0] == 0xB0 && c[1] == 0xA4 &&
+           std::string(c.begin() + 13, c.begin() + 13 + name.size()) == name;
+}
 
 // "1A 2b" -> bytes; anything but hex digits is skipped.
 inline Bytes Hex(std::string const &text)
