@@ -1,6 +1,7 @@
 // The secure sender and the card's RSA operations.
 #include "card/qvmd_secure.h"
 
+#include "card/qvmd_file_commands.h"
 #include "card/qvmd_info.h"
 #include "card/qvmd_rsa_commands.h"
 #include "card/qvmd_sm.h"
@@ -63,7 +64,7 @@ uint32_t gatherParts(Exchange &x)
             rv = QV_E_UNEXPECTED;
             break;
         }
-        rv = QVCAAPI_RunCommand(t, CApdu(0x00, 0xC0, 0x00, 0x00).Le(t->sw2));
+        rv = QVCAAPI_RunCommand(t, qvapdu::GetResponse(t->sw2 != 0 ? t->sw2 : 256));
         if (rv == QV_OK && t->sw1 == SW1_MORE_DATA)
             rv = append(gathered, &length, sizeof(gathered), t->response, t->receivedLength - 2);
     }

@@ -173,4 +173,28 @@ class SessionCard
     Bytes m_final;
 };
 
+// A context over a session card (applet 1.2 for the second generation, else 1.1),
+// its session opened at level.
+struct ScriptedSession {
+    ScriptedSession(bool secondGeneration, uint32_t level,
+                    SessionCard::Script script = nullptr)
+        : card(secondGeneration, script ? script : SessionCard::Script([](const Bytes &) {
+                   return SessionCard::Reply{};
+               })),
+          transport([this](const Bytes &c) { return card.Answer(c); }), context(transport),
+          sm(context.get())
+    {
+        context->info->appletMajor = 1;
+        context->info->appletMinor = secondGeneration ? 2 : 1;
+        context->info->appletValid = 1;
+        opened = QVMD_OpenSM(context.get(), "MK", 0, 0, level);
+    }
+
+    SessionCard card;
+    RecordingTransport transport;
+    TestCard context;
+    SmBinding sm;
+    uint32_t opened;
+};
+
 } // namespace card_test

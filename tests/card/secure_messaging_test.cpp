@@ -143,29 +143,6 @@ TEST(SecureMessaging, CardWithAnotherMasterKeyFailsTheOpening)
     }
 }
 
-// A context over a scripted card with the simulator's session, opened at level.
-struct ScriptedSession {
-    ScriptedSession(bool secondGeneration, unsigned char major, uint32_t level,
-                    SessionCard::Script script = nullptr)
-        : card(secondGeneration, script ? script : SessionCard::Script([](const Bytes &) {
-                   return SessionCard::Reply{};
-               })),
-          transport([this](const Bytes &c) { return card.Answer(c); }), context(transport),
-          sm(context.get())
-    {
-        context->info->appletMajor = major;
-        context->info->appletMinor = secondGeneration ? 2 : 1;
-        context->info->appletValid = 1;
-        opened = QVMD_OpenSM(context.get(), "MK", 0, 0, level);
-    }
-
-    SessionCard card;
-    RecordingTransport transport;
-    TestCard context;
-    SmBinding sm;
-    uint32_t opened;
-};
-
 TEST(SecureMessaging, CommandsAreWrappedAsTheCardChecksThem)
 {
     const Bytes data = {0xAA, 0xBB, 0xCC};
@@ -173,7 +150,7 @@ TEST(SecureMessaging, CommandsAreWrappedAsTheCardChecksThem)
         for (uint32_t level : {0x01u, QVMD_SM_LEVEL_RSA, QVMD_SM_LEVEL_IMPORT, 0x33u}) {
             SCOPED_TRACE(std::string(second ? "second" : "first") + " generation, level " +
                          std::to_string(level));
-            ScriptedSession s(second, 1, level, [](const Bytes &) {
+            ScriptedSession s(second, level, [](const Bytes &) {
                 return SessionCard::Reply{{0x01, 0x02, 0x03}};
             });
             ASSERT_EQ(s.opened, 0u);
@@ -200,7 +177,7 @@ TEST(SecureMessaging, CommandsAreWrappedAsTheCardChecksThem)
 
 TEST(SecureMessaging, ACaseTwoCommandGetsItsMacOverTheLcByte)
 {
-    ScriptedSession s(true, 1, 0x01);
+    ScriptedSession s(true, 0x01);
     ASSERT_EQ(s.opened, 0u);
     _qv_caapi_card_struct *t = s.context->transport;
     ASSERT_EQ(QVCAAPI_PutCommand(t, CApdu(0xB0, 0x1C, 0x00, 0xFF).Le(0x00)), 0u);
@@ -213,7 +190,7 @@ TEST(SecureMessaging, ACaseTwoCommandGetsItsMacOverTheLcByte)
 
 TEST(SecureMessaging, WrapRefusesWhatDoesNotFit)
 {
-    ScriptedSession s(true, 1, QVMD_SM_LEVEL_IMPORT);
+    ScriptedSession s(true, QVMD_SM_LEVEL_IMPORT);
     ASSERT_EQ(s.opened, 0u);
     struct Row {
         const char *name;
@@ -279,7 +256,7 @@ TEST(SecureMessaging, UnwrapRefusesMalformedResponses)
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.name);
-        ScriptedSession s(true, 1, r.level);
+        ScriptedSession s(true, r.level);
         ASSERT_EQ(s.opened, 0u);
         Bytes received = Concat(r.shape(s.card.session.Protect(data, false)), {0x90, 0x00});
         unsigned char buffer[600] = {};
@@ -320,7 +297,7 @@ TEST(SecureMessaging, ResponsesInPartsAreGatheredVerifiedAndBounded)
     for (const Row &r : rows) {
         SCOPED_TRACE(r.name);
         const Bytes result(r.resultLength, 0x77);
-        ScriptedSession s(true, 1, QVMD_SM_LEVEL_RSA, [&](const Bytes &c) {
+        ScriptedSession s(true, QVMD_SM_LEVEL_RSA, [&](const Bytes &c) {
             // the last command of the operation (flags C) gets the result
             return SessionCard::Reply{(c[3] >> 4) == 0xC ? result : Bytes()};
         });
@@ -356,7 +333,7 @@ TEST(SecureMessaging, ResponsesInPartsAreGatheredVerifiedAndBounded)
 
 TEST(SecureMessaging, CloseEndsTheSessionEvenWhenTheCardRefuses)
 {
-    ScriptedSession s(false, 1, QVMD_SM_LEVEL_RSA, [](const Bytes &) {
+    ScriptedSession s(false, QVMD_SM_LEVEL_RSA, [](const Bytes &) {
         return SessionCard::Reply{{}, 0x6A80};
     });
     ASSERT_EQ(s.opened, 0u);
@@ -371,7 +348,7 @@ TEST(SecureMessaging, CloseEndsTheSessionEvenWhenTheCardRefuses)
 
 TEST(SecureMessaging, OpeningCommandsCheckTheirRoom)
 {
-    ScriptedSession s(true, 1, QVMD_SM_LEVEL_RSA);
+    ScriptedSession s(true, QVMD_SM_LEVEL_RSA);
     _qv_md_sm_context *sm = &s.context->sm;
     unsigned char buffer[64];
     const unsigned char eight[8] = {1, 2, 3, 4, 5, 6, 7, 8};
