@@ -34,7 +34,10 @@
 #include "core/p11_token.h"
 #include "token/card_read_cache.h"
 
+struct _qv_md_container_usage_record;
+
 class CChannel;
+class CContainersUsage;
 class CP11Container;
 class CP11DataObject;
 class CP11Object;
@@ -213,6 +216,13 @@ class CP11Token_eiD : public CP11Token
     unsigned long tokenCacheSynchronize(unsigned long mask);
     void initContainers();
     CP11Container *fillContainer(void *usageRecord, unsigned long type);
+    // The container of one key of a card container appended to the list; one
+    // whose certificate file is damaged, or whose objects cannot be built from
+    // what the card holds, is skipped with a warning line.
+    void addContainer(CContainersUsage &usage, _qv_md_container_usage_record &record,
+                      unsigned long type);
+    // Frees a container with its members.
+    static void deleteContainer(CP11Container *container);
     void fillObject(CP11Object *object);
     void fillCertificate(CP11Object *object);
     void fillPublicKey(CP11Object *object);
@@ -278,4 +288,6 @@ class CP11Token_eiD : public CP11Token
     CList<CP11DataObject *> m_dataObjects; // owned
     unsigned char m_dataSlots[DATA_SLOTS]; // entry n: n while data file n exists, else 0xFF
     CCardReadCache m_readCache;            // card reads keyed on the change counters
+
+    friend class CContainersUsage; // its callbacks read through the token's cache
 };

@@ -113,6 +113,7 @@ class TestToken : public CP11Token_eiD
     unsigned char DataSlot(unsigned n) const { return m_dataSlots[n]; }
     unsigned long ReadCacheHits() const { return m_readCache.Hits(); }
     bool Connected() const { return m_connection != nullptr; }
+    void UpdateObjects(bool all) { updateObjects(all); }
 };
 
 // A personalised simulated card behind a slot of its own, with a token on it.
