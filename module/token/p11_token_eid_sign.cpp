@@ -159,9 +159,10 @@ CKeyAsymetric *CP11Token_eiD::keyContext(unsigned long session, CK_MECHANISM *me
                                                               ? CKR_KEY_FUNCTION_NOT_PERMITTED
                                                               : CKR_KEY_HANDLE_INVALID);
     bool typed = false;
-    if (key->FindLongAttribute(CKA_KEY_TYPE, &typed) != CKK_RSA || !typed)
+    CP11Key *asKey = dynamic_cast<CP11Key *>(key);
+    if (key->FindLongAttribute(CKA_KEY_TYPE, &typed) != CKK_RSA || !typed || asKey == nullptr)
         refuse("Unexpected 'CKA_KEY_TYPE' attribute value.", CKR_KEY_TYPE_INCONSISTENT);
-    if (!static_cast<CP11Key *>(key)->IsMechanismAllowed(mechanism->mechanism))
+    if (!asKey->IsMechanismAllowed(mechanism->mechanism))
         refuse("Mechanism is not allowed.", CKR_KEY_TYPE_INCONSISTENT);
     if (key->FindByteAttribute(sign ? CKA_SIGN : CKA_DECRYPT) != CK_TRUE)
         refuse(sign ? "Object function not permited ( 'CKA_SIGN' not set to TRUE )."
@@ -178,7 +179,7 @@ CKeyAsymetric *CP11Token_eiD::keyContext(unsigned long session, CK_MECHANISM *me
         throw CP11Exception(CKR_HOST_MEMORY);
     bool card = isCardKey(handle);
     if (!card)
-        s->WriteKeyToCtx(static_cast<CP11Key *>(key), ctx.get());
+        s->WriteKeyToCtx(asKey, ctx.get());
     unsigned long operation = sign ? CKeyAsymetric::OP_SIGN : CKeyAsymetric::OP_DECRYPT;
     if (card)
         operation |= CKeyAsymetric::OP_EXTERNAL;
