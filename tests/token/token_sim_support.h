@@ -1,7 +1,7 @@
-// The identity-card token in process: a reader channel whose card is a simulated
-// card (or any responder), a slot on it, and the token built, recognised and
-// initialised as the manager does it. The channel counts APDUs and transactions
-// and can play a card that has been pulled out.
+// The identity-card token in process: a simulated card behind a channel of its
+// own (sim_channel.h), a slot on it, and the token built, recognised and
+// initialised as the manager does it; helpers for sessions, searches and
+// attributes, and the card files of the token's storage form.
 #pragma once
 
 #include <cctype>
@@ -12,95 +12,23 @@
 
 #include <gtest/gtest.h>
 
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/sha.h>
+#include <openssl/x509.h>
+
 #include "card.h"
 #include "card_content.h"
-#include "channel/card_connection.h"
-#include "channel/channel.h"
 #include "core/p11_session.h"
 #include "core/p11_slot.h"
 #include "objects/p11_data_object.h"
 #include "objects/p11_object.h"
 #include "personalise.h"
+#include "sim_channel.h"
 #include "token/p11_token_eid.h"
 
 namespace token_test
 {
-
-using Bytes = std::vector<unsigned char>;
-char const READER[] = "Simulated reader 0";
-
-class SimChannel : public CChannel
-{
-  public:
-    using Responder = std::function<Bytes(Bytes const &)>;
-
-    explicit SimChannel(Responder responder, Bytes atr = {0x3B, 0x00})
-        : m_responder(std::move(responder)), m_atr(std::move(atr))
-    {
-        m_name = "PCSC";
-    }
-
-    CCardConnection *Connect(CBlob const &, bool, unsigned long) override
-    {
-        ++connects;
-        if (!present)
-            return nullptr;
-        return new Connection(*this);
-    }
-    bool Disconnect(CCardConnection *, unsigned long) override { return true; }
-    bool Transmit(CCardConnection *, CBlob &command, CBlob &response) override
-    {
-        Bytes c(command.GetData(), command.GetData() + command.GetSize());
-        if (!present || (refuse && refuse(c))) {
-            m_lastError = 0x80100069; // the card was removed
-            return false;
-        }
-        ++apdus;
-        Bytes reply = m_responder(c);
-        response.Set(reply.data(), (unsigned)reply.size());
-        m_lastError = 0;
-        return true;
-    }
-    bool BeginExclusive(CCardConnection *) override
-    {
-        ++transactions;
-        ++open;
-        return true;
-    }
-    bool EndExclusive(CCardConnection *) override
-    {
-        --open;
-        return true;
-    }
-
-    bool present = true;
-    // an exchange this answers true for fails as if the card had gone
-    std::function<bool(Bytes const &)> refuse;
-    int apdus = 0;
-    int connects = 0;
-    int transactions = 0;
-    int open = 0; // transactions begun and not ended
-
-  private:
-    class Connection : public CCardConnection
-    {
-      public:
-        explicit Connection(SimChannel &channel) : m_channel(channel)
-        {
-            m_atr.Set(channel.m_atr.data(), (unsigned)channel.m_atr.size());
-        }
-        unsigned long GetCardStatus() override
-        {
-            return m_channel.present ? CARD_STATUS_PRESENT : CARD_STATUS_ABSENT;
-        }
-
-      private:
-        SimChannel &m_channel;
-    };
-
-    Responder m_responder;
-    Bytes m_atr;
-};
 
 // The token's protected operations, for the tests that look at them directly.
 class TestToken : public CP11Token_eiD
@@ -212,6 +140,36 @@ inline Bytes Hex(std::string const &text)
     for (size_t i = 0; i + 1 < digits.size(); i += 2)
         out.push_back((unsigned char)std::stoul(digits.substr(i, 2), nullptr, 16));
     return out;
+}
+
+// What OpenSSL reads from a certificate: its RSA modulus and its subject.
+struct CertificateView {
+    Bytes modulus, subject;
+    explicit CertificateView(Bytes const &der)
+    {
+        unsigned char const *p = der.data();
+        X509 *x = d2i_X509(nullptr, &p, (long)der.size());
+        EXPECT_NE(x, nullptr);
+        if (x == nullptr)
+            return;
+        BIGNUM *n = nullptr;
+        EVP_PKEY_get_bn_param(X509_get0_pubkey(x), OSSL_PKEY_PARAM_RSA_N, &n);
+        modulus.resize((size_t)BN_num_bytes(n));
+        BN_bn2bin(n, modulus.data());
+        BN_free(n);
+        unsigned char *s = nullptr;
+        int length = i2d_X509_NAME(X509_get_subject_name(x), &s);
+        subject.assign(s, s + length);
+        OPENSSL_free(s);
+        X509_free(x);
+    }
+};
+
+inline Bytes Sha1(Bytes const &data)
+{
+    Bytes digest(SHA_DIGEST_LENGTH);
+    SHA1(data.data(), data.size(), digest.data());
+    return digest;
 }
 
 // The code a token call throws, CKR_OK when it returns.
