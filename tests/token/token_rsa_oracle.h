@@ -6,7 +6,10 @@
 #include <memory>
 #include <vector>
 
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
 #include <openssl/evp.h>
+#include <openssl/param_build.h>
 #include <openssl/rsa.h>
 #include <p11-kit/pkcs11.h>
 
@@ -27,6 +30,28 @@ inline PKey KeyFromDer(std::vector<unsigned char> const &der)
 {
     unsigned char const *p = der.data();
     return PKey(d2i_AutoPrivateKey(nullptr, &p, (long)der.size()));
+}
+
+// A public key from its modulus and exponent (big-endian bytes).
+inline PKey PublicKey(std::vector<unsigned char> const &n, std::vector<unsigned char> const &e)
+{
+    BIGNUM *bn = BN_bin2bn(n.data(), (int)n.size(), nullptr);
+    BIGNUM *be = BN_bin2bn(e.data(), (int)e.size(), nullptr);
+    OSSL_PARAM_BLD *build = OSSL_PARAM_BLD_new();
+    OSSL_PARAM *params = nullptr;
+    EVP_PKEY *key = nullptr;
+    EVP_PKEY_CTX *ctx = EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr);
+    if (bn != nullptr && be != nullptr && build != nullptr && ctx != nullptr &&
+        OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_N, bn) == 1 &&
+        OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_E, be) == 1 &&
+        (params = OSSL_PARAM_BLD_to_param(build)) != nullptr && EVP_PKEY_fromdata_init(ctx) == 1)
+        EVP_PKEY_fromdata(ctx, &key, EVP_PKEY_PUBLIC_KEY, params);
+    EVP_PKEY_CTX_free(ctx);
+    OSSL_PARAM_free(params);
+    OSSL_PARAM_BLD_free(build);
+    BN_free(bn);
+    BN_free(be);
+    return PKey(key);
 }
 
 inline EVP_MD const *DigestOf(CK_MECHANISM_TYPE mechanism)
