@@ -38,8 +38,10 @@ struct _qv_md_container_usage_record;
 
 class CChannel;
 class CContainersUsage;
+class CKeyAsymetric;
 class CP11Container;
 class CP11DataObject;
+class CP11Key;
 class CP11Object;
 class CP11Template;
 
@@ -153,6 +155,40 @@ class CP11Token_eiD : public CP11Token
                      unsigned long *count) override;
     void FindObjectsFinal(unsigned long session) override;
 
+    // Digests, verification and encryption in software; the refused operation
+    // kinds of the same families.
+    void DigestInit(unsigned long session, CK_MECHANISM *mechanism) override;
+    void Digest(unsigned long session, unsigned char *data, unsigned long dataLength,
+                unsigned char *digest, unsigned long *digestLength) override;
+    void DigestUpdate(unsigned long session, unsigned char *part,
+                      unsigned long partLength) override;
+    void DigestKey(unsigned long session, unsigned long key) override;
+    void DigestFinal(unsigned long session, unsigned char *digest,
+                     unsigned long *digestLength) override;
+    void VerifyInit(unsigned long session, CK_MECHANISM *mechanism, unsigned long key) override;
+    void Verify(unsigned long session, unsigned char *data, unsigned long dataLength,
+                unsigned char *signature, unsigned long signatureLength) override;
+    void VerifyUpdate(unsigned long session, unsigned char *part,
+                      unsigned long partLength) override;
+    void VerifyFinal(unsigned long session, unsigned char *signature,
+                     unsigned long signatureLength) override;
+    void EncryptInit(unsigned long session, CK_MECHANISM *mechanism, unsigned long key) override;
+    void Encrypt(unsigned long session, unsigned char *data, unsigned long dataLength,
+                 unsigned char *encrypted, unsigned long *encryptedLength) override;
+    void EncryptUpdate(unsigned long session, unsigned char *part, unsigned long partLength,
+                       unsigned char *encrypted, unsigned long *encryptedLength) override;
+    void EncryptFinal(unsigned long session, unsigned char *lastPart,
+                      unsigned long *lastPartLength) override;
+    void DecryptUpdate(unsigned long session, unsigned char *encryptedPart,
+                       unsigned long encryptedLength, unsigned char *part,
+                       unsigned long *partLength) override;
+    void DecryptFinal(unsigned long session, unsigned char *lastPart,
+                      unsigned long *lastPartLength) override;
+    void GetOperationState(unsigned long session, unsigned char *state,
+                           unsigned long *stateLength) override;
+    void SetOperationState(unsigned long session, unsigned char *state, unsigned long stateLength,
+                           unsigned long encryptionKey, unsigned long authenticationKey) override;
+
     // The card context (NULL while the token is not initialised) and the card
     // layer's callbacks, which take it as their context.
     _qv_md_card_struct *GetCard() const { return m_card; }
@@ -256,6 +292,21 @@ class CP11Token_eiD : public CP11Token
 
     // Container and data files.
     void readContainerFile(CP11Container *container);
+
+    // Software crypto: the checks the three Init operations share.
+    // The mechanism logged, NULL refused (CKR_ARGUMENTS_BAD).
+    static void logMechanism(CK_MECHANISM *mechanism);
+    // CKR_MECHANISM_INVALID, with its line, unless the mechanism has the
+    // purpose flag.
+    void requirePurpose(unsigned long mechanism, unsigned long flag, char const *flagName);
+    // The RSA public key a verification or encryption uses: class, key type,
+    // allowed mechanism and the usage attribute checked.
+    CP11Key *publicKeyFor(unsigned long key, unsigned long mechanism, unsigned long usage,
+                          char const *usageName);
+    // A new RSA context of the session over the public key, initialised for
+    // the operation.
+    static CKeyAsymetric *publicContext(CP11Session *session, CP11Key *key, unsigned long handle,
+                                        unsigned long mechanism, unsigned long operation);
 
     // Attributes.
     void setAllowedMechanisms(CP11Object *key, unsigned long mask);
