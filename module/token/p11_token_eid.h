@@ -21,6 +21,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include <p11-kit/pkcs11.h>
@@ -66,6 +67,10 @@ class CP11Token_eiD : public CP11Token
     enum : unsigned { DATA_SLOTS = 16 };
     // Private memory one record of the container map takes.
     enum : unsigned { CONTAINER_MAP_RECORD_SIZE = 86 };
+    // The card directories and the container map file, as card names.
+    static constexpr unsigned char QV_P11_DIR[8] = {'q', 'v', '_', 'p', '1', '1', 0, 0};
+    static constexpr unsigned char MSCP_DIR[8] = {'m', 's', 'c', 'p', 0, 0, 0, 0};
+    static constexpr unsigned char CMAP_FILE[8] = {'c', 'm', 'a', 'p', 'f', 'i', 'l', 'e'};
 
     // The PIN of the last successful login, encrypted in memory, presented to the
     // card again by CAuthenticatorWorker. The plain PIN is never kept: it lives
@@ -154,6 +159,9 @@ class CP11Token_eiD : public CP11Token
     void FindObjects(unsigned long session, unsigned long *objects, unsigned long max,
                      unsigned long *count) override;
     void FindObjectsFinal(unsigned long session) override;
+
+    // Destroying objects.
+    void DestroyObject(unsigned long session, unsigned long object) override;
 
     // Digests, verification and encryption in software; the refused operation
     // kinds of the same families.
@@ -292,6 +300,21 @@ class CP11Token_eiD : public CP11Token
 
     // Container and data files.
     void readContainerFile(CP11Container *container);
+    // Rewrites (or creates) the "contNN" file of the container's number: the
+    // container's element first, its companion's second.
+    void writeContainerFile(CP11Container *container);
+    // Creates or overwrites the data file the object's CKA_USER_ID names.
+    void writeDataObject(CP11Object *object, bool create);
+    // A copy of the data object stored in the lowest free data file and kept in
+    // the token's list (not yet in the visible list); its handle.
+    void pushDataObject(CP11Object *object, unsigned long *handle);
+    // The other container type of a card container number.
+    static unsigned long companionType(unsigned long type);
+    // The 8-byte card name in a data object's CKA_USER_ID (zero-terminated or
+    // zero-padded); CKR_GENERAL_ERROR when it has none.
+    static void cardNameOf(CP11Object *object, unsigned char name[8]);
+    // Raises the card's files counter and takes the new value as the token's.
+    void raiseFilesCounter();
 
     // Software crypto: the checks the three Init operations share.
     // The mechanism logged, NULL refused (CKR_ARGUMENTS_BAD).
@@ -308,12 +331,37 @@ class CP11Token_eiD : public CP11Token
     static CKeyAsymetric *publicContext(CP11Session *session, CP11Key *key, unsigned long handle,
                                         unsigned long mechanism, unsigned long operation);
 
+    // Destroying: a token object from the card and the token (freed, except a
+    // key that stays hidden in a surviving container).
+    void destroyObject(CP11Object *object);
+    // A certificate or key: its file deleted or the key hidden, the container
+    // and its twin destroyed when neither has a visible member left.
+    void destroyMember(CP11Object *object, unsigned long cls);
+    void deleteCertificateFile(unsigned char number, unsigned long type);
+    void destroyDataObject(CP11Object *object);
+    // Deletes the card container and its record in the container map; the
+    // container leaves the token's list and is freed with its members.
+    void destroyContainer(CP11Container *container);
+    // The same; *gone (when given) is set once the card container is deleted,
+    // from when the container is freed even if a later step fails.
+    void destroyContainer(CP11Container *container, bool *gone);
+    // Takes a container out of the token and frees it (NULL: nothing).
+    void dropContainer(CP11Container *container);
+
     // Attributes.
     void setAllowedMechanisms(CP11Object *key, unsigned long mask);
     void getVendorAttribute(CP11Object *object, CK_ATTRIBUTE *attribute);
     // The object a handle names for this token's sessions: a session object
     // of any session (bit 31 set) or a visible token object.
     CP11Object *objectOf(unsigned long handle);
+
+    // Memory the card layer handed out, given back with QVMD_Free at the end of
+    // the scope.
+    using CardMemory = std::unique_ptr<unsigned char, std::function<void(unsigned char *)>>;
+    CardMemory cardMemory(unsigned char *p)
+    {
+        return CardMemory(p, [this](unsigned char *q) { QVMD_Free(m_card, q); });
+    }
 
     // Card reads the read cache answers inside a pass. Data and lists come
     // from the card context's alloc hook: free them with QVMD_Free.
