@@ -5,11 +5,6 @@
 
 #include <ctime>
 
-#include <openssl/core_names.h>
-#include <openssl/evp.h>
-#include <openssl/sha.h>
-#include <openssl/x509.h>
-
 #include "objects/p11_container.h"
 #include "objects/p11_rsa_public_key.h"
 #include "objects/p11_x509_certificate.h"
@@ -146,36 +141,6 @@ cardsim::ContainerSpec Container(std::string const &name, int signatureBits, int
     c.keys[1].publicOnly = exchangePublicOnly;
     c.keys[0].expired = c.keys[1].expired = expired;
     return c;
-}
-
-// What OpenSSL reads from a certificate: its RSA modulus and its subject.
-struct CertificateView {
-    Bytes modulus, subject;
-    explicit CertificateView(Bytes const &der)
-    {
-        unsigned char const *p = der.data();
-        X509 *x = d2i_X509(nullptr, &p, (long)der.size());
-        EXPECT_NE(x, nullptr);
-        if (x == nullptr)
-            return;
-        BIGNUM *n = nullptr;
-        EVP_PKEY_get_bn_param(X509_get0_pubkey(x), OSSL_PKEY_PARAM_RSA_N, &n);
-        modulus.resize((size_t)BN_num_bytes(n));
-        BN_bn2bin(n, modulus.data());
-        BN_free(n);
-        unsigned char *s = nullptr;
-        int length = i2d_X509_NAME(X509_get_subject_name(x), &s);
-        subject.assign(s, s + length);
-        OPENSSL_free(s);
-        X509_free(x);
-    }
-};
-
-Bytes Sha1(Bytes const &data)
-{
-    Bytes digest(SHA_DIGEST_LENGTH);
-    SHA1(data.data(), data.size(), digest.data());
-    return digest;
 }
 
 } // namespace

@@ -12,6 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/sha.h>
+#include <openssl/x509.h>
+
 #include "card.h"
 #include "card_content.h"
 #include "core/p11_session.h"
@@ -134,6 +139,36 @@ inline Bytes Hex(std::string const &text)
     for (size_t i = 0; i + 1 < digits.size(); i += 2)
         out.push_back((unsigned char)std::stoul(digits.substr(i, 2), nullptr, 16));
     return out;
+}
+
+// What OpenSSL reads from a certificate: its RSA modulus and its subject.
+struct CertificateView {
+    Bytes modulus, subject;
+    explicit CertificateView(Bytes const &der)
+    {
+        unsigned char const *p = der.data();
+        X509 *x = d2i_X509(nullptr, &p, (long)der.size());
+        EXPECT_NE(x, nullptr);
+        if (x == nullptr)
+            return;
+        BIGNUM *n = nullptr;
+        EVP_PKEY_get_bn_param(X509_get0_pubkey(x), OSSL_PKEY_PARAM_RSA_N, &n);
+        modulus.resize((size_t)BN_num_bytes(n));
+        BN_bn2bin(n, modulus.data());
+        BN_free(n);
+        unsigned char *s = nullptr;
+        int length = i2d_X509_NAME(X509_get_subject_name(x), &s);
+        subject.assign(s, s + length);
+        OPENSSL_free(s);
+        X509_free(x);
+    }
+};
+
+inline Bytes Sha1(Bytes const &data)
+{
+    Bytes digest(SHA_DIGEST_LENGTH);
+    SHA1(data.data(), data.size(), digest.data());
+    return digest;
 }
 
 // The code a token call throws, CKR_OK when it returns.
