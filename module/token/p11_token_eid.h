@@ -399,6 +399,8 @@ class CP11Token_eiD : public CP11Token
     // and its twin destroyed when neither has a visible member left.
     void destroyMember(CP11Object *object, unsigned long cls);
     void deleteCertificateFile(unsigned char number, unsigned long type);
+    // Whether the card holds the key of a container type under the number.
+    bool keyOnCard(unsigned char number, unsigned long type);
     void destroyDataObject(CP11Object *object);
     // Deletes the card container and its record in the container map; the
     // container leaves the token's list and is freed with its members.

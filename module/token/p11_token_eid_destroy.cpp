@@ -121,9 +121,14 @@ void CP11Token_eiD::destroyMember(CP11Object *object, unsigned long cls)
         container->SetCertificate(nullptr);
         delete object;
     }
+    // A twin the token could not load may still be a key on the card: the card
+    // container stays for it.
+    bool emptied =
+        container->GetObjectCount() == 0 &&
+        (twin != nullptr ? twin->GetObjectCount() == 0 : !keyOnCard(number, companionType(type)));
     bool gone = false;
     try {
-        if (container->GetObjectCount() == 0 && (twin == nullptr || twin->GetObjectCount() == 0))
+        if (emptied)
             destroyContainer(container, &gone);
         else if (key)
             writeContainerFile(container);
@@ -138,6 +143,20 @@ void CP11Token_eiD::destroyMember(CP11Object *object, unsigned long cls)
         dropContainer(twin); // its card container has gone too
     else if (key)
         RemoveObject(object);
+}
+
+bool CP11Token_eiD::keyOnCard(unsigned char number, unsigned long type)
+{
+    _qv_md_container_key_info key;
+    QVMD_ContainerInitStruct(&key);
+    key.container = number;
+    key.keySpec =
+        type == CONTAINER_TYPE_SIGNATURE ? QVMD_KEY_SPEC_SIGNATURE : QVMD_KEY_SPEC_EXCHANGE;
+    uint32_t rv = QVMD_GetContainerInfo(m_card, &key, QVMD_KEY_INFO_SHORT);
+    QVMD_ContainerReleaseStruct(m_card, &key);
+    if (rv != 0 && rv != QV_E_NO_FILE && rv != QV_E_NO_KEY_CONTAINER)
+        cardFailed("QVMD_GetContainerInfo");
+    return rv == 0;
 }
 
 void CP11Token_eiD::deleteCertificateFile(unsigned char number, unsigned long type)
