@@ -20,9 +20,22 @@
 #include "objects/p11_rsa_private_key.h"
 #include "objects/p11_rsa_public_key.h"
 #include "objects/p11_x509_certificate.h"
+#include "personalise.h"
 
 namespace token_test
 {
+
+// A container of a new card: its name and the sizes of its signature and
+// exchange keys (0: none).
+inline cardsim::ContainerSpec KeyContainer(std::string const &name, int signatureBits,
+                                           int exchangeBits)
+{
+    cardsim::ContainerSpec c;
+    c.name = name;
+    c.keys[0].bits = signatureBits;
+    c.keys[1].bits = exchangeBits;
+    return c;
+}
 
 // The plain contents of a card file, stored plainly with its CRC or compressed;
 // empty when the file is absent.

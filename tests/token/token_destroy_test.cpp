@@ -14,15 +14,6 @@ namespace
 
 unsigned char PIN[] = {'1', '2', '3', '4', '5', '6'};
 
-cardsim::ContainerSpec Container(std::string const &name, int signatureBits, int exchangeBits)
-{
-    cardsim::ContainerSpec c;
-    c.name = name;
-    c.keys[0].bits = signatureBits;
-    c.keys[1].bits = exchangeBits;
-    return c;
-}
-
 // The token on a card, a read-write session and the user logged in.
 struct Destroying {
     explicit Destroying(cardsim::Personalisation const &p) : sim(p)
@@ -76,7 +67,7 @@ struct Destroying {
 TEST(TokenDestroy, OnlyAReadWriteSessionDestroysAndTokenObjectsNeedTheUser)
 {
     cardsim::Personalisation p;
-    p.containers = {Container("pair", 1024, 0)};
+    p.containers = {KeyContainer("pair", 1024, 0)};
     SimToken sim(p);
     ASSERT_TRUE(sim.Insert());
     CK_SESSION_HANDLE ro = sim.Open(CKF_SERIAL_SESSION);
@@ -135,7 +126,7 @@ TEST(TokenDestroy, TheMapRecordClearedIsTheContainersOwnEvenWhenNamesAreShared)
 {
     // two key pairs made in the same second share a name
     cardsim::Personalisation p;
-    p.containers = {Container("same second", 1024, 0), Container("same second", 1024, 0)};
+    p.containers = {KeyContainer("same second", 1024, 0), KeyContainer("same second", 1024, 0)};
     Destroying d(p);
     std::vector<unsigned char> first = MapRecord(d.sim.card->Snapshot(), 0);
     ASSERT_TRUE(MapValid(first));
@@ -158,7 +149,7 @@ TEST(TokenDestroy, TheMapRecordClearedIsTheContainersOwnEvenWhenNamesAreShared)
 TEST(TokenDestroy, ACompanionNotInMemoryKeepsItsStoredAttributes)
 {
     cardsim::Personalisation p;
-    p.containers = {Container("pair", 1024, 1024)};
+    p.containers = {KeyContainer("pair", 1024, 1024)};
     Destroying d(p);
     CK_OBJECT_CLASS pub = CKO_PUBLIC_KEY;
     // the exchange public key (container 0's keys load exchange first) is hidden:
@@ -206,7 +197,7 @@ TEST(TokenDestroy, ACompanionNotInMemoryKeepsItsStoredAttributes)
 TEST(TokenDestroy, ARefusedWriteLeavesTheKeyVisibleAndTheCardAsItWas)
 {
     cardsim::Personalisation p;
-    p.containers = {Container("pair", 1024, 1024)};
+    p.containers = {KeyContainer("pair", 1024, 1024)};
     Destroying d(p);
     CK_OBJECT_CLASS pub = CKO_PUBLIC_KEY;
     std::vector<CK_OBJECT_HANDLE> keys = d.Objects(pub);
@@ -321,7 +312,7 @@ TEST(TokenDestroy, ADataObjectIsWrittenToTheLowestFreeSlot)
 TEST(TokenDestroy, ASearchGoesOnAcrossDestroysTwinDeletionsAndRebuilds)
 {
     cardsim::Personalisation p;
-    p.containers = {Container("pair", 1024, 1024), Container("single", 1024, 0)};
+    p.containers = {KeyContainer("pair", 1024, 1024), KeyContainer("single", 1024, 0)};
     p.files = {QvP11File("data00", EncodedDataObject("data", {0}, false))};
     Destroying d(p);
     std::vector<CK_OBJECT_HANDLE> all = d.sim.Find(d.s);
