@@ -377,16 +377,20 @@ class CP11Token_eiD : public CP11Token
     // Raises the card's files counter and takes the new value as the token's.
     void raiseFilesCounter();
 
-    // Software crypto: the checks the three Init operations share.
+    // The checks the Init operations of the crypto families share.
     // The mechanism logged, NULL refused (CKR_ARGUMENTS_BAD).
     static void logMechanism(CK_MECHANISM *mechanism);
     // CKR_MECHANISM_INVALID, with its line, unless the mechanism has the
     // purpose flag.
     void requirePurpose(unsigned long mechanism, unsigned long flag, char const *flagName);
-    // The RSA public key a verification or encryption uses: class, key type,
-    // allowed mechanism and the usage attribute checked.
-    CP11Key *publicKeyFor(unsigned long key, unsigned long mechanism, unsigned long usage,
-                          char const *usageName);
+    // The RSA key of a key operation: its class (the other key class is
+    // CKR_KEY_FUNCTION_NOT_PERMITTED, anything else CKR_KEY_HANDLE_INVALID), key
+    // type, allowed mechanism and usage attribute checked.
+    CP11Key *keyFor(unsigned long handle, unsigned long cls, unsigned long mechanism,
+                    unsigned long usage, char const *usageName);
+    // The refusal (CKR_FUNCTION_NOT_SUPPORTED) of an operation kind the token
+    // does not carry out, once the session is found.
+    void refusedForSession(char const *method, unsigned long session);
     // A new RSA context of the session over the public key, initialised for
     // the operation.
     static CKeyAsymetric *publicContext(CP11Session *session, CP11Key *key, unsigned long handle,

@@ -50,6 +50,15 @@ struct Destroying {
             sim.token->pushDataObject(&object, &handle);
         });
     }
+    // Destroys the exchange public key of container 0 (the first public key), so
+    // that its attribute file exists; both public keys, as they were found.
+    std::vector<CK_OBJECT_HANDLE> HideExchangeKey()
+    {
+        std::vector<CK_OBJECT_HANDLE> keys = Objects(CKO_PUBLIC_KEY);
+        EXPECT_EQ(keys.size(), 2u);
+        EXPECT_EQ(keys.empty() ? CKR_GENERAL_ERROR : Destroy(keys[0]), CKR_OK);
+        return keys;
+    }
     // Every session closed, then a new one logged in: what the card holds now.
     void Reload()
     {
@@ -61,6 +70,14 @@ struct Destroying {
     SimToken sim;
     CK_SESSION_HANDLE s = 0;
 };
+
+// A card with one container holding both keys.
+cardsim::Personalisation OnePair()
+{
+    cardsim::Personalisation p;
+    p.containers = {KeyContainer("pair", 1024, 1024)};
+    return p;
+}
 
 } // namespace
 
@@ -148,15 +165,11 @@ TEST(TokenDestroy, TheMapRecordClearedIsTheContainersOwnEvenWhenNamesAreShared)
 
 TEST(TokenDestroy, ACompanionNotInMemoryKeepsItsStoredAttributes)
 {
-    cardsim::Personalisation p;
-    p.containers = {KeyContainer("pair", 1024, 1024)};
-    Destroying d(p);
+    Destroying d(OnePair());
     CK_OBJECT_CLASS pub = CKO_PUBLIC_KEY;
     // the exchange public key (container 0's keys load exchange first) is hidden:
     // cont00 holds the exchange element first
-    std::vector<CK_OBJECT_HANDLE> keys = d.Objects(pub);
-    ASSERT_EQ(keys.size(), 2u);
-    ASSERT_EQ(d.Destroy(keys[0]), CKR_OK);
+    std::vector<CK_OBJECT_HANDLE> keys = d.HideExchangeKey();
     std::vector<StoredElement> stored = ContainerFile(d.sim.card->Snapshot(), "cont00");
     ASSERT_EQ(stored.size(), 2u);
     ASSERT_EQ(stored[0].type, CONTAINER_TYPE_EXCHANGE);
@@ -196,13 +209,9 @@ TEST(TokenDestroy, ACompanionNotInMemoryKeepsItsStoredAttributes)
 
 TEST(TokenDestroy, ARefusedWriteLeavesTheKeyVisibleAndTheCardAsItWas)
 {
-    cardsim::Personalisation p;
-    p.containers = {KeyContainer("pair", 1024, 1024)};
-    Destroying d(p);
+    Destroying d(OnePair());
     CK_OBJECT_CLASS pub = CKO_PUBLIC_KEY;
-    std::vector<CK_OBJECT_HANDLE> keys = d.Objects(pub);
-    ASSERT_EQ(keys.size(), 2u);
-    ASSERT_EQ(d.Destroy(keys[0]), CKR_OK); // cont00 exists from here on
+    std::vector<CK_OBJECT_HANDLE> keys = d.HideExchangeKey(); // cont00 exists from here on
     cardsim::CardState before = d.sim.card->Snapshot();
 
     d.sim.card->SetFault(cardsim::Fault::RefuseWrite);

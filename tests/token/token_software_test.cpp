@@ -117,29 +117,26 @@ class SoftwareCrypto : public ::testing::Test
 
     // Whether an operation of the kind is active: a new Init is refused then. The
     // probe ends the operation it starts.
-    bool DigestActive()
+    bool Active(std::function<void(CK_MECHANISM *)> init, CK_MECHANISM_TYPE type)
     {
-        CK_MECHANISM m = Mechanism(CKM_SHA_1);
-        CK_RV rv = Rv([&] { sim.token->DigestInit(s, &m); });
+        CK_MECHANISM m = Mechanism(type);
+        CK_RV rv = Rv([&] { init(&m); });
         if (rv == CKR_OK)
             EndAll();
         return rv == CKR_OPERATION_ACTIVE;
+    }
+    bool DigestActive()
+    {
+        return Active([&](CK_MECHANISM *m) { sim.token->DigestInit(s, m); }, CKM_SHA_1);
     }
     bool VerifyActive()
     {
-        CK_MECHANISM m = Mechanism(CKM_SHA1_RSA_PKCS);
-        CK_RV rv = Rv([&] { sim.token->VerifyInit(s, &m, known); });
-        if (rv == CKR_OK)
-            EndAll();
-        return rv == CKR_OPERATION_ACTIVE;
+        return Active([&](CK_MECHANISM *m) { sim.token->VerifyInit(s, m, known); },
+                      CKM_SHA1_RSA_PKCS);
     }
     bool EncryptActive()
     {
-        CK_MECHANISM m = Mechanism(CKM_RSA_PKCS);
-        CK_RV rv = Rv([&] { sim.token->EncryptInit(s, &m, known); });
-        if (rv == CKR_OK)
-            EndAll();
-        return rv == CKR_OPERATION_ACTIVE;
+        return Active([&](CK_MECHANISM *m) { sim.token->EncryptInit(s, m, known); }, CKM_RSA_PKCS);
     }
     // Ends every operation of the session by a refused call of its kind.
     void EndAll()
