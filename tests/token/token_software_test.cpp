@@ -7,6 +7,8 @@
 
 #include "../crypto/openssl_oracle.h"
 #include "base/p11_convert.h"
+#include "objects/p11_rsa_private_key.h"
+#include "objects/p11_rsa_public_key.h"
 
 using namespace token_test;
 
@@ -414,6 +416,65 @@ TEST_F(SoftwareCrypto, VerificationAndEncryptionInitCheckInTheirOrder)
     EXPECT_EQ(verifyInit(CKM_SHA1_RSA_PKCS, known), CKR_OK);
     EXPECT_EQ(Rv([&] { sim.token->VerifyFinal(s, signature.data(), 256); }), CKR_OPERATION_ACTIVE);
     EXPECT_FALSE(VerifyActive());
+
+    // private keys are seen once the user is logged in, and verify nothing
+    unsigned char pin[] = {'1', '2', '3', '4', '5', '6'};
+    sim.token->Login(s, CKU_USER, pin, sizeof(pin));
+    CK_OBJECT_CLASS cls = CKO_PRIVATE_KEY;
+    std::vector<CK_OBJECT_HANDLE> privateKeys = sim.Find(s, {{CKA_CLASS, &cls, sizeof(cls)}});
+    ASSERT_FALSE(privateKeys.empty());
+    EXPECT_EQ(verifyInit(CKM_SHA1_RSA_PKCS, privateKeys[0]), CKR_KEY_FUNCTION_NOT_PERMITTED);
+    EXPECT_EQ(encryptInit(CKM_RSA_PKCS, privateKeys[0]), CKR_KEY_FUNCTION_NOT_PERMITTED);
+}
+
+TEST_F(SoftwareCrypto, SignaturesOfTheCardAndOfASessionKeyVerify)
+{
+    unsigned char pin[] = {'1', '2', '3', '4', '5', '6'};
+    sim.token->Login(s, CKU_USER, pin, sizeof(pin));
+    Bytes modulus = oracle::bnParam(key.get(), OSSL_PKEY_PARAM_RSA_N);
+    CK_OBJECT_CLASS cls = CKO_PRIVATE_KEY;
+    std::vector<CK_OBJECT_HANDLE> onCard = sim.Find(
+        s, {{CKA_CLASS, &cls, sizeof(cls)}, {CKA_MODULUS, modulus.data(), modulus.size()}});
+    ASSERT_EQ(onCard.size(), 1u);
+
+    // a key pair of the session, made in software
+    CP11RSAPublicKey publicTemplate;
+    CP11RSAPrivateKey privateTemplate;
+    CK_MECHANISM_TYPE allowed[] = {CKM_SHA1_RSA_PKCS};
+    publicTemplate.SetAttribute(CKA_MODULUS_BITS, 1024UL);
+    for (CP11Object *t : std::initializer_list<CP11Object *>{&publicTemplate, &privateTemplate})
+        t->SetAttribute(CKA_ALLOWED_MECHANISMS, (void const *)allowed, sizeof(allowed));
+    publicTemplate.SetAttribute(CKA_VERIFY, (unsigned char)CK_TRUE);
+    privateTemplate.SetAttribute(CKA_SIGN, (unsigned char)CK_TRUE);
+    CK_OBJECT_HANDLE sessionPublic = 0, sessionPrivate = 0;
+    sim.token->GetSession(s)->GenerateKeyPair(&publicTemplate, &privateTemplate, &sessionPublic,
+                                              &sessionPrivate);
+
+    struct Row {
+        char const *what;
+        CK_OBJECT_HANDLE signing, verifying;
+        CK_ULONG length;
+    };
+    Row const rows[] = {
+        {"a card key", onCard[0], known, 256},
+        {"a session key", sessionPrivate, sessionPublic, 128},
+    };
+    Bytes data = {'s', 'i', 'g', 'n', 'e', 'd'};
+    for (Row const &row : rows) {
+        SCOPED_TRACE(row.what);
+        Bytes signature(256);
+        CK_ULONG length = signature.size();
+        CK_MECHANISM m = Mechanism(CKM_SHA1_RSA_PKCS);
+        sim.token->SignInit(s, &m, row.signing);
+        sim.token->Sign(s, data.data(), data.size(), signature.data(), &length);
+        ASSERT_EQ(length, row.length);
+        signature.resize(length);
+        EXPECT_EQ(Verify(CKM_SHA1_RSA_PKCS, row.verifying, data, signature), CKR_OK);
+        Bytes flipped = signature;
+        flipped[length / 2] ^= 0x01;
+        EXPECT_EQ(Verify(CKM_SHA1_RSA_PKCS, row.verifying, data, flipped), CKR_SIGNATURE_INVALID);
+        EXPECT_FALSE(VerifyActive());
+    }
 }
 
 TEST_F(SoftwareCrypto, EncryptionDecryptsWithOpenSslAndKeepsItsOperationForSizeAnswers)
