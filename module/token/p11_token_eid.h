@@ -445,6 +445,11 @@ class CP11Token_eiD : public CP11Token
     uint32_t cachedRead(CCardReadCache::Kind kind, unsigned char const *dir,
                         unsigned char const *name, CCardReadCache::Life life,
                         std::vector<unsigned char> &bytes, ByteReader const &read);
+    // The same for a read that hands out a buffer of the card's alloc hook.
+    using BufferReader = std::function<uint32_t(unsigned char **, unsigned long *)>;
+    uint32_t cachedBuffer(CCardReadCache::Kind kind, unsigned char const *dir,
+                          unsigned char const *name, CCardReadCache::Life life,
+                          BufferReader const &read, unsigned char **data, unsigned long *length);
     // A copy of bytes from the card's alloc hook (NULL and 0 for none).
     static uint32_t cardBytes(_qv_md_card_struct *card, std::vector<unsigned char> const &bytes,
                               unsigned char **data, unsigned long *length);
