@@ -43,6 +43,7 @@ class TestToken : public CP11Token_eiD
     unsigned long ReadCacheHits() const { return m_readCache.Hits(); }
     bool Connected() const { return m_connection != nullptr; }
     void UpdateObjects(bool all) { updateObjects(all); }
+    bool CryptoClear() const { return m_crypto.IsClear(); }
 };
 
 // A personalised simulated card behind a slot of its own, with a token on it.
