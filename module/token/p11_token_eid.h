@@ -21,6 +21,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include <p11-kit/pkcs11.h>
@@ -39,9 +40,10 @@ struct _qv_md_container_usage_record;
 
 class CChannel;
 class CContainersUsage;
+class CKeyAsymetric;
 class CP11Container;
 class CP11DataObject;
-class CKeyAsymetric;
+class CP11Key;
 class CP11Object;
 class CP11Template;
 
@@ -66,6 +68,10 @@ class CP11Token_eiD : public CP11Token
     enum : unsigned { DATA_SLOTS = 16 };
     // Private memory one record of the container map takes.
     enum : unsigned { CONTAINER_MAP_RECORD_SIZE = 86 };
+    // The card directories and the container map file, as card names.
+    static constexpr unsigned char QV_P11_DIR[8] = {'q', 'v', '_', 'p', '1', '1', 0, 0};
+    static constexpr unsigned char MSCP_DIR[8] = {'m', 's', 'c', 'p', 0, 0, 0, 0};
+    static constexpr unsigned char CMAP_FILE[8] = {'c', 'm', 'a', 'p', 'f', 'i', 'l', 'e'};
 
     // The PIN of the last successful login, encrypted in memory, presented to the
     // card again by CAuthenticatorWorker. The plain PIN is never kept: it lives
@@ -182,6 +188,43 @@ class CP11Token_eiD : public CP11Token
     void FindObjects(unsigned long session, unsigned long *objects, unsigned long max,
                      unsigned long *count) override;
     void FindObjectsFinal(unsigned long session) override;
+
+    // Destroying objects.
+    void DestroyObject(unsigned long session, unsigned long object) override;
+
+    // Digests, verification and encryption in software; the refused operation
+    // kinds of the same families.
+    void DigestInit(unsigned long session, CK_MECHANISM *mechanism) override;
+    void Digest(unsigned long session, unsigned char *data, unsigned long dataLength,
+                unsigned char *digest, unsigned long *digestLength) override;
+    void DigestUpdate(unsigned long session, unsigned char *part,
+                      unsigned long partLength) override;
+    void DigestKey(unsigned long session, unsigned long key) override;
+    void DigestFinal(unsigned long session, unsigned char *digest,
+                     unsigned long *digestLength) override;
+    void VerifyInit(unsigned long session, CK_MECHANISM *mechanism, unsigned long key) override;
+    void Verify(unsigned long session, unsigned char *data, unsigned long dataLength,
+                unsigned char *signature, unsigned long signatureLength) override;
+    void VerifyUpdate(unsigned long session, unsigned char *part,
+                      unsigned long partLength) override;
+    void VerifyFinal(unsigned long session, unsigned char *signature,
+                     unsigned long signatureLength) override;
+    void EncryptInit(unsigned long session, CK_MECHANISM *mechanism, unsigned long key) override;
+    void Encrypt(unsigned long session, unsigned char *data, unsigned long dataLength,
+                 unsigned char *encrypted, unsigned long *encryptedLength) override;
+    void EncryptUpdate(unsigned long session, unsigned char *part, unsigned long partLength,
+                       unsigned char *encrypted, unsigned long *encryptedLength) override;
+    void EncryptFinal(unsigned long session, unsigned char *lastPart,
+                      unsigned long *lastPartLength) override;
+    void DecryptUpdate(unsigned long session, unsigned char *encryptedPart,
+                       unsigned long encryptedLength, unsigned char *part,
+                       unsigned long *partLength) override;
+    void DecryptFinal(unsigned long session, unsigned char *lastPart,
+                      unsigned long *lastPartLength) override;
+    void GetOperationState(unsigned long session, unsigned char *state,
+                           unsigned long *stateLength) override;
+    void SetOperationState(unsigned long session, unsigned char *state, unsigned long stateLength,
+                           unsigned long encryptionKey, unsigned long authenticationKey) override;
 
     // The card context (NULL while the token is not initialised) and the card
     // layer's callbacks, which take it as their context.
@@ -318,6 +361,59 @@ class CP11Token_eiD : public CP11Token
 
     // Container and data files.
     void readContainerFile(CP11Container *container);
+    // Rewrites (or creates) the "contNN" file of the container's number: the
+    // container's element first, its companion's second.
+    void writeContainerFile(CP11Container *container);
+    // Creates or overwrites the data file the object's CKA_USER_ID names.
+    void writeDataObject(CP11Object *object, bool create);
+    // A copy of the data object stored in the lowest free data file and kept in
+    // the token's list (not yet in the visible list); its handle.
+    void pushDataObject(CP11Object *object, unsigned long *handle);
+    // The other container type of a card container number.
+    static unsigned long companionType(unsigned long type);
+    // The 8-byte card name in a data object's CKA_USER_ID (zero-terminated or
+    // zero-padded); CKR_GENERAL_ERROR when it has none.
+    static void cardNameOf(CP11Object *object, unsigned char name[8]);
+    // Raises the card's files counter and takes the new value as the token's.
+    void raiseFilesCounter();
+
+    // The checks the Init operations of the crypto families share.
+    // The mechanism logged, NULL refused (CKR_ARGUMENTS_BAD).
+    static void logMechanism(CK_MECHANISM *mechanism);
+    // CKR_MECHANISM_INVALID, with its line, unless the mechanism has the
+    // purpose flag.
+    void requirePurpose(unsigned long mechanism, unsigned long flag, char const *flagName);
+    // The RSA key of a key operation: its class (the other key class is
+    // CKR_KEY_FUNCTION_NOT_PERMITTED, anything else CKR_KEY_HANDLE_INVALID), key
+    // type, allowed mechanism and usage attribute checked.
+    CP11Key *keyFor(unsigned long handle, unsigned long cls, unsigned long mechanism,
+                    unsigned long usage, char const *usageName);
+    // The refusal (CKR_FUNCTION_NOT_SUPPORTED) of an operation kind the token
+    // does not carry out, once the session is found.
+    void refusedForSession(char const *method, unsigned long session);
+    // A new RSA context of the session over the public key, initialised for
+    // the operation.
+    static CKeyAsymetric *publicContext(CP11Session *session, CP11Key *key, unsigned long handle,
+                                        unsigned long mechanism, unsigned long operation);
+
+    // Destroying: a token object from the card and the token (freed, except a
+    // key that stays hidden in a surviving container).
+    void destroyObject(CP11Object *object);
+    // A certificate or key: its file deleted or the key hidden, the container
+    // and its twin destroyed when neither has a visible member left.
+    void destroyMember(CP11Object *object, unsigned long cls);
+    void deleteCertificateFile(unsigned char number, unsigned long type);
+    // Whether the card holds the key of a container type under the number.
+    bool keyOnCard(unsigned char number, unsigned long type);
+    void destroyDataObject(CP11Object *object);
+    // Deletes the card container and its record in the container map; the
+    // container leaves the token's list and is freed with its members.
+    void destroyContainer(CP11Container *container);
+    // The same; *gone (when given) is set once the card container is deleted,
+    // from when the container is freed even if a later step fails.
+    void destroyContainer(CP11Container *container, bool *gone);
+    // Takes a container out of the token and frees it (NULL: nothing).
+    void dropContainer(CP11Container *container);
 
     // Attributes.
     void setAllowedMechanisms(CP11Object *key, unsigned long mask);
@@ -328,6 +424,14 @@ class CP11Token_eiD : public CP11Token
     // The object a handle names for this token's sessions: a session object
     // of any session (bit 31 set) or a visible token object.
     CP11Object *objectOf(unsigned long handle);
+
+    // Memory the card layer handed out, given back with QVMD_Free at the end of
+    // the scope.
+    using CardMemory = std::unique_ptr<unsigned char, std::function<void(unsigned char *)>>;
+    CardMemory cardMemory(unsigned char *p)
+    {
+        return CardMemory(p, [this](unsigned char *q) { QVMD_Free(m_card, q); });
+    }
 
     // Card reads the read cache answers inside a pass. Data and lists come
     // from the card context's alloc hook: free them with QVMD_Free.

@@ -35,6 +35,7 @@ class TestToken : public CP11Token_eiD
 {
   public:
     using CP11Token_eiD::CP11Token_eiD;
+    using CP11Token_eiD::pushDataObject;
     using CP11Token_eiD::tokenCacheSynchronize;
     CList<CP11Container *> const &Containers() const { return m_containers; }
     CList<CP11DataObject *> const &DataObjects() const { return m_dataObjects; }
