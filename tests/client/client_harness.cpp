@@ -44,15 +44,17 @@ namespace
 void DescribeCard(ModuleUnderTest &m, cardsim::CardState const &state)
 {
     m.atr = state.atr;
-    m.tokenLabel = "vOK RAL v" + std::to_string(state.appletMajor) + "." +
-                   std::to_string(state.appletMinor);
+    m.tokenLabel =
+        "vOK RAL v" + std::to_string(state.appletMajor) + "." + std::to_string(state.appletMinor);
     // the upper-case hexadecimal text of the serial's last eight bytes
     m.serial.clear();
     for (size_t i = 8; i < state.serial.size(); ++i)
         for (int shift : {4, 0})
             m.serial += "0123456789ABCDEF"[(state.serial[i] >> shift) & 15];
     for (cardsim::CardPin const &pin : state.pins) {
-        uint64_t *info = pin.role == 0x02 ? m.userPinInfo : pin.role == 0x04 ? m.soPinInfo : nullptr;
+        uint64_t *info = pin.role == 0x02   ? m.userPinInfo
+                         : pin.role == 0x04 ? m.soPinInfo
+                                            : nullptr;
         if (info != nullptr)
             info[0] = pin.limit, info[1] = pin.tries, info[2] = 0;
     }
@@ -89,8 +91,7 @@ ModuleUnderTest IdentityCardModule(cardsim::Personalisation const &p,
         if (card->state == nullptr) {
             card->state = std::make_unique<cardsim::CardState>();
             std::string error;
-            EXPECT_TRUE(
-                cardsim::Personalise(card->p, *card->state, &error, &card->certificates))
+            EXPECT_TRUE(cardsim::Personalise(card->p, *card->state, &error, &card->certificates))
                 << error;
         }
         if (certificates != nullptr)
