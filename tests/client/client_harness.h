@@ -74,6 +74,8 @@ class ClientFixture : public ::testing::Test
     // The number of slots of the module, and the IDs in list order.
     std::vector<CK_SLOT_ID> SlotIds();
     std::vector<std::string> Log(bool withTime = false);
+    // The card in the reader.
+    vpcd::CardHandler &Card() { return *m_card; }
 
     ModuleUnderTest module;
     std::unique_ptr<Pkcs11Manipulator> client;
