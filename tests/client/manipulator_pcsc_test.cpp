@@ -62,6 +62,23 @@ Bytes bytes(uint8_t const *data, size_t size)
 INSTANTIATE_TEST_SUITE_P(Modules, ClientOnEachModule,
                          ::testing::Values(FakeTokenModule(), IdentityCardModule()), ModuleName);
 
+TEST_P(ClientOnEachModule, LoadsInitialisesAndFinalisesTheModule)
+{
+    CK_INFO info{};
+    ASSERT_EQ(f->C_GetInfo(&info), CKR_OK);
+    EXPECT_EQ(
+        client->GetInfo(),
+        QStringLiteral("%1.%2").arg(info.libraryVersion.major).arg(info.libraryVersion.minor));
+    client.reset();
+    EXPECT_EQ(f->C_GetInfo(&info), CKR_CRYPTOKI_NOT_INITIALIZED) << "the client did not finalise";
+    std::vector<std::string> const lines = Log();
+    EXPECT_TRUE(HasLine(lines, "     Pkcs11Manipulator: LoadExternalLibrary() returned: 0x1 "
+                               "(More info: argv[1]=" +
+                                   module.path + ");"));
+    EXPECT_TRUE(HasLine(lines, "          >>: C_GetInfo(&info) returned: 0x0;"));
+    EXPECT_TRUE(HasLine(lines, "          >>: C_Finalize(NULL) returned: 0x0;"));
+}
+
 TEST_P(ClientOnEachModule, ReaderAndCardRecordsHoldWhatTheCardShows)
 {
     ASSERT_EQ(client->SaveReader(slot), CKR_OK);
@@ -607,20 +624,6 @@ TEST_F(ClientOnFakeToken, RecordsKeepTheirBounds)
     }
 }
 
-TEST_F(ClientOnFakeToken, LoadsInitialisesAndFinalisesTheModule)
-{
-    EXPECT_EQ(client->GetInfo(), QStringLiteral("0.3"));
-    client.reset();
-    CK_INFO info{};
-    EXPECT_EQ(f->C_GetInfo(&info), CKR_CRYPTOKI_NOT_INITIALIZED) << "the client did not finalise";
-    std::vector<std::string> const lines = Log();
-    EXPECT_TRUE(HasLine(lines, "     Pkcs11Manipulator: LoadExternalLibrary() returned: 0x1 "
-                               "(More info: argv[1]=" +
-                                   module.path + ");"));
-    EXPECT_TRUE(HasLine(lines, "          >>: C_GetInfo(&info) returned: 0x0;"));
-    EXPECT_TRUE(HasLine(lines, "          >>: C_Finalize(NULL) returned: 0x0;"));
-}
-
 // What OpenSSL reads from a certificate: the modulus of its key, the content
 // bytes of its serial number and its validity dates.
 struct CertificateView {
@@ -794,13 +797,16 @@ TEST_F(ClientOnIdentityCardContainers, KeyAndCertificateRecordsAreThoseOfTheCard
         EXPECT_EQ(publicModuli[std::get<0>(k)].count(std::get<1>(k)), 1u) << std::get<0>(k);
 }
 
-class ClientAfterAnEarlierInitialisation : public ClientFixture
+class ClientAfterAnEarlierInitialisation : public ClientOnEachModule
 {
   protected:
-    void SetUp() override { Start(FakeTokenModule(), true); }
+    void SetUp() override { Start(GetParam(), true); }
 };
 
-TEST_F(ClientAfterAnEarlierInitialisation, ReinitializeClosesTheSessionsOfEachPosition)
+INSTANTIATE_TEST_SUITE_P(Modules, ClientAfterAnEarlierInitialisation,
+                         ::testing::Values(FakeTokenModule(), IdentityCardModule()), ModuleName);
+
+TEST_P(ClientAfterAnEarlierInitialisation, ReinitializeClosesTheSessionsOfEachPosition)
 {
     // The module gives new slot IDs after each initialisation: positions and
     // IDs now differ, as they do once a reader came or went.
