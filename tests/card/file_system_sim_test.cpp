@@ -34,6 +34,15 @@ Bytes Text(size_t lines)
     return Bytes(t.begin(), t.end());
 }
 
+Bytes StoredForm(const Bytes &plain, bool compressed)
+{
+    if (compressed)
+        return cardsim::PackCardFile(plain);
+    Bytes s = plain;
+    s.push_back(cardsim::Crc8(plain));
+    return s;
+}
+
 // A selected simulated card; files are placed on it through the simulator's control.
 struct Sim : SimCard {
     explicit Sim(const cardsim::Personalisation &p = {}) : SimCard(p)
@@ -47,7 +56,7 @@ struct Sim : SimCard {
             f.access = access;
             f.fileSize = 4096;
             if (!plain.empty()) {
-                f.stored = cardsim::PackCardFile(plain);
+                f.stored = StoredForm(plain, QVMD_IsFileToCompress(dir.data(), name.data()));
                 f.plainLength = static_cast<uint32_t>(plain.size());
             }
             s.dirs[NameText(dir)].files[NameText(name)] = f;
@@ -101,15 +110,6 @@ struct Sim : SimCard {
     cardsim::CardState m_snapshot;
 };
 
-Bytes StoredForm(const Bytes &plain, bool compressed)
-{
-    if (compressed)
-        return cardsim::PackCardFile(plain);
-    Bytes s = plain;
-    s.push_back(cardsim::Crc8(plain));
-    return s;
-}
-
 } // namespace
 
 TEST(FileSystemSim, EachFileClassIsWrittenReadListedAndDeleted)
@@ -146,8 +146,7 @@ TEST(FileSystemSim, EachFileClassIsWrittenReadListedAndDeleted)
         EXPECT_EQ(row.rv, sim.Write(row.dir, row.file, row.data));
         const cardsim::CardFile *f = sim.Stored(row.dir, row.file);
         ASSERT_NE(nullptr, f);
-        Bytes expected =
-            row.rv == QV_OK ? StoredForm(row.data, row.compressed) : cardsim::PackCardFile(old);
+        Bytes expected = StoredForm(row.rv == QV_OK ? row.data : old, row.compressed);
         EXPECT_EQ(expected, f->stored) << "the card holds what its own codec reads";
 
         Bytes back;
@@ -290,4 +289,33 @@ TEST(FileSystemSim, FilesAndDirectoriesAreCreatedUnderTheUsersPin)
     ASSERT_EQ(QV_OK, QVMD_DeleteFile(sim.get(), DIR.data(), FILE.data()));
     EXPECT_EQ(QV_OK, QVMD_DeleteDir(sim.get(), DIR.data()));
     EXPECT_EQ(QV_E_INVALID_VALUE, QVMD_DeleteDir(sim.get(), nullptr));
+}
+
+TEST(FileSystemSim, AWriteRefusedMidwayLeavesTheOldContentReadable)
+{
+    struct Row {
+        const char *name;
+        Bytes dir, file, data;
+    } const rows[] = {
+        {"refused at its second chunk", MSCP, CMAPFILE, RandomBytes(700, 5)},
+        {"refused at its only chunk", QV_P11, Name("data01"), Text(30)},
+        {"the counters, in place", ROOT, CARDCF, {}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        Sim sim;
+        Bytes old = Text(3);
+        if (row.file != CARDCF)
+            sim.Place(row.dir, row.file, 0x03, old);
+        else
+            old = sim.Counters();
+        sim.card->SetFault(cardsim::Fault::RefuseWrite);
+        uint32_t rv = row.file == CARDCF ? QVMD_OperationChangeCache(sim.get(), QVMD_CACHE_FILES)
+                                         : sim.Write(row.dir, row.file, row.data);
+        EXPECT_EQ(QV_E_UNEXPECTED, rv);
+        EXPECT_EQ(cardsim::Fault::None, sim.card->GetFault()) << "the refusal struck";
+        Bytes back;
+        ASSERT_EQ(QV_OK, sim.Read(row.dir, row.file, back));
+        EXPECT_EQ(old, back);
+    }
 }

@@ -1,0 +1,190 @@
+// The card manager's one window class.
+//
+// The CardManager object owns the PKCS#11 client, the actions, the dialogs and the
+// printer; it is never shown itself. The visible top-level window is the member
+// `window`: menus, the reader and card tree beside the page area, and the status bar.
+// Everything runs on the GUI thread. Every slot writes an "entered" and a "finished"
+// line to the client's trace log.
+//
+// Commands reach the window from the menus, from page links (activatedLink), and from
+// the tree. While waitForProgress lets the window repaint between the steps of a card
+// operation, the window refuses user input, so no second command starts inside one.
+//
+// Item action ids used by menuAllows: 0 PIN change, 1 PUK change, 2 PIN unblock,
+// 6 certificate details, 7 certificate export, 8 certificate import, 9 certificate
+// delete, 10 key export, 11 key import, 12 key test, 13 key delete.
+#pragma once
+
+#include <QList>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QStringList>
+
+#include <memory>
+
+#include "client/pkcs11_manipulator.h"
+
+class QAction;
+class QInputDialog;
+class QLabel;
+class QMenu;
+class QPrinter;
+class QTextBrowser;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QUrl;
+
+class CardManager : public QMainWindow
+{
+    Q_OBJECT
+
+  public:
+    // Builds the window and loads the module through the client: from modulePath when
+    // given, else as the client finds it (the program's one argument, or the default
+    // paths). When the module cannot be loaded or initialised, only the widgets exist;
+    // isLoaded() is false and showLoadFailure() tells the user why.
+    explicit CardManager(QWidget *parent = nullptr, const QString &modulePath = QString());
+    ~CardManager() override;
+
+    bool isLoaded() const { return loaded; }
+    // The visible window, shown by the caller when the module is loaded.
+    QMainWindow &visibleWindow() { return window; }
+    // The error box for a module that could not be loaded or initialised.
+    void showLoadFailure();
+
+    // Enables the item actions whose ids are listed and disables the others; the
+    // enabled ones are also the tree's actions. Ids without an action are ignored.
+    void menuAllows(const QList<int> &ids);
+    // Lets the window repaint for the progress delay while it refuses user input.
+    void waitForProgress();
+    // The delay of waitForProgress, 600 ms unless set (tests set 0).
+    void setProgressDelay(int ms) { progressDelay = ms; }
+    bool eventFilter(QObject *obj, QEvent *event) override;
+
+    // The page resource in the window's language, decoded as UTF-8; empty when the
+    // page does not exist.
+    QString readHtml(const QString &page);
+    // Shows the welcome page and lets the page area deliver its links to the window.
+    void initializeArea();
+    // Builds the reader level of the tree; returns the number of readers.
+    int initializeTree();
+
+  private slots:
+    void quit();
+    void treeClicked(QTreeWidgetItem *item);
+    void activatedLink(const QUrl &link);
+    void version();
+    void changePin();
+    void changePuk();
+    void unblockPin();
+    void reload();
+    void statusbarOnOff();
+    void importCert();
+    void exportCert();
+    void showCertview();
+    void importKey();
+    void exportKey();
+    void testKey();
+    void deleteObject();
+    void suggestSolutions();
+    void showDiag();
+    void saveDiag();
+    void print();
+    void printSetup();
+    void expertMode();
+    void about();
+    void checkPinLength(const QString &text);
+
+  private:
+    // Writes one line of the client's trace log with who "CardManager":
+    // rv 1000 "entered", 1001 "finished".
+    void log(const QString &what, unsigned long rv, const QString &info = QString());
+    void setUpGeometry();
+    void createActions();
+    void createWidgets();
+    bool loadModule(const QString &modulePath);
+    // Shows a page's text (its markers filled) in the page area.
+    void showPage(const QString &html);
+    // Sets up the shared message box with the single button OK and runs it.
+    int showMessage(const QString &title, const QString &text, QMessageBox::Icon icon,
+                    const QString &informative = QString());
+    void copyDiagnosticsToClipboard();
+    void showCertificateOfCurrentKey();
+    bool blocksInput(QObject *obj, QEvent *event) const;
+
+    bool printProgress = true;
+    bool reloadRunning = false;
+    bool loaded = false;
+    int currentSlot = 0;
+    int currentObject = 0;
+
+    // Per reader, index = slot (filled by the tree).
+    QStringList readerNames;
+    QStringList readerManufacturers;
+    QList<bool> tokenPresent;
+    QList<bool> readerIsUsb;
+    QStringList readerUsbLocation;
+    // Per slot: key item names, their key records and certificate indexes (-1: none).
+    QList<QStringList> keyNames;
+    QList<QList<key_info>> keyInfos;
+    QList<QList<int>> keyCertIndex;
+    // Report lines per slot, gathered by the tree build, reload and the item pages.
+    QStringList cardInfoText;
+    QStringList pinInfoText;
+    QStringList itemInfoText;
+
+    QString suggestions; // HTML list items of the wizard page
+    QString diagText;    // the last diagnostic report, lines ending in "<br>"
+    QString libraryVersion;
+    QString language; // "cz" or "en": the folder of the pages
+    bool loadCompleted = false;
+    bool loadInterrupted = false;
+
+    // Why the module is not loaded: the client's result (NO_MODULE: not found or not
+    // loadable, else the failing C_Initialize code) and the path asked for.
+    int loadResult = 0;
+    QString requestedModule;
+
+    int progressDelay = 600;
+    int busy = 0; // nesting depth of waitForProgress
+
+    QMenu *fileMenu = nullptr;
+    QMenu *viewMenu = nullptr;
+    QMenu *certMenu = nullptr;
+    QMenu *keyMenu = nullptr;
+    QMenu *helpMenu = nullptr;
+
+    QTreeWidget *tree = nullptr;
+    QTextBrowser *webView = nullptr;
+    QLabel *statusLabel = nullptr;
+
+    QAction *versionAct = nullptr;
+    QAction *changePinAct = nullptr;
+    QAction *changePukAct = nullptr;
+    QAction *unblockPinAct = nullptr;
+    QAction *showDiagAct = nullptr;
+    QAction *saveDiagAct = nullptr;
+    QAction *printAct = nullptr;
+    QAction *printSetupAct = nullptr;
+    QAction *expertModeAct = nullptr;
+    QAction *exitAct = nullptr;
+    QAction *statusBarAct = nullptr;
+    QAction *reloadAct = nullptr;
+    QAction *certInfoAct = nullptr;
+    QAction *exportCertAct = nullptr;
+    QAction *importCertAct = nullptr;
+    QAction *deleteCertAct = nullptr;
+    QAction *exportKeyAct = nullptr;
+    QAction *importKeyAct = nullptr;
+    QAction *testKeyAct = nullptr;
+    QAction *deleteKeyAct = nullptr;
+    QAction *wizardAct = nullptr;
+    QAction *aboutAct = nullptr;
+
+    std::unique_ptr<QPrinter> printer;
+    QMessageBox *messageBox = nullptr;   // child of this object
+    QInputDialog *inputDialog = nullptr; // child of this object
+
+    QMainWindow window;
+    std::unique_ptr<Pkcs11Manipulator> pkcs11;
+};

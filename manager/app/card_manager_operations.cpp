@@ -1,0 +1,54 @@
+// The card holder's operations on the selected card, key or certificate. Not built
+// yet: their actions stay disabled, since no item page enables them so far.
+#include "card_manager.h"
+#include "slot_log.h"
+
+void CardManager::changePin()
+{
+    SlotLog entry(*pkcs11, QStringLiteral("changePin()"));
+}
+
+void CardManager::changePuk()
+{
+    SlotLog entry(*pkcs11, QStringLiteral("changePuk()"));
+}
+
+void CardManager::unblockPin()
+{
+    SlotLog entry(*pkcs11, QStringLiteral("unblockPin()"));
+}
+
+void CardManager::importCert()
+{
+    SlotLog entry(*pkcs11, QStringLiteral("importCert()"));
+}
+
+void CardManager::exportCert()
+{
+    SlotLog entry(*pkcs11, QStringLiteral("exportCert()"));
+}
+
+void CardManager::showCertview()
+{
+    SlotLog entry(*pkcs11, QStringLiteral("showCertview()"));
+}
+
+void CardManager::importKey()
+{
+    SlotLog entry(*pkcs11, QStringLiteral("importKey()"));
+}
+
+void CardManager::exportKey()
+{
+    SlotLog entry(*pkcs11, QStringLiteral("exportKey()"));
+}
+
+void CardManager::testKey()
+{
+    SlotLog entry(*pkcs11, QStringLiteral("testKey()"));
+}
+
+void CardManager::deleteObject()
+{
+    SlotLog entry(*pkcs11, QStringLiteral("deleteObject()"));
+}

@@ -1,0 +1,188 @@
+// The page resources of both languages: their markers, link commands, labels and the
+// resources they use; and filling markers with values that look like markup or markers.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTextBrowser>
+#include <QTextBlock>
+
+#include "page_fill.h"
+#include "qt_print.h"
+
+namespace
+{
+
+struct Label {
+    const char *cz, *en;
+    int marker;
+};
+
+struct PageSpec {
+    const char *name;
+    int markers;
+    QSet<QString> links;
+    std::vector<Label> labels;
+};
+
+const std::vector<Label> kCardLabels = {
+    {"Číslo karty:", "Card number:", 1},
+    {"Počet pokusů zadání PINu akt./nast.[max. nast]:",
+     "Number of PIN input attempts current/max[max possible]:", 2},
+    {"Počet pokusů zadání PUKu akt./nast.[max. nast]:",
+     "Number of PUK input attempts current/max[max possible]:", 3},
+    {"Počet kontejnerů použitých/celkem:", "Number of containers (used/total):", 4},
+    {"Počet RSA 2048b. klíčů (použitých/celkem):", "Number of 2048b. RSA keys (used/total):", 5},
+    {"Volný prostor:", "Free space:", 6},
+    {"Celkový prostor:", "Total space:", 7},
+};
+const std::vector<Label> kKeyLabels = {
+    {"Název:", "Name:", 1}, {"Délka:", "Size:", 2}, {"Typ:", "Type:", 3}, {"Klíče:", "Keys:", 4}};
+
+std::vector<Label> plus(std::vector<Label> a, const std::vector<Label> &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+const PageSpec kPages[] = {
+    {"welcome", 1, {"reload"}, {}},
+    {"wizard", 1, {}, {}},
+    {"diag", 1, {"reload", "toFile", "toClipboard"}, {}},
+    {"reader",
+     7,
+     {"reload"},
+     {{"Název:", "Name:", 1},
+      {"Výrobce:", "Vendor:", 2},
+      {"Typ:", "Type:", 3},
+      {"Typ komunikace:", "Communication:", 4},
+      {"Připojeno:", "Connected as:", 5},
+      {"Název karty:", "Card name:", 6},
+      {"ATR:", "ATR:", 7}}},
+    {"card", 7, {"changePin", "changePuk", "importKey"}, kCardLabels},
+    {"cardblocked", 7, {"changePuk", "unblockPin"}, kCardLabels},
+    {"key",
+     8,
+     {"exportKey", "testKey", "deleteObject", "toCertificate"},
+     plus(kKeyLabels, {{"Sériové číslo:", "Serial number:", 5},
+                       {"Platnost:", "Validity:", 6},
+                       {"Vydal:", "Issuer:", 7},
+                       {"Pro:", "Subject:", 8}})},
+    {"keynocert", 4, {"exportKey", "importCert", "testKey", "deleteObject"}, kKeyLabels},
+    {"cert",
+     6,
+     {"showCertview", "exportCert", "deleteObject"},
+     {{"Sériové číslo:", "Serial number:", 1},
+      {"Platnost:", "Validity:", 2},
+      {"Vydavatel:", "Issuer:", 3},
+      {"Subjekt:", "Subject:", 4},
+      {"Verze:", "Version:", 5},
+      {"SHA1:", "SHA1:", 6}}},
+};
+
+QString page(const QString &lang, const QString &name)
+{
+    QFile file(":/pages/" + lang + "/" + name);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+QStringList captures(const QString &text, const char *pattern)
+{
+    QStringList found;
+    auto it = QRegularExpression(QString::fromLatin1(pattern)).globalMatch(text);
+    while (it.hasNext())
+        found << it.next().captured(1);
+    return found;
+}
+
+} // namespace
+
+TEST(PageResources, EachPageHasItsMarkersLinksLabelsAndResourcesInBothLanguages)
+{
+    for (const PageSpec &spec : kPages) {
+        for (QString lang : {"cz", "en"}) {
+            SCOPED_TRACE(lang.toStdString() + "/" + spec.name);
+            QString text = page(lang, spec.name);
+            ASSERT_FALSE(text.isEmpty());
+            EXPECT_TRUE(
+                text.contains(R"(<link rel="stylesheet" type="text/css" href="qrc:/style" />)"));
+
+            QStringList markers = captures(text, "%(\\d+)");
+            markers.sort();
+            QStringList expected;
+            for (int n = 1; n <= spec.markers; ++n)
+                expected << QString::number(n);
+            EXPECT_EQ(markers, expected);
+
+            QStringList links = captures(text, "<a href=\"([^\"]*)\"");
+            EXPECT_EQ(QSet<QString>(links.begin(), links.end()), spec.links);
+            EXPECT_EQ(links.size(), spec.links.size()) << "a command linked twice";
+
+            for (const Label &label : spec.labels) {
+                QString pair = QString::fromUtf8(lang == "cz" ? label.cz : label.en) +
+                               "</td><td class=\"value\">%" + QString::number(label.marker);
+                EXPECT_TRUE(text.contains(pair)) << pair.toStdString();
+            }
+
+            for (const QString &resource : captures(text, "\"qrc:(/[^\"]*)\"")) {
+                EXPECT_TRUE(QFile::exists(":" + resource)) << resource.toStdString();
+                if (resource.startsWith("/buttons/")) {
+                    EXPECT_TRUE(resource.startsWith("/buttons/" + lang + "/"))
+                        << resource.toStdString();
+                }
+            }
+        }
+    }
+}
+
+TEST(FillPage, ValuesAreEscapedAndNeverReadAgainAsMarkers)
+{
+    struct Row {
+        const char *page;
+        QStringList values;
+        const char *filled;
+    };
+    const Row rows[] = {
+        {"%1-%2", {"a", "b"}, "a-b"},
+        {"%2 %1", {"a", "b"}, "b a"},
+        {"%1|%2|%3", {"%3", "%2", "x"}, "%3|%2|x"},
+        {"<td>%1</td>",
+         {"<a href=\"reload\">go</a>"},
+         "<td>&lt;a href=&quot;reload&quot;&gt;go&lt;/a&gt;</td>"},
+        {"%1", {"R&D 'x'"}, "R&amp;D 'x'"},
+        {"%1 %2 100%", {"a"}, "a %2 100%"},
+        {"%10 %1", QStringList(10, "v"), "v v"},
+        {"%0 %", {"a"}, "%0 %"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.page);
+        EXPECT_EQ(fillPage(QString::fromUtf8(row.page), row.values), QString::fromUtf8(row.filled));
+    }
+}
+
+TEST(FillPage, HostileValuesShowLiterallyInTheReaderPage)
+{
+    const QStringList values = {"Reader <a href=\"changePin\">PIN</a>",
+                                "%3",
+                                "<b>bold</b>",
+                                "PC/SC",
+                                "&amp;",
+                                "%1%2",
+                                "3B 0D "};
+    for (QString lang : {"cz", "en"}) {
+        SCOPED_TRACE(lang.toStdString());
+        QTextBrowser view;
+        view.setHtml(fillPage(page(lang, "reader"), values));
+        QString shown = view.toPlainText();
+        for (const QString &value : values)
+            EXPECT_TRUE(shown.contains(value)) << value.toStdString();
+        QStringList anchors;
+        for (QTextBlock b = view.document()->begin(); b.isValid(); b = b.next())
+            for (auto f = b.begin(); !f.atEnd(); ++f)
+                if (f.fragment().charFormat().isAnchor())
+                    anchors << f.fragment().charFormat().anchorHref();
+        anchors.removeDuplicates();
+        EXPECT_EQ(anchors, QStringList{"reload"});
+    }
+}
