@@ -353,32 +353,30 @@ def vok_crypto_and_deletion(card):
           "the last visible object takes the card container", "\n".join(files + keys))
 
 
+def token_in(module, present):
+    """Waits until a token of the module comes (or goes); true when it did."""
+    lib = PyKCS11.PyKCS11Lib()
+    lib.load(module)
+    return wait_for_token(lib, present)
+
+
 def main():
     card = Card()
     try:
         card.command("insert")
-        lib = PyKCS11.PyKCS11Lib()
-        lib.load(TEST_MODULE)
-        check(wait_for_token(lib, True), "the other card becomes the fake token")
-        del lib
+        check(token_in(TEST_MODULE, True), "the other card becomes the fake token")
         tools()
         pykcs11(card)
         # the next card goes into the same reader once the service has seen this one go
         card.command("remove")
-        lib = PyKCS11.PyKCS11Lib()
-        lib.load(TEST_MODULE)
-        wait_for_token(lib, False)
-        del lib
+        token_in(TEST_MODULE, False)
     finally:
         card.close()
 
     card = Card(CARDSIM, "--reader", "0", "--no-insert", "--containers", "2")
     try:
         card.command("insert")
-        lib = PyKCS11.PyKCS11Lib()
-        lib.load(MODULE)
-        check(wait_for_token(lib, True), "the simulated vOK card becomes a token")
-        del lib
+        check(token_in(MODULE, True), "the simulated vOK card becomes a token")
         vok_tools()
         vok_pykcs11()
         vok_crypto_and_deletion(card)
