@@ -1,6 +1,6 @@
 // Key pairs made by the identity-card token in process against the simulated
 // card: names that never repeat, a failure at any step that leaves the card as it
-// was, and generated keys that can be copied.
+// was, generated keys that can be copied, and the exponents the card makes.
 #include "token_writing.h"
 
 #include <cctype>
@@ -130,5 +130,46 @@ TEST(TokenGenerate, GeneratedKeysAreLocalAndCanBeCopied)
             EXPECT_EQ(w.sim.Attribute(w.s, copy, CKA_MODULUS),
                       w.sim.Attribute(w.s, key, CKA_MODULUS));
         }
+    }
+}
+
+TEST(TokenGenerate, TheCardMakesKeysOfExponent65537Or3Only)
+{
+    struct Row {
+        char const *what;
+        Bytes exponent; // empty: none given
+        CK_RV rv;
+        Bytes made = {}, shown = {}; // on the card; the keys' attribute, as the card reports it
+    };
+    Row const rows[] = {
+        {"none given", {}, CKR_OK, {1, 0, 1}, {1, 0, 1}},
+        {"65537", {1, 0, 1}, CKR_OK, {1, 0, 1}, {1, 0, 1}},
+        {"65537 with a leading zero", {0, 1, 0, 1}, CKR_OK, {1, 0, 1}, {1, 0, 1}},
+        {"3", {3}, CKR_OK, {3}, {0, 0, 0, 3}},
+        {"17", {17}, CKR_ATTRIBUTE_VALUE_INVALID},
+        {"2^24 + 1", {1, 0, 0, 1}, CKR_ATTRIBUTE_VALUE_INVALID},
+        {"65537 in more than 8 bytes", {0, 0, 0, 0, 0, 0, 1, 0, 1}, CKR_ATTRIBUTE_VALUE_INVALID},
+    };
+    for (Row const &row : rows) {
+        SCOPED_TRACE(row.what);
+        Writing w;
+        std::string before = CardContents(w.sim.card->Snapshot());
+        KeyPairTemplates t(1024);
+        if (!row.exponent.empty())
+            t.publicKey.push_back(
+                {CKA_PUBLIC_EXPONENT, (void *)row.exponent.data(), row.exponent.size()});
+        CK_OBJECT_HANDLE pub = 0, priv = 0;
+        ASSERT_EQ(t.Generate(*w.sim.token, w.s, &pub, &priv), row.rv);
+        if (row.rv != CKR_OK) {
+            EXPECT_EQ(CardContents(w.sim.card->Snapshot()), before);
+            continue;
+        }
+        cardsim::CardState state = w.sim.card->Snapshot();
+        ASSERT_EQ(state.keys.count({0, 1}), 1u);
+        Bytes n, e;
+        ASSERT_TRUE(cardsim::RsaPublicParts(state.keys.at({0, 1}).der, false, n, e));
+        EXPECT_EQ(e, row.made);
+        EXPECT_EQ(w.sim.Attribute(w.s, pub, CKA_PUBLIC_EXPONENT), row.shown);
+        EXPECT_EQ(w.sim.Attribute(w.s, priv, CKA_PUBLIC_EXPONENT), row.shown);
     }
 }
