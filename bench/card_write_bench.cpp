@@ -18,13 +18,11 @@
 #include <memory>
 #include <vector>
 
-#include <openssl/core_names.h>
-#include <openssl/evp.h>
-
 #include "card.h"
 #include "card_content.h"
 #include "core/p11_slot.h"
 #include "personalise.h"
+#include "rsa_components.h"
 #include "rsa_key.h"
 #include "sim_channel.h"
 #include "token/containers_usage.h"
@@ -151,27 +149,8 @@ struct ImportedKey {
     {
         if (!cardsim::GenerateRsaKey(2048, 65537, der))
             abort();
-        unsigned char const *p = der.data();
-        EVP_PKEY *key = d2i_AutoPrivateKey(nullptr, &p, (long)der.size());
-        std::pair<CK_ATTRIBUTE_TYPE, char const *> const names[] = {
-            {CKA_MODULUS, OSSL_PKEY_PARAM_RSA_N},
-            {CKA_PUBLIC_EXPONENT, OSSL_PKEY_PARAM_RSA_E},
-            {CKA_PRIVATE_EXPONENT, OSSL_PKEY_PARAM_RSA_D},
-            {CKA_PRIME_1, OSSL_PKEY_PARAM_RSA_FACTOR1},
-            {CKA_PRIME_2, OSSL_PKEY_PARAM_RSA_FACTOR2},
-            {CKA_EXPONENT_1, OSSL_PKEY_PARAM_RSA_EXPONENT1},
-            {CKA_EXPONENT_2, OSSL_PKEY_PARAM_RSA_EXPONENT2},
-            {CKA_COEFFICIENT, OSSL_PKEY_PARAM_RSA_COEFFICIENT1}};
-        for (auto const &name : names) {
-            BIGNUM *n = nullptr;
-            if (key == nullptr || EVP_PKEY_get_bn_param(key, name.second, &n) != 1)
-                abort();
-            Bytes &value = parts[name.first];
-            value.resize((size_t)BN_num_bytes(n));
-            BN_bn2bin(n, value.data());
-            BN_free(n);
-        }
-        EVP_PKEY_free(key);
+        if (!token_test::RsaComponents(der, parts))
+            abort();
     }
 };
 

@@ -13,6 +13,7 @@
 #include <openssl/evp.h>
 
 #include "card_files.h"
+#include "rsa_components.h"
 #include "rsa_key.h"
 #include "token_sim_support.h"
 
@@ -145,28 +146,7 @@ struct OpenSslKey {
     explicit OpenSslKey(int bits)
     {
         EXPECT_TRUE(cardsim::GenerateRsaKey(bits, 65537, der));
-        unsigned char const *p = der.data();
-        EVP_PKEY *key = d2i_AutoPrivateKey(nullptr, &p, (long)der.size());
-        struct Part {
-            CK_ATTRIBUTE_TYPE type;
-            char const *name;
-        } const names[] = {{CKA_MODULUS, OSSL_PKEY_PARAM_RSA_N},
-                           {CKA_PUBLIC_EXPONENT, OSSL_PKEY_PARAM_RSA_E},
-                           {CKA_PRIVATE_EXPONENT, OSSL_PKEY_PARAM_RSA_D},
-                           {CKA_PRIME_1, OSSL_PKEY_PARAM_RSA_FACTOR1},
-                           {CKA_PRIME_2, OSSL_PKEY_PARAM_RSA_FACTOR2},
-                           {CKA_EXPONENT_1, OSSL_PKEY_PARAM_RSA_EXPONENT1},
-                           {CKA_EXPONENT_2, OSSL_PKEY_PARAM_RSA_EXPONENT2},
-                           {CKA_COEFFICIENT, OSSL_PKEY_PARAM_RSA_COEFFICIENT1}};
-        for (Part const &part : names) {
-            BIGNUM *n = nullptr;
-            EXPECT_EQ(EVP_PKEY_get_bn_param(key, part.name, &n), 1) << part.name;
-            Bytes &value = parts[part.type];
-            value.resize((size_t)BN_num_bytes(n));
-            BN_bn2bin(n, value.data());
-            BN_free(n);
-        }
-        EVP_PKEY_free(key);
+        EXPECT_TRUE(RsaComponents(der, parts));
     }
 
     Bytes Certificate(std::string const &name = "imported") const
