@@ -35,7 +35,8 @@ std::vector<CK_ATTRIBUTE> DataObject(CK_BBOOL const &token, CK_BBOOL const &priv
 std::vector<CK_MECHANISM_TYPE> Mechanisms(Bytes const &value)
 {
     std::vector<CK_MECHANISM_TYPE> list(value.size() / sizeof(CK_MECHANISM_TYPE));
-    std::memcpy(list.data(), value.data(), list.size() * sizeof(CK_MECHANISM_TYPE));
+    if (!list.empty())
+        std::memcpy(list.data(), value.data(), list.size() * sizeof(CK_MECHANISM_TYPE));
     return list;
 }
 
