@@ -1,5 +1,6 @@
 #include "token/containers_usage.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "base/linux/linux_log.h"
@@ -31,6 +32,8 @@ bool certificateFile(char const *dir, char const *name, unsigned *container, uns
     return true;
 }
 
+std::atomic<unsigned long> g_reads{0};
+
 // The key-info fields the token uses, as kept by the read cache.
 struct KeyRecord {
     uint8_t keyInfo5, keyInfo4;
@@ -46,6 +49,7 @@ CContainersUsage::CContainersUsage(CP11Token_eiD *token, unsigned long failureLo
     _qv_md_card_struct *card = token->GetCard();
     m_context.usage = {card, card->alloc, card->realloc, card->free, ReadFile, GetKeyInfo};
     m_context.token = token;
+    ++g_reads;
     QVMD_Usage_InitContainersInfo(&m_context.usage, &m_info);
     if (QVMD_Usage_GetContainersInfo(&m_context.usage, &m_info) != 0) {
         QVMD_Usage_ReleaseContainersInfo(&m_context.usage, &m_info);
@@ -57,6 +61,22 @@ CContainersUsage::CContainersUsage(CP11Token_eiD *token, unsigned long failureLo
 CContainersUsage::~CContainersUsage()
 {
     QVMD_Usage_ReleaseContainersInfo(&m_context.usage, &m_info);
+}
+
+unsigned long CContainersUsage::Reads()
+{
+    return g_reads;
+}
+
+unsigned long CContainersUsage::UsedPrivateMemory() const
+{
+    unsigned long used = 0;
+    for (unsigned long i = 0; i < m_info.count; ++i) {
+        _qv_md_container_usage_record const &r = m_info.records[i];
+        if (r.valid != 0)
+            used += r.signatureBits / 8 + r.exchangeBits / 8 + QVMD_CMAP_RECORD_SIZE;
+    }
+    return used;
 }
 
 uint32_t CContainersUsage::ReadFile(_qv_md_usage_context *context, char const *dir,

@@ -22,7 +22,12 @@ class CContainersUsage
     CContainersUsage &operator=(CContainersUsage const &) = delete;
 
     unsigned long Count() const { return m_info.count; }
+    // How many lists have been read in this process (the benchmarks count them).
+    static unsigned long Reads();
     _qv_md_container_usage_record &Record(unsigned long i) { return m_info.records[i]; }
+    // Private memory the valid containers take: their keys' bits / 8 and a
+    // container-map record each.
+    unsigned long UsedPrivateMemory() const;
     // The certificate file of the container's key could not be read whole.
     bool Damaged(unsigned container, unsigned keySpec) const
     {

@@ -13,7 +13,8 @@
 //   leaves the counters alone; every data-file write raises the files counter.
 //   The token's copy of the counters follows its own changes.
 // - A failed write leaves the token's objects as they were in memory; nothing the
-//   read cache kept survives a write.
+//   read cache kept survives a write. A file whose creation failed part way is
+//   deleted again.
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -60,6 +61,22 @@ std::vector<unsigned char> derOf(_asn_t *tree)
 bool missing(uint32_t rv)
 {
     return rv == QV_E_FILE_NOT_FOUND || rv == QV_E_NO_FILE;
+}
+
+// Creates a "qv_p11" file with its contents. A file the card created but did not
+// take the contents of is deleted again, so that no empty file is left to stand
+// in the way of the next create; one that was there before is not touched.
+void createFile(_qv_md_card_struct *card, unsigned char const name[8],
+                std::vector<unsigned char> const &bytes, unsigned char access)
+{
+    uint32_t rv =
+        QVMD_CreateFile(card, CP11Token_eiD::QV_P11_DIR, name, bytes.data(), bytes.size(), access);
+    if (rv == 0)
+        return;
+    if (rv != QV_ERROR_FILE_EXISTS && QVMD_DeleteFile(card, CP11Token_eiD::QV_P11_DIR, name) != 0)
+        hl_log(vok_log::HL_WARNING, "QVMD_DeleteFile function call failed.\n");
+    hl_log(HL_ERROR, "QVMD_CreateFile function call failed.\n");
+    throw CP11Exception(CKR_DEVICE_ERROR);
 }
 
 } // namespace
@@ -147,9 +164,7 @@ void CP11Token_eiD::writeContainerFile(CP11Container *container)
             return;
         }
         raiseFilesCounter();
-        if (QVMD_CreateFile(m_card, QV_P11_DIR, name, bytes.data(), bytes.size(), ACCESS_PUBLIC) !=
-            0)
-            cardFailed("QVMD_CreateFile");
+        createFile(m_card, name, bytes, ACCESS_PUBLIC);
     });
 }
 
@@ -179,8 +194,7 @@ void CP11Token_eiD::writeDataObject(CP11Object *object, bool create)
             }
             unsigned char access =
                 object->FindByteAttribute(CKA_PRIVATE) != 0 ? ACCESS_PRIVATE : ACCESS_PUBLIC;
-            if (QVMD_CreateFile(m_card, QV_P11_DIR, name, bytes.data(), bytes.size(), access) != 0)
-                cardFailed("QVMD_CreateFile");
+            createFile(m_card, name, bytes, access);
         },
         true);
 }

@@ -6,8 +6,9 @@
 # this script in a process of its own); the shipped module runs with the simulated
 # vOK card: its token, mechanisms and objects; logged in, its private keys,
 # signatures that OpenSSL verifies, decryption and the PIN changes; pkcs11-tool's
-# own test with the PIN, hashes, a signature made on the card verified, and a
-# certificate and then its keys deleted from the card.
+# own test with the PIN, hashes, a signature made on the card verified, a
+# certificate and then its keys deleted from the card; key pairs generated on the
+# card, a key and its certificate imported, a data object written, labels changed.
 # Usage: clients_test.py TEST_MODULE CARDSIM MODULE
 #        clients_test.py --other-card   (the card without a vOK application)
 import hashlib
@@ -464,6 +465,142 @@ def vok_crypto_and_deletion(card):
           "the last visible object takes the card container", "\n".join(files + keys))
 
 
+def vok_writes(card):
+    """Key pairs made on the card, a key and its certificate imported, a data object
+    written, labels changed, each looked at on the card and from a new process."""
+    tool = ("pkcs11-tool", "--module", MODULE)
+    login = ("--login", "--pin", PIN)
+
+    def has(lines, prefix):
+        return any(line.startswith(prefix) for line in lines)
+
+    def listed():
+        """(kind, label, CKA_ID in hex) of every object a new process finds."""
+        code, out = run(*tool, *login, "-O")
+        objects = []
+        for line in out.splitlines():
+            if " Object" in line and not line.startswith(" "):
+                objects.append([line.split(" Object")[0], "", ""])
+            elif objects and line.strip().startswith(("label:", "ID:")):
+                objects[-1][1 if line.strip().startswith("label:") else 2] = \
+                    line.split(":", 1)[1].strip().strip("'")
+        return [tuple(o) for o in objects]
+
+    with tempfile.TemporaryDirectory() as tmp:
+        def path(name):
+            return os.path.join(tmp, name)
+
+        with open(path("data"), "wb") as f:
+            f.write(b"signed on the card\n" * 50)
+
+        def signed_by(key_id, public_key):
+            """Signs the data with the key of that CKA_ID; OpenSSL verifies."""
+            code, out = run(*tool, *login, "--sign", "-m", "SHA256-RSA-PKCS", "--id", key_id,
+                            "-i", path("data"), "-o", path("signature"))
+            if code != 0:
+                return False, out
+            code, more = run("openssl", "dgst", "-sha256", "-verify", public_key, "-signature",
+                             path("signature"), path("data"))
+            return code == 0 and "Verified OK" in more, out + more
+
+        # a key pair generated on the card, signing there
+        before = card.listing("keys")
+        code, out = run(*tool, *login, "--keypairgen", "--key-type", "rsa:2048",
+                        "--label", "generated")
+        made = [line for line in card.listing("keys") if line not in before]
+        check(code == 0 and len(made) == 1 and " private bits 2048 " in made[0],
+              "pkcs11-tool --keypairgen --key-type rsa:2048 makes the key on the card",
+              out + "\n".join(made))
+        generated = [o[2] for o in listed() if o[:2] == ("Public Key", "generated")]
+        check(len(generated) == 1, "the generated public key is listed once", str(listed()))
+        if generated:
+            run(*tool, "--read-object", "--type", "pubkey", "--id", generated[0],
+                "-o", path("generated.der"))
+            run("openssl", "pkey", "-pubin", "-inform", "DER", "-in", path("generated.der"),
+                "-out", path("generated.pem"))
+            ok, out = signed_by(generated[0], path("generated.pem"))
+            check(ok, "pkcs11-tool --sign with the generated key, verified by OpenSSL", out)
+
+        # a private key of OpenSSL's imported, then its certificate
+        run("openssl", "genrsa", "-out", path("key.pem"), "2048")
+        run("openssl", "pkey", "-in", path("key.pem"), "-outform", "DER", "-out", path("key.der"))
+        run("openssl", "req", "-x509", "-new", "-key", path("key.pem"), "-subj", "/CN=imported",
+            "-days", "30", "-outform", "DER", "-out", path("cert.der"))
+        run("openssl", "pkey", "-in", path("key.pem"), "-pubout", "-out", path("public.pem"))
+        code, modulus = run("openssl", "rsa", "-in", path("key.pem"), "-noout", "-modulus")
+        modulus = modulus.strip().split("=")[-1]
+        code, out = run(*tool, *login, "--write-object", path("key.der"), "--type", "privkey",
+                        "--label", "imported", "--id", "0102")
+        keys = card.listing("keys")
+        check(code == 0 and any(" private bits 2048 " in line
+                                and line.endswith(" modulus " + modulus) for line in keys),
+              "pkcs11-tool --write-object --type privkey puts the key on the card",
+              out + "\n".join(keys))
+        files = card.listing("files")
+        code, out = run(*tool, *login, "--write-object", path("cert.der"), "--type", "cert",
+                        "--label", "imported", "--id", "0102")
+        added = [line.split()[1] for line in card.listing("files")
+                 if line.startswith("mscp ") and line not in files]
+        check(code == 0 and len(added) == 1 and added[0].startswith("kxc"),
+              "pkcs11-tool --write-object --type cert of the imported key", out + str(added))
+        found = sorted(o[0] for o in listed() if o[2] == "0102")
+        check(found == ["Certificate", "Private Key"],
+              "a new process finds the key and its certificate, the public key hidden", str(found))
+        ok, out = signed_by("0102", path("public.pem"))
+        check(ok, "pkcs11-tool --sign with the imported key, verified by OpenSSL", out)
+        files = card.listing("files")
+        run("openssl", "req", "-x509", "-newkey", "rsa:1024", "-nodes", "-keyout", path("other"),
+            "-subj", "/CN=nobody", "-days", "30", "-outform", "DER", "-out", path("other.der"))
+        code, out = run(*tool, *login, "--write-object", path("other.der"), "--type", "cert",
+                        "--label", "stray")
+        check(code != 0 and card.listing("files") == files,
+              "a certificate that matches no key is refused, the card unchanged", out)
+
+        # a data object: written, read back by a new process
+        with open(path("notes"), "wb") as f:
+            f.write(b"notes kept on the card\n")
+        code, out = run(*tool, *login, "--write-object", path("notes"), "--type", "data",
+                        "--label", "notes")
+        check(code == 0 and has(card.listing("files"), "qv_p11 data00 "),
+              "pkcs11-tool --write-object --type data", out)
+        code, out = run(*tool, *login, "--read-object", "--type", "data", "--label", "notes",
+                        "-o", path("back"))
+        with open(path("back"), "rb") as f:
+            check(code == 0 and f.read() == b"notes kept on the card\n",
+                  "pkcs11-tool --read-object gives the data object back", out)
+
+    # labels changed: the certificate's by p11tool, the data object's by PyKCS11
+    code, out = run("p11tool", "--provider", MODULE, "--login", "--set-label", "relabelled",
+                    "pkcs11:token=vOK%20RAL;object=imported;type=cert",
+                    env=dict(os.environ, GNUTLS_PIN=PIN))
+    code2, listing = run(*tool, "-O", "--type", "cert", "--id", "0102")
+    check(code == 0 and "label:      relabelled" in listing,
+          "p11tool --set-label on the certificate, seen by a new process", out + listing)
+
+    def on_data(change):
+        """Runs change(session, data objects) in a session of a new load of the module."""
+        lib = PyKCS11.PyKCS11Lib()
+        lib.load(MODULE)
+        session = lib.openSession(lib.getSlotList(tokenPresent=True)[0],
+                                  PyKCS11.CKF_SERIAL_SESSION | PyKCS11.CKF_RW_SESSION)
+        session.login(PIN)
+        try:
+            return change(session, session.findObjects([(PyKCS11.CKA_CLASS, PyKCS11.CKO_DATA)]))
+        finally:
+            session.closeSession()
+
+    on_data(lambda session, found: session.setAttributeValue(
+        found[0], [(PyKCS11.CKA_LABEL, "changed"), (PyKCS11.CKA_VALUE, b"second")]))
+    found, label, value = on_data(lambda session, found: [len(found)] + session.getAttributeValue(
+        found[0], [PyKCS11.CKA_LABEL, PyKCS11.CKA_VALUE]))
+    check(found == 1 and label == "changed" and bytes(value) == b"second",
+          "PyKCS11 setAttributeValue of a data object, read back after a new load",
+          "%r %r" % (label, value))
+    on_data(lambda session, found: session.destroyObject(found[0]))
+    check(not has(card.listing("files"), "qv_p11 data00 "), "PyKCS11 destroys the data object")
+
+
+
 def main():
     card = Card()
     try:
@@ -490,6 +627,7 @@ def main():
         with tempfile.TemporaryDirectory() as work:
             vok_login_tools(work)
         vok_crypto_and_deletion(card)
+        vok_writes(card)
     finally:
         card.close()
     if failures:

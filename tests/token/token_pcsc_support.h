@@ -16,6 +16,7 @@
 #include <winscard.h>
 
 #include "pcsc_helpers.h"
+#include "token_module_support.h"
 #include "token_sim_support.h"
 #include "vpcd_card.h"
 
@@ -58,16 +59,21 @@ class TokenOverPcscd : public ::testing::Test
     void Insert(cardsim::Personalisation const &p,
                 std::function<void(cardsim::Card &)> spoil = nullptr)
     {
+        m_link.reset(); // no reader thread left on an earlier card
         cardsim::CardState state;
         std::string error;
         ASSERT_TRUE(cardsim::Personalise(p, state, &error, &certificates)) << error;
         card.reset(new cardsim::Card(state));
         if (spoil)
             spoil(*card);
-        m_link.reset(new vpcd::VirtualCard(*card, vpcd::PortOfReader(0)));
+        m_watched.reset(new RecordingCard(*card));
+        m_link.reset(new vpcd::VirtualCard(*m_watched, vpcd::PortOfReader(0)));
         ASSERT_TRUE(m_link->Insert());
     }
     void Remove() { m_link->Remove(); }
+    // Shows every command to watch before the card answers it (on the reader's
+    // thread; none: watch none).
+    void Watch(std::function<void(Bytes const &)> watch) { m_watched->Before(std::move(watch)); }
 
     // The slot of the first virtual reader.
     CK_SLOT_ID Slot()
@@ -150,6 +156,7 @@ class TokenOverPcscd : public ::testing::Test
 
   private:
     SCARDCONTEXT m_ctx = 0;
+    std::unique_ptr<RecordingCard> m_watched;
     std::unique_ptr<vpcd::VirtualCard> m_link;
 };
 
