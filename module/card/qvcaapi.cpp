@@ -2,6 +2,7 @@
 
 #include "base/linux/linux_log.h"
 
+#include <mbedtls/platform_util.h>
 #include <reader.h>
 #include <winscard.h>
 
@@ -168,6 +169,12 @@ uint32_t QVCAAPI_RunAPDU(_qv_caapi_card_struct *t)
     t->sw1 = t->response[t->receivedLength - 2];
     t->sw2 = t->response[t->receivedLength - 1];
     return QV_OK;
+}
+
+void QVCAAPI_WipeExchange(_qv_caapi_card_struct *t)
+{
+    mbedtls_platform_zeroize(t->commandBuffer, sizeof(t->commandBuffer));
+    mbedtls_platform_zeroize(t->responseBuffer, sizeof(t->responseBuffer));
 }
 
 uint32_t QVCAAPI_VerifySW(_qv_caapi_card_struct *t, unsigned long expected)

@@ -82,6 +82,10 @@ void QVCAAPI_CardReleaseStruct(_qv_caapi_card_struct *transport);
 // without a callback and with a protocol other than T=0/T=1.
 uint32_t QVCAAPI_RunAPDU(_qv_caapi_card_struct *transport);
 
+// Zeroes the command and response buffers (lengths and status stay), after an
+// exchange that carried a PIN, key material or decrypted data.
+void QVCAAPI_WipeExchange(_qv_caapi_card_struct *transport);
+
 // 0 when SW1 SW2 = 90 00 and expected is 0 or the received length (status
 // included) equals it; otherwise QV_E_UNEXPECTED.
 uint32_t QVCAAPI_VerifySW(_qv_caapi_card_struct *transport, unsigned long expected);

@@ -26,3 +26,11 @@
 #include "card/qvmd_file_commands.h"
 #include "card/qvmd_file_io.h"
 #include "card/qvmd_files.h"
+
+// Secure messaging, the secure sender and on-card RSA, PINs, key containers and the
+// card-data writers.
+#include "card/qvmd_card_write.h"
+#include "card/qvmd_container.h"
+#include "card/qvmd_pin.h"
+#include "card/qvmd_secure.h"
+#include "card/qvmd_sm.h"

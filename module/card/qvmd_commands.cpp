@@ -13,6 +13,11 @@ enum : unsigned char {
     INS_GET_INFO = 0x10,
     INS_SET_CARD_DATA = 0x1A,
     INFO_CARD_DATA = 0x03,
+    INS_FREE_MEMORY_OLD = 0xAC,
+    INS_FREE = 0x1C,
+    FREE_MEMORY = 0x00,
+    FREE_CONTAINERS = 0x01,
+    FREE_ALL = 0xFF,
 };
 
 } // namespace
@@ -52,6 +57,29 @@ CApdu SetCardDataOneTag(unsigned char tag, unsigned char attribute, unsigned lon
     const unsigned char head[3] = {tag, attribute, static_cast<unsigned char>(length)};
     CApdu apdu(CLA_CARD, INS_SET_CARD_DATA, 0x01, replace ? 0x00 : 0x01);
     apdu.Append(head, 3).Reserve(length);
+    return apdu;
+}
+
+CApdu SetCardData(unsigned char tag, const unsigned char *value, unsigned long length)
+{
+    CApdu apdu(CLA_CARD, INS_SET_CARD_DATA, tag, 0x00);
+    apdu.Append(value, length);
+    return apdu;
+}
+
+CApdu FreeMemory(bool olderApplet)
+{
+    if (olderApplet)
+        return CApdu(CLA_CARD, INS_FREE_MEMORY_OLD, 0x00, 0x00);
+    CApdu apdu(CLA_CARD, INS_FREE, FREE_MEMORY, FREE_ALL);
+    apdu.Le(0x00);
+    return apdu;
+}
+
+CApdu FreeContainers()
+{
+    CApdu apdu(CLA_CARD, INS_FREE, FREE_CONTAINERS, FREE_ALL);
+    apdu.Le(0x00);
     return apdu;
 }
 

@@ -21,4 +21,11 @@ CApdu GetCardData(const unsigned char *selector, unsigned long selectorLength);
 CApdu SetCardDataOneTag(unsigned char tag, unsigned char attribute, unsigned long length,
                         bool replace);
 
+// B0 1A tag 00 Lc and the value: one card-data tag whole.
+CApdu SetCardData(unsigned char tag, const unsigned char *value, unsigned long length);
+// Before applet 1.0: B0 AC 00 00; from it: B0 1C 00 FF 00.
+CApdu FreeMemory(bool olderApplet);
+// B0 1C 01 FF 00 (applet 1.0 and later).
+CApdu FreeContainers();
+
 } // namespace qvapdu

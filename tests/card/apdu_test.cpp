@@ -2,6 +2,10 @@
 #include "card_test_support.h"
 
 #include "card/qvmd_commands.h"
+#include "card/qvmd_container_commands.h"
+#include "card/qvmd_pin_commands.h"
+#include "card/qvmd_rsa_commands.h"
+#include "card/qvmd_sm_commands.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +25,9 @@ std::string Encoded(const CApdu &apdu)
 
 const unsigned char SEL5[5] = {0x00, 0x01, 0x02, 0x00, 0x10};
 const unsigned char SEL1[1] = {0x05};
+const unsigned char EIGHT[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+const unsigned char ACCESS[2] = {0x02, 0x06};
+const unsigned char EXPONENT[3] = {0x01, 0x00, 0x01};
 
 struct BuilderRow {
     const char *call;
@@ -49,6 +56,58 @@ const BuilderRow BUILDERS[] = {
      "B0 01 00 00 FF " + ToHex(Bytes(255, 0))},
     {"256 data bytes", [] { return CApdu(0xB0, 0x01, 0, 0).Reserve(200).Reserve(56); },
      "unencodable"},
+    // card-data writes and clean-ups
+    {"SetCardData", [] { return qvapdu::SetCardData(0x05, EIGHT, 2); }, "B0 1A 05 00 02 01 02"},
+    {"FreeMemory(older)", [] { return qvapdu::FreeMemory(true); }, "B0 AC 00 00"},
+    {"FreeMemory", [] { return qvapdu::FreeMemory(false); }, "B0 1C 00 FF 00"},
+    {"FreeContainers", [] { return qvapdu::FreeContainers(); }, "B0 1C 01 FF 00"},
+    // secure messaging
+    {"SmChallenge", [] { return qvapdu::SmChallenge(0x01, 0x02, EIGHT); },
+     "B0 50 01 02 08 01 02 03 04 05 06 07 08"},
+    {"SmInitializeUpdate", [] { return qvapdu::SmInitializeUpdate(); }, "B0 50 00 00 08"},
+    {"SmResponse", [] { return qvapdu::SmResponse(0x11, 0x00, EIGHT, 8); },
+     "B0 52 11 00 08 01 02 03 04 05 06 07 08"},
+    {"SmClose", [] { return qvapdu::SmClose(false); }, "B0 54 00 00"},
+    {"SmClose(imported key)", [] { return qvapdu::SmClose(true); }, "B0 54 01 00"},
+    // RSA
+    {"RsaSingle(sign, first and last)",
+     [] { return qvapdu::RsaSingle(0x78, 2, qvapdu::RSA_FIRST | qvapdu::RSA_LAST, 1, EIGHT, 3); },
+     "B0 78 02 51 03 01 02 03"},
+    {"RsaPiece(decrypt, first of the first pair)",
+     [] { return qvapdu::RsaPiece(0x7A, 0, qvapdu::RSA_FIRST, 0, false, EIGHT, 2); },
+     "B0 7A 00 90 04 00 00 01 02"},
+    {"RsaPiece(sign, second, last)",
+     [] { return qvapdu::RsaPiece(0x78, 0, qvapdu::RSA_LAST, 0, true, EIGHT, 2); },
+     "B0 78 00 C0 04 80 01 01 02"},
+    // PINs: the PIN's room is FF bytes
+    {"VerifyPin", [] { return qvapdu::VerifyPin(0x21, 3); }, "B0 20 21 00 03 FF FF FF"},
+    {"LogOut(older)", [] { return qvapdu::LogOut(true, 6); }, "B0 24 06 00"},
+    {"LogOut", [] { return qvapdu::LogOut(false, 6); }, "B0 26 06 00"},
+    {"ChangePin", [] { return qvapdu::ChangePin(0x24, 1, 0, 0x82, 3, 2, 1); },
+     "B0 24 01 00 05 82 03 FF FF FF"},
+    {"GetChallenge", [] { return qvapdu::GetChallenge(); }, "B0 22 00 00 08"},
+    {"CancelChallenge", [] { return qvapdu::CancelChallenge(2); }, "B0 22 02 01 00"},
+    {"UpdatePinProperties", [] { return qvapdu::UpdatePinProperties(1, 0x07, EIGHT); },
+     "B0 2C 01 07 05 01 02 03 04 05"},
+    {"AdminComputeResponse", [] { return qvapdu::AdminComputeResponse(4, EIGHT, nullptr); },
+     "B0 2A 04 00 08 01 02 03 04 05 06 07 08"},
+    {"AdminActivatePin(second)", [] { return qvapdu::AdminActivatePin(1, true); },
+     "B0 2A 01 02 00"},
+    // key containers: key parts' room is zero bytes
+    {"CreateContainer(with exponent)",
+     [] { return qvapdu::CreateContainer(1, 0, 7, 2048, 0, ACCESS, EXPONENT, 3); },
+     "B0 70 01 00 09 07 08 00 00 02 06 01 00 01"},
+    {"CreateContainer(without)",
+     [] { return qvapdu::CreateContainer(1, 1, 7, 1024, 1, ACCESS, nullptr, 0); },
+     "B0 70 01 01 06 07 04 00 01 02 06"},
+    {"DeleteContainer", [] { return qvapdu::DeleteContainer(3); }, "B0 72 03 00"},
+    {"KeyInformation(modulus)", [] { return qvapdu::KeyInformation(3, 0, 1); }, "B0 74 03 01 00"},
+    {"KeyInformation(details)", [] { return qvapdu::KeyInformation(3, 2, 1); }, "B0 74 03 21"},
+    {"ChangeContainerAccess", [] { return qvapdu::ChangeContainerAccess(3, 1, 2, 0); },
+     "B0 7E 03 01 02 02 00"},
+    {"ImportKeyPart", [] { return qvapdu::ImportKeyPart(6, 4); }, "B0 76 06 00 04 00 00 00 00"},
+    {"ImportModulusPiece(second)", [] { return qvapdu::ImportModulusPiece(true, 1); },
+     "B0 76 07 00 03 80 01 00"},
 };
 
 TEST(Apdu, BuildersGiveTheirBytes)
