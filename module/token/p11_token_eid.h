@@ -31,6 +31,7 @@
 #include "card/qvmd_card.h"
 #include "card/qvmd_files.h"
 #include "card/token_transmit.h"
+#include "token/card_crypto_set.h"
 #include "core/p11_token.h"
 #include "token/card_read_cache.h"
 
@@ -40,6 +41,7 @@ class CChannel;
 class CContainersUsage;
 class CP11Container;
 class CP11DataObject;
+class CKeyAsymetric;
 class CP11Object;
 class CP11Template;
 
@@ -82,10 +84,12 @@ class CP11Token_eiD : public CP11Token
         bool Init(CP11Token_eiD *token, unsigned char role, unsigned char const *pin,
                   unsigned long length);
         // Presents the cached PIN when the card has no role authenticated; true
-        // when it did. CKR_USER_NOT_LOGGED_IN when the card's PIN counter moved
-        // since the token last looked, CKR_PIN_INCORRECT / CKR_PIN_LOCKED when
-        // the card refuses the PIN, CKR_DEVICE_ERROR for an empty cache or a
-        // card failure.
+        // when it did. CKR_USER_NOT_LOGGED_IN when nothing is cached (nobody is
+        // logged in) or when the card's PIN counter moved since the token last
+        // looked; CKR_PIN_INCORRECT / CKR_PIN_LOCKED when the card refuses the
+        // PIN; CKR_DEVICE_ERROR for a card failure. A moved counter and a refused
+        // PIN end every login of the token first (logoutEverywhere), so that a
+        // PIN that may be stale is never presented again.
         bool Authenticate();
         // Ends any authentication on the card of token (NULL: the cached
         // token); the cache stays. Nothing without a token or card context.
@@ -95,8 +99,14 @@ class CP11Token_eiD : public CP11Token
         // Forgets the cache: no token, role 1, the secret wiped.
         void Final();
         unsigned char GetAuthRole() const { return m_role; }
+        // The key the cache (and the security officer's PUK kept by a session)
+        // is encrypted under: CDesEncryptor::KEY_LENGTH bytes.
+        static unsigned char const *CacheKey();
 
       private:
+        // Ends every login of the token: its PIN can no longer be trusted.
+        static void forget(CP11Token_eiD *token);
+
         CP11Token_eiD *m_token;
         unsigned char m_role;
         CBlob m_secret; // the PIN encrypted with the cache key
@@ -143,6 +153,26 @@ class CP11Token_eiD : public CP11Token
     void CloseSession(unsigned long session) override;
     void CloseAllSessions() override;
     void GetSessionInfo(unsigned long session, CK_SESSION_INFO *info) override;
+
+    // Login and PINs.
+    void Login(unsigned long session, unsigned long userType, unsigned char *pin,
+               unsigned long pinLength) override;
+    void Logout(unsigned long session) override;
+    void SetPIN(unsigned long session, unsigned char *oldPin, unsigned long oldLength,
+                unsigned char *newPin, unsigned long newLength) override;
+    void InitPIN(unsigned long session, unsigned char *pin, unsigned long pinLength) override;
+
+    // Signing and decryption: hashing and padding in software, the raw RSA step
+    // of a card key on the card.
+    void SignInit(unsigned long session, CK_MECHANISM *mechanism, unsigned long key) override;
+    void Sign(unsigned long session, unsigned char *data, unsigned long dataLength,
+              unsigned char *signature, unsigned long *signatureLength) override;
+    void SignUpdate(unsigned long session, unsigned char *part, unsigned long partLength) override;
+    void SignFinal(unsigned long session, unsigned char *signature,
+                   unsigned long *signatureLength) override;
+    void DecryptInit(unsigned long session, CK_MECHANISM *mechanism, unsigned long key) override;
+    void Decrypt(unsigned long session, unsigned char *encrypted, unsigned long encryptedLength,
+                 unsigned char *data, unsigned long *dataLength) override;
 
     // Attributes and search.
     void GetObjectSize(unsigned long session, unsigned long object, unsigned long *size) override;
@@ -193,6 +223,38 @@ class CP11Token_eiD : public CP11Token
     [[noreturn]] static void cardFailed(char const *function, unsigned long rv = CKR_DEVICE_ERROR);
     // The slot's channel, or NULL.
     CChannel *channel() const;
+
+    // Login. Ends the login of every session: the PIN cache and every
+    // session's PUK wiped, every session public without its private session
+    // objects, then the PIN flags read again and (with rebuild) the visible
+    // objects made the public ones. The card is not de-authenticated here. The
+    // steps that need the card all run; the first failure is thrown at the end.
+    void logoutEverywhere(bool rebuild = true);
+    // Wipes and forgets the security officer's PUK kept by the session.
+    static void clearPuk(CP11Session *session);
+    // Reads the card's PIN records (information kind 8); CKR_DEVICE_ERROR.
+    void readPinRecords();
+    // The first PIN record of the records read whose role mask is role;
+    // CKR_DEVICE_ERROR when the card lists none (its limits are unknown).
+    _qv_md_pin_info_struct const &pinRecord(unsigned char role);
+    // Raises the card's PIN change counter and takes its new value, so that the
+    // token's own change is not taken for another application's.
+    void pinChanged();
+
+    // Signing and decryption. A new operation context for the key, checked
+    // for the purpose (CKF_SIGN or CKF_DECRYPT) and the mechanism.
+    CKeyAsymetric *keyContext(unsigned long session, CK_MECHANISM *mechanism, unsigned long key,
+                              unsigned long purpose);
+    // The raw RSA step of a card key over a block of the key's length, in
+    // place: under the channel's exclusive access and the PIN guard, the key
+    // looked up again by handle.
+    void cardStep(unsigned long key, unsigned char *block, unsigned long length, bool sign);
+    // The card's RSA private-key operation on block (the key's modulus length),
+    // in place, in one secure-messaging session of its own.
+    void cryptPrivateRSA(CP11Object *key, unsigned char *block, bool sign);
+    // Sets up and tears down the secure-messaging provider set.
+    void openCrypto();
+    void closeCrypto();
 
     // Token information.
     void setMechanisms();
@@ -260,6 +322,9 @@ class CP11Token_eiD : public CP11Token
     // Attributes.
     void setAllowedMechanisms(CP11Object *key, unsigned long mask);
     void getVendorAttribute(CP11Object *object, CK_ATTRIBUTE *attribute);
+    // CKA_CONTAINERS_USAGE: per entry of the card's key capacity table its key
+    // size, the valid containers with a key of that size and the rest free.
+    std::vector<unsigned char> containersUsage();
     // The object a handle names for this token's sessions: a session object
     // of any session (bit 31 set) or a visible token object.
     CP11Object *objectOf(unsigned long handle);
@@ -288,6 +353,7 @@ class CP11Token_eiD : public CP11Token
     CList<CP11DataObject *> m_dataObjects; // owned
     unsigned char m_dataSlots[DATA_SLOTS]; // entry n: n while data file n exists, else 0xFF
     CCardReadCache m_readCache;            // card reads keyed on the change counters
+    CCardCryptoSet m_crypto;               // all zero outside a card RSA step
 
     friend class CContainersUsage; // its callbacks read through the token's cache
 };

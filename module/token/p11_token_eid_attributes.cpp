@@ -69,23 +69,6 @@ void CP11Token_eiD::GetAttributeValue(unsigned long session, unsigned long objec
     });
 }
 
-void CP11Token_eiD::getVendorAttribute(CP11Object *object, CK_ATTRIBUTE *attribute)
-{
-    hl_log(HL_ENTER, "CP11Token_eiD::getVendorAttribute(%p,%p)\n", (void *)object,
-           (void *)attribute);
-    frame(
-        "getVendorAttribute",
-        [&] {
-            if (attribute == nullptr)
-                throw CP11Exception(CKR_TEMPLATE_INCONSISTENT);
-            // The token's own vendor attributes (CKA_CARD_ATR to
-            // CKA_OBJECT_CONTAINER_NAME) are not answered yet; no other vendor
-            // type is the token's.
-            throw CP11Exception(CKR_ATTRIBUTE_TYPE_INVALID);
-        },
-        true);
-}
-
 void CP11Token_eiD::GetObjectSize(unsigned long session, unsigned long object, unsigned long *size)
 {
     hl_log(HL_ENTER, "CP11Token_eiD::GetObjectSize(0x%.8lx,0x%.8lx,%p)\n", session, object,

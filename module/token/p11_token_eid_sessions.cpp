@@ -95,6 +95,7 @@ CP11Session *CP11Token_eiD::addSession(unsigned long flags, unsigned long state)
 
 void CP11Token_eiD::dropSession(CP11Session *session)
 {
+    clearPuk(session);
     removeSession(session);
     countSession(session, -1);
     delete session;
@@ -120,11 +121,7 @@ void CP11Token_eiD::CloseSession(unsigned long session)
             unsigned long changed = tokenCacheSynchronize(1);
             if (last || (changed & 1) != 0) {
                 m_authenticator.DeAuthenticate(nullptr);
-                m_authenticator.Final();
-                updateTokenPinInfo();
-                updateSessionsState(~0UL);
-                if (!last)
-                    updateObjects(false);
+                logoutEverywhere(!last);
             }
         } catch (CP11Exception &) {
             if (last) {
@@ -145,6 +142,8 @@ void CP11Token_eiD::CloseAllSessions()
 {
     hl_log(HL_ENTER, "CP11Token_eiD::CloseAllSessions()\n");
     deviceFrame("CloseAllSessions", [&] {
+        for (auto it = m_sessions.begin(); it != m_sessions.end(); ++it)
+            clearPuk(*it);
         CP11Token::CloseAllSessions();
         unsigned long rv = CKR_OK;
         try {

@@ -23,13 +23,6 @@ using vok_log::HL_WARNING;
 namespace
 {
 
-// The cache key: the first 24 bytes of the stored master value.
-unsigned char const *cacheKey()
-{
-    static_assert(sizeof(QVMD_MK_STORED) >= CDesEncryptor::KEY_LENGTH, "key too short");
-    return QVMD_MK_STORED;
-}
-
 bool validRole(unsigned char role)
 {
     return role == CP11Token_eiD::ROLE_USER || role == CP11Token_eiD::ROLE_SO;
@@ -53,6 +46,13 @@ uint32_t authState(_qv_md_card_struct *card, unsigned char *state)
 
 } // namespace
 
+// The first 24 bytes of the stored master value.
+unsigned char const *CP11Token_eiD::CTokenAuthenticator::CacheKey()
+{
+    static_assert(sizeof(QVMD_MK_STORED) >= CDesEncryptor::KEY_LENGTH, "key too short");
+    return QVMD_MK_STORED;
+}
+
 CP11Token_eiD::CTokenAuthenticator::CTokenAuthenticator() : m_token(nullptr), m_role(ROLE_NOBODY) {}
 
 CP11Token_eiD::CTokenAuthenticator::~CTokenAuthenticator()
@@ -72,7 +72,7 @@ bool CP11Token_eiD::CTokenAuthenticator::Init(CP11Token_eiD *token, unsigned cha
         Final();
         m_token = token;
         m_role = role;
-        CDesEncryptor encryptor(cacheKey());
+        CDesEncryptor encryptor(CacheKey());
         ok = encryptor.Encrypt(pin, length) && m_secret.Set(encryptor.Get());
         if (!ok) {
             hl_log(HL_ERROR, "CTokenAuthenticator::Authenticate -> PIN encryption has failed!\n");
@@ -86,12 +86,17 @@ bool CP11Token_eiD::CTokenAuthenticator::Init(CP11Token_eiD *token, unsigned cha
 bool CP11Token_eiD::CTokenAuthenticator::Authenticate()
 {
     hl_log(HL_ENTER, "CP11Token_eiD::CTokenAuthenticator::Authenticate()\n");
-    if (m_token == nullptr || m_token->GetCard() == nullptr || !validRole(m_role) ||
-        m_secret.GetSize() == 0) {
+    if (m_token == nullptr || !validRole(m_role) || m_secret.GetSize() == 0) {
+        // nobody is logged in: there is no PIN to present
+        hl_log(HL_ERROR, "CTokenAuthenticator::Authenticate -> invalid data.\n");
+        fail("Authenticate", CKR_USER_NOT_LOGGED_IN);
+    }
+    CP11Token_eiD *token = m_token;
+    _qv_md_card_struct *card = token->GetCard();
+    if (card == nullptr) {
         hl_log(HL_ERROR, "CTokenAuthenticator::Authenticate -> invalid data.\n");
         fail("Authenticate", CKR_DEVICE_ERROR);
     }
-    _qv_md_card_struct *card = m_token->GetCard();
     unsigned char state = 0;
     uint32_t rv = authState(card, &state);
     if (rv != 0) {
@@ -101,8 +106,10 @@ bool CP11Token_eiD::CTokenAuthenticator::Authenticate()
         fail("Authenticate", CKR_DEVICE_ERROR);
     }
     try {
-        if ((m_token->tokenCacheSynchronize(1) & 1) != 0) {
+        if ((token->tokenCacheSynchronize(QVMD_CACHE_PIN) & QVMD_CACHE_PIN) != 0) {
+            // The cached PIN may be stale: it is never presented again.
             hl_log(HL_ERROR, "CTokenAuthenticator::Authenticate -> PIN changed!\n");
+            forget(token);
             throw CP11Exception(CKR_USER_NOT_LOGGED_IN);
         }
     } catch (CP11Exception &e) {
@@ -114,7 +121,7 @@ bool CP11Token_eiD::CTokenAuthenticator::Authenticate()
         hl_log(HL_LEAVE, "CP11Token_eiD::CTokenAuthenticator::Authenticate( %s )\n", "FALSE");
         return false;
     }
-    CDesEncryptor decryptor(cacheKey()); // wipes the plain PIN when it goes
+    CDesEncryptor decryptor(CacheKey()); // wipes the plain PIN when it goes
     if (!decryptor.Decrypt(m_secret.GetData(), m_secret.GetSize())) {
         hl_log(HL_ERROR, "CTokenAuthenticator::Authenticate -> PIN decryption has failed!\n");
         fail("Authenticate", CKR_GENERAL_ERROR);
@@ -127,10 +134,24 @@ bool CP11Token_eiD::CTokenAuthenticator::Authenticate()
                "CTokenAuthenticator::Authenticate -> QVMD_Authenticate function call failed "
                "(0x%.8x).\n",
                rv);
-        fail("Authenticate", tries == 0 ? CKR_PIN_LOCKED : CKR_PIN_INCORRECT);
+        if (rv != QV_W_WRONG_CHV && rv != QV_W_CHV_BLOCKED)
+            fail("Authenticate", CKR_DEVICE_ERROR); // no answer about the PIN
+        // a PIN the card refuses is never presented again
+        forget(token);
+        fail("Authenticate",
+             tries == 0 || rv == QV_W_CHV_BLOCKED ? CKR_PIN_LOCKED : CKR_PIN_INCORRECT);
     }
     hl_log(HL_LEAVE, "CP11Token_eiD::CTokenAuthenticator::Authenticate( %s )\n", "TRUE");
     return true;
+}
+
+void CP11Token_eiD::CTokenAuthenticator::forget(CP11Token_eiD *token)
+{
+    // what the card is asked on the way is only the visible list and the flags
+    try {
+        token->logoutEverywhere();
+    } catch (CP11Exception &) {
+    }
 }
 
 void CP11Token_eiD::CTokenAuthenticator::DeAuthenticate(CP11Token_eiD *token)
