@@ -115,6 +115,7 @@ void CardManager::reload()
     dialog.setAutoClose(false);
     dialog.setAutoReset(false);
     dialog.setRange(0, kProgressMax);
+    dialog.setValue(0);
     dialog.setFixedSize(kProgressWidth, kProgressHeight);
     dialog.move(window.geometry().center() - dialog.rect().center());
     dialog.setLabelText(tr("<b>Načítání informací o čtečkách</b>"));

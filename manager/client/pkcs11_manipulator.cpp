@@ -40,7 +40,10 @@ bool sized(std::vector<unsigned char> &buffer, CK_ULONG length)
 
 Pkcs11Manipulator::Pkcs11Manipulator() : QLibrary()
 {
-    logFile = OpenTraceLog(TraceLogPath());
+    QString const path = TraceLogPath();
+    logFile = OpenTraceLog(path);
+    if (logFile != nullptr)
+        logPath = path;
 }
 
 Pkcs11Manipulator::~Pkcs11Manipulator()
@@ -160,7 +163,7 @@ void Pkcs11Manipulator::logToFile(QString who, QString what, unsigned long statu
 
 QString Pkcs11Manipulator::traceLogPath() const
 {
-    return logFile != nullptr ? logFile->fileName() : QString();
+    return logPath;
 }
 
 void Pkcs11Manipulator::enter(QString const &what)

@@ -155,4 +155,5 @@ class Pkcs11Manipulator : public QLibrary
     std::vector<std::vector<key_info>> pubKeys;
     std::vector<std::vector<cert_info>> certs;
     std::unique_ptr<QFile> logFile;
+    QString logPath; // empty without a log
 };
