@@ -3,11 +3,11 @@
 // card-data TLV reader and the ATR parser. Properties: no crash or out-of-bounds
 // access, the exchange caps hold (a reader never loops on the card's say-so), and
 // a card-data read that succeeds returns bytes its TLV reader can walk.
+#include "card_fuzz_support.h"
+
 #include "card/qvmd_atr.h"
 #include "card/qvmd_card_data.h"
 #include "card/qvmd_info.h"
-
-#include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -17,34 +17,8 @@
 namespace
 {
 
-// Each exchange takes one reply from the input; an exhausted input removes the card.
-struct Card {
-    FuzzedDataProvider *input;
-    unsigned long exchanges = 0;
-};
-
-uint32_t transmit(void *context, const unsigned char *, unsigned long, unsigned char *response,
-                  unsigned long *responseLength)
-{
-    auto *card = static_cast<Card *>(context);
-    card->exchanges++;
-    if (card->input->remaining_bytes() == 0)
-        return 0x80100069; // removed
-    size_t length = card->input->ConsumeIntegralInRange<size_t>(0, 520);
-    std::vector<unsigned char> reply = card->input->ConsumeBytes<unsigned char>(length);
-    if (reply.size() > *responseLength)
-        return 0x80100008;
-    if (!reply.empty())
-        memcpy(response, reply.data(), reply.size());
-    *responseLength = reply.size();
-    return 0;
-}
-
-void check(bool holds)
-{
-    if (!holds)
-        __builtin_trap();
-}
+using card_fuzz::Card;
+using card_fuzz::check;
 
 // At most two exchanges per command (a resend or one GET RESPONSE).
 void readCardData(_qv_md_card_struct *card, Card &state, unsigned char tag)
@@ -73,8 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     FuzzedDataProvider input(bytes, size);
     Card state{&input};
     _qv_md_card_struct card;
-    QVMD_CardInitStruct(&card, reinterpret_cast<unsigned long>(&state), nullptr, nullptr, nullptr,
-                        nullptr, nullptr, nullptr, transmit);
+    state.Init(&card);
     if (input.ConsumeBool())
         card.transport->protocol = 2; // T=1: 61 xx left to the readers
     QVMD_CheckAppletSelection(&card);

@@ -13,7 +13,8 @@ CApdu &CApdu::Append(const void *bytes, unsigned long length)
         m_overflow = true;
         return *this;
     }
-    memcpy(m_data + m_dataLength, bytes, length);
+    if (length != 0)
+        memcpy(m_data + m_dataLength, bytes, length);
     m_dataLength += length;
     return *this;
 }

@@ -36,6 +36,13 @@ uint32_t QVMD_IsAppletVersionLowerThan(_qv_md_card_struct *card, const unsigned 
     return QV_OK;
 }
 
+bool QVMD_IsOlderApplet(_qv_md_card_struct *card, uint32_t *rv)
+{
+    int lower = 0;
+    *rv = QVMD_IsAppletVersionLowerThan(card, QVMD_VERSION_PINPAD, &lower);
+    return *rv == QV_OK && lower != 0;
+}
+
 uint32_t QVMD_IsSupported(_qv_md_card_struct *card, const wchar_t *feature)
 {
     const unsigned char *version = nullptr;

@@ -29,13 +29,6 @@ uint32_t sendCleanUp(_qv_md_card_struct *card, const CApdu &apdu, uint32_t level
     return rv != QV_OK ? rv : QVMD_VerifySWFile(card, 0);
 }
 
-bool olderApplet(_qv_md_card_struct *card, uint32_t *rv)
-{
-    int lower = 0;
-    *rv = QVMD_IsAppletVersionLowerThan(card, QVMD_VERSION_PINPAD, &lower);
-    return lower != 0;
-}
-
 } // namespace
 
 uint32_t QVMD_SetCardData(_qv_md_card_struct *card, const _qv_md_card_data_record *record)
@@ -73,7 +66,7 @@ uint32_t QVMD_UpdateCSPFlags(_qv_md_card_struct *card, const unsigned char *flag
 uint32_t QVMD_FreeMemory(_qv_md_card_struct *card)
 {
     uint32_t rv = QV_OK;
-    bool older = olderApplet(card, &rv);
+    bool older = QVMD_IsOlderApplet(card, &rv);
     if (rv != QV_OK)
         return rv;
     return sendCleanUp(card, qvapdu::FreeMemory(older), older ? PLAIN : SECURE);
@@ -82,7 +75,7 @@ uint32_t QVMD_FreeMemory(_qv_md_card_struct *card)
 uint32_t QVMD_FreeContainers(_qv_md_card_struct *card)
 {
     uint32_t rv = QV_OK;
-    bool older = olderApplet(card, &rv);
+    bool older = QVMD_IsOlderApplet(card, &rv);
     if (rv != QV_OK)
         return rv;
     if (!older)

@@ -37,6 +37,9 @@ uint32_t QVMD_SelectApplet(_qv_md_card_struct *card);
 // not yet valid.
 uint32_t QVMD_IsAppletVersionLowerThan(_qv_md_card_struct *card, const unsigned char version[2],
                                        int *lower);
+// true for an older applet (before 1.0), whose commands take their older forms; a
+// failure to read the version is in *rv (and the answer false).
+bool QVMD_IsOlderApplet(_qv_md_card_struct *card, uint32_t *rv);
 // L"SKI" (1.2) or L"PINPAD" (1.0): 0 when the applet has it, QV_E_UNEXPECTED when
 // it is older, QV_E_INVALID_VALUE for another name.
 uint32_t QVMD_IsSupported(_qv_md_card_struct *card, const wchar_t *feature);

@@ -56,11 +56,12 @@ uint32_t pinRoom(const _qv_md_info_struct *info, const _qv_md_pin_info_struct &p
     return QV_OK;
 }
 
-bool olderApplet(_qv_md_card_struct *card, uint32_t *rv)
+// 0 on applet 1.0 and later, QV_E_UNEXPECTED before it.
+uint32_t fromApplet10(_qv_md_card_struct *card)
 {
-    int lower = 0;
-    *rv = QVMD_IsAppletVersionLowerThan(card, QVMD_VERSION_PINPAD, &lower);
-    return lower != 0;
+    uint32_t rv = QV_OK;
+    bool older = QVMD_IsOlderApplet(card, &rv);
+    return rv != QV_OK ? rv : older ? QV_E_UNEXPECTED : QV_OK;
 }
 
 // The reply of a mode-32 verify, exactly the challenge response length.
@@ -224,7 +225,7 @@ uint32_t QVMD_PrepareForAuthenticate(_qv_md_card_struct *card, unsigned char ind
 uint32_t QVMD_Deauthenticate(_qv_md_card_struct *card, uint32_t role)
 {
     uint32_t rv = QV_OK;
-    bool older = olderApplet(card, &rv);
+    bool older = QVMD_IsOlderApplet(card, &rv);
     if (rv != QV_OK)
         return rv;
     _qv_caapi_card_struct *t = card->transport;
@@ -323,7 +324,7 @@ uint32_t QVMD_PrepareForChangeAuthenticatorFill(_qv_md_card_struct *card, unsign
         return QV_E_INVALID_VALUE;
     if (rv != QV_OK)
         return rv;
-    bool older = olderApplet(card, &rv);
+    bool older = QVMD_IsOlderApplet(card, &rv);
     if (rv != QV_OK)
         return rv;
     _qv_caapi_card_struct *t = card->transport;
@@ -408,13 +409,11 @@ uint32_t QVMD_AdminCardComputeResponse(_qv_md_card_struct *card, unsigned char k
 {
     if (challenge == nullptr || (withExtra && extra24 == nullptr))
         return QV_E_INVALID_VALUE;
-    uint32_t rv = QV_OK;
-    bool older = olderApplet(card, &rv);
-    if (rv != QV_OK || older)
-        return rv != QV_OK ? rv : QV_E_UNEXPECTED;
-    rv = runSecure(card,
-                   qvapdu::AdminComputeResponse(keyRef, challenge, withExtra ? extra24 : nullptr),
-                   CHALLENGE_RESPONSE_LENGTH + 2);
+    uint32_t rv = fromApplet10(card);
+    if (rv == QV_OK)
+        rv = runSecure(
+            card, qvapdu::AdminComputeResponse(keyRef, challenge, withExtra ? extra24 : nullptr),
+            CHALLENGE_RESPONSE_LENGTH + 2);
     if (rv == QV_OK)
         memcpy(challenge, card->transport->response, CHALLENGE_RESPONSE_LENGTH);
     return rv;
@@ -422,9 +421,7 @@ uint32_t QVMD_AdminCardComputeResponse(_qv_md_card_struct *card, unsigned char k
 
 uint32_t QVMD_AdminCardActivatePIN(_qv_md_card_struct *card, unsigned char index, int second)
 {
-    uint32_t rv = QV_OK;
-    bool older = olderApplet(card, &rv);
-    if (rv != QV_OK || older)
-        return rv != QV_OK ? rv : QV_E_UNEXPECTED;
-    return runSecure(card, qvapdu::AdminActivatePin(index, second != 0), STATUS_ONLY);
+    uint32_t rv = fromApplet10(card);
+    return rv != QV_OK ? rv
+                       : runSecure(card, qvapdu::AdminActivatePin(index, second != 0), STATUS_ONLY);
 }

@@ -23,22 +23,34 @@ template <typename Prepare> uint32_t send(_qv_caapi_card_struct *t, Prepare prep
     return rv != QV_OK ? rv : QVCAAPI_RunAPDU(t);
 }
 
+// The opening's two exchanges: the first command, a reply of exactly replyLength
+// bytes (status included), then the response command made from that reply.
+template <typename First, typename Second>
+uint32_t challengeAndRespond(_qv_caapi_card_struct *t, First first, unsigned long replyLength,
+                             Second second)
+{
+    uint32_t rv = send(t, first);
+    if (rv != QV_OK || (rv = QVCAAPI_VerifySW(t, replyLength)) != QV_OK)
+        return rv;
+    const unsigned char *reply = t->response;
+    rv = send(t, [&](unsigned char *c, unsigned long *n) { return second(reply, c, n); });
+    return rv != QV_OK ? rv : QVCAAPI_VerifySW(t, 0);
+}
+
 // Before applet 1.2: the host challenge goes out, the card challenge and the card
 // cryptogram come back, then the C-MAC'd host cryptogram.
 uint32_t openFirstGeneration(_qv_md_card_struct *card)
 {
     _qv_md_sm_context *sm = &card->sm;
-    _qv_caapi_card_struct *t = card->transport;
-    uint32_t rv = send(t, [sm](unsigned char *c, unsigned long *n) {
-        return QVMD_CryptoSMPrepareChallengeAPDU(sm, c, n);
-    });
-    if (rv != QV_OK || (rv = QVCAAPI_VerifySW(t, CHALLENGE_REPLY_V1)) != QV_OK)
-        return rv;
-    const unsigned char *reply = t->response;
-    rv = send(t, [sm, reply](unsigned char *c, unsigned long *n) {
-        return QVMD_CryptoSMPrepareResponseAPDU(sm, reply, 16, c, n);
-    });
-    return rv != QV_OK ? rv : QVCAAPI_VerifySW(t, 0);
+    return challengeAndRespond(
+        card->transport,
+        [sm](unsigned char *c, unsigned long *n) {
+            return QVMD_CryptoSMPrepareChallengeAPDU(sm, c, n);
+        },
+        CHALLENGE_REPLY_V1,
+        [sm](const unsigned char *reply, unsigned char *c, unsigned long *n) {
+            return QVMD_CryptoSMPrepareResponseAPDU(sm, reply, 16, c, n);
+        });
 }
 
 // From applet 1.2: the card challenge comes first, then the host challenge and the
@@ -46,17 +58,15 @@ uint32_t openFirstGeneration(_qv_md_card_struct *card)
 uint32_t openSecondGeneration(_qv_md_card_struct *card)
 {
     _qv_md_sm_context *sm = &card->sm;
-    _qv_caapi_card_struct *t = card->transport;
-    uint32_t rv = send(t, [sm](unsigned char *c, unsigned long *n) {
-        return QVMD_CryptoSMPrepareInitUpdateAPDUv2(sm, c, n);
-    });
-    if (rv != QV_OK || (rv = QVCAAPI_VerifySW(t, CHALLENGE_REPLY_V2)) != QV_OK)
-        return rv;
-    const unsigned char *reply = t->response;
-    rv = send(t, [sm, reply](unsigned char *c, unsigned long *n) {
-        return QVMD_CryptoSMPrepareResponseAPDUv2(sm, reply, 8, c, n, 0);
-    });
-    return rv != QV_OK ? rv : QVCAAPI_VerifySW(t, 0);
+    return challengeAndRespond(
+        card->transport,
+        [sm](unsigned char *c, unsigned long *n) {
+            return QVMD_CryptoSMPrepareInitUpdateAPDUv2(sm, c, n);
+        },
+        CHALLENGE_REPLY_V2,
+        [sm](const unsigned char *reply, unsigned char *c, unsigned long *n) {
+            return QVMD_CryptoSMPrepareResponseAPDUv2(sm, reply, 8, c, n, 0);
+        });
 }
 
 uint32_t closeSession(_qv_md_card_struct *card, bool clearImportedKey)

@@ -1,18 +1,11 @@
 // The card layer end to end over the real reader service: a simulated card in the
 // virtual reader, the token's transmit callback on a PC/SC channel connection, and
 // the layer's own PC/SC path on the same card handle.
-#include "card_sim_support.h"
+#include "card_pcsc_support.h"
 
 #include "card/qvmd_card_data.h"
 #include "card/qvmd_info.h"
-#include "card/token_transmit.h"
 #include "channel/card_connection_pcsc.h"
-#include "channel/channel_manager.h"
-#include "channel/channel_pcsc.h"
-#include "core/p11_slot.h"
-#include "core/p11_token.h"
-#include "pcsc_helpers.h"
-#include "vpcd_card.h"
 
 #include <reader.h>
 
@@ -25,43 +18,26 @@ namespace
 
 using namespace card_test;
 
-const std::string READER = vpcd::NameOfReader(0);
-
-class CardPcscTest : public ::testing::Test
+class CardPcscTest : public PcscTest
 {
   protected:
     void SetUp() override
     {
-        ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &m_ctx),
-                  SCARD_S_SUCCESS);
-        ASSERT_TRUE(WaitCardState(m_ctx, READER, false)); // an earlier card may be leaving
+        PcscTest::SetUp();
         cardsim::CardState state;
         std::string error;
         ASSERT_TRUE(cardsim::Personalise({}, state, &error)) << error;
         cardsim::Options options;
         options.strictLe = true;
         options.secondAidOnly = true;
-        m_card.reset(new cardsim::Card(state, options));
-        m_slotCard.reset(new vpcd::VirtualCard(*m_card, vpcd::PortOfReader(0)));
-        ASSERT_TRUE(m_slotCard->Insert());
-        ASSERT_TRUE(WaitCardState(m_ctx, READER, true));
-        ASSERT_TRUE(m_manager.RegisterChannel(&m_channel, false));
-        ASSERT_TRUE(m_channel.Open(1));
-        m_connection = m_channel.Connect(CBlob(READER.c_str()), false,
-                                         CChannel::PROTOCOL_T0 | CChannel::PROTOCOL_T1);
-        ASSERT_NE(m_connection, nullptr);
+        m_inserted.reset(new InsertedCard(m_ctx, state, options));
+        m_card = m_inserted->card.get();
+        ASSERT_NE(m_inserted->Connection(), nullptr);
     }
     void TearDown() override
     {
-        if (m_connection != nullptr) {
-            m_channel.Disconnect(m_connection, CChannel::DISCONNECT_LEAVE);
-            delete m_connection;
-        }
-        m_channel.Close(0);
-        m_manager.UnregisterChannel(&m_channel);
-        if (m_slotCard)
-            m_slotCard->Remove();
-        SCardReleaseContext(m_ctx);
+        m_inserted.reset();
+        PcscTest::TearDown();
     }
 
     // Reads what the token reads at insertion, the card data in three pieces and
@@ -95,30 +71,18 @@ class CardPcscTest : public ::testing::Test
         m_card->SetFault(cardsim::Fault::None);
     }
 
-    SCARDCONTEXT m_ctx = 0;
-    std::unique_ptr<cardsim::Card> m_card;
-    std::unique_ptr<vpcd::VirtualCard> m_slotCard;
-    CChannelManager m_manager;
-    CChannelPCSC m_channel;
-    CCardConnection *m_connection = nullptr;
+    std::unique_ptr<InsertedCard> m_inserted;
+    cardsim::Card *m_card = nullptr;
 };
 
 TEST_F(CardPcscTest, TheTokensCallbackCarriesTheLayerOverTheChannel)
 {
-    CP11Slot slot(&m_channel);
-    CP11Token token(&slot);
-    CTransmitParam param(&token, m_connection);
-    _qv_md_card_struct card;
-    ASSERT_EQ(QVMD_CardInitStruct(&card, reinterpret_cast<unsigned long>(&param), nullptr, nullptr,
-                                  nullptr, nullptr, nullptr, nullptr, TokenTransmit),
-              0u);
-    ReadTheCard(&card);
-    QVMD_CardReleaseStruct(&card);
+    ReadTheCard(m_inserted->get());
 }
 
 TEST_F(CardPcscTest, WithoutACallbackTheLayerUsesTheCardHandle)
 {
-    auto *pcsc = static_cast<CCardConnectionPCSC *>(m_connection);
+    auto *pcsc = static_cast<CCardConnectionPCSC *>(m_inserted->Connection());
     unsigned long handle = static_cast<unsigned long>(pcsc->GetCardHandle());
     unsigned long protocol = pcsc->GetActiveProtocol() == SCARD_PROTOCOL_T1 ? 2 : 1;
     // the protocol comes from the reader, or the reader's refusal is passed on

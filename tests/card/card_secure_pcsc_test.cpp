@@ -1,23 +1,17 @@
 // PINs, secure messaging, on-card RSA and key containers end to end over the real
 // reader service: the simulated card of each applet version in the virtual reader,
 // the layer's APDUs through the token's callback on a PC/SC channel connection.
+#include "card_pcsc_support.h"
 #include "card_rsa_oracle.h"
-#include "card_sim_support.h"
 #include "card_sm_support.h"
+
+#include "card_content.h"
 
 #include "card/qvmd_container.h"
 #include "card/qvmd_info.h"
 #include "card/qvmd_pin.h"
 #include "card/qvmd_secure.h"
 #include "card/qvmd_sm.h"
-#include "card/token_transmit.h"
-#include "channel/card_connection.h"
-#include "channel/channel_manager.h"
-#include "channel/channel_pcsc.h"
-#include "core/p11_slot.h"
-#include "core/p11_token.h"
-#include "pcsc_helpers.h"
-#include "vpcd_card.h"
 
 #include <gtest/gtest.h>
 
@@ -28,57 +22,49 @@ namespace
 
 using namespace card_test;
 
-const std::string READER = vpcd::NameOfReader(0);
-
 Bytes Text(const char *s)
 {
     return Bytes(s, s + strlen(s));
 }
 
-// A personalised card in the virtual reader, reached through the token's callback
-// on a channel connection; removed again at the end.
-class InsertedCard
+// One 2048-bit key pair for every card of the test, as private-key DER.
+const Bytes &SharedKey()
 {
-  public:
-    InsertedCard(SCARDCONTEXT ctx, const cardsim::Personalisation &p) : m_ctx(ctx)
+    static const Bytes der = [] {
+        PKey key = NewRsaKey(2048);
+        unsigned char *out = nullptr;
+        int length = i2d_PrivateKey(key.get(), &out);
+        Bytes bytes(out, out + (length > 0 ? length : 0));
+        OPENSSL_free(out);
+        return bytes;
+    }();
+    return der;
+}
+
+// A card of the applet asked in the reader, with the shared key pair as container
+// 0's signature and exchange keys; secure messaging bound and the PIN records read,
+// as the token has them after insertion.
+struct ReadyCard {
+    ReadyCard(SCARDCONTEXT ctx, const cardsim::Personalisation &p)
+        : inserted(ctx, Personalised(p)), sm(inserted.get())
     {
-        EXPECT_TRUE(WaitCardState(m_ctx, READER, false)); // an earlier card may be leaving
+        cardsim::KeyOptions options;
+        options.privateDer = SharedKey();
+        for (int spec : {0, 1}) {
+            std::string error;
+            EXPECT_TRUE(inserted.card->AddKey(0, spec, options, &error)) << error;
+        }
+        EXPECT_EQ(QVMD_CheckAppletSelection(get()), 0u);
+        EXPECT_EQ(QVMD_GetInfo(get(), get()->info, QVMD_INFO_PIN_PROPERTIES), 0u);
+    }
+    static cardsim::CardState Personalised(const cardsim::Personalisation &p)
+    {
         cardsim::CardState state;
         std::string error;
         EXPECT_TRUE(cardsim::Personalise(p, state, &error)) << error;
-        card.reset(new cardsim::Card(state));
-        m_slotCard.reset(new vpcd::VirtualCard(*card, vpcd::PortOfReader(0)));
-        EXPECT_TRUE(m_slotCard->Insert());
-        EXPECT_TRUE(WaitCardState(m_ctx, READER, true));
-        EXPECT_TRUE(m_manager.RegisterChannel(&m_channel, false));
-        EXPECT_TRUE(m_channel.Open(1));
-        m_connection = m_channel.Connect(CBlob(READER.c_str()), false,
-                                         CChannel::PROTOCOL_T0 | CChannel::PROTOCOL_T1);
-        EXPECT_NE(m_connection, nullptr);
-        m_param = CTransmitParam(&m_token, m_connection);
-        EXPECT_EQ(QVMD_CardInitStruct(&m_context, reinterpret_cast<unsigned long>(&m_param),
-                                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                      TokenTransmit),
-                  0u);
-        m_sm.reset(new SmBinding(&m_context));
-        EXPECT_EQ(QVMD_CheckAppletSelection(&m_context), 0u);
-        // the PIN records, as the token reads them at insertion
-        EXPECT_EQ(QVMD_GetInfo(&m_context, m_context.info, QVMD_INFO_PIN_PROPERTIES), 0u);
+        return state;
     }
-    ~InsertedCard()
-    {
-        m_sm.reset();
-        QVMD_CardReleaseStruct(&m_context);
-        if (m_connection != nullptr) {
-            m_channel.Disconnect(m_connection, CChannel::DISCONNECT_LEAVE);
-            delete m_connection;
-        }
-        m_channel.Close(0);
-        m_manager.UnregisterChannel(&m_channel);
-        m_slotCard->Remove();
-    }
-
-    _qv_md_card_struct *get() { return &m_context; }
+    _qv_md_card_struct *get() { return inserted.get(); }
 
     // Signs a block with container's signature key in a session of its own and
     // checks it with OpenSSL against the key the card holds.
@@ -92,38 +78,16 @@ class InsertedCard
         ASSERT_EQ(
             QVMD_RSASign(get(), container, 0, block.data(), block.size(), &out, &outLength, 1), 0u);
         EXPECT_EQ(QVMD_CloseSM(get()), 0u);
-        PKey key = KeyFromDer(card->Snapshot().keys.at({container, 0}).der, false);
+        PKey key = KeyFromDer(inserted.card->Snapshot().keys.at({container, 0}).der, false);
         EXPECT_EQ(ToHex(PublicRaw(key.get(), Bytes(out, out + outLength))), ToHex(block));
         QVMD_Free(get(), out);
     }
 
-    std::unique_ptr<cardsim::Card> card;
-
-  private:
-    SCARDCONTEXT m_ctx;
-    std::unique_ptr<vpcd::VirtualCard> m_slotCard;
-    CChannelManager m_manager;
-    CChannelPCSC m_channel;
-    CCardConnection *m_connection = nullptr;
-    CP11Slot m_slot{&m_channel};
-    CP11Token m_token{&m_slot};
-    CTransmitParam m_param;
-    _qv_md_card_struct m_context;
-    std::unique_ptr<SmBinding> m_sm;
+    InsertedCard inserted;
+    SmBinding sm;
 };
 
-class CardSecurePcscTest : public ::testing::Test
-{
-  protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &m_ctx),
-                  SCARD_S_SUCCESS);
-    }
-    void TearDown() override { SCardReleaseContext(m_ctx); }
-
-    SCARDCONTEXT m_ctx = 0;
-};
+using CardSecurePcscTest = PcscTest;
 
 TEST_F(CardSecurePcscTest, PinsSessionsRsaAndContainersOnEachApplet)
 {
@@ -131,8 +95,7 @@ TEST_F(CardSecurePcscTest, PinsSessionsRsaAndContainersOnEachApplet)
         SCOPED_TRACE(std::to_string(version.first) + "." + std::to_string(version.second));
         cardsim::Personalisation p = Applet(static_cast<unsigned char>(version.first),
                                             static_cast<unsigned char>(version.second));
-        p.withContainer = true;
-        InsertedCard card(m_ctx, p);
+        ReadyCard card(m_ctx, p);
 
         // a wrong PIN and the tries left, then the right one
         long tries = 77;
@@ -148,7 +111,7 @@ TEST_F(CardSecurePcscTest, PinsSessionsRsaAndContainersOnEachApplet)
         // a 2048-bit signature and decryption in one session each
         card.SignsAndChecks(0, 256);
         ASSERT_EQ(QVMD_OpenSM(card.get(), "MK", 0, 0, QVMD_SM_LEVEL_RSA), 0u);
-        PKey exchange = KeyFromDer(card.card->Snapshot().keys.at({0, 1}).der, false);
+        PKey exchange = KeyFromDer(card.inserted.card->Snapshot().keys.at({0, 1}).der, false);
         Bytes block(256, 0x3A);
         block[0] = 0x00;
         Bytes buffer = PublicRaw(exchange.get(), block);

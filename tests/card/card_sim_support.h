@@ -4,6 +4,9 @@
 
 #include "card_test_support.h"
 
+#include "card/qvmd_info.h"
+#include "card/qvmd_pin.h"
+
 #include "card.h"
 #include "personalise.h"
 
@@ -43,6 +46,21 @@ inline cardsim::Personalisation Applet(unsigned char major, unsigned char minor)
     p.appletMajor = major;
     p.appletMinor = minor;
     return p;
+}
+
+// Selects the application, reads the PIN records and, when asked, verifies the user
+// PIN as personalised; the recorded commands start afresh after it.
+inline void PrepareCard(SimCard &sim, bool verifyUserPin = true)
+{
+    EXPECT_EQ(QVMD_CheckAppletSelection(sim.get()), 0u);
+    EXPECT_EQ(QVMD_GetInfo(sim.get(), sim.info(), QVMD_INFO_PIN_PROPERTIES), 0u);
+    if (verifyUserPin) {
+        const unsigned char pin[] = {'1', '2', '3', '4', '5', '6'};
+        EXPECT_EQ(QVMD_Authenticate(sim.get(), QVMD_ROLE_USER, QVMD_AUTH_PIN, pin, sizeof(pin),
+                                    nullptr, nullptr, nullptr, 0),
+                  0u);
+    }
+    sim.transport->commands.clear();
 }
 
 } // namespace card_test

@@ -29,20 +29,12 @@ namespace
 
 using namespace card_test;
 
-const Bytes USER_PIN = {'1', '2', '3', '4', '5', '6'};
-
 // The simulated card selected with its user PIN verified (unless told not to).
 struct KeyCard {
-    explicit KeyCard(const cardsim::Personalisation &p, bool verify = true) : sim(p), sm(sim.get())
+    explicit KeyCard(const cardsim::Personalisation &p, bool verify = true)
+        : sim(p), sm(sim.get())
     {
-        EXPECT_EQ(QVMD_CheckAppletSelection(sim.get()), 0u);
-        EXPECT_EQ(QVMD_GetInfo(sim.get(), sim.info(), QVMD_INFO_APPLET), 0u);
-        if (verify) {
-            EXPECT_EQ(QVMD_Authenticate(sim.get(), QVMD_ROLE_USER, QVMD_AUTH_PIN, USER_PIN.data(),
-                                        USER_PIN.size(), nullptr, nullptr, nullptr, 0),
-                      0u);
-        }
-        sim.transport->commands.clear();
+        PrepareCard(sim, verify);
     }
 
     // Signs block with container's signature key in a session of its own.

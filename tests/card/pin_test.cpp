@@ -44,143 +44,99 @@ struct PinCard {
     TestCard card;
 };
 
-const Bytes PUK = Text("12345678");
-const Bytes FF4 = Hex("FF FF FF FF");
+using Call = std::function<uint32_t(_qv_md_card_struct *, long *)>;
+
+Call Verify(uint32_t role, unsigned char mode, const char *value)
+{
+    return [=](_qv_md_card_struct *c, long *tries) {
+        Bytes v = Text(value);
+        return QVMD_Authenticate(c, role, mode, v.data(), v.size(), nullptr, nullptr, tries, 0);
+    };
+}
+
+Call VerifyIndex(unsigned char index, const char *value)
+{
+    return [=](_qv_md_card_struct *c, long *tries) {
+        Bytes v = Text(value);
+        return QVMD_AuthenticatePinIndex(c, index, QVMD_AUTH_PIN, v.data(), v.size(), nullptr,
+                                         nullptr, tries, 0);
+    };
+}
+
+Call Change(const char *old, const char *fresh)
+{
+    return [=](_qv_md_card_struct *c, long *tries) {
+        Bytes o = Text(old), f = Text(fresh);
+        return QVMD_ChangeAuthenticator(c, QVMD_ROLE_USER, QVMD_AUTH_PIN, o.data(), o.size(),
+                                        f.data(), f.size(), 3, tries, 0);
+    };
+}
+
+// With the PUK "12345678".
+Call Unblock(uint32_t targetRole, const char *fresh)
+{
+    return [=](_qv_md_card_struct *c, long *tries) {
+        Bytes puk = Text("12345678"), f = Text(fresh);
+        return QVMD_Unblock(c, QVMD_ROLE_PUK, QVMD_AUTH_PIN, puk.data(), puk.size(), targetRole,
+                            QVMD_AUTH_PIN, f.data(), f.size(), 3, tries, 0);
+    };
+}
+
+Call LogOut()
+{
+    return [](_qv_md_card_struct *c, long *) { return QVMD_Deauthenticate(c, 6); };
+}
 
 struct CommandRow {
     const char *name;
     unsigned char major, userType;
-    std::function<uint32_t(_qv_md_card_struct *, long *)> call;
+    Call call;
     std::string reply;   // empty: the card must not be asked
     std::string command; // what it sends
     uint32_t result;
     long tries; // from 77
 };
 
+const std::string PUK_HEX = "31 32 33 34 35 36 37 38";
+
 const CommandRow COMMANDS[] = {
-    {"a 4-digit padded user PIN", 1, 0x03,
-     [](_qv_md_card_struct *c, long *t) {
-         Bytes pin = Text("1234");
-         return QVMD_Authenticate(c, QVMD_ROLE_USER, QVMD_AUTH_PIN, pin.data(), pin.size(), nullptr,
-                                  nullptr, t, 0);
-     },
-     "90 00", "B0 20 00 00 08 31 32 33 34 FF FF FF FF", 0, 77},
+    {"a 4-digit padded user PIN", 1, 0x03, Verify(QVMD_ROLE_USER, QVMD_AUTH_PIN, "1234"), "90 00",
+     "B0 20 00 00 08 31 32 33 34 FF FF FF FF", 0, 77},
     {"a padded PIN over the maximum", 1, 0x03,
-     [](_qv_md_card_struct *c, long *t) {
-         Bytes pin = Text("123456789");
-         return QVMD_Authenticate(c, QVMD_ROLE_USER, QVMD_AUTH_PIN, pin.data(), pin.size(), nullptr,
-                                  nullptr, t, 0);
-     },
-     "", "", 0x8010006B, 77},
-    {"an unpadded PIN as it is", 1, 0x01,
-     [](_qv_md_card_struct *c, long *t) {
-         Bytes pin = Text("123456");
-         return QVMD_Authenticate(c, QVMD_ROLE_USER, QVMD_AUTH_PIN, pin.data(), pin.size(), nullptr,
-                                  nullptr, t, 0);
-     },
+     Verify(QVMD_ROLE_USER, QVMD_AUTH_PIN, "123456789"), "", "", 0x8010006B, 77},
+    {"an unpadded PIN as it is", 1, 0x01, Verify(QVMD_ROLE_USER, QVMD_AUTH_PIN, "123456"),
      "63 02", "B0 20 00 00 06 31 32 33 34 35 36", 0x8010006B, 2},
-    {"a challenge response", 1, 0x03,
-     [](_qv_md_card_struct *c, long *t) {
-         return QVMD_Authenticate(c, 0x10, QVMD_AUTH_CHALLENGE, PUK.data(), 8, nullptr, nullptr, t,
-                                  0);
-     },
-     "90 00", "B0 20 02 00 08 31 32 33 34 35 36 37 38", 0, 77},
-    {"a challenge response of 7 bytes", 1, 0x03,
-     [](_qv_md_card_struct *c, long *t) {
-         return QVMD_Authenticate(c, 0x10, QVMD_AUTH_CHALLENGE, PUK.data(), 7, nullptr, nullptr, t,
-                                  0);
-     },
-     "", "", 0x8010006B, 77},
-    {"a response of the response length", 1, 0x03,
-     [](_qv_md_card_struct *c, long *t) {
-         return QVMD_Authenticate(c, 0x20, QVMD_AUTH_RESPONSE, PUK.data(), 8, nullptr, nullptr, t,
-                                  0);
-     },
-     "90 00", "B0 20 13 00 08 31 32 33 34 35 36 37 38", 0, 77},
-    {"a response of another length", 1, 0x03,
-     [](_qv_md_card_struct *c, long *t) {
-         return QVMD_Authenticate(c, 0x20, QVMD_AUTH_RESPONSE, PUK.data(), 7, nullptr, nullptr, t,
-                                  0);
-     },
-     "", "", 0x80100004, 77},
+    {"a challenge response", 1, 0x03, Verify(0x10, QVMD_AUTH_CHALLENGE, "12345678"), "90 00",
+     "B0 20 02 00 08 " + PUK_HEX, 0, 77},
+    {"a challenge response of 7 bytes", 1, 0x03, Verify(0x10, QVMD_AUTH_CHALLENGE, "1234567"), "",
+     "", 0x8010006B, 77},
+    {"a response of the response length", 1, 0x03, Verify(0x20, QVMD_AUTH_RESPONSE, "12345678"),
+     "90 00", "B0 20 13 00 08 " + PUK_HEX, 0, 77},
+    {"a response of another length", 1, 0x03, Verify(0x20, QVMD_AUTH_RESPONSE, "1234567"), "", "",
+     0x80100004, 77},
     {"a PIN answered with a short response", 1, 0x03,
-     [](_qv_md_card_struct *c, long *t) {
-         return QVMD_Authenticate(c, 0x20, QVMD_AUTH_PIN_RESPONSE, PUK.data(), 4, nullptr, nullptr,
-                                  t, 0);
-     },
-     "01 02 03 04 05 06 07 90 00", "B0 20 23 00 04 31 32 33 34", 0x8010001F, 77},
-    {"a role no PIN serves", 1, 0x03,
-     [](_qv_md_card_struct *c, long *t) {
-         return QVMD_Authenticate(c, 0x40, QVMD_AUTH_PIN, PUK.data(), 8, nullptr, nullptr, t, 0);
-     },
-     "", "", 0x80100011, 77},
-    {"PIN index 8", 1, 0x03,
-     [](_qv_md_card_struct *c, long *t) {
-         return QVMD_AuthenticatePinIndex(c, 8, QVMD_AUTH_PIN, PUK.data(), 8, nullptr, nullptr, t,
-                                          0);
-     },
-     "", "", 0x80100011, 77},
-    {"PIN index 7", 1, 0x03,
-     [](_qv_md_card_struct *c, long *t) {
-         return QVMD_AuthenticatePinIndex(c, 7, QVMD_AUTH_PIN, PUK.data(), 2, nullptr, nullptr, t,
-                                          0);
-     },
-     "6B 00", "B0 20 07 00 02 31 32", 0x80100004, 77},
-    {"unblock from applet 1.0", 1, 0x01,
-     [](_qv_md_card_struct *c, long *t) {
-         Bytes pin = Text("654321");
-         return QVMD_Unblock(c, QVMD_ROLE_PUK, QVMD_AUTH_PIN, PUK.data(), PUK.size(),
-                             QVMD_ROLE_USER, QVMD_AUTH_PIN, pin.data(), pin.size(), 3, t, 0);
-     },
-     "90 00", "B0 24 01 00 10 88 03 31 32 33 34 35 36 37 38 36 35 34 33 32 31", 0, 77},
-    {"unblock on applet 0.9", 0, 0x01,
-     [](_qv_md_card_struct *c, long *t) {
-         Bytes pin = Text("654321");
-         return QVMD_Unblock(c, QVMD_ROLE_PUK, QVMD_AUTH_PIN, PUK.data(), PUK.size(),
-                             QVMD_ROLE_USER, QVMD_AUTH_PIN, pin.data(), pin.size(), 3, t, 0);
-     },
-     "62 00", "B0 26 01 00 10 08 03 31 32 33 34 35 36 37 38 36 35 34 33 32 31", 0x8010006C, 0},
-    {"change on applet 0.9", 0, 0x03,
-     [](_qv_md_card_struct *c, long *t) {
-         Bytes old = Text("1234"), pin = Text("5678");
-         return QVMD_ChangeAuthenticator(c, QVMD_ROLE_USER, QVMD_AUTH_PIN, old.data(), old.size(),
-                                         pin.data(), pin.size(), 3, t, 0);
-     },
-     "90 00", "B0 28 00 00 12 08 03 31 32 33 34 FF FF FF FF 35 36 37 38 FF FF FF FF", 0, 77},
-    {"change on applet 1.2", 1, 0x03,
-     [](_qv_md_card_struct *c, long *t) {
-         Bytes old = Text("1234"), pin = Text("5678");
-         return QVMD_ChangeAuthenticator(c, QVMD_ROLE_USER, QVMD_AUTH_PIN, old.data(), old.size(),
-                                         pin.data(), pin.size(), 3, t, 0);
-     },
-     "63 FF", "B0 24 00 00 12 08 03 31 32 33 34 FF FF FF FF 35 36 37 38 FF FF FF FF", 0x8010006B,
-     -1},
-    {"a new padded PIN over the maximum", 1, 0x03,
-     [](_qv_md_card_struct *c, long *t) {
-         Bytes old = Text("1234"), pin = Text("123456789");
-         return QVMD_ChangeAuthenticator(c, QVMD_ROLE_USER, QVMD_AUTH_PIN, old.data(), old.size(),
-                                         pin.data(), pin.size(), 3, t, 0);
-     },
-     "", "", 0x80100004, 77},
-    {"an old padded PIN over the maximum", 1, 0x03,
-     [](_qv_md_card_struct *c, long *t) {
-         Bytes old = Text("123456789"), pin = Text("1234");
-         return QVMD_ChangeAuthenticator(c, QVMD_ROLE_USER, QVMD_AUTH_PIN, old.data(), old.size(),
-                                         pin.data(), pin.size(), 3, t, 0);
-     },
-     "", "", 0x8010006B, 77},
-    {"unblock of a role no PIN serves", 1, 0x03,
-     [](_qv_md_card_struct *c, long *t) {
-         return QVMD_Unblock(c, QVMD_ROLE_PUK, QVMD_AUTH_PIN, PUK.data(), PUK.size(), 0x40,
-                             QVMD_AUTH_PIN, PUK.data(), 4, 3, t, 0);
-     },
-     "", "", 0x80100011, 77},
-    {"log out on applet 0.9", 0, 0x03,
-     [](_qv_md_card_struct *c, long *) { return QVMD_Deauthenticate(c, 6); }, "90 00",
-     "B0 24 06 00", 0, 77},
-    {"log out on applet 1.2", 1, 0x03,
-     [](_qv_md_card_struct *c, long *) { return QVMD_Deauthenticate(c, 6); }, "69 85",
-     "B0 26 06 00", 0x8010001F, 77},
+     Verify(0x20, QVMD_AUTH_PIN_RESPONSE, "1234"), "01 02 03 04 05 06 07 90 00",
+     "B0 20 23 00 04 31 32 33 34", 0x8010001F, 77},
+    {"a role no PIN serves", 1, 0x03, Verify(0x40, QVMD_AUTH_PIN, "1234"), "", "", 0x80100011,
+     77},
+    {"PIN index 8", 1, 0x03, VerifyIndex(8, "12"), "", "", 0x80100011, 77},
+    {"PIN index 7", 1, 0x03, VerifyIndex(7, "12"), "6B 00", "B0 20 07 00 02 31 32", 0x80100004,
+     77},
+    {"unblock from applet 1.0", 1, 0x01, Unblock(QVMD_ROLE_USER, "654321"), "90 00",
+     "B0 24 01 00 10 88 03 " + PUK_HEX + " 36 35 34 33 32 31", 0, 77},
+    {"unblock on applet 0.9", 0, 0x01, Unblock(QVMD_ROLE_USER, "654321"), "62 00",
+     "B0 26 01 00 10 08 03 " + PUK_HEX + " 36 35 34 33 32 31", 0x8010006C, 0},
+    {"change on applet 0.9", 0, 0x03, Change("1234", "5678"), "90 00",
+     "B0 28 00 00 12 08 03 31 32 33 34 FF FF FF FF 35 36 37 38 FF FF FF FF", 0, 77},
+    {"change on applet 1.2", 1, 0x03, Change("1234", "5678"), "63 FF",
+     "B0 24 00 00 12 08 03 31 32 33 34 FF FF FF FF 35 36 37 38 FF FF FF FF", 0x8010006B, -1},
+    {"a new padded PIN over the maximum", 1, 0x03, Change("1234", "123456789"), "", "",
+     0x80100004, 77},
+    {"an old padded PIN over the maximum", 1, 0x03, Change("123456789", "1234"), "", "",
+     0x8010006B, 77},
+    {"unblock of a role no PIN serves", 1, 0x03, Unblock(0x40, "1234"), "", "", 0x80100011, 77},
+    {"log out on applet 0.9", 0, 0x03, LogOut(), "90 00", "B0 24 06 00", 0, 77},
+    {"log out on applet 1.2", 1, 0x03, LogOut(), "69 85", "B0 26 06 00", 0x8010001F, 77},
 };
 
 TEST(Pin, EachCallSendsItsCommandOrNone)

@@ -18,8 +18,6 @@ namespace
 
 using namespace card_test;
 
-const Bytes USER_PIN = {'1', '2', '3', '4', '5', '6'};
-
 // A block below the modulus: a PKCS#1 type-1 block around a fake digest.
 Bytes Block(size_t length, unsigned char fill)
 {
@@ -37,13 +35,7 @@ Bytes Block(size_t length, unsigned char fill)
 struct RsaCard {
     explicit RsaCard(const cardsim::Personalisation &p, bool verify = true) : sim(p), sm(sim.get())
     {
-        EXPECT_EQ(QVMD_CheckAppletSelection(sim.get()), 0u);
-        EXPECT_EQ(QVMD_GetInfo(sim.get(), sim.info(), QVMD_INFO_APPLET), 0u);
-        if (verify) {
-            EXPECT_EQ(QVMD_Authenticate(sim.get(), QVMD_ROLE_USER, QVMD_AUTH_PIN, USER_PIN.data(),
-                                        USER_PIN.size(), nullptr, nullptr, nullptr, 0),
-                      0u);
-        }
+        PrepareCard(sim, verify);
         EXPECT_EQ(QVMD_OpenSM(sim.get(), "MK", 0, 0, QVMD_SM_LEVEL_RSA), 0u);
         sim.transport->commands.clear();
     }

@@ -19,8 +19,6 @@ namespace
 
 using namespace card_test;
 
-const Bytes USER_PIN = {'1', '2', '3', '4', '5', '6'};
-
 struct AppletVersion {
     unsigned char major, minor;
     bool secondGeneration;
@@ -38,12 +36,7 @@ std::string Name(const AppletVersion &a, uint32_t level)
 struct ReadyCard {
     explicit ReadyCard(const AppletVersion &a) : sim(Personalised(a)), sm(sim.get())
     {
-        EXPECT_EQ(QVMD_CheckAppletSelection(sim.get()), 0u);
-        EXPECT_EQ(QVMD_GetInfo(sim.get(), sim.info(), QVMD_INFO_APPLET), 0u);
-        EXPECT_EQ(QVMD_Authenticate(sim.get(), QVMD_ROLE_USER, QVMD_AUTH_PIN, USER_PIN.data(),
-                                    USER_PIN.size(), nullptr, nullptr, nullptr, 0),
-                  0u);
-        sim.transport->commands.clear();
+        PrepareCard(sim);
     }
     static cardsim::Personalisation Personalised(const AppletVersion &a)
     {
