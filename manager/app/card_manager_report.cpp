@@ -90,7 +90,7 @@ QString CardManager::diagnosticReport()
               QLatin1String(kProgramVersion));
     t += line(QStringLiteral("TechInfo: pkcs#11 library path: ") +
               orUnknown(loaded ? pkcs11->fileName() : QString()));
-    t += line(QStringLiteral("TechInfo: pkcs#11 library version: ") + libraryVersion);
+    t += line(QStringLiteral("TechInfo: pkcs#11 library version: ") + orUnknown(libraryVersion));
     t += line(exitAct->text() == QStringLiteral("Konec")
                   ? QStringLiteral("TechInfo: Current language file: default (Czech)")
                   : QStringLiteral("TechInfo: Current language file: cardmanager_en.qm"));
