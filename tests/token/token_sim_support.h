@@ -35,6 +35,7 @@ class TestToken : public CP11Token_eiD
 {
   public:
     using CP11Token_eiD::CP11Token_eiD;
+    using CP11Token_eiD::pushDataObject;
     using CP11Token_eiD::tokenCacheSynchronize;
     CList<CP11Container *> const &Containers() const { return m_containers; }
     CList<CP11DataObject *> const &DataObjects() const { return m_dataObjects; }
@@ -42,6 +43,7 @@ class TestToken : public CP11Token_eiD
     unsigned long ReadCacheHits() const { return m_readCache.Hits(); }
     bool Connected() const { return m_connection != nullptr; }
     void UpdateObjects(bool all) { updateObjects(all); }
+    bool CryptoClear() const { return m_crypto.IsClear(); }
 };
 
 // A personalised simulated card behind a slot of its own, with a token on it.
@@ -126,6 +128,13 @@ inline bool IsRead(Bytes const &c, std::string const &name)
 {
     return c.size() >= 21 && c[0] == 0xB0 && c[1] == 0xA4 &&
            std::string(c.begin() + 13, c.begin() + 13 + name.size()) == name;
+}
+
+// The commands that write a file: its header, then each chunk.
+inline bool IsFileWrite(Bytes const &c)
+{
+    return c.size() > 3 && c[0] == 0xB0 && c[1] == 0xA0 && c[2] == 0x01 &&
+           (c[3] == 0x04 || c[3] == 0x08);
 }
 
 // "1A 2b" -> bytes; anything but hex digits is skipped.
