@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QRegularExpression>
+#include <QThread>
 #include <QTreeWidget>
 
 #include <dlfcn.h>
@@ -224,14 +225,33 @@ class CardTreeTest : public WindowTest
         ADD_FAILURE() << "no certificate with serial " << serial;
         return {};
     }
-    // A session of the test's own on the card: its state tells whether the card's
-    // sessions are logged in.
-    CK_STATE stateOfANewSession()
+    // The window's module, as the window has initialised it.
+    static CK_FUNCTION_LIST_PTR moduleFunctions()
     {
         void *module = dlopen(VOK_MODULE, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
         auto get = reinterpret_cast<CK_C_GetFunctionList>(dlsym(module, "C_GetFunctionList"));
         CK_FUNCTION_LIST_PTR f = nullptr;
         EXPECT_EQ(get(&f), CKR_OK);
+        return f;
+    }
+    // Waits until the module has seen the card leave its reader: until then the window
+    // may find a token whose session cannot be opened.
+    static bool moduleSeesNoCard()
+    {
+        CK_FUNCTION_LIST_PTR f = moduleFunctions();
+        for (int i = 0; i < 100; ++i) {
+            CK_ULONG count = 0;
+            if (f->C_GetSlotList(CK_TRUE, nullptr, &count) == CKR_OK && count == 0)
+                return true;
+            QThread::msleep(50);
+        }
+        return false;
+    }
+    // A session of the test's own on the card: its state tells whether the card's
+    // sessions are logged in.
+    CK_STATE stateOfANewSession()
+    {
+        CK_FUNCTION_LIST_PTR f = moduleFunctions();
         CK_SLOT_ID ids[4];
         CK_ULONG count = 4;
         EXPECT_EQ(f->C_GetSlotList(CK_TRUE, ids, &count), CKR_OK);
@@ -651,6 +671,7 @@ TEST_F(CardTreeTest, CardRemovedDuringTheReadEndsItWithTheLoadError)
     EXPECT_EQ(enabledItemActions(), QStringList());
 
     // the next read finds the reader empty
+    ASSERT_TRUE(moduleSeesNoCard());
     reload();
     EXPECT_EQ(shape(), QStringList({"Virtual PCD 00 00 [reader]", "Virtual PCD 00 01 [reader]"}));
     EXPECT_TRUE(page()->toPlainText().contains("Nebyla nalezena žádná karta"));
