@@ -1,5 +1,6 @@
 // The card holder's operations on the selected card, key or certificate. Not built
-// yet: their actions stay disabled, since no item page enables them so far.
+// yet: the item pages enable their actions, which only log so far. Each operation is
+// to act on shownItemOf(its kind) and do nothing without one.
 #include "card_manager.h"
 #include "slot_log.h"
 

@@ -297,3 +297,24 @@ TEST_F(WindowTest, WaitForProgressRefusesInputToTheWindow)
     QTest::keyClick(&window(), Qt::Key_P, Qt::ControlModifier);
     EXPECT_TRUE(driver.finished());
 }
+
+TEST_F(WindowTest, WithoutReadersTheReloadSaysSoAndTheReportHasNoReaderDetails)
+{
+    open();
+    manager->setProgressDelay(0);
+    action("showDiag")->trigger();
+    QString report = page()->toPlainText();
+    EXPECT_TRUE(report.contains("No working PC/SC reader found!\nUpdate not called by the user\n"));
+    EXPECT_TRUE(report.contains("TechInfo: pkcs#11 library path: unknown\n"));
+    EXPECT_TRUE(report.contains("TechInfo: pkcs#11 library version: unknown\n"));
+    EXPECT_FALSE(report.contains("READER DETAILS"));
+    EXPECT_TRUE(report.contains("TechInfo: Log file: " + QString::fromStdString(traceLog) +
+                                "\nDiagnostic info ended"))
+        << report.toStdString();
+
+    action("reload")->trigger(); // no reader: no division by the number of cards
+    EXPECT_TRUE(page()->toPlainText().contains("Nebyla nalezena žádná čtečka čipových karet"));
+    EXPECT_EQ(tree()->topLevelItemCount(), 0);
+    action("showDiag")->trigger();
+    EXPECT_FALSE(page()->toPlainText().contains("Update not called by the user"));
+}

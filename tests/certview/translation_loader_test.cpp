@@ -1,7 +1,7 @@
 #include "certview/crypto_tool.h"
 #include "certview/translation_loader.h"
 
-#include "qt_test_app.h"
+#include "qt_print.h"
 
 #include <cstdlib>
 #include <cstring>

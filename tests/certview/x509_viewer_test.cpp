@@ -3,7 +3,7 @@
 
 #include "cert_builder.h"
 #include "modal_driver.h"
-#include "qt_test_app.h"
+#include "qt_print.h"
 
 #include <memory>
 #include <vector>
@@ -27,6 +27,7 @@
 
 using Orvane::Certificate::X509Cert;
 using Orvane::Certificate::X509Viewer;
+using vok_qt::ModalDriver;
 
 namespace
 {

@@ -171,5 +171,157 @@
         <source>Diagnostické informace byly úspěšně uloženy do schránky.</source>
         <translation>Diagnostic information successfully saved into clipboard.</translation>
     </message>
+    <message>
+        <source>neznámo</source>
+        <translation>unknown</translation>
+    </message>
+    <message>
+        <source>Privátní i veřejný klíč</source>
+        <translation>Private and public key</translation>
+    </message>
+    <message>
+        <source>Pouze privátní klíč</source>
+        <translation>Only private key</translation>
+    </message>
+    <message>
+        <source>Pouze veřejný klíč</source>
+        <translation>Only public key</translation>
+    </message>
+    <message>
+        <source>Uložit diagnostiku</source>
+        <translation>Save diagnostics</translation>
+    </message>
+    <message>
+        <source>Textové soubory (*.txt)</source>
+        <translation>Text files (*.txt)</translation>
+    </message>
+    <message>
+        <source>Diagnostické informace byly úspěšně uloženy.</source>
+        <translation>Diagostic information was successfully saved.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Diagnostické informace nebyly uloženy. Zkontrolujte, zda máte dostatečná oprávnění k zápisu na požadované místo na disku.</source>
+        <translation>&lt;p aling=&apos;center&apos;&gt;Diagnostic information was not exported. Please make sure you have rights to write to selected location on disc.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Během načítání se vyskytla chyba.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;An error occured while loading data.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Pravděpodobně byla karta odpojena od čtečky.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;Card was probably disconected from the reader.</translation>
+    </message>
+    <message>
+        <source>&lt;li&gt;&lt;b&gt;Při načítání dat z karty se vyskytla chyba. Doporučuji opětovně načíst data z karty&lt;/b&gt;&lt;/li&gt;</source>
+        <translation>&lt;li&gt;&lt;b&gt;An error occured while loading data. It is suggested to reload data again.&lt;/b&gt;&lt;/li&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;b&gt;Načítání informací o čtečkách&lt;/b&gt;</source>
+        <translation>&lt;b&gt;Loading information about smart card readers&lt;/b&gt;</translation>
+    </message>
+    <message>
+        <source>Načítání informací</source>
+        <translation>Loading information</translation>
+    </message>
+    <message>
+        <source>Načítání informací o kartě a certifikátech</source>
+        <translation>Loading information about card and certificates</translation>
+    </message>
+    <message>
+        <source>&lt;li&gt;Nebyla nalezena žádná karta&lt;/li&gt;</source>
+        <translation>&lt;li&gt;No card was found&lt;/li&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;li&gt;Karta rozeznána ve čtečce </source>
+        <translation>&lt;li&gt;Card present in reader </translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;&lt;b&gt;Načítání informací o kartě&lt;/b&gt;&lt;/p&gt;&lt;p align=&apos;center&apos;&gt;Čtečka: </source>
+        <translation>&lt;p align=&apos;center&apos;&gt;&lt;b&gt;Loading information about card&lt;/b&gt;&lt;/p&gt;&lt;p align=&apos;center&apos;&gt;Reader: </translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;&lt;b&gt;Načítání informací o objektech&lt;/b&gt;&lt;/p&gt;&lt;p align=&apos;center&apos;&gt;Čtečka: </source>
+        <translation>&lt;p align=&apos;center&apos;&gt;&lt;b&gt;Loading information about objects&lt;/b&gt;&lt;/p&gt;&lt;p align=&apos;center&apos;&gt;Reader: </translation>
+    </message>
+    <message>
+        <source>Oveření PIN</source>
+        <translation>PIN verification</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;&lt;b&gt;Zadejte prosím PIN pro následující kartu:&lt;/b&gt;</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;&lt;b&gt;Input PIN for following card:&lt;/b&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;/p&gt;&lt;p align=&apos;center&apos;&gt;Čtečka: </source>
+        <translation>&lt;/p&gt;&lt;p align=&apos;center&apos;&gt;Reader: </translation>
+    </message>
+    <message>
+        <source>&lt;/p&gt;&lt;p align=&apos;center&apos;&gt;Číslo karty: </source>
+        <translation>&lt;/p&gt;&lt;p align=&apos;center&apos;&gt;Card number: </translation>
+    </message>
+    <message>
+        <source>&lt;/p&gt;&lt;p align=&apos;center&apos;&gt;Zbývající počet pokusů: </source>
+        <translation>&lt;/p&gt;&lt;p align=&apos;center&apos;&gt;Remaining attempts: </translation>
+    </message>
+    <message>
+        <source>Upozornění</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Budou zobrazeny pouze veřejné objekty. Pro přístup k privátním objektům je třeba zadat korektní PIN.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;Only public objects will be shown. You need to input PIN to be able to access private objects as well.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;PIN musí obsahovat alespoň jednu číslici.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;PIN must contain at least one digit.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Byl zadán chybný PIN.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;Wrong PIN was entered.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;PIN byl zablokován.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;PIN was locked.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;PIN i PUK karty s číslem &lt;b&gt;</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;PIN number and PUK number of card with number &lt;b&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;/b&gt; ve čtečce &lt;b&gt;</source>
+        <translation>&lt;/b&gt; in reader &lt;b&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;/b&gt; je zablokovaný. Je možné přistupovat pouze k veřejným objektům na kartě.&lt;/p&gt;</source>
+        <translation>&lt;/b&gt; is locked. It is possible to access only public objects on card.&lt;/p&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;PIN karty s číslem &lt;b&gt;</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;PIN number of card with number &lt;b&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;/b&gt; je zablokovaný. Dokud PIN neodblokujete, nebude možné přistupovat k privátním objektům na kartě&lt;/p&gt;</source>
+        <translation>&lt;/b&gt; is locked. You need first to unlock this PIN to be able to access private objects on card.&lt;/p&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;li&gt;Certifikátu vydanému &lt;b&gt;</source>
+        <translation>&lt;li&gt;Certificate issued for &lt;b&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;/b&gt; vypršela platnost. Doporučuji nechat si vystavit nový&lt;/li&gt;</source>
+        <translation>&lt;/b&gt; is out of date. We suggest to nenew this certificate&lt;/li&gt;</translation>
+    </message>
+    <message>
+        <source>Načítání dat bylo přerušeno uživatelem. Zjištěné informace jsou pravděpodobně nekompletní a mohou být i zkreslené oproti reálnému stavu. Pro práci s informacemi na kartě doporučuji </source>
+        <translation>Loading of data was cancelled by user. Gathered information are probably incomplete and can be even different from real state. If you want to work with information on card, we suggest to </translation>
+    </message>
+    <message>
+        <source>&lt;a href=&quot;reload&quot;&gt;načíst kompletní data.&lt;/b&gt;&lt;/a&gt;&lt;/li&gt;</source>
+        <translation>&lt;a href=&quot;reload&quot;&gt;load complete data.&lt;/b&gt;&lt;/a&gt;&lt;/li&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;li&gt;Nebyla nalezena žádná čtečka čipových karet&lt;/li&gt;</source>
+        <translation>&lt;li&gt;No smart card reader was found&lt;/li&gt;</translation>
+    </message>
 </context>
 </TS>

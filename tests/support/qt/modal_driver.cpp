@@ -106,6 +106,9 @@ ModalDriver &ModalDriver::chooseFile(const QString &path)
 {
     return expect("QFileDialog", [path](QWidget *widget) {
         if (auto *dialog = as<QFileDialog>(widget)) {
+            // the dialog leaves the name in its line edit alone while that has the focus
+            if (QWidget *focused = dialog->focusWidget())
+                focused->clearFocus();
             dialog->selectFile(path);
             static_cast<QDialog *>(dialog)->accept(); // QFileDialog's own is protected
         }

@@ -52,6 +52,13 @@ class ModalDriver : public QObject
 
     // Expects the next dialog to inherit the class and runs the action on it.
     ModalDriver &expect(const char *className, Action action);
+    // The same for a dialog class the test knows: the action gets the dialog as one.
+    template <typename Dialog> ModalDriver &expect(std::function<void(Dialog *)> action)
+    {
+        return expect(Dialog::staticMetaObject.className(), [action](QWidget *widget) {
+            action(qobject_cast<Dialog *>(widget));
+        });
+    }
     // A message box: presses the button.
     ModalDriver &pressButton(QMessageBox::StandardButton button = QMessageBox::Ok);
     // An input dialog: enters the text and accepts.

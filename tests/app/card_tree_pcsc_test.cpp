@@ -1,0 +1,795 @@
+// The reader and card tree, the item pages and the diagnostic report over the real
+// card service: the shipped module with a simulated vOK card in the first virtual
+// reader, the PIN typed into the prompt by the dialog driver.
+
+// The module's headers first: Qt's keyword macros (slots) are not defined yet.
+#include "token_sim_support.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QProgressDialog>
+#include <QRegularExpression>
+#include <QThread>
+#include <QTreeWidget>
+
+#include <dlfcn.h>
+#include <openssl/x509.h>
+#include <winscard.h>
+
+#include <functional>
+
+#include "card.h"
+#include "pcsc_helpers.h"
+#include "personalise.h"
+#include "vpcd_card.h"
+#include "window_fixture.h"
+
+using namespace app_test;
+using token_test::Bytes;
+
+namespace
+{
+
+const std::string kCardReader = vpcd::NameOfReader(0);
+const QString kPin = "123456";
+const QString kWrongPin = "000000";
+const QString kHostileName = "exchange <i>%2</i>";
+// The module sees the one virtual reader as "Virtual PCD 00 00"; listed once, the
+// second reader of that model is no USB device.
+const QString kUsbListing = "Bus 002 Device 001: ID 1d6b:0003 Linux Foundation 3.0 root hub\n"
+                            "Bus 001 Device 003: ID 1234:5678 Virtual PCD\n";
+const char *const kItemActions[] = {"changePin",  "changePuk",  "unblockPin", "showCertview",
+                                    "exportCert", "importCert", "deleteCert", "exportKey",
+                                    "importKey",  "testKey",    "deleteKey"};
+
+cardsim::ContainerSpec container(const std::string &name, int signatureBits, int exchangeBits)
+{
+    cardsim::ContainerSpec c;
+    c.name = name;
+    c.keys[0].bits = signatureBits;
+    c.keys[1].bits = exchangeBits;
+    return c;
+}
+
+// Four containers: both keys, an exchange key without certificate, only the public half
+// of an exchange key, and expired certificates; the certificate files in reversed
+// order, so each container shows the certificates of its mirror's keys ("public only"
+// none, "both keys" the expired ones); a public and a private data object.
+cardsim::Personalisation fullCard()
+{
+    cardsim::Personalisation p;
+    p.containers = {container("both keys", 2048, 1024),
+                    container(kHostileName.toStdString(), 0, 1024),
+                    container("public only", 0, 1024), container("expired", 1024, 1024)};
+    p.containers[1].keys[1].certificate = false;
+    p.containers[2].keys[1].publicOnly = true;
+    p.containers[3].keys[0].expired = p.containers[3].keys[1].expired = true;
+    p.certificatesReversed = true;
+    p.files = {token_test::QvP11File("data00",
+                                     token_test::EncodedDataObject("public data", {1, 2}, false)),
+               token_test::QvP11File(
+                   "data01", token_test::EncodedDataObject("private data", {3}, true), true)};
+    return p;
+}
+
+// What a page shows of a certificate, read from its DER with OpenSSL.
+struct CertificateFacts {
+    QString validity;
+    QString sha1;
+};
+
+QDate dateOf(const ASN1_TIME *time)
+{
+    struct tm t {
+    };
+    if (ASN1_TIME_to_tm(time, &t) != 1)
+        return QDate();
+    return QDate(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
+}
+
+CertificateFacts factsOf(const Bytes &der)
+{
+    const unsigned char *p = der.data();
+    X509 *x = d2i_X509(nullptr, &p, long(der.size()));
+    EXPECT_NE(x, nullptr);
+    if (x == nullptr)
+        return {};
+    CertificateFacts facts;
+    facts.validity = dateOf(X509_get0_notBefore(x)).toString("dd.MM.yyyy") + " - " +
+                     dateOf(X509_get0_notAfter(x)).toString("dd.MM.yyyy");
+    X509_free(x);
+    Bytes digest = token_test::Sha1(der);
+    facts.sha1 = QByteArray(reinterpret_cast<const char *>(digest.data()), int(digest.size()))
+                     .toHex()
+                     .toUpper();
+    return facts;
+}
+
+class CardTreeTest : public WindowTest
+{
+  protected:
+    CardTreeTest()
+    {
+        EXPECT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context),
+                  SCARD_S_SUCCESS);
+        EXPECT_TRUE(WaitCardState(context, kCardReader, false)); // an earlier card may be leaving
+    }
+    ~CardTreeTest() override
+    {
+        manager.reset();
+        removeCard();
+        SCardReleaseContext(context);
+    }
+
+    // Puts the card into the first reader and opens the window on the module.
+    void start(const cardsim::Personalisation &p = fullCard(),
+               std::function<void(cardsim::Card &)> shape = nullptr)
+    {
+        cardsim::CardState state;
+        std::string error;
+        ASSERT_TRUE(cardsim::Personalise(p, state, &error, &certificates)) << error;
+        card = std::make_unique<cardsim::Card>(state);
+        if (shape)
+            shape(*card);
+        link = std::make_unique<vpcd::VirtualCard>(*card, vpcd::PortOfReader(0));
+        ASSERT_TRUE(link->Insert());
+        ASSERT_TRUE(WaitCardState(context, kCardReader, true));
+        open(VOK_MODULE);
+        ASSERT_TRUE(manager->isLoaded());
+        manager->setUsbListing([] { return kUsbListing; });
+    }
+    void removeCard()
+    {
+        if (link == nullptr)
+            return;
+        link->Remove();
+        EXPECT_TRUE(WaitCardState(context, kCardReader, false));
+        link.reset();
+    }
+    void reload() { action("reload")->trigger(); }
+    // Reads the card with the right PIN at the first prompt.
+    void reloadWithPin()
+    {
+        driver.enterText(kPin);
+        reload();
+        ASSERT_TRUE(driver.finished());
+    }
+
+    // The tree as lines of "text [icon]", indented by depth.
+    QStringList shape()
+    {
+        QStringList lines;
+        std::function<void(QTreeWidgetItem *, int)> walk = [&](QTreeWidgetItem *item, int depth) {
+            lines << QString(depth * 2, ' ') + item->text(0) + " [" + iconOf(item) + "]";
+            for (int i = 0; i < item->childCount(); ++i)
+                walk(item->child(i), depth + 1);
+        };
+        for (int i = 0; i < tree()->topLevelItemCount(); ++i)
+            walk(tree()->topLevelItem(i), 0);
+        return lines;
+    }
+    static QString iconOf(QTreeWidgetItem *item)
+    {
+        QImage shown = item->icon(0).pixmap(16).toImage();
+        for (const char *name : {"reader", "readerCard", "card", "key", "keyCert", "cert"})
+            if (QIcon(QString(":/icons/") + name).pixmap(16).toImage() == shown)
+                return name;
+        return "?";
+    }
+    // The item at a path of child positions from a reader.
+    QTreeWidgetItem *item(std::initializer_list<int> path)
+    {
+        auto at = path.begin();
+        QTreeWidgetItem *found = tree()->topLevelItem(*at);
+        while (found != nullptr && ++at != path.end())
+            found = found->child(*at);
+        EXPECT_NE(found, nullptr);
+        return found;
+    }
+    void click(QTreeWidgetItem *target)
+    {
+        tree()->setCurrentItem(target);
+        emit tree()->itemPressed(target, 0);
+    }
+    QStringList enabledItemActions()
+    {
+        QStringList enabled;
+        for (const char *name : kItemActions)
+            if (action(name)->isEnabled())
+                enabled << name;
+        return enabled;
+    }
+    // The label and value pairs of the page's table rows, as "label value".
+    QStringList pageRows()
+    {
+        QStringList rows;
+        const QStringList lines = page()->toPlainText().split('\n');
+        for (int i = 0; i + 1 < lines.size(); ++i)
+            if (lines[i].endsWith(':'))
+                rows << lines[i] + " " + lines[i + 1];
+        return rows;
+    }
+    // The certificate the card holds with this serial number.
+    CertificateFacts certificateWithSerial(long serial)
+    {
+        for (const Bytes &der : certificates) {
+            const unsigned char *p = der.data();
+            X509 *x = d2i_X509(nullptr, &p, long(der.size()));
+            long value = x ? ASN1_INTEGER_get(X509_get0_serialNumber(x)) : -1;
+            X509_free(x);
+            if (value == serial)
+                return factsOf(der);
+        }
+        ADD_FAILURE() << "no certificate with serial " << serial;
+        return {};
+    }
+    // The window's module, as the window has initialised it.
+    static CK_FUNCTION_LIST_PTR moduleFunctions()
+    {
+        void *module = dlopen(VOK_MODULE, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+        auto get = reinterpret_cast<CK_C_GetFunctionList>(dlsym(module, "C_GetFunctionList"));
+        CK_FUNCTION_LIST_PTR f = nullptr;
+        EXPECT_EQ(get(&f), CKR_OK);
+        return f;
+    }
+    // Waits until the module has seen the card leave its reader: until then the window
+    // may find a token whose session cannot be opened.
+    static bool moduleSeesNoCard()
+    {
+        CK_FUNCTION_LIST_PTR f = moduleFunctions();
+        for (int i = 0; i < 100; ++i) {
+            CK_ULONG count = 0;
+            if (f->C_GetSlotList(CK_TRUE, nullptr, &count) == CKR_OK && count == 0)
+                return true;
+            QThread::msleep(50);
+        }
+        return false;
+    }
+    // A session of the test's own on the card: its state tells whether the card's
+    // sessions are logged in.
+    CK_STATE stateOfANewSession()
+    {
+        CK_FUNCTION_LIST_PTR f = moduleFunctions();
+        CK_SLOT_ID ids[4];
+        CK_ULONG count = 4;
+        EXPECT_EQ(f->C_GetSlotList(CK_TRUE, ids, &count), CKR_OK);
+        CK_SESSION_HANDLE session = 0;
+        CK_SESSION_INFO info{};
+        EXPECT_EQ(f->C_OpenSession(ids[0], CKF_SERIAL_SESSION, nullptr, nullptr, &session), CKR_OK);
+        EXPECT_EQ(f->C_GetSessionInfo(session, &info), CKR_OK);
+        f->C_CloseSession(session);
+        return info.state;
+    }
+
+    SCARDCONTEXT context = 0;
+    std::vector<Bytes> certificates;
+    std::unique_ptr<cardsim::Card> card;
+    std::unique_ptr<vpcd::VirtualCard> link;
+};
+
+TEST_F(CardTreeTest, ReloadAsksForThePinUntilItIsRightAndLaysOutTheCard)
+{
+    struct Row {
+        bool english;
+        const char *prompt, *wrong, *certificate, *wizard, *expired;
+    };
+    const Row rows[] = {
+        {false,
+         "<p align='center'><b>Zadejte prosím PIN pro následující kartu:</b></p><p "
+         "align='center'>Čtečka: Virtual PCD 00 00</p><p align='center'>Číslo karty: "
+         "1122334455667788</p><p align='center'>Zbývající počet pokusů: ",
+         "<p align='center'>Byl zadán chybný PIN.", "Certifikát",
+         "Karta rozeznána ve čtečce Virtual PCD 00 00",
+         "Certifikátu vydanému Test holder 3 - Exchange key, CZ pro Test holder 3 - Exchange "
+         "key, CZ vypršela platnost."},
+        {true,
+         "<p align='center'><b>Input PIN for following card:</b></p><p align='center'>Reader: "
+         "Virtual PCD 00 00</p><p align='center'>Card number: 1122334455667788</p><p "
+         "align='center'>Remaining attempts: ",
+         "<p align='center'>Wrong PIN was entered.", "Certificate",
+         "Card present in reader Virtual PCD 00 00",
+         "Certificate issued for Test holder 3 - Exchange key, CZ pro Test holder 3 - Exchange "
+         "key, CZ is out of date."},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.english ? "en" : "cz");
+        if (row.english)
+            useEnglish();
+        start();
+        QString progressLabel;
+        int progressValue = -1;
+        const qsizetype before = driver.seen().size();
+        driver.enterText(kWrongPin).pressButton().expect("QInputDialog", [&](QWidget *prompt) {
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (auto *progress = qobject_cast<QProgressDialog *>(w); progress && w->isVisible())
+                    progressLabel = progress->labelText(), progressValue = progress->value();
+            auto *input = static_cast<QInputDialog *>(prompt);
+            EXPECT_EQ(input->textEchoMode(), QLineEdit::Password);
+            input->setTextValue(kPin);
+            input->accept();
+        });
+        reload();
+        ASSERT_TRUE(driver.finished());
+        const QList<vok_qt::SeenDialog> seen = driver.seen().mid(before);
+        ASSERT_EQ(seen.size(), 3);
+        EXPECT_EQ(seen[0].title, row.english ? "PIN verification" : "Oveření PIN");
+        EXPECT_EQ(seen[0].text, QString::fromUtf8(row.prompt) + "3");
+        EXPECT_EQ(seen[1].text, QString::fromUtf8(row.wrong));
+        EXPECT_EQ(seen[1].icon, QMessageBox::Critical);
+        EXPECT_EQ(seen[2].text, QString::fromUtf8(row.prompt) + "2");
+        EXPECT_EQ(progressValue, 33) << "one card: a third of the way at its first step";
+        EXPECT_TRUE(progressLabel.endsWith("Virtual PCD 00 00")) << progressLabel.toStdString();
+
+        const QString cert = QString::fromUtf8(row.certificate);
+        EXPECT_EQ(shape(), QStringList({
+                               "Virtual PCD 00 00 [readerCard]",
+                               "  1122334455667788 [card]",
+                               "    both keys [keyCert]",
+                               "      " + cert + " [cert]",
+                               "    both keys [keyCert]",
+                               "      " + cert + " [cert]",
+                               "    " + kHostileName + " [keyCert]",
+                               "      " + cert + " [cert]",
+                               "    public only [key]",
+                               "    expired [keyCert]",
+                               "      " + cert + " [cert]",
+                               "    expired [keyCert]",
+                               "      " + cert + " [cert]",
+                               "Virtual PCD 00 01 [reader]",
+                           }));
+        EXPECT_TRUE(tree()->topLevelItem(0)->isExpanded());
+        // the suggestion page: the card, and the expired certificate of each key item
+        // that shows it
+        QString wizard = page()->toPlainText();
+        EXPECT_TRUE(wizard.contains(QString::fromUtf8(row.wizard)));
+        EXPECT_EQ(wizard.count(QString::fromUtf8(row.expired)), 2);
+        // nothing is selected: no item action is left on by the walk over the tree
+        EXPECT_EQ(enabledItemActions(), QStringList());
+        EXPECT_EQ(manager->shownItemOf(CardManager::KeyItem), nullptr);
+        EXPECT_TRUE(action("reload")->isEnabled());
+        EXPECT_EQ(status()->text(), row.english ? "Done" : "Hotovo");
+        EXPECT_EQ(stateOfANewSession(), CKS_RO_USER_FUNCTIONS);
+        manager.reset();
+        removeCard();
+    }
+}
+
+TEST_F(CardTreeTest, EachItemPageShowsItsValues)
+{
+    start();
+    reloadWithPin();
+    const CertificateFacts expired = certificateWithSerial(8), valid = certificateWithSerial(6);
+    const CertificateFacts mirrored = certificateWithSerial(2);
+    struct Row {
+        const char *what;
+        std::initializer_list<int> path;
+        QStringList rows;
+        QString link; // one of the page's links
+    };
+    const Row rows[] = {
+        {"reader with the card",
+         {0},
+         {"Název: Virtual PCD 00 00", "Výrobce: Virtual", "Typ: USB Smart Card Reader",
+          "Typ komunikace: PC/SC", "Připojeno: USB, Bus 001 Device 003",
+          "Název karty: vOK RAL v1.2", "ATR: 3B 0D 80 25 D2 03 10 01 00 56 00 00 00 01 01 "},
+         "reload"},
+        {"empty reader",
+         {1},
+         {"Název: Virtual PCD 00 01", "Výrobce: Virtual", "Typ: neznámo", "Typ komunikace: PC/SC",
+          "Připojeno: neznámo", "Název karty: neznámo", "ATR: neznámo"},
+         "reload"},
+        {"card",
+         {0, 0},
+         {"Číslo karty: 1122334455667788", "Počet pokusů zadání PINu akt./nast.[max. nast]: 3/0[3]",
+          "Počet pokusů zadání PUKu akt./nast.[max. nast]: 5/0[5]",
+          "Počet kontejnerů použitých/celkem: 5/16",
+          "Počet RSA 2048b. klíčů (použitých/celkem): 1/8", "Celkový prostor: 65536 B"},
+         "changePin"},
+        {"key with a certificate",
+         {0, 0, 0},
+         {"Název: both keys", "Délka: 1024b.", "Typ: AT_KEYEXCHANGE",
+          "Klíče: Privátní i veřejný klíč", "Sériové číslo: 08 [8]",
+          "Platnost: " + expired.validity, "Vydal: Test holder 3 - Exchange key, CZ",
+          "Pro: Test holder 3 - Exchange key, CZ"},
+         "toCertificate"},
+        {"key of another spec, the container's first certificate",
+         {0, 0, 1},
+         {"Název: both keys", "Délka: 2048b.", "Typ: AT_SIGNATURE", "Sériové číslo: 08 [8]"},
+         "toCertificate"},
+        {"key whose name looks like markup and a marker",
+         {0, 0, 2},
+         {"Název: " + kHostileName, "Typ: AT_KEYEXCHANGE", "Sériové číslo: 06 [6]",
+          "Platnost: " + valid.validity},
+         "toCertificate"},
+        {"key without certificate",
+         {0, 0, 3},
+         {"Název: public only", "Délka: 1024b.", "Typ: AT_KEYEXCHANGE",
+          "Klíče: Privátní i veřejný klíč"},
+         "importCert"},
+        {"certificate",
+         {0, 0, 0, 0},
+         {"Sériové číslo: 08 [8]", "Platnost: " + expired.validity,
+          "Vydavatel: Test holder 3 - Exchange key, CZ",
+          "Subjekt: Test holder 3 - Exchange key, CZ", "Verze: V3 (0x02)", "SHA1: " + expired.sha1},
+         "showCertview"},
+        {"a container's second key shows its first certificate",
+         {0, 0, 5, 0},
+         {"Sériové číslo: 02 [2]", "Subjekt: Test holder - Exchange key, CZ",
+          "SHA1: " + mirrored.sha1},
+         "exportCert"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        click(item(row.path));
+        QStringList shown = pageRows();
+        for (const QString &expected : row.rows)
+            EXPECT_TRUE(shown.contains(expected))
+                << expected.toStdString() << "\nin " << shown.join("\n").toStdString();
+        EXPECT_FALSE(
+            page()->toPlainText().remove(kHostileName).contains(QRegularExpression("%[0-9]")))
+            << "a marker left unfilled";
+        EXPECT_TRUE(page()->toHtml().contains("href=\"" + row.link + "\""));
+    }
+    // a click outside reload adds no report lines
+    action("showDiag")->trigger();
+    EXPECT_EQ(page()->toPlainText().count("CardInfo: Serial: 1122334455667788"), 1);
+}
+
+TEST_F(CardTreeTest, ActionsFollowTheItemKindExpertModeAndABlockedPin)
+{
+    struct Row {
+        const char *what;
+        bool blocked;
+        std::initializer_list<int> path;
+        QStringList normal, expert;
+    };
+    const QStringList cardActions = {"changePin", "changePuk", "importKey"};
+    const QStringList blockedCard = {"changePuk", "unblockPin"};
+    const Row rows[] = {
+        {"reader", false, {0}, {}, {}},
+        {"card", false, {0, 0}, cardActions, cardActions},
+        {"key with certificate",
+         false,
+         {0, 0, 0},
+         {"exportKey", "testKey"},
+         {"exportKey", "testKey", "deleteKey"}},
+        {"key without certificate",
+         false,
+         {0, 0, 3},
+         {"importCert", "exportKey", "testKey"},
+         {"importCert", "exportKey", "testKey", "deleteKey"}},
+        {"certificate",
+         false,
+         {0, 0, 0, 0},
+         {"showCertview", "exportCert"},
+         {"showCertview", "exportCert", "deleteCert"}},
+        {"blocked: reader", true, {0}, {}, {}},
+        {"blocked: card", true, {0, 0}, blockedCard, blockedCard},
+        {"blocked: key with certificate",
+         true,
+         {0, 0, 0},
+         {"exportKey", "testKey"},
+         {"exportKey", "testKey"}},
+        {"blocked: key without certificate",
+         true,
+         {0, 0, 3},
+         {"importCert", "exportKey", "testKey"},
+         {"exportKey", "testKey"}},
+        {"blocked: certificate",
+         true,
+         {0, 0, 0, 0},
+         {"showCertview", "exportCert"},
+         {"showCertview", "exportCert"}},
+    };
+    for (bool blocked : {false, true}) {
+        SCOPED_TRACE(blocked ? "blocked PIN" : "PIN");
+        start(fullCard(), [blocked](cardsim::Card &c) {
+            if (blocked)
+                c.SetPinTries(0, 0);
+        });
+        if (blocked)
+            driver.pressButton(); // the notice that only public objects can be read
+        else
+            driver.enterText(kPin);
+        reload();
+        ASSERT_TRUE(driver.finished());
+        for (const Row &row : rows) {
+            if (row.blocked != blocked)
+                continue;
+            SCOPED_TRACE(row.what);
+            QTreeWidgetItem *target = item(row.path);
+            click(target);
+            EXPECT_EQ(enabledItemActions(), row.normal);
+            action("expertMode")->trigger(); // on: the shown item's actions follow
+            EXPECT_EQ(enabledItemActions(), row.expert);
+            action("expertMode")->trigger();
+            EXPECT_EQ(enabledItemActions(), row.normal);
+            EXPECT_EQ(manager->shownItemOf(CardManager::ItemKind(CardManager::itemDepth(target))),
+                      target);
+        }
+        manager.reset();
+        removeCard();
+    }
+}
+
+TEST_F(CardTreeTest, BlockedOrRefusedPinsShowThePublicObjectsOnly)
+{
+    const QStringList publicKeys = {
+        "Virtual PCD 00 00 [readerCard]",
+        "  1122334455667788 [card]",
+        "    both keys [keyCert]",
+        "      Certifikát [cert]",
+        "    both keys [keyCert]",
+        "      Certifikát [cert]",
+        "    " + kHostileName + " [keyCert]",
+        "      Certifikát [cert]",
+        "    public only [key]",
+        "    expired [keyCert]",
+        "      Certifikát [cert]",
+        "    expired [keyCert]",
+        "      Certifikát [cert]",
+        "Virtual PCD 00 01 [reader]",
+    };
+    const QString onlyPublic = "<p align='center'>Budou zobrazeny pouze veřejné objekty. Pro "
+                               "přístup k privátním objektům je třeba zadat korektní PIN.";
+    const QString pinBlocked = "<p align='center'>PIN karty s číslem <b>1122334455667788</b> ve "
+                               "čtečce <b>Virtual PCD 00 00</b> je zablokovaný. Dokud PIN "
+                               "neodblokujete, nebude možné přistupovat k privátním objektům na "
+                               "kartě</p>";
+    const QString bothBlocked =
+        "<p align='center'>PIN i PUK karty s číslem <b>1122334455667788</b> "
+        "ve čtečce <b>Virtual PCD 00 00</b> je zablokovaný. Je možné "
+        "přistupovat pouze k veřejným objektům na kartě.</p>";
+    struct Row {
+        const char *what;
+        int pinTries, pukTries;
+        std::function<void(vok_qt::ModalDriver &)> answer;
+        QStringList texts; // of the dialogs, in order
+        const char *reported;
+    };
+    const Row rows[] = {
+        {"prompt cancelled",
+         3,
+         5,
+         [](vok_qt::ModalDriver &d) { d.cancel("QInputDialog").pressButton(); },
+         {"", onlyPublic},
+         "CardInfo: PIN was not entered"},
+        {"empty PIN, then cancelled",
+         3,
+         5,
+         [](vok_qt::ModalDriver &d) {
+             d.enterText("").pressButton().cancel("QInputDialog").pressButton();
+         },
+         {"", "<p align='center'>PIN musí obsahovat alespoň jednu číslici.", "", onlyPublic},
+         "CardInfo: PIN was not entered"},
+        {"the last try spent",
+         1,
+         5,
+         [](vok_qt::ModalDriver &d) { d.enterText(kWrongPin).pressButton().pressButton(); },
+         {"", "<p align='center'>PIN byl zablokován.", pinBlocked},
+         "CardInfo: PIN was entered"},
+        {"PIN blocked", 0, 5, [](vok_qt::ModalDriver &d) { d.pressButton(); }, {pinBlocked}, ""},
+        {"PIN and PUK blocked",
+         0,
+         0,
+         [](vok_qt::ModalDriver &d) { d.pressButton(); },
+         {bothBlocked},
+         ""},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        start(fullCard(), [&row](cardsim::Card &c) {
+            c.SetPinTries(0, static_cast<unsigned char>(row.pinTries));
+            c.SetPinTries(1, static_cast<unsigned char>(row.pukTries));
+        });
+        const qsizetype before = driver.seen().size();
+        row.answer(driver);
+        reload();
+        EXPECT_TRUE(driver.finished());
+        QStringList texts;
+        for (const vok_qt::SeenDialog &seen : driver.seen().mid(before))
+            texts << (seen.className == "QInputDialog" ? QString() : seen.text);
+        EXPECT_EQ(texts, row.texts);
+        EXPECT_EQ(shape(), publicKeys);
+        click(item({0, 0, 0}));
+        EXPECT_TRUE(pageRows().contains("Klíče: Pouze veřejný klíč"));
+        action("showDiag")->trigger();
+        QString report = page()->toPlainText();
+        if (*row.reported) {
+            EXPECT_TRUE(report.contains(row.reported));
+        }
+        EXPECT_FALSE(report.contains("CardInfo: PIN was verified"));
+        EXPECT_TRUE(report.contains("KeyInfo: Keys: public"));
+        EXPECT_EQ(stateOfANewSession(), CKS_RO_PUBLIC_SESSION);
+        manager.reset();
+        removeCard();
+    }
+}
+
+TEST_F(CardTreeTest, CancelledReadKeepsWhatItHasAndClosesItsSessions)
+{
+    struct Row {
+        const char *what;
+        bool afterPin;
+        QStringList shape;
+    };
+    const Row rows[] = {
+        {"at the first step", false, {}},
+        {"after the PIN",
+         true,
+         {"Virtual PCD 00 00 [readerCard]", "  1122334455667788 [card]",
+          "Virtual PCD 00 01 [reader]"}},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        start();
+        manager->setProgressDelay(100); // time for the driver to press Cancel
+        if (row.afterPin)
+            driver.enterText(kPin);
+        driver.cancelProgress();
+        reload();
+        ASSERT_TRUE(driver.finished());
+        EXPECT_EQ(shape(), row.shape);
+        QString wizard = page()->toPlainText();
+        EXPECT_TRUE(wizard.contains("Načítání dat bylo přerušeno uživatelem."))
+            << wizard.toStdString();
+        EXPECT_TRUE(page()->toHtml().contains("href=\"reload\""));
+        EXPECT_EQ(stateOfANewSession(), CKS_RO_PUBLIC_SESSION)
+            << "no half-read card stays logged in";
+        EXPECT_TRUE(action("reload")->isEnabled());
+        action("showDiag")->trigger();
+        EXPECT_FALSE(page()->toPlainText().contains("Update not called by the user"));
+        manager.reset();
+        removeCard();
+    }
+}
+
+TEST_F(CardTreeTest, CardRemovedDuringTheReadEndsItWithTheLoadError)
+{
+    start();
+    driver.expect("QInputDialog", [this](QWidget *prompt) {
+        removeCard();
+        auto *input = static_cast<QInputDialog *>(prompt);
+        input->setTextValue(kPin);
+        input->accept();
+    });
+    driver.pressButton();
+    reload();
+    ASSERT_TRUE(driver.finished());
+    ASSERT_EQ(driver.seen().size(), 2);
+    EXPECT_EQ(driver.seen()[1].title, "Chyba");
+    EXPECT_EQ(driver.seen()[1].text, "<p align='center'>Během načítání se vyskytla chyba.");
+    EXPECT_EQ(driver.seen()[1].informative,
+              "<p align='center'>Pravděpodobně byla karta odpojena od čtečky.");
+    EXPECT_EQ(driver.seen()[1].icon, QMessageBox::Critical);
+    EXPECT_EQ(shape(), QStringList({"Virtual PCD 00 00 [readerCard]", "  1122334455667788 [card]",
+                                    "Virtual PCD 00 01 [reader]"}));
+    EXPECT_TRUE(page()->toPlainText().contains(
+        "Při načítání dat z karty se vyskytla chyba. Doporučuji opětovně načíst data z karty"));
+    EXPECT_EQ(enabledItemActions(), QStringList());
+
+    // the next read finds the reader empty
+    ASSERT_TRUE(moduleSeesNoCard());
+    reload();
+    EXPECT_EQ(shape(), QStringList({"Virtual PCD 00 00 [reader]", "Virtual PCD 00 01 [reader]"}));
+    EXPECT_TRUE(page()->toPlainText().contains("Nebyla nalezena žádná karta"));
+}
+
+TEST_F(CardTreeTest, DiagnosticReportIsShownSavedAndCopied)
+{
+    start();
+    action("showDiag")->trigger();
+    QString before = page()->toPlainText();
+    EXPECT_TRUE(before.contains("Update not called by the user"));
+    EXPECT_TRUE(
+        before.contains("CardInfo: Name: vOK RAL v1.2\nCardInfo: ATR: 3B 0D 80 25 D2 03 10 "
+                        "01 00 56 00 00 00 01 01 \nCardInfo: Reload was not called by user"));
+
+    reloadWithPin();
+    click(item({0, 0}));
+    const QStringList cardRows = pageRows().filter(QRegularExpression("^Volný prostor: [0-9]+ B$"));
+    ASSERT_EQ(cardRows.size(), 1);
+    const QString freeSpace = cardRows[0].section(' ', 2, 2);
+    action("showDiag")->trigger();
+    EXPECT_EQ(enabledItemActions(), QStringList());
+    const CertificateFacts expired = certificateWithSerial(8);
+    const QString expectedStart = "-------------------- GENERAL INFORMATION --------------------\n"
+                                  "Date and time: ";
+    const QStringList general = {
+        "Computer: " + QSysInfo::machineHostName(),
+        "OS: " + QSysInfo::prettyProductName(),
+        "SystemBitness: 64",
+        "ProgramInfo: 1.1 " + QSysInfo::buildCpuArchitecture(),
+        "Installed smart card readers (PC/SC):\n-> Virtual PCD 00 00\n-> Virtual PCD 00 01\n"
+        "-------------------- TECHNICAL DETAILS -----------------------------",
+        "TechInfo: Current program path: " + QCoreApplication::applicationFilePath(),
+        "TechInfo: Current program version: 1.1",
+        "TechInfo: pkcs#11 library path: " + QString(VOK_MODULE),
+        "TechInfo: pkcs#11 library version: 0.3",
+        "TechInfo: Current language file: default (Czech)",
+        "TechInfo: Log file: " + QString::fromStdString(traceLog),
+    };
+    const QString firstReader =
+        "-------------------- READER DETAILS -----------------------------\n"
+        "ReaderInfo: Name: Virtual PCD 00 00\n"
+        "ReaderInfo: Vendor: Virtual\n"
+        "ReaderInfo: Type: USB Smart Card Reader\n"
+        "ReaderInfo: Communication: PC/SC\n"
+        "ReaderInfo: Connected: USB, Bus 001 Device 003\n"
+        "CardInfo: Name: vOK RAL v1.2\n"
+        "CardInfo: ATR: 3B 0D 80 25 D2 03 10 01 00 56 00 00 00 01 01 \n"
+        "CardInfo: PIN was entered\n"
+        "CardInfo: PIN was verified\n"
+        "CardInfo: Serial: 1122334455667788\n"
+        "CardInfo: PIN: 3/0[3]\n"
+        "CardInfo: PUK: 5/0[5]\n"
+        "CardInfo: Containers: 5/16\n"
+        "CardInfo: Keys: 1/8\n"
+        "CardInfo: FreeSpace: " +
+        freeSpace +
+        "\n"
+        "CardInfo: TotalSpace: 65536\n"
+        "KeyInfo: Name: both keys\n"
+        "KeyInfo: Size: 1024\n"
+        "KeyInfo: Type: AT_KEYEXCHANGE\n"
+        "KeyInfo: Keys: private + public\n"
+        "KeyInfo: Current key info finished\n"
+        "CertInfo: Serial: 08\n"
+        "CertInfo: Validity: " +
+        expired.validity +
+        "\n"
+        "CertInfo: Issuer: Test holder 3 - Exchange key, CZ\n"
+        "CertInfo: Subject: Test holder 3 - Exchange key, CZ\n"
+        "CertInfo: Version: V3 (0x02)\n"
+        "CertInfo: sha1: " +
+        expired.sha1 +
+        "\n"
+        "CertInfo: Current certificate info finished\n"
+        "KeyInfo: Name: both keys\n"
+        "KeyInfo: Size: 2048\n";
+    const QString lastReader = "ReaderInfo: Name: Virtual PCD 00 01\n"
+                               "ReaderInfo: Vendor: Virtual\n"
+                               "ReaderInfo: Type: unknown\n"
+                               "ReaderInfo: Communication: PC/SC\n"
+                               "ReaderInfo: Connected: unknown\n"
+                               "Diagnostic info ended";
+    QString shown = page()->toPlainText();
+    EXPECT_TRUE(shown.contains(expectedStart));
+    for (const QString &line : general)
+        EXPECT_TRUE(shown.contains(line + "\n")) << line.toStdString();
+    EXPECT_TRUE(shown.contains(firstReader)) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(lastReader));
+    EXPECT_TRUE(shown.contains("KeyInfo: Name: " + kHostileName + "\n")) << "shown as it is";
+    EXPECT_FALSE(shown.contains("Update not called by the user"));
+
+    // saved with ".txt" added, as UTF-8 text without breaks; the page stays
+    const QString saved = home.path() + "/report";
+    driver.chooseFile(saved).pressButton();
+    action("saveDiag")->trigger();
+    ASSERT_TRUE(driver.finished());
+    EXPECT_EQ(driver.seen().last().text, "Diagnostické informace byly úspěšně uloženy.");
+    QFile file(saved + ".txt");
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QString text = QString::fromUtf8(file.readAll());
+    EXPECT_TRUE(text.startsWith(expectedStart));
+    EXPECT_TRUE(text.contains(firstReader));
+    EXPECT_TRUE(text.endsWith(lastReader));
+    EXPECT_FALSE(text.contains("<br>"));
+    EXPECT_TRUE(page()->toPlainText().contains(lastReader));
+
+    // copied by the page's link
+    driver.pressButton();
+    emit page()->anchorClicked(QUrl("toClipboard"));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), text);
+
+    // a place that cannot be written says so
+    driver.chooseFile(home.path() + "/missing/report.txt").pressButton();
+    action("saveDiag")->trigger();
+    ASSERT_TRUE(driver.finished());
+    EXPECT_EQ(driver.seen().last().title, "Chyba");
+    EXPECT_EQ(driver.seen().last().icon, QMessageBox::Critical);
+}
+
+} // namespace
