@@ -23,12 +23,14 @@
 #include <memory>
 
 #include "client/pkcs11_manipulator.h"
+#include "usb_readers.h"
 
 class QAction;
 class QInputDialog;
 class QLabel;
 class QMenu;
 class QPrinter;
+class QProgressDialog;
 class QTextBrowser;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -66,8 +68,19 @@ class CardManager : public QMainWindow
     QString readHtml(const QString &page);
     // Shows the welcome page and lets the page area deliver its links to the window.
     void initializeArea();
-    // Builds the reader level of the tree; returns the number of readers.
+    // Builds the reader level of the tree and the per-reader and per-slot lists anew;
+    // returns the number of readers, 0 when reading a reader failed.
     int initializeTree();
+    // Where the tree build reads the USB device listing (default: "lsusb").
+    void setUsbListing(UsbListingSource source) { usbListing = std::move(source); }
+
+    // Depth of a tree item: 0 reader, 1 card, 2 key container, 3 certificate.
+    enum ItemKind { ReaderItem = 0, CardItem = 1, KeyItem = 2, CertificateItem = 3 };
+    static int itemDepth(const QTreeWidgetItem *item);
+    // The item whose page the user has last opened, when it is of that kind; null
+    // otherwise (none opened since the last reload, another kind, or a page that
+    // belongs to no item). Card operations act only on what this returns.
+    QTreeWidgetItem *shownItemOf(ItemKind kind) const;
 
   private slots:
     void quit();
@@ -109,10 +122,44 @@ class CardManager : public QMainWindow
     int showMessage(const QString &title, const QString &text, QMessageBox::Icon icon,
                     const QString &informative = QString());
     void copyDiagnosticsToClipboard();
+
+    // reload's steps (card_manager_tree.cpp).
+    void classifyReader(int i, const QString &listing);
+    bool progressStep(const QString &label, int step);
+    enum class Read { Done, Cancelled, Failed };
+    Read readCard(int i, int step);
+    Read askForPin(int i, const QString &reader, const QString &card);
+    void pinBlockedNotice(const QString &reader, const QString &card, bool pukBlocked);
+    void layKeys(int i, QTreeWidgetItem *cardItem);
+    void addKeyItem(int i, QTreeWidgetItem *cardItem, const key_info &key);
+    void suggestIfExpired(const cert_info &cert);
+    void walkTree();
+    void interruptLoad();
+    void loadFailed();
+    void endReload();
+
+    // The item pages (card_manager_items.cpp).
+    int slotOf(QTreeWidgetItem *item) const;
+    void showReaderPage(int slot);
+    void showCardPage(QTreeWidgetItem *item, int slot);
+    void showKeyPage(QTreeWidgetItem *item, int slot);
+    void showCertificatePage(QTreeWidgetItem *item, int slot);
+    bool pinBlocked(int slot);
+    // Appends a report line to the text while reload gathers them.
+    void report(QString &text, const QString &line) const;
+
+    // The report's text (card_manager_report.cpp).
+    QString diagnosticReport();
+    // diagText as plain text: line feeds for its breaks, no font tags.
+    QString diagPlainText() const;
+    void reportReader(QString &text, int i) const;
     void showCertificateOfCurrentKey();
     bool blocksInput(QObject *obj, QEvent *event) const;
 
     bool printProgress = true;
+    QTreeWidgetItem *shownItem = nullptr; // see shownItemOf
+    QProgressDialog *progress = nullptr;  // while reload runs
+    UsbListingSource usbListing = systemUsbListing();
     bool reloadRunning = false;
     bool loaded = false;
     int currentSlot = 0;
@@ -128,7 +175,8 @@ class CardManager : public QMainWindow
     QList<QStringList> keyNames;
     QList<QList<key_info>> keyInfos;
     QList<QList<int>> keyCertIndex;
-    // Report lines per slot, gathered by the tree build, reload and the item pages.
+    // Report lines per slot, gathered by the tree build, reload and the item pages:
+    // each line ends in "<br>"; values stand as they are (the report page escapes them).
     QStringList cardInfoText;
     QStringList pinInfoText;
     QStringList itemInfoText;

@@ -123,11 +123,7 @@ void CardManager::showCertificateOfCurrentKey()
 
 void CardManager::copyDiagnosticsToClipboard()
 {
-    QString text = diagText;
-    text.replace(QStringLiteral("<br>"), QStringLiteral("\n"));
-    text.remove(QStringLiteral("<font color=red>"));
-    text.remove(QStringLiteral("</font>"));
-    QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
+    QGuiApplication::clipboard()->setText(diagPlainText(), QClipboard::Clipboard);
     showMessage(tr("Úspěch"), tr("Diagnostické informace byly úspěšně uloženy do schránky."),
                 QMessageBox::Information);
 }

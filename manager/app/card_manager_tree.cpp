@@ -1,53 +1,392 @@
-// The reader and card tree. So far the tree lists the readers only; reading the
-// cards, their keys and certificates, and the item pages come with the full reload.
+// The reader and card tree. initializeTree lists the readers and makes the per-reader
+// and per-slot lists anew; reload reads every card behind a progress dialog, asks
+// for its PIN, lays its key containers and certificates into the tree, and lets the
+// item pages gather their report lines in a walk over the finished tree.
+//
+// Invariants: top-level item i is reader (slot) i, and entry i of every per-reader
+// and per-slot list belongs to it; key item k of a card is entry k of the slot's key
+// lists. Every reload closes the sessions of the previous read before it opens new
+// ones, and a read that is cancelled or fails closes them too, so no half-read card
+// stays logged in. No second reload runs inside one.
+#include <QDate>
 #include <QIcon>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressDialog>
 #include <QTreeWidget>
 
 #include <cstdio>
 
 #include "card_manager.h"
+#include "certview/x509_cert.h"
+#include "item_texts.h"
 #include "slot_log.h"
+
+using item_text::field;
+
+namespace
+{
+
+constexpr int kProgressMax = 100;
+constexpr int kProgressWidth = 400;
+constexpr int kProgressHeight = 150;
+
+QString escaped(const QString &text)
+{
+    return text.toHtmlEscaped();
+}
+
+} // namespace
 
 int CardManager::initializeTree()
 {
-    SlotLog entry(*pkcs11, QStringLiteral("initializeTree()"));
+    log(QStringLiteral("initializeTree()"), 1000);
+    tree->clear();
+    shownItem = nullptr;
     int n = pkcs11->GetReadersCount();
-    libraryVersion = pkcs11->GetInfo();
-    readerNames.clear();
+    for (QStringList *list : {&readerNames, &readerManufacturers, &readerUsbLocation})
+        list->clear();
     tokenPresent.clear();
+    readerIsUsb.clear();
+    keyNames = QList<QStringList>(n);
+    keyInfos = QList<QList<key_info>>(n);
+    keyCertIndex = QList<QList<int>>(n);
+    cardInfoText = pinInfoText = itemInfoText = QStringList(n, QString());
+    libraryVersion = pkcs11->GetInfo();
+    const QString listing = n > 0 ? usbListing() : QString();
+
     for (int i = 0; i < n; ++i) {
-        if (pkcs11->SaveReader(i) != 0)
+        if (pkcs11->SaveReader(i) != 0) {
+            showMessage(tr("Chyba"), tr("<p align='center'>Během načítání se vyskytla chyba."),
+                        QMessageBox::Critical,
+                        tr("<p align='center'>Pravděpodobně byla karta odpojena od čtečky."));
+            suggestions += tr("<li><b>Při načítání dat z karty se vyskytla chyba. Doporučuji "
+                              "opětovně načíst data z karty</b></li>");
             return 0;
+        }
         if (printProgress)
             std::printf("Loading information about reader (%d/%d): done\n", i + 1, n);
         reader_info reader = pkcs11->GetReaderStruct(i);
-        QString name =
-            QString::fromUtf8(reader.slotDescription,
-                              qstrnlen(reader.slotDescription, sizeof reader.slotDescription));
         bool card = pkcs11->SCardConnect(i) != 0;
+        QString name = field(reader.slotDescription);
         auto *item = new QTreeWidgetItem(tree, QStringList(name));
         item->setIcon(0, QIcon(card ? QStringLiteral(":/icons/readerCard")
                                     : QStringLiteral(":/icons/reader")));
         readerNames.append(name);
+        readerManufacturers.append(field(reader.manufacturerID));
         tokenPresent.append(card);
+        cardInfoText[i] = QStringLiteral("CardInfo: Name: ") + field(reader.tokenLabel) +
+                          QStringLiteral("<br>CardInfo: ATR: ") +
+                          item_text::atr(reader.atr, reader.atrLen, int(sizeof reader.atr)) +
+                          QStringLiteral("<br>");
+        classifyReader(i, listing);
     }
     if (printProgress)
         std::puts("Loading done");
     std::fflush(stdout);
     printProgress = false;
+    log(QStringLiteral("initializeTree()"), 1001);
     return n;
+}
+
+void CardManager::classifyReader(int i, const QString &listing)
+{
+    UsbLocation usb = findUsbReader(listing, readerNames, i);
+    readerIsUsb.append(usb.found);
+    readerUsbLocation.append(usb.location);
 }
 
 void CardManager::reload()
 {
     SlotLog entry(*pkcs11, QStringLiteral("reload()"));
+    if (reloadRunning) // a link followed while a reload waits: that reload goes on
+        return;
+    reloadRunning = true;
+    reloadAct->setEnabled(false);
+    pkcs11->Reinitialize(); // the sessions of the previous read, complete or not
+    loadInterrupted = false;
+    suggestions.clear();
+    menuAllows({});
+    int cardsAtStart = pkcs11->GetReadersWithTokenCount();
+    int step = kProgressMax / qMax(cardsAtStart, 1) / 3;
+
+    QProgressDialog dialog(this);
+    dialog.setAutoClose(false);
+    dialog.setAutoReset(false);
+    dialog.setRange(0, kProgressMax);
+    dialog.setFixedSize(kProgressWidth, kProgressHeight);
+    dialog.move(window.geometry().center() - dialog.rect().center());
+    dialog.setLabelText(tr("<b>Načítání informací o čtečkách</b>"));
+    dialog.setWindowTitle(tr("Načítání informací"));
+    dialog.show();
+    progress = &dialog;
+    statusLabel->setText(tr("Načítání informací o kartě a certifikátech"));
+
     tree->clear();
-    initializeTree();
-    tree->expandAll();
-    suggestSolutions();
+    readerNames.clear();
+    shownItem = nullptr;
+    if (!progressStep(QString(), 0)) {
+        interruptLoad();
+    } else {
+        int readers = initializeTree();
+        int cards = 0;
+        Read read = Read::Done;
+        for (int i = 0; i < readers && read == Read::Done; ++i) {
+            pinInfoText[i].clear();
+            itemInfoText[i].clear();
+            if (pkcs11->SCardConnect(i) == 0) {
+                if (cards == 0)
+                    suggestions += tr("<li>Nebyla nalezena žádná karta</li>");
+                continue;
+            }
+            ++cards;
+            suggestions += tr("<li>Karta rozeznána ve čtečce ") + escaped(readerNames[i]) +
+                           QStringLiteral("</li>");
+            read = readCard(i, step);
+        }
+        if (read == Read::Cancelled) {
+            interruptLoad();
+        } else if (read == Read::Failed) {
+            loadFailed();
+        } else {
+            tree->expandAll();
+            loadCompleted = true;
+            if (cards > 0)
+                walkTree();
+        }
+    }
+    endReload();
 }
 
-void CardManager::treeClicked(QTreeWidgetItem *)
+// Advances the progress by step (never to its end, which would close the dialog),
+// lets the window repaint, and tells whether the user let the read go on.
+bool CardManager::progressStep(const QString &label, int step)
 {
-    SlotLog entry(*pkcs11, QStringLiteral("treeClicked(QTreeWidgetItem *item)"));
+    if (!label.isEmpty())
+        progress->setLabelText(label);
+    progress->setValue(qMin(progress->value() + step, kProgressMax - 1));
+    waitForProgress();
+    return !progress->wasCanceled();
+}
+
+CardManager::Read CardManager::readCard(int i, int step)
+{
+    const QString reader = readerNames[i];
+    if (!progressStep(tr("<p align='center'><b>Načítání informací o kartě</b></p><p "
+                         "align='center'>Čtečka: ") +
+                          escaped(reader),
+                      step))
+        return Read::Cancelled;
+    if (pkcs11->SaveCard(i) != 0)
+        return Read::Failed;
+    const QString card = field(pkcs11->GetCardStruct(i).serialNumber);
+    auto *cardItem = new QTreeWidgetItem(tree->topLevelItem(i), QStringList(card));
+    cardItem->setIcon(0, QIcon(QStringLiteral(":/icons/card")));
+
+    Read pin = askForPin(i, reader, card);
+    if (pin != Read::Done)
+        return pin;
+
+    if (!progressStep(tr("<p align='center'><b>Načítání informací o objektech</b></p><p "
+                         "align='center'>Čtečka: ") +
+                          escaped(reader),
+                      step))
+        return Read::Cancelled;
+    // An object too large for the client's records is left out; the others are shown.
+    int objects = pkcs11->SaveObjects(i);
+    if (objects != 0 && objects != int(CKR_BUFFER_TOO_SMALL))
+        return Read::Failed;
+    layKeys(i, cardItem);
+    if (pkcs11->UpdatePinTries(i, CKU_USER) != 0)
+        return Read::Failed;
+    progress->setValue(qMin(progress->value() + step, kProgressMax - 1));
+    return Read::Done;
+}
+
+// Logs the card's session in with the PIN the user gives, until it is verified, the
+// user gives up, or the PIN is blocked; the two last show the card's public objects.
+CardManager::Read CardManager::askForPin(int i, const QString &reader, const QString &card)
+{
+    card_info info = pkcs11->GetCardStruct(i);
+    if (info.userPin[1] == 0) {
+        pinBlockedNotice(reader, card, info.soPin[1] == 0);
+        return Read::Done;
+    }
+    if (pkcs11->GetState(i) == int(CKS_RW_USER_FUNCTIONS))
+        return Read::Done;
+    for (;;) {
+        inputDialog->setWindowTitle(tr("Oveření PIN"));
+        inputDialog->setLabelText(
+            tr("<p align='center'><b>Zadejte prosím PIN pro následující kartu:</b>") +
+            tr("</p><p align='center'>Čtečka: ") + escaped(reader) +
+            tr("</p><p align='center'>Číslo karty: ") + escaped(card) +
+            tr("</p><p align='center'>Zbývající počet pokusů: ") +
+            QString::number(pkcs11->GetCardStruct(i).userPin[1]));
+        inputDialog->setTextEchoMode(QLineEdit::Password);
+        inputDialog->setTextValue(QString());
+        bool accepted = inputDialog->exec() == QDialog::Accepted;
+        QString pin = inputDialog->textValue();
+        inputDialog->setTextValue(QString());
+        if (!accepted) {
+            showMessage(tr("Upozornění"),
+                        tr("<p align='center'>Budou zobrazeny pouze veřejné objekty. Pro přístup "
+                           "k privátním objektům je třeba zadat korektní PIN."),
+                        QMessageBox::Information);
+            pinInfoText[i] += QStringLiteral("CardInfo: PIN was not entered<br>");
+            return Read::Done;
+        }
+        if (pin.isEmpty()) {
+            showMessage(tr("Chyba"), tr("<p align='center'>PIN musí obsahovat alespoň jednu číslici."),
+                        QMessageBox::Critical);
+            continue;
+        }
+        pinInfoText[i] += QStringLiteral("CardInfo: PIN was entered<br>");
+        pkcs11->Logout(i);
+        int rc = pkcs11->Login(i, pin, CKU_USER);
+        pin.fill(QChar(u'\0'));
+        if (rc == int(CKR_OK)) {
+            pinInfoText[i] += QStringLiteral("CardInfo: PIN was verified<br>");
+            return Read::Done;
+        }
+        if (rc != int(CKR_PIN_INCORRECT) && rc != int(CKR_PIN_LOCKED))
+            return Read::Failed;
+        pkcs11->UpdatePinTries(i, CKU_USER);
+        // the last wrong PIN blocks it: no prompt with no tries left
+        if (rc == int(CKR_PIN_INCORRECT) && pkcs11->GetCardStruct(i).userPin[1] != 0) {
+            showMessage(tr("Chyba"), tr("<p align='center'>Byl zadán chybný PIN."),
+                        QMessageBox::Critical);
+            continue;
+        }
+        showMessage(tr("Chyba"), tr("<p align='center'>PIN byl zablokován."),
+                    QMessageBox::Critical);
+        pinBlockedNotice(reader, card, false);
+        return Read::Done;
+    }
+}
+
+void CardManager::pinBlockedNotice(const QString &reader, const QString &card, bool pukBlocked)
+{
+    QString text;
+    if (pukBlocked)
+        text = tr("<p align='center'>PIN i PUK karty s číslem <b>") + escaped(card) +
+               tr("</b> ve čtečce <b>") + escaped(reader) +
+               tr("</b> je zablokovaný. Je možné přistupovat pouze k veřejným objektům na "
+                  "kartě.</p>");
+    else
+        text = tr("<p align='center'>PIN karty s číslem <b>") + escaped(card) +
+               tr("</b> ve čtečce <b>") + escaped(reader) +
+               tr("</b> je zablokovaný. Dokud PIN neodblokujete, nebude možné přistupovat k "
+                  "privátním objektům na kartě</p>");
+    showMessage(tr("Upozornění"), text, QMessageBox::Information);
+}
+
+// Private keys first, then the public keys of containers without a private key.
+void CardManager::layKeys(int i, QTreeWidgetItem *cardItem)
+{
+    QStringList privateNames;
+    for (int k = 0; k < pkcs11->GetPrivKeyCount(i); ++k) {
+        key_info key = pkcs11->GetPrivKeyStruct(i, k);
+        privateNames << field(key.containerName);
+        addKeyItem(i, cardItem, key);
+    }
+    for (int p = 0; p < pkcs11->GetPubKeyCount(i); ++p) {
+        key_info key = pkcs11->GetPubKeyStruct(i, p);
+        if (!privateNames.contains(field(key.containerName)))
+            addKeyItem(i, cardItem, key);
+    }
+}
+
+// The key item with the first certificate of its container beneath it.
+void CardManager::addKeyItem(int i, QTreeWidgetItem *cardItem, const key_info &key)
+{
+    const QString name = field(key.containerName);
+    auto *item = new QTreeWidgetItem(cardItem, QStringList(name));
+    keyNames[i] << name;
+    keyInfos[i] << key;
+    for (int c = 0; c < pkcs11->GetCertsCount(i); ++c) {
+        cert_info cert = pkcs11->GetCertStruct(i, c);
+        if (field(cert.containerName) != name)
+            continue;
+        item->setIcon(0, QIcon(QStringLiteral(":/icons/keyCert")));
+        auto *certItem = new QTreeWidgetItem(item, QStringList(tr("Certifikát")));
+        certItem->setIcon(0, QIcon(QStringLiteral(":/icons/cert")));
+        keyCertIndex[i] << c;
+        suggestIfExpired(cert);
+        return;
+    }
+    item->setIcon(0, QIcon(QStringLiteral(":/icons/key")));
+    keyCertIndex[i] << -1;
+}
+
+// A certificate without a valid end date counts as expired.
+void CardManager::suggestIfExpired(const cert_info &cert)
+{
+    if (cert.notAfter.isValid() && QDate::currentDate() <= cert.notAfter)
+        return;
+    using Orvane::Certificate::X509Cert;
+    using Orvane::Certificate::X509Common;
+    X509Cert holder(cert.value, qMin<long long>(cert.valueLen, sizeof cert.value));
+    suggestions += tr("<li>Certifikátu vydanému <b>") +
+                   escaped(holder.GetCommonText(X509Common::Issuer, TextPlain)) +
+                   QStringLiteral("</b> pro <b>") +
+                   escaped(holder.GetCommonText(X509Common::Subject, TextPlain)) +
+                   tr("</b> vypršela platnost. Doporučuji nechat si vystavit nový</li>");
+}
+
+// Every item of the finished tree shows its page once, so that the pages add their
+// report lines, in tree order.
+void CardManager::walkTree()
+{
+    for (int r = 0; r < tree->topLevelItemCount(); ++r) {
+        QTreeWidgetItem *reader = tree->topLevelItem(r);
+        treeClicked(reader);
+        if (reader->childCount() == 0)
+            continue;
+        QTreeWidgetItem *card = reader->child(0);
+        treeClicked(card);
+        for (int k = 0; k < card->childCount(); ++k) {
+            QTreeWidgetItem *key = card->child(k);
+            treeClicked(key);
+            if (key->childCount() > 0)
+                treeClicked(key->child(0));
+        }
+    }
+}
+
+void CardManager::interruptLoad()
+{
+    suggestions += QStringLiteral("<li><b>") +
+                   tr("Načítání dat bylo přerušeno uživatelem. Zjištěné informace jsou "
+                      "pravděpodobně nekompletní a mohou být i zkreslené oproti reálnému stavu. "
+                      "Pro práci s informacemi na kartě doporučuji ") +
+                   tr("<a href=\"reload\">načíst kompletní data.</b></a></li>");
+    loadInterrupted = true;
+    pkcs11->Reinitialize();
+}
+
+void CardManager::loadFailed()
+{
+    showMessage(tr("Chyba"), tr("<p align='center'>Během načítání se vyskytla chyba."),
+                QMessageBox::Critical,
+                tr("<p align='center'>Pravděpodobně byla karta odpojena od čtečky."));
+    suggestions += tr("<li><b>Při načítání dat z karty se vyskytla chyba. Doporučuji opětovně "
+                      "načíst data z karty</b></li>");
+    pkcs11->Reinitialize();
+}
+
+// Every path of reload ends here. No item is selected now, so no item action may
+// stay enabled from the last page the walk showed.
+void CardManager::endReload()
+{
+    reloadRunning = false;
+    statusLabel->setText(tr("Hotovo"));
+    progress->close();
+    progress = nullptr;
+    reloadAct->setEnabled(true);
+    menuAllows({});
+    shownItem = nullptr;
+    if (suggestions.size() < 5)
+        suggestions += tr("<li>Nebyla nalezena žádná čtečka čipových karet</li>");
+    suggestSolutions();
 }

@@ -8,9 +8,7 @@ bool isDigitAt(const QString &text, qsizetype i)
     return i < text.size() && text.at(i) >= u'0' && text.at(i) <= u'9';
 }
 
-} // namespace
-
-QString fillPage(const QString &page, const QStringList &texts)
+QString fill(const QString &page, const QStringList &texts, bool escape)
 {
     QString filled;
     filled.reserve(page.size());
@@ -21,7 +19,7 @@ QString fillPage(const QString &page, const QStringList &texts)
             qsizetype digits = isDigitAt(page, i + 2) ? 2 : 1;
             int n = page.mid(i + 1, digits).toInt();
             if (n >= 1 && n <= texts.size()) {
-                filled += texts.at(n - 1).toHtmlEscaped();
+                filled += escape ? texts.at(n - 1).toHtmlEscaped() : texts.at(n - 1);
                 i += digits;
                 continue;
             }
@@ -29,4 +27,16 @@ QString fillPage(const QString &page, const QStringList &texts)
         filled += c;
     }
     return filled;
+}
+
+} // namespace
+
+QString fillPage(const QString &page, const QStringList &texts)
+{
+    return fill(page, texts, true);
+}
+
+QString fillPageHtml(const QString &page, const QStringList &fragments)
+{
+    return fill(page, fragments, false);
 }

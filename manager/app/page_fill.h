@@ -10,3 +10,6 @@
 // Every value that comes from a card, a certificate, a reader or a file goes into a
 // page through here.
 QString fillPage(const QString &page, const QStringList &texts);
+// The same with fragments of HTML that the caller has built and escaped itself: they
+// go in as they are, still in one pass.
+QString fillPageHtml(const QString &page, const QStringList &fragments);

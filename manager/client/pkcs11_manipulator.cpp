@@ -48,10 +48,10 @@ Pkcs11Manipulator::~Pkcs11Manipulator()
     QString const what = QStringLiteral("~Pkcs11Manipulator()");
     enter(what);
     pin.clear();
-    if (loaded) {
+    if (initialised)
         traced(QStringLiteral("C_Finalize(NULL)"), pFunctionList->C_Finalize(nullptr));
+    if (loaded)
         unload();
-    }
     logToFile(SELF, what, FINISHED, QString());
 }
 
@@ -97,6 +97,7 @@ int Pkcs11Manipulator::LoadApi(QString const &modulePath)
         return leave(what, client_code::NO_MODULE);
     }
     CK_RV rv = traced(QStringLiteral("C_Initialize(NULL)"), pFunctionList->C_Initialize(nullptr));
+    initialised = rv == CKR_OK;
     return leave(what, rv);
 }
 
@@ -155,6 +156,11 @@ void Pkcs11Manipulator::logToFile(QString who, QString what, unsigned long statu
     QTextStream out(logFile.get());
     out << TraceLine(QDateTime::currentDateTime(), who, what, status, info) << '\n';
     out.flush();
+}
+
+QString Pkcs11Manipulator::traceLogPath() const
+{
+    return logFile != nullptr ? logFile->fileName() : QString();
 }
 
 void Pkcs11Manipulator::enter(QString const &what)

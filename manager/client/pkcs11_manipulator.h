@@ -36,7 +36,9 @@ class Pkcs11Manipulator : public QLibrary
   public:
     // Opens (and empties) the trace log; loads nothing.
     Pkcs11Manipulator();
-    // Finalises and unloads a loaded module; wipes the kept PIN.
+    // Finalises the module when this client's C_Initialize succeeded (a module
+    // that another user had initialised already is left to it), unloads it,
+    // and wipes the kept PIN.
     ~Pkcs11Manipulator() override;
     Pkcs11Manipulator(Pkcs11Manipulator const &) = delete;
     Pkcs11Manipulator &operator=(Pkcs11Manipulator const &) = delete;
@@ -60,6 +62,8 @@ class Pkcs11Manipulator : public QLibrary
     // Appends one line to the trace log (see TraceLine); status 1000 is
     // written as "entered" and 1001 as "finished".
     void logToFile(QString who, QString what, unsigned long status, QString info);
+    // The trace log's path; empty when no log could be opened.
+    QString traceLogPath() const;
 
     // Reads the slot's reader record; for a slot with a token, opens the
     // slot's session and reads the card's ATR. A slot without a token is no
@@ -143,6 +147,7 @@ class Pkcs11Manipulator : public QLibrary
     SecretBytes pin;                     // the PIN of the last Login
     CK_ULONG n = 0;                      // slot count
     bool loaded = false;
+    bool initialised = false; // this client's C_Initialize succeeded
     std::vector<reader_info> readers;
     std::vector<card_info> cards;
     std::vector<int> tokenPresent;
