@@ -38,6 +38,11 @@ bool ReadFull(int fd, int wake, unsigned char *buf, size_t len)
         if (r <= 0)
             return false;
         got += static_cast<size_t>(r);
+        // acknowledge at once: the reader driver sends a frame's length and its
+        // bytes in two writes, and would hold the second until this side's
+        // delayed acknowledgement of the first (40 ms for every APDU)
+        int one = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof(one));
     }
     return true;
 }

@@ -1,22 +1,80 @@
 #!/usr/bin/python3
-# Debian's PKCS#11 applications load the test build of the module (any card becomes
-# the fake token) with a simulated card in the first virtual reader:
-# pkcs11-tool, p11tool, p11-kit with a private configuration, and a PyKCS11 script.
-# Usage: clients_test.py MODULE CARDSIM
+# Debian's PKCS#11 applications against the module, with a card in the first virtual
+# reader: pkcs11-tool, p11tool, p11-kit with a private configuration, and a PyKCS11
+# script. The test build of the module makes any card it does not know the fake
+# token, so its part runs with a card that carries no vOK application (played by
+# this script in a process of its own); the shipped module runs with the simulated
+# vOK card: it shows its token, mechanisms and objects, passes pkcs11-tool's own
+# test with the PIN, hashes, verifies a signature made on the card, and deletes a
+# certificate and then its keys from the card.
+# Usage: clients_test.py TEST_MODULE CARDSIM MODULE
+#        clients_test.py --other-card   (the card without a vOK application)
+import hashlib
 import os
 import signal
+import socket
+import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
-import PyKCS11
-
-MODULE, CARDSIM = sys.argv[1], sys.argv[2]
 READERS = ["Virtual PCD 00 00", "Virtual PCD 00 01"]
 LABEL = "Fake test token"
 PIN = "123456"
 failures = []
+
+
+def other_card():
+    """A card in the first virtual reader that answers every command with 6D 00,
+    driven like cardsim by the lines insert, remove and quit on standard input."""
+    atr = bytes([0x3B, 0x02, 0x14, 0x50])
+    link = {}
+
+    def serve(sock):
+        def read(n):
+            data = b""
+            while len(data) < n:
+                chunk = sock.recv(n - len(data))
+                if not chunk:
+                    raise OSError("closed")
+                data += chunk
+            return data
+        try:
+            while True:
+                length = struct.unpack(">H", read(2))[0]
+                frame = read(length) if length else b""
+                if length == 1 and frame[0] == 4:
+                    sock.sendall(struct.pack(">H", len(atr)) + atr)
+                elif length > 1:
+                    sock.sendall(struct.pack(">H", 2) + bytes([0x6D, 0x00]))
+        except OSError:
+            pass
+
+    for line in sys.stdin:
+        command = line.strip()
+        if command == "insert" and "sock" not in link:
+            sock = socket.create_connection(("127.0.0.1", 35963))
+            link["sock"] = sock
+            link["thread"] = threading.Thread(target=serve, args=(sock,), daemon=True)
+            link["thread"].start()
+        elif command in ("remove", "quit") and "sock" in link:
+            link["sock"].shutdown(socket.SHUT_RDWR)
+            link.pop("thread").join()
+            link.pop("sock").close()
+        print("ok " + command, flush=True)
+        if command == "quit":
+            return 0
+    return 0
+
+
+if len(sys.argv) > 1 and sys.argv[1] == "--other-card":
+    sys.exit(other_card())
+
+import PyKCS11  # noqa: E402 (the card process above does without it)
+
+TEST_MODULE, CARDSIM, MODULE = sys.argv[1], sys.argv[2], sys.argv[3]
 
 
 def check(condition, what, detail=""):
@@ -33,17 +91,30 @@ def run(*args, env=None):
 
 
 class Card:
-    """The simulated card, driven through cardsim's control commands."""
+    """A card in the first reader, driven through its control commands: the simulated
+    vOK card, or the other card of this script."""
 
-    def __init__(self):
-        self.process = subprocess.Popen([CARDSIM, "--reader", "0", "--no-insert"],
-                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+    def __init__(self, *args):
+        program = list(args) or [sys.executable, __file__, "--other-card"]
+        self.process = subprocess.Popen(program, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         text=True)
 
     def command(self, line):
         self.process.stdin.write(line + "\n")
         self.process.stdin.flush()
         return self.process.stdout.readline().strip()
+
+    def listing(self, what):
+        """The lines of a listing control command (files, keys); answers to earlier
+        commands that nobody read are passed over."""
+        self.process.stdin.write(what + "\n")
+        self.process.stdin.flush()
+        while True:
+            header = self.process.stdout.readline().split()
+            if not header or header[0] == "error" or header[:2] == ["ok", what]:
+                break
+        count = int(header[-1]) if header[:2] == ["ok", what] else 0
+        return [self.process.stdout.readline().strip() for _ in range(count)]
 
     def close(self):
         try:
@@ -66,19 +137,19 @@ def wait_for_token(lib, present, seconds=10):
 
 
 def tools():
-    code, out = run("pkcs11-tool", "--module", MODULE, "--show-info")
+    code, out = run("pkcs11-tool", "--module", TEST_MODULE, "--show-info")
     check(code == 0 and "2.20" in out and "vOK" in out and "vOK eID PKCS#11 library" in out,
           "pkcs11-tool --show-info", out)
-    code, out = run("pkcs11-tool", "--module", MODULE, "-L")
+    code, out = run("pkcs11-tool", "--module", TEST_MODULE, "-L")
     check(code == 0 and all(r in out for r in READERS) and LABEL in out,
           "pkcs11-tool -L lists both readers and the token", out)
-    code, out = run("pkcs11-tool", "--module", MODULE, "-T")
+    code, out = run("pkcs11-tool", "--module", TEST_MODULE, "-T")
     check(code == 0 and LABEL in out and out.count("Slot ") == 1, "pkcs11-tool -T", out)
-    code, out = run("pkcs11-tool", "--module", MODULE, "-M")
+    code, out = run("pkcs11-tool", "--module", TEST_MODULE, "-M")
     check(code == 0 and "SHA256-RSA-PKCS" in out and "SHA256" in out, "pkcs11-tool -M", out)
-    code, out = run("pkcs11-tool", "--module", MODULE, "-O", "--login", "--pin", PIN)
+    code, out = run("pkcs11-tool", "--module", TEST_MODULE, "-O", "--login", "--pin", PIN)
     check(code == 0, "pkcs11-tool -O --login", out)
-    code, out = run("p11tool", "--provider", MODULE, "--list-tokens")
+    code, out = run("p11tool", "--provider", TEST_MODULE, "--list-tokens")
     check(code == 0 and LABEL in out, "p11tool --list-tokens", out)
 
     # p11-kit reads no user configuration as root: there the module file goes into a
@@ -90,7 +161,7 @@ def tools():
         with open(os.path.join(conf, "pkcs11.conf"), "w") as f:
             f.write("user-config: only\n")
         with open(os.path.join(modules, "vokral.module"), "w") as f:
-            f.write("module: %s\n" % MODULE)
+            f.write("module: %s\n" % TEST_MODULE)
         env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=home)
         if os.geteuid() == 0:
             code, out = run("unshare", "-m", "sh", "-c",
@@ -104,7 +175,7 @@ def tools():
 
 def pykcs11(card):
     lib = PyKCS11.PyKCS11Lib()
-    lib.load(MODULE)
+    lib.load(TEST_MODULE)
     info = lib.getInfo()
     check(info.cryptokiVersion == (2, 20) and info.manufacturerID.strip() == "vOK",
           "PyKCS11 getInfo")
@@ -161,16 +232,154 @@ def pykcs11(card):
               ("present" if present else "gone", command))
 
 
+def vok_tools():
+    code, out = run("pkcs11-tool", "--module", MODULE, "-L", "-M", "-O")
+    check(code == 0 and "vOK RAL" in out and "SHA256-RSA-PKCS" in out
+          and "Certificate Object" in out and "Public Key Object" in out
+          and "cardsim-container-01" in out and "Private Key Object" not in out,
+          "pkcs11-tool -L -M -O shows the vOK token, its mechanisms and public objects", out)
+    code, out = run("p11tool", "--provider", MODULE, "--list-all", "pkcs11:token=vOK%20RAL")
+    check(code == 0 and out.count("Type: X.509 Certificate") == 4
+          and out.count("Type: Public key") == 4, "p11tool --list-all", out)
+
+
+def vok_pykcs11():
+    lib = PyKCS11.PyKCS11Lib()
+    lib.load(MODULE)
+    slot = lib.getSlotList(tokenPresent=True)[0]
+    check(lib.getTokenInfo(slot).label.strip() == "vOK RAL", "PyKCS11 token label")
+    session = lib.openSession(slot)
+    certificates = session.findObjects([(PyKCS11.CKA_CLASS, PyKCS11.CKO_CERTIFICATE)])
+    keys = session.findObjects([(PyKCS11.CKA_CLASS, PyKCS11.CKO_PUBLIC_KEY)])
+    key_ids = {bytes(session.getAttributeValue(k, [PyKCS11.CKA_ID])[0]) for k in keys}
+    certificate_ids = [bytes(session.getAttributeValue(c, [PyKCS11.CKA_ID])[0])
+                       for c in certificates]
+    check(len(certificates) == 4 and len(key_ids) == 4
+          and all(len(i) == 20 and i in key_ids for i in certificate_ids),
+          "PyKCS11 lists the certificates and public keys, a key's CKA_ID on each certificate",
+          "%r %r" % (certificate_ids, key_ids))
+    session.closeSession()
+
+
+def vok_crypto_and_deletion(card):
+    code, out = run("pkcs11-tool", "--module", MODULE, "--test", "--login", "--pin", PIN)
+    check(code == 0 and "No errors" in out and "Digests:" in out and "Verify" in out,
+          "pkcs11-tool --test with the PIN", out)
+
+    payload = b"signed and hashed by the vOK token\n" * 100
+    with tempfile.TemporaryDirectory() as tmp:
+        data, result = os.path.join(tmp, "data"), os.path.join(tmp, "result")
+        with open(data, "wb") as f:
+            f.write(payload)
+        for mechanism, digest in (("MD5", hashlib.md5), ("SHA-1", hashlib.sha1),
+                                  ("SHA224", hashlib.sha224), ("SHA256", hashlib.sha256),
+                                  ("SHA384", hashlib.sha384), ("SHA512", hashlib.sha512)):
+            code, out = run("pkcs11-tool", "--module", MODULE, "--hash", "-m", mechanism,
+                            "-i", data, "-o", result)
+            with open(result, "rb") as f:
+                check(code == 0 and f.read() == digest(payload).digest(),
+                      "pkcs11-tool --hash -m " + mechanism, out)
+
+        # the signature key of the second container: signed on the card, verified by
+        # the module in software and by OpenSSL with the certificate's key
+        lib = PyKCS11.PyKCS11Lib()
+        lib.load(MODULE)
+        session = lib.openSession(lib.getSlotList(tokenPresent=True)[0])
+        ids = {}
+        for usage in (PyKCS11.CKA_VERIFY, PyKCS11.CKA_ENCRYPT):
+            keys = session.findObjects([(PyKCS11.CKA_CLASS, PyKCS11.CKO_PUBLIC_KEY),
+                                        (PyKCS11.CKA_LABEL, "cardsim-container-01"),
+                                        (usage, True)])
+            ids[usage] = bytes(session.getAttributeValue(keys[0], [PyKCS11.CKA_ID])[0]).hex()
+        key_id, exchange_id = ids[PyKCS11.CKA_VERIFY], ids[PyKCS11.CKA_ENCRYPT]
+        session.closeSession()
+        del lib
+        signature, bad = os.path.join(tmp, "signature"), os.path.join(tmp, "bad")
+        code, out = run("pkcs11-tool", "--module", MODULE, "--login", "--pin", PIN, "--sign",
+                        "-m", "SHA256-RSA-PKCS", "--id", key_id, "-i", data, "-o", signature)
+        check(code == 0, "pkcs11-tool --sign on the card", out)
+        with open(signature, "rb") as f:
+            flipped = bytearray(f.read())
+        flipped[10] ^= 1
+        with open(bad, "wb") as f:
+            f.write(flipped)
+        verify = ("pkcs11-tool", "--module", MODULE, "--verify", "-m", "SHA256-RSA-PKCS",
+                  "--id", key_id, "-i", data, "--signature-file")
+        code, out = run(*verify, signature)
+        check(code == 0 and "Signature is valid" in out, "pkcs11-tool --verify", out)
+        code, out = run(*verify, bad)
+        check("Invalid signature" in out and "Signature is valid" not in out,
+              "pkcs11-tool --verify refuses a damaged signature", out)
+        certificate, public = os.path.join(tmp, "cert.der"), os.path.join(tmp, "public.pem")
+        run("pkcs11-tool", "--module", MODULE, "--read-object", "--type", "cert",
+            "--id", key_id, "-o", certificate)
+        run("sh", "-c", 'openssl x509 -inform DER -in "$0" -pubkey -noout > "$1"',
+            certificate, public)
+        code, out = run("openssl", "dgst", "-sha256", "-verify", public, "-signature",
+                        signature, data)
+        check(code == 0 and "Verified OK" in out, "OpenSSL verifies the card's signature", out)
+
+    # the certificate goes from the card at once, a key stays on the card hidden in
+    # the attribute file until neither key of its container has a visible object left
+    def objects(object_id):
+        code, out = run("pkcs11-tool", "--module", MODULE, "--login", "--pin", PIN, "-O")
+        return out.count("ID:         " + object_id)
+
+    def delete(object_type, object_id):
+        code, out = run("pkcs11-tool", "--module", MODULE, "--login", "--pin", PIN,
+                        "--delete-object", "--type", object_type, "--id", object_id)
+        return code == 0, out, card.listing("files"), card.listing("keys")
+
+    def has(lines, prefix):
+        return any(line.startswith(prefix) for line in lines)
+
+    check(objects(key_id) == 3, "the certificate and both keys before deleting")
+    ok, out, files, keys = delete("cert", key_id)
+    check(ok and objects(key_id) == 2 and not has(files, "mscp ksc01 ")
+          and has(files, "mscp kxc01 "),
+          "pkcs11-tool --delete-object --type cert deletes the certificate file", out)
+    ok, out, files, keys = delete("privkey", key_id)
+    check(ok and objects(key_id) == 1 and has(files, "qv_p11 cont01 ") and has(keys, "1 0 "),
+          "pkcs11-tool --delete-object --type privkey hides the key, the card keeps it", out)
+    ok, out, files, keys = delete("pubkey", key_id)
+    check(ok and objects(key_id) == 0 and has(keys, "1 0 "),
+          "pkcs11-tool --delete-object --type pubkey: the exchange key's objects keep the "
+          "container", out)
+    for object_type in ("cert", "privkey", "pubkey"):
+        ok, out, files, keys = delete(object_type, exchange_id)
+        check(ok, "pkcs11-tool --delete-object --type %s of the exchange key" % object_type, out)
+    check(objects(exchange_id) == 0 and not has(keys, "1 ") and has(keys, "0 0 ")
+          and not has(files, "qv_p11 cont01 ") and not has(files, "mscp kxc01 "),
+          "the last visible object takes the card container", "\n".join(files + keys))
+
+
+def token_in(module, present):
+    """Waits until a token of the module comes (or goes); true when it did."""
+    lib = PyKCS11.PyKCS11Lib()
+    lib.load(module)
+    return wait_for_token(lib, present)
+
+
 def main():
     card = Card()
     try:
         card.command("insert")
-        lib = PyKCS11.PyKCS11Lib()
-        lib.load(MODULE)
-        check(wait_for_token(lib, True), "the simulated card becomes a token")
-        del lib
+        check(token_in(TEST_MODULE, True), "the other card becomes the fake token")
         tools()
         pykcs11(card)
+        # the next card goes into the same reader once the service has seen this one go
+        card.command("remove")
+        token_in(TEST_MODULE, False)
+    finally:
+        card.close()
+
+    card = Card(CARDSIM, "--reader", "0", "--no-insert", "--containers", "2")
+    try:
+        card.command("insert")
+        check(token_in(MODULE, True), "the simulated vOK card becomes a token")
+        vok_tools()
+        vok_pykcs11()
+        vok_crypto_and_deletion(card)
     finally:
         card.close()
     if failures:
