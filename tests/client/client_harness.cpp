@@ -35,6 +35,33 @@ ModuleUnderTest FakeTokenModule()
     return m;
 }
 
+ModuleUnderTest IdentityCardModule()
+{
+    ModuleUnderTest m;
+    m.name = "IdentityCard";
+    m.path = VOK_MODULE;
+    m.makeCard = [] { return IdentityCard(cardsim::Personalisation{}); };
+    m.atr = cardsim::DefaultAtr();
+    m.tokenLabel = "vOK RAL v1.2";
+    m.serial = "1122334455667788";
+    m.userPin = "123456";
+    m.soPin = "12345678";
+    uint64_t const user[3] = {3, 3, 0}, so[3] = {5, 5, 0};
+    std::copy(user, user + 3, m.userPinInfo);
+    std::copy(so, so + 3, m.soPinInfo);
+    m.containersUsage = {{1024, 0, 8}, {2048, 0, 8}};
+    return m;
+}
+
+std::unique_ptr<cardsim::Card> IdentityCard(cardsim::Personalisation const &p,
+                                            std::vector<std::vector<unsigned char>> *certificates)
+{
+    cardsim::CardState state;
+    std::string error;
+    EXPECT_TRUE(cardsim::Personalise(p, state, &error, certificates)) << error;
+    return std::make_unique<cardsim::Card>(state);
+}
+
 std::string ModuleName(::testing::TestParamInfo<ModuleUnderTest> const &info)
 {
     return info.param.name;
@@ -45,7 +72,8 @@ void PrintTo(ModuleUnderTest const &module, std::ostream *out)
     *out << module.name;
 }
 
-void ClientFixture::Start(ModuleUnderTest const &m, bool initialisedBefore)
+void ClientFixture::Start(ModuleUnderTest const &m, bool initialisedBefore,
+                          std::unique_ptr<vpcd::CardHandler> card)
 {
     module = m;
     logPath = UseOwnTraceLog();
@@ -59,7 +87,7 @@ void ClientFixture::Start(ModuleUnderTest const &m, bool initialisedBefore)
 
     ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &m_context),
               SCARD_S_SUCCESS);
-    m_card = m.makeCard();
+    m_card = card != nullptr ? std::move(card) : m.makeCard();
     m_virtualCard = std::make_unique<vpcd::VirtualCard>(*m_card, vpcd::PortOfReader(0));
     ASSERT_TRUE(m_virtualCard->Insert());
     ASSERT_TRUE(WaitCardState(m_context, vpcd::NameOfReader(0), true));

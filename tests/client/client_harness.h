@@ -20,6 +20,8 @@
 
 #include <p11-kit/pkcs11.h>
 
+#include "card.h"
+#include "personalise.h"
 #include "vpcd_card.h"
 
 namespace client_test
@@ -43,14 +45,25 @@ struct ModuleUnderTest {
 // The test build of the module with its fake token, which takes any card
 // that is not an identity card: here a scripted card that answers nothing.
 ModuleUnderTest FakeTokenModule();
+// The shipped module with its identity-card token, on a simulated card
+// personalised with no key container.
+ModuleUnderTest IdentityCardModule();
+
+// A simulated identity card personalised so; certificates, when given,
+// receives its certificates' DER by container, signature key first.
+std::unique_ptr<cardsim::Card> IdentityCard(cardsim::Personalisation const &p,
+                                            std::vector<std::vector<unsigned char>> *certificates =
+                                                nullptr);
 
 class ClientFixture : public ::testing::Test
 {
   protected:
-    // Puts the card in, loads the module through the client (after one
-    // initialise-finalise round of the module when asked, which moves the
-    // slot IDs away from the positions) and finds the card's slot.
-    void Start(ModuleUnderTest const &module, bool initialisedBefore = false);
+    // Puts the card in (the module's own, or the one given), loads the module
+    // through the client (after one initialise-finalise round of the module
+    // when asked, which moves the slot IDs away from the positions) and finds
+    // the card's slot.
+    void Start(ModuleUnderTest const &module, bool initialisedBefore = false,
+               std::unique_ptr<vpcd::CardHandler> card = nullptr);
     void TearDown() override;
 
     // A read-write session of the test's own on the card's slot.

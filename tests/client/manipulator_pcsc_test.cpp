@@ -52,8 +52,8 @@ Bytes bytes(uint8_t const *data, size_t size)
     return Bytes(data, data + size);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modules, ClientOnEachModule, ::testing::Values(FakeTokenModule()),
-                         ModuleName);
+INSTANTIATE_TEST_SUITE_P(Modules, ClientOnEachModule,
+                         ::testing::Values(FakeTokenModule(), IdentityCardModule()), ModuleName);
 
 TEST_P(ClientOnEachModule, ReaderAndCardRecordsHoldWhatTheCardShows)
 {
