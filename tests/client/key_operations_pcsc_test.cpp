@@ -9,6 +9,7 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -38,7 +39,9 @@ std::string text(char const *field, size_t width)
     return std::string(field, strnlen(field, width));
 }
 
-class KeyOperations : public ClientFixture
+// What both tokens' tests share: the test's files, and the token's contents
+// as the test's own session sees them.
+class TokenContents : public ClientFixture
 {
   protected:
     static void SetUpTestSuite()
@@ -57,18 +60,86 @@ class KeyOperations : public ClientFixture
         certificates.clear();
     }
 
-    void SetUp() override
-    {
-        Start(FakeTokenModule());
-        ASSERT_EQ(client->SaveReader(slot), CKR_OK);
-        ASSERT_EQ(client->Login(slot, q(module.userPin), CKU_USER), CKR_OK);
-    }
-
     std::string Put(std::string const &name, Bytes const &bytes)
     {
         std::string path = dir.File(name);
         WriteBytes(path, bytes);
         return path;
+    }
+    CK_OBJECT_HANDLE PutData()
+    {
+        static CK_OBJECT_CLASS data = CKO_DATA;
+        static CK_BBOOL yes = CK_TRUE;
+        return Create({{CKA_CLASS, &data, sizeof(data)}, {CKA_TOKEN, &yes, sizeof(yes)}});
+    }
+
+    // Every object the token shows, as "class container".
+    std::multiset<std::string> Contents()
+    {
+        std::multiset<std::string> all;
+        CK_SESSION_HANDLE const s = OwnSession();
+        EXPECT_EQ(f->C_FindObjectsInit(s, nullptr, 0), CKR_OK);
+        CK_OBJECT_HANDLE ho = 0;
+        CK_ULONG found = 0;
+        while (f->C_FindObjects(s, &ho, 1, &found) == CKR_OK && found == 1) {
+            CK_OBJECT_CLASS cls = 0;
+            CK_ATTRIBUTE a = {CKA_CLASS, &cls, sizeof(cls)};
+            EXPECT_EQ(f->C_GetAttributeValue(s, ho, &a, 1), CKR_OK);
+            char name[256] = {};
+            CK_ATTRIBUTE n = {CKA_OBJECT_CONTAINER_NAME, name, sizeof(name)};
+            if (f->C_GetAttributeValue(s, ho, &n, 1) != CKR_OK)
+                n.ulValueLen = 0;
+            char const *kinds[] = {"data", "cert", "public", "private"};
+            all.insert(std::string(cls < 4 ? kinds[cls] : "other") + " " +
+                       std::string(name, n.ulValueLen));
+        }
+        EXPECT_EQ(f->C_FindObjectsFinal(s), CKR_OK);
+        return all;
+    }
+    static std::multiset<std::string> ContainerOf(std::string const &name, bool withCertificate)
+    {
+        std::multiset<std::string> objects = {"private " + name, "public " + name};
+        if (withCertificate)
+            objects.insert("cert " + name);
+        return objects;
+    }
+    // The containers a step added, and those it removed.
+    static std::multiset<std::string> Minus(std::multiset<std::string> const &a,
+                                            std::multiset<std::string> const &b)
+    {
+        std::multiset<std::string> rest = a;
+        for (std::string const &item : b) {
+            auto at = rest.find(item);
+            if (at != rest.end())
+                rest.erase(at);
+        }
+        return rest;
+    }
+    // The container of the private keys among the objects; empty when none.
+    static std::string PrivateKeyContainer(std::multiset<std::string> const &objects)
+    {
+        for (std::string const &object : objects)
+            if (object.rfind("private ", 0) == 0)
+                return object.substr(8);
+        return std::string();
+    }
+
+    static EVP_PKEY *keys[3];
+    static std::vector<X509 *> certificates;
+    TempDir dir;
+};
+
+EVP_PKEY *TokenContents::keys[3] = {};
+std::vector<X509 *> TokenContents::certificates;
+
+class KeyOperations : public TokenContents
+{
+  protected:
+    void SetUp() override
+    {
+        Start(FakeTokenModule());
+        ASSERT_EQ(client->SaveReader(slot), CKR_OK);
+        ASSERT_EQ(client->Login(slot, q(module.userPin), CKU_USER), CKR_OK);
     }
 
     // A key's halves and its certificate put on the token by the test.
@@ -120,55 +191,7 @@ class KeyOperations : public ClientFixture
         PutKey(CKO_PUBLIC_KEY, container, key);
         PutCertificate(container, certificate);
     }
-    CK_OBJECT_HANDLE PutData()
-    {
-        static CK_OBJECT_CLASS data = CKO_DATA;
-        static CK_BBOOL yes = CK_TRUE;
-        return Create({{CKA_CLASS, &data, sizeof(data)}, {CKA_TOKEN, &yes, sizeof(yes)}});
-    }
 
-    // Every object the token shows, as "class container".
-    std::multiset<std::string> Contents()
-    {
-        std::multiset<std::string> all;
-        CK_SESSION_HANDLE const s = OwnSession();
-        EXPECT_EQ(f->C_FindObjectsInit(s, nullptr, 0), CKR_OK);
-        CK_OBJECT_HANDLE ho = 0;
-        CK_ULONG found = 0;
-        while (f->C_FindObjects(s, &ho, 1, &found) == CKR_OK && found == 1) {
-            CK_OBJECT_CLASS cls = 0;
-            CK_ATTRIBUTE a = {CKA_CLASS, &cls, sizeof(cls)};
-            EXPECT_EQ(f->C_GetAttributeValue(s, ho, &a, 1), CKR_OK);
-            char name[256] = {};
-            CK_ATTRIBUTE n = {CKA_OBJECT_CONTAINER_NAME, name, sizeof(name)};
-            if (f->C_GetAttributeValue(s, ho, &n, 1) != CKR_OK)
-                n.ulValueLen = 0;
-            char const *kinds[] = {"data", "cert", "public", "private"};
-            all.insert(std::string(cls < 4 ? kinds[cls] : "other") + " " +
-                       std::string(name, n.ulValueLen));
-        }
-        EXPECT_EQ(f->C_FindObjectsFinal(s), CKR_OK);
-        return all;
-    }
-    static std::multiset<std::string> ContainerOf(std::string const &name, bool withCertificate)
-    {
-        std::multiset<std::string> objects = {"private " + name, "public " + name};
-        if (withCertificate)
-            objects.insert("cert " + name);
-        return objects;
-    }
-    // The containers a step added, and those it removed.
-    static std::multiset<std::string> Minus(std::multiset<std::string> const &a,
-                                            std::multiset<std::string> const &b)
-    {
-        std::multiset<std::string> rest = a;
-        for (std::string const &item : b) {
-            auto at = rest.find(item);
-            if (at != rest.end())
-                rest.erase(at);
-        }
-        return rest;
-    }
     std::string NewestContainer()
     {
         std::string newest;
@@ -180,14 +203,7 @@ class KeyOperations : public ClientFixture
         }
         return newest;
     }
-
-    static EVP_PKEY *keys[2];
-    static std::vector<X509 *> certificates;
-    TempDir dir;
 };
-
-EVP_PKEY *KeyOperations::keys[2] = {};
-std::vector<X509 *> KeyOperations::certificates;
 
 TEST_F(KeyOperations, ImportsKeyFilesAndRefusesWhatTheCardCannotTake)
 {
@@ -446,6 +462,245 @@ TEST_F(KeyOperations, DeletesTheNamedContainerOnly)
     PutData();
     PutContainer("pair-long", keys[0], certificates[0]);
     PutContainer("pair", keys[1], certificates[1]);
+    std::multiset<std::string> everything = Contents();
+    auto without = [&](std::multiset<std::string> const &gone) {
+        return everything = Minus(everything, gone);
+    };
+    struct Row {
+        int kind;
+        char const *container;
+        std::multiset<std::string> left;
+    } const rows[] = {
+        {3, "pair-long", everything},
+        {2, "", everything},
+        {2, "pai", everything},
+        {2, "pair-longer", everything},
+        {1, "pair-long", without({"cert pair-long"})},
+        {2, "pair-long", without({"private pair-long", "public pair-long"})},
+        {2, "pair", without(ContainerOf("pair", true))},
+    };
+    for (Row const &row : rows) {
+        SCOPED_TRACE(std::to_string(row.kind) + " " + row.container);
+        EXPECT_EQ(client->DeleteObject(slot, row.kind, row.container), CKR_OK);
+        EXPECT_EQ(Contents(), row.left);
+    }
+    EXPECT_EQ(everything, std::multiset<std::string>({"data "}));
+}
+
+// The same operations on the shipped module with a simulated identity card:
+// the token names new containers itself, keeps private keys on the card and
+// takes a certificate into a container only for that container's key.
+class KeyOperationsOnTheCard : public TokenContents
+{
+  protected:
+    // Puts a card personalised so into the reader and logs the client in.
+    void Insert(cardsim::Personalisation const &p = {})
+    {
+        Start(IdentityCardModule(), false, IdentityCard(p, &cardCertificates));
+        ASSERT_EQ(client->SaveReader(slot), CKR_OK);
+        ASSERT_EQ(client->Login(slot, q(module.userPin), CKU_USER), CKR_OK);
+    }
+    // A container with a 1024-bit signature key and its certificate.
+    static cardsim::ContainerSpec Signing(std::string const &name)
+    {
+        cardsim::ContainerSpec c;
+        c.name = name;
+        c.keys[0].bits = 1024;
+        return c;
+    }
+    // The object of this class in the container, as the test's own session
+    // finds it; CK_INVALID_HANDLE when there is none.
+    CK_OBJECT_HANDLE Handle(CK_OBJECT_CLASS cls, std::string const &container)
+    {
+        CK_SESSION_HANDLE const s = OwnSession();
+        EXPECT_EQ(f->C_FindObjectsInit(s, nullptr, 0), CKR_OK);
+        CK_OBJECT_HANDLE match = CK_INVALID_HANDLE;
+        CK_OBJECT_HANDLE ho = 0;
+        CK_ULONG found = 0;
+        while (match == CK_INVALID_HANDLE && f->C_FindObjects(s, &ho, 1, &found) == CKR_OK &&
+               found == 1) {
+            CK_OBJECT_CLASS objectClass = 0;
+            char name[256] = {};
+            CK_ATTRIBUTE a[] = {{CKA_CLASS, &objectClass, sizeof(objectClass)},
+                                {CKA_OBJECT_CONTAINER_NAME, name, sizeof(name)}};
+            if (f->C_GetAttributeValue(s, ho, a, 2) == CKR_OK && objectClass == cls &&
+                std::string(name, a[1].ulValueLen) == container)
+                match = ho;
+        }
+        EXPECT_EQ(f->C_FindObjectsFinal(s), CKR_OK);
+        return match;
+    }
+    // An attribute of that object; empty when there is no such object.
+    Bytes Attribute(CK_OBJECT_CLASS cls, std::string const &container, CK_ATTRIBUTE_TYPE type)
+    {
+        CK_OBJECT_HANDLE const ho = Handle(cls, container);
+        if (ho == CK_INVALID_HANDLE)
+            return {};
+        CK_ATTRIBUTE wanted = {type, nullptr, 0};
+        EXPECT_EQ(f->C_GetAttributeValue(OwnSession(), ho, &wanted, 1), CKR_OK);
+        Bytes value(wanted.ulValueLen);
+        wanted.pValue = value.data();
+        EXPECT_EQ(f->C_GetAttributeValue(OwnSession(), ho, &wanted, 1), CKR_OK);
+        return value;
+    }
+
+    std::vector<Bytes> cardCertificates;
+};
+
+TEST_F(KeyOperationsOnTheCard, ImportsKeyFilesIntoNewContainers)
+{
+    Insert();
+    EvpPkeyPtr const small = RsaKey(1024);
+    X509Ptr const smallCertificate = Certificate(small.get(), "small");
+    struct Row {
+        char const *what;
+        std::string file;
+        char const *password;
+        int result;
+        EVP_PKEY *key; // imported
+        X509 *certificate;
+    } const rows[] = {
+        {"modern", Put("modern.pfx", Pkcs12(keys[0], certificates[0], PASSWORD, Pkcs12Kind::MODERN)),
+         PASSWORD, CKR_OK, keys[0], certificates[0]},
+        {"legacy ciphers",
+         Put("legacy.pfx", Pkcs12(keys[1], certificates[1], PASSWORD, Pkcs12Kind::LEGACY)),
+         PASSWORD, CKR_OK, keys[1], certificates[1]},
+        {"no certificate", Put("bare.pfx", Pkcs12(keys[2], nullptr, PASSWORD, Pkcs12Kind::MODERN)),
+         PASSWORD, CKR_OK, keys[2], nullptr},
+        {"wrong password", dir.File("modern.pfx"), "heslo-7", client_code::KEY_PASSWORD, nullptr,
+         nullptr},
+        {"1024-bit key",
+         Put("small.pfx",
+             Pkcs12(small.get(), smallCertificate.get(), PASSWORD, Pkcs12Kind::MODERN)),
+         PASSWORD, client_code::KEY_SIZE, nullptr, nullptr},
+        {"text file", Put("notes.txt", Bytes(100, 'x')), PASSWORD, client_code::KEY_FILE, nullptr,
+         nullptr},
+    };
+    std::map<std::string, Row const *> imported; // by container
+    for (Row const &row : rows) {
+        SCOPED_TRACE(row.what);
+        std::multiset<std::string> const before = Contents();
+        EXPECT_EQ(client->ImportKey(slot, q(row.file), QString::fromUtf8(row.password)),
+                  row.result);
+        std::multiset<std::string> const added = Minus(Contents(), before);
+        EXPECT_TRUE(Minus(before, Contents()).empty());
+        if (row.key == nullptr) {
+            EXPECT_TRUE(added.empty());
+            continue;
+        }
+        std::string const container = PrivateKeyContainer(added);
+        EXPECT_FALSE(container.empty());
+        EXPECT_EQ(added, ContainerOf(container, row.certificate != nullptr));
+        imported[container] = &row;
+    }
+    ASSERT_EQ(imported.size(), 3u);
+
+    // the records pair each key with its own certificate, and each pair tests good
+    ASSERT_EQ(client->SaveObjects(slot), CKR_OK);
+    ASSERT_EQ(client->GetPubKeyCount(slot), 3);
+    for (int i = 0; i < 3; ++i) {
+        key_info const k = client->GetPubKeyStruct(slot, i);
+        std::string const container = text(k.containerName, 256);
+        SCOPED_TRACE(container);
+        ASSERT_EQ(imported.count(container), 1u);
+        Row const &row = *imported[container];
+        EXPECT_EQ(Bytes(k.modulus, k.modulus + k.modulusLen), RsaPart(row.key, OSSL_PKEY_PARAM_RSA_N));
+        EXPECT_EQ(Bytes(k.exponent, k.exponent + k.exponentLen), Bytes({0x01, 0x00, 0x01}));
+        EXPECT_EQ(client->TestKey(slot, q(container)), CKR_OK);
+    }
+    ASSERT_EQ(client->GetCertsCount(slot), 2);
+    for (int i = 0; i < 2; ++i) {
+        cert_info const c = client->GetCertStruct(slot, i);
+        std::string const container = text(c.containerName, 256);
+        SCOPED_TRACE(container);
+        ASSERT_EQ(imported.count(container), 1u);
+        ASSERT_NE(imported[container]->certificate, nullptr);
+        EXPECT_EQ(Bytes(c.value, c.value + c.valueLen), Der(imported[container]->certificate));
+    }
+}
+
+TEST_F(KeyOperationsOnTheCard, ExportsFromACardWhoseCertificatesAreInAnotherOrder)
+{
+    // the certificate files of "alpha" hold those of "beta"'s key, and so back
+    cardsim::Personalisation p;
+    p.containers = {Signing("alpha"), Signing("beta")};
+    p.certificatesReversed = true;
+    Insert(p);
+    ASSERT_EQ(client->SaveObjects(slot), CKR_OK);
+    ASSERT_EQ(client->GetPubKeyCount(slot), 2);
+    ASSERT_EQ(client->GetCertsCount(slot), 2);
+
+    std::map<std::string, EvpPkeyPtr> exportedKeys;
+    for (int index = 0; index < 2; ++index) {
+        std::string const container = text(client->GetPubKeyStruct(slot, index).containerName, 256);
+        SCOPED_TRACE(container);
+        std::string const file = dir.File(container + ".der");
+        ASSERT_EQ(client->ExportKey(slot, index, q(file)), 1);
+        Bytes const der = ReadBytes(file);
+        unsigned char const *cursor = der.data();
+        EvpPkeyPtr key(d2i_PublicKey(EVP_PKEY_RSA, nullptr, &cursor, static_cast<long>(der.size())));
+        ASSERT_NE(key, nullptr);
+        EXPECT_EQ(cursor, der.data() + der.size());
+        EXPECT_EQ(RsaPart(key.get(), OSSL_PKEY_PARAM_RSA_N),
+                  Attribute(CKO_PUBLIC_KEY, container, CKA_MODULUS));
+        EXPECT_EQ(RsaPart(key.get(), OSSL_PKEY_PARAM_RSA_E), Bytes({0x01, 0x00, 0x01}));
+        exportedKeys[container] = std::move(key);
+    }
+    for (int index = 0; index < 2; ++index) {
+        std::string const container = text(client->GetCertStruct(slot, index).containerName, 256);
+        SCOPED_TRACE(container);
+        std::string const file = dir.File(container + ".cer");
+        WriteBytes(file, Bytes(8000, 0x55)); // replaced, not appended to
+        ASSERT_EQ(client->ExportCert(slot, index, q(file)), 1);
+        Bytes const der = ReadBytes(file);
+        EXPECT_EQ(der, Attribute(CKO_CERTIFICATE, container, CKA_VALUE));
+        EXPECT_EQ(std::count(cardCertificates.begin(), cardCertificates.end(), der), 1);
+        unsigned char const *cursor = der.data();
+        X509Ptr certificate(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
+        ASSERT_NE(certificate, nullptr);
+        std::string const other = container == "alpha" ? "beta" : "alpha";
+        ASSERT_EQ(exportedKeys.count(other), 1u);
+        EXPECT_EQ(EVP_PKEY_eq(X509_get0_pubkey(certificate.get()), exportedKeys[other].get()), 1)
+            << "the certificate of the other container's key";
+    }
+}
+
+TEST_F(KeyOperationsOnTheCard, TestsTheKeyPairOfAContainer)
+{
+    // The outer two containers hold each other's certificates, the middle one
+    // its own. The card's public key is that of its private key, whatever the
+    // certificate: the pair tests good.
+    cardsim::Personalisation p;
+    p.containers = {Signing("crossed"), Signing("own"), Signing("crossed-too")};
+    p.certificatesReversed = true;
+    Insert(p);
+    PutData(); // a data object, which has no container name
+    // a container without its public key
+    CK_OBJECT_HANDLE const publicKey = Handle(CKO_PUBLIC_KEY, "crossed-too");
+    ASSERT_NE(publicKey, CK_INVALID_HANDLE);
+    DestroyAll({publicKey});
+    struct Row {
+        std::string container;
+        int result;
+    } const rows[] = {
+        {"own", CKR_OK},
+        {"crossed", CKR_OK},
+        {"crossed-too", client_code::NO_KEY_PAIR},
+        {"cross", client_code::NO_KEY_PAIR},
+        {"", client_code::NO_KEY_PAIR},
+    };
+    for (Row const &row : rows) {
+        SCOPED_TRACE(row.container);
+        EXPECT_EQ(client->TestKey(slot, q(row.container)), row.result);
+    }
+}
+
+TEST_F(KeyOperationsOnTheCard, DeletesTheNamedContainerOnly)
+{
+    cardsim::Personalisation p;
+    p.containers = {Signing("pair-long"), Signing("pair")};
+    Insert(p);
+    PutData();
     std::multiset<std::string> everything = Contents();
     auto without = [&](std::multiset<std::string> const &gone) {
         return everything = Minus(everything, gone);
