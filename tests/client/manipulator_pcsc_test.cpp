@@ -5,13 +5,17 @@
 // of the test's own.
 #include <gtest/gtest.h>
 
+#include <openssl/core_names.h>
 #include <openssl/evp.h>
+#include <openssl/x509.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,6 +23,7 @@
 #include "client/vendor_attributes.h"
 #include "client_harness.h"
 #include "client_trace.h"
+#include "key_material.h"
 
 namespace client_test
 {
@@ -624,6 +629,103 @@ TEST_F(ClientOnFakeToken, ASecondClientLeavesTheFirstOnesModuleInitialised)
     CK_INFO info{};
     EXPECT_EQ(f->C_GetInfo(&info), CKR_OK) << "the second client finalised the module";
     EXPECT_EQ(client->GetState(slot), CKS_RW_PUBLIC_SESSION);
+}
+
+// The identity card's records: the containers of a personalised card.
+class ClientOnTheCard : public ClientFixture
+{
+  protected:
+    static cardsim::ContainerSpec Container(std::string const &name, int signatureBits,
+                                            int exchangeBits)
+    {
+        cardsim::ContainerSpec c;
+        c.name = name;
+        c.keys[0].bits = signatureBits;
+        c.keys[1].bits = exchangeBits;
+        return c;
+    }
+};
+
+TEST_F(ClientOnTheCard, KeyAndCertificateRecordsOfSeveralContainers)
+{
+    cardsim::Personalisation p;
+    p.containers = {Container("both", 1024, 2048), Container("exchange", 0, 1024),
+                    Container("no certificate", 1024, 0)};
+    p.containers[2].keys[0].certificate = false;
+    std::vector<Bytes> certificates;
+    Start(IdentityCardModule(), false, IdentityCard(p, &certificates));
+    ASSERT_EQ(client->SaveReader(slot), CKR_OK);
+
+    // logged out, the private keys stay hidden
+    ASSERT_EQ(client->SaveObjects(slot), CKR_OK);
+    EXPECT_EQ(client->GetPrivKeyCount(slot), 0);
+    EXPECT_EQ(client->GetPubKeyCount(slot), 4);
+    EXPECT_EQ(client->GetCertsCount(slot), 3);
+    ASSERT_EQ(client->Login(slot, q(module.userPin), CKU_USER), CKR_OK);
+    ASSERT_EQ(client->SaveObjects(slot), CKR_OK);
+    ASSERT_EQ(client->GetPrivKeyCount(slot), 4);
+    ASSERT_EQ(client->GetPubKeyCount(slot), 4);
+    ASSERT_EQ(client->GetCertsCount(slot), 3);
+
+    // (container, modulus) of the keys: a public and a private key each, of the
+    // sizes and usages of the card's keys
+    struct KeyRow {
+        std::string container;
+        uint64_t bits;
+        Bytes privateFlags, publicFlags; // sign, unwrap, decrypt; verify, wrap, encrypt
+    } const keyRows[] = {
+        {"both", 1024, {1, 0, 0}, {1, 0, 0}},
+        {"both", 2048, {0, 0, 1}, {0, 0, 1}},
+        {"exchange", 1024, {0, 0, 1}, {0, 0, 1}},
+        {"no certificate", 1024, {1, 0, 0}, {1, 0, 0}},
+    };
+    std::map<std::pair<std::string, uint64_t>, Bytes> moduli;
+    for (bool isPrivate : {true, false}) {
+        for (int i = 0; i < 4; ++i) {
+            key_info const k = isPrivate ? client->GetPrivKeyStruct(slot, i)
+                                         : client->GetPubKeyStruct(slot, i);
+            std::string const container = text(k.containerName, 256);
+            SCOPED_TRACE(container + (isPrivate ? " private " : " public ") +
+                         std::to_string(k.modulusBits));
+            KeyRow const *row = nullptr;
+            for (KeyRow const &r : keyRows)
+                if (r.container == container && r.bits == k.modulusBits)
+                    row = &r;
+            ASSERT_NE(row, nullptr);
+            EXPECT_EQ(k.modulusLen, row->bits / 8);
+            EXPECT_EQ(bytes(k.exponent, k.exponentLen), Bytes({0x01, 0x00, 0x01}));
+            EXPECT_EQ(bytes(k.flags, 3), isPrivate ? row->privateFlags : row->publicFlags);
+            Bytes const modulus = bytes(k.modulus, k.modulusLen);
+            auto const [at, added] = moduli.emplace(std::make_pair(container, k.modulusBits), modulus);
+            EXPECT_EQ(at->second, modulus) << "the private and public key of a pair differ";
+            EXPECT_EQ(added, isPrivate);
+        }
+    }
+
+    // each certificate record names the container of its own key
+    std::set<Bytes> seen;
+    for (int i = 0; i < 3; ++i) {
+        cert_info const c = client->GetCertStruct(slot, i);
+        std::string const container = text(c.containerName, 256);
+        SCOPED_TRACE(container);
+        Bytes const value = bytes(c.value, c.valueLen);
+        EXPECT_EQ(std::count(certificates.begin(), certificates.end(), value), 1);
+        seen.insert(value);
+        EXPECT_EQ(c.sha1.toStdString(), sha1Hex(value));
+        unsigned char const *cursor = value.data();
+        X509Ptr const certificate(d2i_X509(nullptr, &cursor, static_cast<long>(value.size())));
+        ASSERT_NE(certificate, nullptr);
+        EVP_PKEY *key = X509_get0_pubkey(certificate.get());
+        Bytes const modulus = RsaPart(key, OSSL_PKEY_PARAM_RSA_N);
+        EXPECT_EQ(moduli[std::make_pair(container, static_cast<uint64_t>(modulus.size() * 8))],
+                  modulus);
+        ASN1_INTEGER const *serial = X509_get0_serialNumber(certificate.get());
+        EXPECT_EQ(bytes(c.serial, c.serialLen),
+                  Bytes(ASN1_STRING_get0_data(serial),
+                        ASN1_STRING_get0_data(serial) + ASN1_STRING_length(serial)));
+        EXPECT_TRUE(c.notAfter.isValid());
+    }
+    EXPECT_EQ(seen.size(), 3u);
 }
 
 class ClientAfterAnEarlierInitialisation : public ClientFixture
