@@ -87,6 +87,7 @@ void ClientFixture::Start(ModuleUnderTest const &m, bool initialisedBefore,
 
     ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &m_context),
               SCARD_S_SUCCESS);
+    ASSERT_TRUE(WaitReadersEmpty(m_context)); // a card of an earlier test may be leaving
     m_card = card != nullptr ? std::move(card) : m.makeCard();
     m_virtualCard = std::make_unique<vpcd::VirtualCard>(*m_card, vpcd::PortOfReader(0));
     ASSERT_TRUE(m_virtualCard->Insert());
