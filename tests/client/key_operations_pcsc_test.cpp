@@ -314,8 +314,9 @@ TEST_F(KeyOperations, AFailedImportLeavesNothingBehind)
         destroyed += line.find(">>: C_DestroyObject(") != std::string::npos;
     EXPECT_EQ(destroyed, 3); // public and private key, then the private key alone
     // with room again, the same file goes in whole
+    std::multiset<std::string> const before = Contents();
     EXPECT_EQ(client->ImportKey(slot, q(file), QString::fromUtf8(PASSWORD)), CKR_OK);
-    EXPECT_EQ(Contents(), ContainerOf(NewestContainer(), true));
+    EXPECT_EQ(Minus(Contents(), before), ContainerOf(NewestContainer(), true));
 }
 
 TEST_F(KeyOperations, ImportsACertificateFileIntoItsContainer)
@@ -460,6 +461,7 @@ TEST_F(KeyOperations, TestsTheKeyPairOfAContainer)
 TEST_F(KeyOperations, DeletesTheNamedContainerOnly)
 {
     PutData();
+    std::multiset<std::string> const start = Contents(); // data objects only
     PutContainer("pair-long", keys[0], certificates[0]);
     PutContainer("pair", keys[1], certificates[1]);
     std::multiset<std::string> everything = Contents();
@@ -484,7 +486,7 @@ TEST_F(KeyOperations, DeletesTheNamedContainerOnly)
         EXPECT_EQ(client->DeleteObject(slot, row.kind, row.container), CKR_OK);
         EXPECT_EQ(Contents(), row.left);
     }
-    EXPECT_EQ(everything, std::multiset<std::string>({"data "}));
+    EXPECT_EQ(everything, start);
 }
 
 // The same operations on the shipped module with a simulated identity card:
@@ -701,6 +703,8 @@ TEST_F(KeyOperationsOnTheCard, DeletesTheNamedContainerOnly)
     p.containers = {Signing("pair-long"), Signing("pair")};
     Insert(p);
     PutData();
+    std::multiset<std::string> const start =
+        Minus(Minus(Contents(), ContainerOf("pair", true)), ContainerOf("pair-long", true));
     std::multiset<std::string> everything = Contents();
     auto without = [&](std::multiset<std::string> const &gone) {
         return everything = Minus(everything, gone);
@@ -723,7 +727,7 @@ TEST_F(KeyOperationsOnTheCard, DeletesTheNamedContainerOnly)
         EXPECT_EQ(client->DeleteObject(slot, row.kind, row.container), CKR_OK);
         EXPECT_EQ(Contents(), row.left);
     }
-    EXPECT_EQ(everything, std::multiset<std::string>({"data "}));
+    EXPECT_EQ(everything, start);
 }
 
 } // namespace

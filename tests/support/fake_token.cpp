@@ -423,9 +423,6 @@ void CP11Token_Fake::CreateObject(unsigned long session, CK_ATTRIBUTE *templ, un
         for (CK_ATTRIBUTE &a : attributes)
             created->SetAttribute(&a, P11_OP_CREATE);
         created->Verify(P11_OP_CREATE);
-        if ((cls == CKO_PRIVATE_KEY || cls == CKO_PUBLIC_KEY) &&
-            findEntry(templ, count, CKA_ALLOWED_MECHANISMS) == nullptr)
-            setAllowedMechanisms(created.get(), cls == CKO_PRIVATE_KEY ? CKF_SIGN : CKF_VERIFY);
 
         if (created->FindByteAttribute(CKA_PRIVATE) != 0 && m_loggedIn != CKU_USER)
             fail(CKR_USER_NOT_LOGGED_IN);
