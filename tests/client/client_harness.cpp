@@ -53,6 +53,15 @@ ModuleUnderTest IdentityCardModule()
     return m;
 }
 
+cardsim::ContainerSpec KeyContainer(std::string const &name, int signatureBits, int exchangeBits)
+{
+    cardsim::ContainerSpec c;
+    c.name = name;
+    c.keys[0].bits = signatureBits;
+    c.keys[1].bits = exchangeBits;
+    return c;
+}
+
 std::unique_ptr<cardsim::Card> IdentityCard(cardsim::Personalisation const &p,
                                             std::vector<std::vector<unsigned char>> *certificates)
 {

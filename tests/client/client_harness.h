@@ -51,6 +51,9 @@ ModuleUnderTest IdentityCardModule();
 
 // A simulated identity card personalised so; certificates, when given,
 // receives its certificates' DER by container, signature key first.
+// A key container of such a card: its name and the sizes of its signature and
+// exchange keys (0: none), each key with its certificate.
+cardsim::ContainerSpec KeyContainer(std::string const &name, int signatureBits, int exchangeBits);
 std::unique_ptr<cardsim::Card> IdentityCard(cardsim::Personalisation const &p,
                                             std::vector<std::vector<unsigned char>> *certificates =
                                                 nullptr);

@@ -124,6 +124,40 @@ class TokenContents : public ClientFixture
         return std::string();
     }
 
+    // On a token holding the containers "pair-long" and "pair", each with its
+    // key pair and certificate, beside data objects: deletions by names that
+    // only begin or end like them, by an empty name and by an unknown kind
+    // take nothing; then each kind takes its objects of the named container.
+    void DeletesPairLongThenPair()
+    {
+        std::multiset<std::string> everything = Contents();
+        std::multiset<std::string> const others =
+            Minus(Minus(everything, ContainerOf("pair", true)), ContainerOf("pair-long", true));
+        auto without = [&](std::multiset<std::string> const &gone) {
+            return everything = Minus(everything, gone);
+        };
+        struct Row {
+            int kind;
+            char const *container;
+            std::multiset<std::string> left;
+        } const rows[] = {
+            {3, "pair-long", everything},
+            {2, "", everything},
+            {2, "pai", everything},
+            {2, "pair-longer", everything},
+            {1, "pair-long", without({"cert pair-long"})},
+            {2, "pair-long", without({"private pair-long", "public pair-long"})},
+            {2, "pair", without(ContainerOf("pair", true))},
+        };
+        for (Row const &row : rows) {
+            SCOPED_TRACE(std::to_string(row.kind) + " " + row.container);
+            EXPECT_EQ(client->DeleteObject(slot, row.kind, row.container), CKR_OK);
+            EXPECT_EQ(Contents(), row.left);
+        }
+        EXPECT_EQ(everything, others);
+        EXPECT_EQ(others.count("data "), others.size());
+    }
+
     static EVP_PKEY *keys[3];
     static std::vector<X509 *> certificates;
     TempDir dir;
@@ -461,32 +495,9 @@ TEST_F(KeyOperations, TestsTheKeyPairOfAContainer)
 TEST_F(KeyOperations, DeletesTheNamedContainerOnly)
 {
     PutData();
-    std::multiset<std::string> const start = Contents(); // data objects only
     PutContainer("pair-long", keys[0], certificates[0]);
     PutContainer("pair", keys[1], certificates[1]);
-    std::multiset<std::string> everything = Contents();
-    auto without = [&](std::multiset<std::string> const &gone) {
-        return everything = Minus(everything, gone);
-    };
-    struct Row {
-        int kind;
-        char const *container;
-        std::multiset<std::string> left;
-    } const rows[] = {
-        {3, "pair-long", everything},
-        {2, "", everything},
-        {2, "pai", everything},
-        {2, "pair-longer", everything},
-        {1, "pair-long", without({"cert pair-long"})},
-        {2, "pair-long", without({"private pair-long", "public pair-long"})},
-        {2, "pair", without(ContainerOf("pair", true))},
-    };
-    for (Row const &row : rows) {
-        SCOPED_TRACE(std::to_string(row.kind) + " " + row.container);
-        EXPECT_EQ(client->DeleteObject(slot, row.kind, row.container), CKR_OK);
-        EXPECT_EQ(Contents(), row.left);
-    }
-    EXPECT_EQ(everything, start);
+    DeletesPairLongThenPair();
 }
 
 // The same operations on the shipped module with a simulated identity card:
@@ -505,10 +516,7 @@ class KeyOperationsOnTheCard : public TokenContents
     // A container with a 1024-bit signature key and its certificate.
     static cardsim::ContainerSpec Signing(std::string const &name)
     {
-        cardsim::ContainerSpec c;
-        c.name = name;
-        c.keys[0].bits = 1024;
-        return c;
+        return KeyContainer(name, 1024, 0);
     }
     // The object of this class in the container, as the test's own session
     // finds it; CK_INVALID_HANDLE when there is none.
@@ -703,31 +711,7 @@ TEST_F(KeyOperationsOnTheCard, DeletesTheNamedContainerOnly)
     p.containers = {Signing("pair-long"), Signing("pair")};
     Insert(p);
     PutData();
-    std::multiset<std::string> const start =
-        Minus(Minus(Contents(), ContainerOf("pair", true)), ContainerOf("pair-long", true));
-    std::multiset<std::string> everything = Contents();
-    auto without = [&](std::multiset<std::string> const &gone) {
-        return everything = Minus(everything, gone);
-    };
-    struct Row {
-        int kind;
-        char const *container;
-        std::multiset<std::string> left;
-    } const rows[] = {
-        {3, "pair-long", everything},
-        {2, "", everything},
-        {2, "pai", everything},
-        {2, "pair-longer", everything},
-        {1, "pair-long", without({"cert pair-long"})},
-        {2, "pair-long", without({"private pair-long", "public pair-long"})},
-        {2, "pair", without(ContainerOf("pair", true))},
-    };
-    for (Row const &row : rows) {
-        SCOPED_TRACE(std::to_string(row.kind) + " " + row.container);
-        EXPECT_EQ(client->DeleteObject(slot, row.kind, row.container), CKR_OK);
-        EXPECT_EQ(Contents(), row.left);
-    }
-    EXPECT_EQ(everything, start);
+    DeletesPairLongThenPair();
 }
 
 } // namespace

@@ -632,25 +632,13 @@ TEST_F(ClientOnFakeToken, ASecondClientLeavesTheFirstOnesModuleInitialised)
 }
 
 // The identity card's records: the containers of a personalised card.
-class ClientOnTheCard : public ClientFixture
-{
-  protected:
-    static cardsim::ContainerSpec Container(std::string const &name, int signatureBits,
-                                            int exchangeBits)
-    {
-        cardsim::ContainerSpec c;
-        c.name = name;
-        c.keys[0].bits = signatureBits;
-        c.keys[1].bits = exchangeBits;
-        return c;
-    }
-};
+using ClientOnTheCard = ClientFixture;
 
 TEST_F(ClientOnTheCard, KeyAndCertificateRecordsOfSeveralContainers)
 {
     cardsim::Personalisation p;
-    p.containers = {Container("both", 1024, 2048), Container("exchange", 0, 1024),
-                    Container("no certificate", 1024, 0)};
+    p.containers = {KeyContainer("both", 1024, 2048), KeyContainer("exchange", 0, 1024),
+                    KeyContainer("no certificate", 1024, 0)};
     p.containers[2].keys[0].certificate = false;
     std::vector<Bytes> certificates;
     Start(IdentityCardModule(), false, IdentityCard(p, &certificates));
