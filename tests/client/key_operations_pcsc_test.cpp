@@ -124,6 +124,33 @@ class TokenContents : public ClientFixture
         return std::string();
     }
 
+    // The public key of record index, exported to a file of its container's
+    // name and read back whole by OpenSSL; null when it cannot be.
+    EvpPkeyPtr ExportedKey(int index, std::string &container)
+    {
+        container = text(client->GetPubKeyStruct(slot, index).containerName, 256);
+        std::string const file = dir.File(container + ".der");
+        EXPECT_EQ(client->ExportKey(slot, index, q(file)), 1);
+        Bytes const der = ReadBytes(file);
+        unsigned char const *cursor = der.data();
+        EvpPkeyPtr key(d2i_PublicKey(EVP_PKEY_RSA, nullptr, &cursor, static_cast<long>(der.size())));
+        EXPECT_EQ(cursor, der.data() + der.size());
+        return key;
+    }
+    // The certificate of record index, exported over a longer file, which is
+    // replaced; its DER bytes and the certificate OpenSSL reads from them.
+    Bytes ExportedCertificate(int index, std::string &container, X509Ptr &certificate)
+    {
+        container = text(client->GetCertStruct(slot, index).containerName, 256);
+        std::string const file = dir.File(container + ".cer");
+        WriteBytes(file, Bytes(8000, 0x55));
+        EXPECT_EQ(client->ExportCert(slot, index, q(file)), 1);
+        Bytes const der = ReadBytes(file);
+        unsigned char const *cursor = der.data();
+        certificate.reset(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
+        return der;
+    }
+
     // On a token holding the containers "pair-long" and "pair", each with its
     // key pair and certificate, beside data objects: deletions by names that
     // only begin or end like them, by an empty name and by an unknown kind
@@ -400,31 +427,21 @@ TEST_F(KeyOperations, ExportsTheCertificateAndPublicKeyOfEachContainer)
 
     std::map<std::string, EvpPkeyPtr> exported;
     for (int index = 0; index < 2; ++index) {
-        std::string const container = text(client->GetPubKeyStruct(slot, index).containerName, 256);
+        std::string container;
+        EvpPkeyPtr key = ExportedKey(index, container);
         SCOPED_TRACE(container);
-        int const i = container == names[0] ? 0 : 1;
-        std::string const file = dir.File(container + ".der");
-        ASSERT_EQ(client->ExportKey(slot, index, q(file)), 1);
-        Bytes const der = ReadBytes(file);
-        unsigned char const *cursor = der.data();
-        EvpPkeyPtr key(d2i_PublicKey(EVP_PKEY_RSA, nullptr, &cursor, static_cast<long>(der.size())));
         ASSERT_NE(key, nullptr);
-        EXPECT_EQ(cursor, der.data() + der.size());
+        int const i = container == names[0] ? 0 : 1;
         EXPECT_EQ(RsaPart(key.get(), OSSL_PKEY_PARAM_RSA_N), RsaPart(keys[i], OSSL_PKEY_PARAM_RSA_N));
         EXPECT_EQ(RsaPart(key.get(), OSSL_PKEY_PARAM_RSA_E), RsaPart(keys[i], OSSL_PKEY_PARAM_RSA_E));
         exported[container] = std::move(key);
     }
     for (int index = 0; index < 2; ++index) {
-        std::string const container = text(client->GetCertStruct(slot, index).containerName, 256);
+        std::string container;
+        X509Ptr certificate;
+        Bytes const der = ExportedCertificate(index, container, certificate);
         SCOPED_TRACE(container);
-        std::string const file = dir.File(container + ".cer");
-        // an existing, longer file is replaced
-        WriteBytes(file, Bytes(8000, 0x55));
-        ASSERT_EQ(client->ExportCert(slot, index, q(file)), 1);
-        Bytes const der = ReadBytes(file);
         EXPECT_EQ(der, Der(certificates[container == names[0] ? 0 : 1]));
-        unsigned char const *cursor = der.data();
-        X509Ptr certificate(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
         ASSERT_NE(certificate, nullptr);
         EXPECT_EQ(EVP_PKEY_eq(X509_get0_pubkey(certificate.get()), exported[container].get()), 1);
     }
@@ -642,31 +659,22 @@ TEST_F(KeyOperationsOnTheCard, ExportsFromACardWhoseCertificatesAreInAnotherOrde
 
     std::map<std::string, EvpPkeyPtr> exportedKeys;
     for (int index = 0; index < 2; ++index) {
-        std::string const container = text(client->GetPubKeyStruct(slot, index).containerName, 256);
+        std::string container;
+        EvpPkeyPtr key = ExportedKey(index, container);
         SCOPED_TRACE(container);
-        std::string const file = dir.File(container + ".der");
-        ASSERT_EQ(client->ExportKey(slot, index, q(file)), 1);
-        Bytes const der = ReadBytes(file);
-        unsigned char const *cursor = der.data();
-        EvpPkeyPtr key(d2i_PublicKey(EVP_PKEY_RSA, nullptr, &cursor, static_cast<long>(der.size())));
         ASSERT_NE(key, nullptr);
-        EXPECT_EQ(cursor, der.data() + der.size());
         EXPECT_EQ(RsaPart(key.get(), OSSL_PKEY_PARAM_RSA_N),
                   Attribute(CKO_PUBLIC_KEY, container, CKA_MODULUS));
         EXPECT_EQ(RsaPart(key.get(), OSSL_PKEY_PARAM_RSA_E), Bytes({0x01, 0x00, 0x01}));
         exportedKeys[container] = std::move(key);
     }
     for (int index = 0; index < 2; ++index) {
-        std::string const container = text(client->GetCertStruct(slot, index).containerName, 256);
+        std::string container;
+        X509Ptr certificate;
+        Bytes const der = ExportedCertificate(index, container, certificate);
         SCOPED_TRACE(container);
-        std::string const file = dir.File(container + ".cer");
-        WriteBytes(file, Bytes(8000, 0x55)); // replaced, not appended to
-        ASSERT_EQ(client->ExportCert(slot, index, q(file)), 1);
-        Bytes const der = ReadBytes(file);
         EXPECT_EQ(der, Attribute(CKO_CERTIFICATE, container, CKA_VALUE));
         EXPECT_EQ(std::count(cardCertificates.begin(), cardCertificates.end(), der), 1);
-        unsigned char const *cursor = der.data();
-        X509Ptr certificate(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
         ASSERT_NE(certificate, nullptr);
         std::string const other = container == "alpha" ? "beta" : "alpha";
         ASSERT_EQ(exportedKeys.count(other), 1u);
