@@ -20,7 +20,6 @@
 
 #include <p11-kit/pkcs11.h>
 
-#include "card.h"
 #include "personalise.h"
 #include "vpcd_card.h"
 
@@ -30,7 +29,8 @@ namespace client_test
 struct ModuleUnderTest {
     std::string name; // a test-name suffix
     std::string path;
-    std::function<std::unique_ptr<vpcd::CardHandler>()> makeCard;
+    // Makes a fresh card for a test; may fill in the fields below from it.
+    std::function<std::unique_ptr<vpcd::CardHandler>(ModuleUnderTest &)> makeCard;
     // what the token shows of the card
     std::vector<unsigned char> atr;
     std::string tokenLabel; // as the reader record gives it: label, " v", digits
@@ -45,28 +45,25 @@ struct ModuleUnderTest {
 // The test build of the module with its fake token, which takes any card
 // that is not an identity card: here a scripted card that answers nothing.
 ModuleUnderTest FakeTokenModule();
-// The shipped module with its identity-card token, on a simulated card
-// personalised with no key container.
-ModuleUnderTest IdentityCardModule();
 
-// A simulated identity card personalised so; certificates, when given,
-// receives its certificates' DER by container, signature key first.
-// A key container of such a card: its name and the sizes of its signature and
-// exchange keys (0: none), each key with its certificate.
-cardsim::ContainerSpec KeyContainer(std::string const &name, int signatureBits, int exchangeBits);
-std::unique_ptr<cardsim::Card> IdentityCard(cardsim::Personalisation const &p,
-                                            std::vector<std::vector<unsigned char>> *certificates =
-                                                nullptr);
+// The shipped module with a simulated identity card personalised so: once,
+// when the first card is made (keys take long to make; listing the tests
+// makes none), each test then getting a fresh card of that state. What the
+// token shows is read from the card's state; the card's certificates (DER, by
+// container, signature before exchange) go to *certificates when asked.
+ModuleUnderTest IdentityCardModule(cardsim::Personalisation const &p,
+                                   std::vector<std::vector<unsigned char>> *certificates = nullptr);
+// The card of the tests for any module: one container of two 2048-bit keys
+// and a serial with letters in its text.
+ModuleUnderTest IdentityCardModule();
 
 class ClientFixture : public ::testing::Test
 {
   protected:
-    // Puts the card in (the module's own, or the one given), loads the module
-    // through the client (after one initialise-finalise round of the module
-    // when asked, which moves the slot IDs away from the positions) and finds
-    // the card's slot.
-    void Start(ModuleUnderTest const &module, bool initialisedBefore = false,
-               std::unique_ptr<vpcd::CardHandler> card = nullptr);
+    // Puts the card in, loads the module through the client (after one
+    // initialise-finalise round of the module when asked, which moves the
+    // slot IDs away from the positions) and finds the card's slot.
+    void Start(ModuleUnderTest const &module, bool initialisedBefore = false);
     void TearDown() override;
 
     // A read-write session of the test's own on the card's slot.
@@ -77,6 +74,8 @@ class ClientFixture : public ::testing::Test
     // The number of slots of the module, and the IDs in list order.
     std::vector<CK_SLOT_ID> SlotIds();
     std::vector<std::string> Log(bool withTime = false);
+    // The card in the reader.
+    vpcd::CardHandler &Card() { return *m_card; }
 
     ModuleUnderTest module;
     std::unique_ptr<Pkcs11Manipulator> client;

@@ -526,14 +526,17 @@ class KeyOperationsOnTheCard : public TokenContents
     // Puts a card personalised so into the reader and logs the client in.
     void Insert(cardsim::Personalisation const &p = {})
     {
-        Start(IdentityCardModule(), false, IdentityCard(p, &cardCertificates));
+        Start(IdentityCardModule(p, &cardCertificates));
         ASSERT_EQ(client->SaveReader(slot), CKR_OK);
         ASSERT_EQ(client->Login(slot, q(module.userPin), CKU_USER), CKR_OK);
     }
     // A container with a 1024-bit signature key and its certificate.
     static cardsim::ContainerSpec Signing(std::string const &name)
     {
-        return KeyContainer(name, 1024, 0);
+        cardsim::ContainerSpec c;
+        c.name = name;
+        c.keys[0].bits = 1024;
+        return c;
     }
     // The object of this class in the container, as the test's own session
     // finds it; CK_INVALID_HANDLE when there is none.
