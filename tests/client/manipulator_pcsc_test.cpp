@@ -79,6 +79,19 @@ TEST_P(ClientOnEachModule, LoadsInitialisesAndFinalisesTheModule)
     EXPECT_TRUE(HasLine(lines, "          >>: C_Finalize(NULL) returned: 0x0;"));
 }
 
+TEST_P(ClientOnEachModule, ASecondClientLeavesTheFirstOnesModuleInitialised)
+{
+    ASSERT_EQ(client->SaveReader(slot), CKR_OK);
+    {
+        Pkcs11Manipulator second;
+        EXPECT_EQ(second.LoadApi(QString::fromStdString(module.path)),
+                  static_cast<int>(CKR_CRYPTOKI_ALREADY_INITIALIZED));
+    }
+    CK_INFO info{};
+    EXPECT_EQ(f->C_GetInfo(&info), CKR_OK) << "the second client finalised the module";
+    EXPECT_EQ(client->GetState(slot), CKS_RW_PUBLIC_SESSION);
+}
+
 TEST_P(ClientOnEachModule, ReaderAndCardRecordsHoldWhatTheCardShows)
 {
     ASSERT_EQ(client->SaveReader(slot), CKR_OK);
