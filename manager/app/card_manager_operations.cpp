@@ -4,21 +4,6 @@
 #include "card_manager.h"
 #include "slot_log.h"
 
-void CardManager::changePin()
-{
-    SlotLog entry(*pkcs11, QStringLiteral("changePin()"));
-}
-
-void CardManager::changePuk()
-{
-    SlotLog entry(*pkcs11, QStringLiteral("changePuk()"));
-}
-
-void CardManager::unblockPin()
-{
-    SlotLog entry(*pkcs11, QStringLiteral("unblockPin()"));
-}
-
 void CardManager::importCert()
 {
     SlotLog entry(*pkcs11, QStringLiteral("importCert()"));

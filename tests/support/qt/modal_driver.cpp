@@ -125,16 +125,24 @@ ModalDriver &ModalDriver::cancel(const char *className)
     return expect(className, [](QWidget *widget) { close(widget); });
 }
 
+ModalDriver &ModalDriver::passOver(const QString &objectName)
+{
+    passedOver << objectName;
+    return *this;
+}
+
 // The active modal widget; without one, a shown widget of the class the next step
 // expects (a progress dialog need not be modal).
 QWidget *ModalDriver::candidate() const
 {
-    if (QWidget *modal = QApplication::activeModalWidget())
+    QWidget *modal = QApplication::activeModalWidget();
+    if (modal != nullptr && !passedOver.contains(modal->objectName()))
         return modal;
     if (steps.empty())
         return nullptr;
     for (QWidget *widget : QApplication::topLevelWidgets())
-        if (widget->isVisible() && widget->inherits(steps.front().className.constData()))
+        if (widget->isVisible() && widget->inherits(steps.front().className.constData()) &&
+            !passedOver.contains(widget->objectName()))
             return widget;
     return nullptr;
 }
