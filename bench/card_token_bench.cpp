@@ -14,6 +14,8 @@
 // under the machine's lock); the module is the built one or $VOK_MODULE.
 #include <benchmark/benchmark.h>
 
+#include "bench_support.h"
+
 #include <dlfcn.h>
 #include <unistd.h>
 #include <winscard.h>
@@ -37,17 +39,6 @@ namespace
 {
 
 using Clock = std::chrono::steady_clock;
-
-std::string buildDir()
-{
-    char exe[4096];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
-    if (n <= 0)
-        return ".";
-    std::string path(exe, static_cast<size_t>(n));
-    path = path.substr(0, path.rfind('/')); // .../bench
-    return path.substr(0, path.rfind('/'));
-}
 
 cardsim::Card *fourContainerCard()
 {

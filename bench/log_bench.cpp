@@ -4,7 +4,8 @@
 
 #include <benchmark/benchmark.h>
 
-namespace {
+namespace
+{
 
 void BM_LogLineToFile(benchmark::State &state)
 {

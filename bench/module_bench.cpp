@@ -7,6 +7,8 @@
 // $VOK_CARDSIM), started here and stopped at the end.
 #include <benchmark/benchmark.h>
 
+#include "bench_support.h"
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -26,17 +28,6 @@ extern char **environ;
 
 namespace
 {
-
-std::string buildDir()
-{
-    char exe[4096];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
-    if (n <= 0)
-        return ".";
-    std::string path(exe, static_cast<size_t>(n));
-    path = path.substr(0, path.rfind('/')); // .../bench
-    return path.substr(0, path.rfind('/'));
-}
 
 std::string setting(char const *variable, std::string const &fallback)
 {

@@ -12,6 +12,7 @@ constexpr int KEY_FILE = 1;       // key import: the file cannot be read or is n
 constexpr int KEY_TYPE = 3;       // key import: the key is not RSA
 constexpr int KEY_SIZE = 98;      // key import: the key is not 2048 bits long
 constexpr int KEY_PASSWORD = 514; // key import: the file does not open with the password
+constexpr int CERT_FILE = 1;      // certificate import: the file cannot be read
 constexpr int NO_KEY_PAIR = 513;  // key test: the key pair was not found
 
 } // namespace client_code

@@ -6,6 +6,7 @@
 
 #include "client/client_codes.h"
 #include "client/record_fill.h"
+#include "client/record_tables.h"
 #include "client/vendor_attributes.h"
 
 namespace
@@ -31,22 +32,6 @@ void copyTrimmed(char *field, unsigned char const *text, int width)
 QByteArray firstDigit(unsigned number)
 {
     return QByteArray::number(number).left(1);
-}
-
-template <typename Record>
-Record recordAt(std::vector<std::vector<Record>> const &table, int slot, int index)
-{
-    if (slot < 0 || static_cast<size_t>(slot) >= table.size() || index < 0 ||
-        static_cast<size_t>(index) >= table[slot].size())
-        return Record{};
-    return table[slot][index];
-}
-
-template <typename Record> int countAt(std::vector<std::vector<Record>> const &table, int slot)
-{
-    if (slot < 0 || static_cast<size_t>(slot) >= table.size())
-        return 0;
-    return static_cast<int>(table[slot].size());
 }
 
 } // namespace
@@ -177,16 +162,14 @@ int Pkcs11Manipulator::SaveObjects(int slot)
                QStringLiteral("f=%1").arg(found));
         if (rv != CKR_OK || found == 0)
             break;
-        AttributeValues values;
-        if (readAttributes(session, ho, {CKA_CLASS}, values, read.arg("templ_class, 1")) != CKR_OK)
+        CK_OBJECT_CLASS cls = CK_UNAVAILABLE_INFORMATION;
+        if (objectClass(session, ho, cls, read.arg("templ_class, 1")) != CKR_OK)
             break;
-        CK_OBJECT_CLASS objectClass = CK_UNAVAILABLE_INFORMATION;
-        if (values[0].size() == sizeof(objectClass))
-            std::memcpy(&objectClass, values[0].data(), sizeof(objectClass));
+        AttributeValues values;
 
         bool fits = true;
-        if (objectClass == CKO_PRIVATE_KEY || objectClass == CKO_PUBLIC_KEY) {
-            bool const isPrivate = objectClass == CKO_PRIVATE_KEY;
+        if (cls == CKO_PRIVATE_KEY || cls == CKO_PUBLIC_KEY) {
+            bool const isPrivate = cls == CKO_PRIVATE_KEY;
             if (readAttributes(session, ho, isPrivate ? PRIVATE_KEY_TEMPLATE : PUBLIC_KEY_TEMPLATE,
                                values, read.arg(isPrivate ? "templ_privk, 6" : "templ_pubk, 6"),
                                isPrivate ? "CKO_PRIVATE_KEY" : "CKO_PUBLIC_KEY") != CKR_OK)
@@ -195,7 +178,7 @@ int Pkcs11Manipulator::SaveObjects(int slot)
             fits = FillKeyRecord(key, values);
             if (fits)
                 (isPrivate ? foundPrivate : foundPublic).push_back(key);
-        } else if (objectClass == CKO_CERTIFICATE) {
+        } else if (cls == CKO_CERTIFICATE) {
             if (readAttributes(session, ho, CERTIFICATE_TEMPLATE, values, read.arg("templ_cert, 5"),
                                "CKO_CERTIFICATE") != CKR_OK)
                 break;

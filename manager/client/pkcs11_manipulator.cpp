@@ -20,21 +20,9 @@ constexpr unsigned long FINISHED = 1001;
 QString const SELF = QStringLiteral("Pkcs11Manipulator");
 QString const CALL = QStringLiteral(">>");
 
-// No attribute the client reads comes near this; a longer one is refused as
-// a buffer the client cannot have.
+// No attribute or signature the client reads comes near this; a longer one is
+// refused as a buffer the client cannot have.
 constexpr CK_ULONG MAX_VALUE_LENGTH = 1UL << 20;
-
-bool sized(std::vector<unsigned char> &buffer, CK_ULONG length)
-{
-    if (length > MAX_VALUE_LENGTH)
-        return false;
-    try {
-        buffer.resize(length);
-    } catch (std::bad_alloc const &) {
-        return false;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -182,6 +170,18 @@ CK_RV Pkcs11Manipulator::traced(QString const &what, CK_RV rv, QString const &in
 {
     logToFile(CALL, what, rv, info);
     return rv;
+}
+
+bool Pkcs11Manipulator::sized(std::vector<unsigned char> &buffer, CK_ULONG length)
+{
+    if (length > MAX_VALUE_LENGTH)
+        return false;
+    try {
+        buffer.resize(length);
+    } catch (std::bad_alloc const &) {
+        return false;
+    }
+    return true;
 }
 
 bool Pkcs11Manipulator::knownSlot(int slot) const

@@ -23,8 +23,10 @@
 #include <QLibrary>
 #include <QString>
 
+#include <openssl/types.h>
 #include <p11-kit/pkcs11.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -114,6 +116,45 @@ class Pkcs11Manipulator : public QLibrary
     // Reads the tries of the PIN (user type 1) or the PUK into the card record.
     int UpdatePinTries(int slot, int userType);
 
+    // Imports the RSA key pair and the certificate of a DER PKCS#12 file into
+    // a new key container: the private key first, then the public key and the
+    // certificate into the container the token chose for it (no certificate
+    // step for a file without one). Only 2048-bit keys. Results: 0; KEY_FILE
+    // when the file cannot be read or its content decoded; KEY_PASSWORD when
+    // the password does not open it; KEY_TYPE when its key is not a whole RSA
+    // key; KEY_SIZE when the modulus is not 2048 bits or a component does not
+    // fit its field; else the code of the failing call. A failed import
+    // destroys again whatever it created. The key's components and the
+    // password are wiped after use.
+    int ImportKey(int slot, QString file, QString password);
+    // Creates the certificate (its DER form) in the named container.
+    int ImportCert(int slot, X509 *certificate, QString container);
+    // Creates a certificate whose value is the file's whole content, unparsed,
+    // in the named container; CERT_FILE when the file cannot be read.
+    int ImportCert(int slot, QString file, QString container);
+    // Writes the number big-endian and right-aligned into out[0..width-1],
+    // zeros in front; returns its significant bytes, or -1 (nothing written)
+    // when they do not fit.
+    static int ExportBN(BIGNUM const *bn, unsigned char *out, int width);
+
+    // Write the certificate's DER value, or the public key as PKCS#1
+    // RSAPublicKey DER, of a record read by SaveObjects to a file, replacing
+    // it. 1 when all of it was written, else 0 (also for a record the slot
+    // does not have).
+    int ExportCert(int slot, int index, QString file);
+    int ExportKey(int slot, int index, QString file);
+
+    // Signs 20 random bytes (SHA1-RSA) with the container's private key and
+    // verifies the signature with its public key. 0 when it verifies;
+    // NO_KEY_PAIR when either key is missing; else the code of the failing
+    // call (CKR_SIGNATURE_INVALID: the two keys do not belong together).
+    int TestKey(int slot, QString container);
+    // Destroys the container's certificates (kind 1) or its certificates and
+    // keys (kind 2); any other kind destroys nothing. The container is named
+    // by its exact bytes; an empty name names none. 0, or the code of the call
+    // that stopped it (what was destroyed before stays destroyed).
+    int DeleteObject(int slot, int kind, char const *container);
+
   private:
     using AttributeValues = std::vector<std::vector<unsigned char>>;
 
@@ -140,6 +181,26 @@ class Pkcs11Manipulator : public QLibrary
                          QString const &what, QString const &info = QString());
     // ChangePin (C_SetPIN from the kept PIN) and InitPin (C_InitPIN).
     int setPin(int slot, QString const &newPin, bool unblock);
+    // A buffer of the length a token reported; false when it cannot be had.
+    static bool sized(std::vector<unsigned char> &buffer, CK_ULONG length);
+    // A container name as the token gives it: up to a zero byte, if any.
+    static QByteArray nameOf(std::vector<unsigned char> const &value);
+    // The class of an object, read in two steps.
+    CK_RV objectClass(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_OBJECT_CLASS &cls,
+                      QString const &what);
+    // Creates a certificate object in the container of that name.
+    CK_RV createCertificate(int slot, unsigned char const *der, size_t length,
+                            QByteArray const &container);
+    // ImportCert of a certificate, with the container's name as bytes.
+    int importCertificate(int slot, X509 *certificate, QByteArray const &container);
+    // Destroys objects this client created, the last one first.
+    void destroyCreated(int slot, std::vector<CK_OBJECT_HANDLE> const &created);
+    // One search over every object the slot's session sees, handing each
+    // certificate, public and private key of the named container to visit,
+    // which answers CKR_OK to go on. Objects in no container are passed over.
+    // Returns the first failing call's code; the search is always ended.
+    using Visit = std::function<CK_RV(CK_OBJECT_HANDLE, CK_OBJECT_CLASS)>;
+    CK_RV walkContainer(int slot, QByteArray const &container, Visit const &visit);
 
     CK_C_GetFunctionList pGetFunctionList = nullptr;
     CK_FUNCTION_LIST_PTR pFunctionList = nullptr;

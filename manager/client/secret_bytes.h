@@ -1,5 +1,5 @@
-// Bytes of a PIN or PUK: wiped whenever they are replaced, cleared or
-// released, never copied.
+// Bytes of a PIN, PUK or password: wiped whenever they are replaced, cleared
+// or released, never copied.
 #pragma once
 
 #include <QString>
@@ -21,9 +21,15 @@ class SecretBytes
     void clear();
 
     // Null when there are no bytes.
-    unsigned char *data() { return m_bytes.empty() ? nullptr : m_bytes.data(); }
-    size_t size() const { return m_bytes.size(); }
+    unsigned char *data() { return m_length == 0 ? nullptr : m_bytes.data(); }
+    size_t size() const { return m_length; }
+    // The bytes as a zero-terminated text: "" when there are none, never null.
+    char const *text() const
+    {
+        return m_length == 0 ? "" : reinterpret_cast<char const *>(m_bytes.data());
+    }
 
   private:
-    std::vector<unsigned char> m_bytes;
+    std::vector<unsigned char> m_bytes; // the bytes and a zero byte behind them
+    size_t m_length = 0;
 };

@@ -103,9 +103,11 @@ void CP11Key::Verify(P11Operation operation)
         if (local == 1)
             p11_frame::valueInvalid(CKA_LOCAL, &local, 1, CKR_ATTRIBUTE_VALUE_INVALID);
     }
+    // No template can set the generation mechanism; a copy keeps its source's,
+    // which a generated key has.
     bool found = false;
     unsigned long mechanism = FindLongAttribute(CKA_KEY_GEN_MECHANISM, &found);
-    if (found && mechanism != CK_UNAVAILABLE_INFORMATION)
+    if (operation != P11_OP_COPY && found && mechanism != CK_UNAVAILABLE_INFORMATION)
         p11_frame::valueInvalid(CKA_KEY_GEN_MECHANISM, &mechanism, sizeof(mechanism),
                                 CKR_ATTRIBUTE_VALUE_INVALID);
     unsigned long keyType = FindLongAttribute(CKA_KEY_TYPE, &found);

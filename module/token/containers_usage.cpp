@@ -59,6 +59,17 @@ CContainersUsage::~CContainersUsage()
     QVMD_Usage_ReleaseContainersInfo(&m_context.usage, &m_info);
 }
 
+unsigned long CContainersUsage::UsedPrivateMemory() const
+{
+    unsigned long used = 0;
+    for (unsigned long i = 0; i < m_info.count; ++i) {
+        _qv_md_container_usage_record const &r = m_info.records[i];
+        if (r.valid != 0)
+            used += r.signatureBits / 8 + r.exchangeBits / 8 + QVMD_CMAP_RECORD_SIZE;
+    }
+    return used;
+}
+
 uint32_t CContainersUsage::ReadFile(_qv_md_usage_context *context, char const *dir,
                                     char const *name, unsigned long, unsigned char **data,
                                     unsigned long *length)

@@ -23,6 +23,9 @@ class CContainersUsage
 
     unsigned long Count() const { return m_info.count; }
     _qv_md_container_usage_record &Record(unsigned long i) { return m_info.records[i]; }
+    // Private memory the valid containers take: their keys' bits / 8 and a
+    // container-map record each.
+    unsigned long UsedPrivateMemory() const;
     // The certificate file of the container's key could not be read whole.
     bool Damaged(unsigned container, unsigned keySpec) const
     {

@@ -3,9 +3,11 @@
 // frames every operation of the class runs in.
 #include "token/p11_token_eid.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "base/linux/linux_log.h"
 #include "card/qvmd.h"
@@ -28,6 +30,8 @@ char const MANUFACTURER[] = "vOK";
 char const MODEL[] = "vOK ID card";
 char const LABEL[] = "vOK RAL";
 unsigned long const MAX_SESSIONS = 16;
+// How long a failed exchange waits for the reader service to report the card gone.
+auto const REMOVAL_SETTLE = std::chrono::milliseconds(1000);
 
 // A card context over the token's transmit callback and the given context.
 uint32_t initCard(_qv_md_card_struct *card, CTransmitParam *param)
@@ -92,9 +96,24 @@ void CP11Token_eiD::leaveByException(char const *method, unsigned long rv, bool 
 
 unsigned long CP11Token_eiD::removedCode(unsigned long rv)
 {
-    if (rv == CKR_DEVICE_ERROR && m_connection != nullptr &&
-        m_connection->GetCardStatus() == CCardConnection::CARD_STATUS_ABSENT)
+    if (rv != CKR_DEVICE_ERROR || m_connection == nullptr)
+        return rv;
+    auto absent = [this] {
+        return m_connection->GetCardStatus() == CCardConnection::CARD_STATUS_ABSENT;
+    };
+    if (absent())
         return CKR_DEVICE_REMOVED;
+    // A card that has just gone may still be reported present until the reader
+    // service next looks at the reader. One that still answers is there; one that
+    // does not is given that time to be reported gone.
+    if (m_card == nullptr || QVMD_GetInfo(m_card, m_card->info, QVMD_INFO_AUTH_STATE) == 0)
+        return rv;
+    auto deadline = std::chrono::steady_clock::now() + REMOVAL_SETTLE;
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (absent())
+            return CKR_DEVICE_REMOVED;
+    }
     return rv;
 }
 

@@ -21,6 +21,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include <p11-kit/pkcs11.h>
@@ -28,6 +29,7 @@
 #include "base/blob.h"
 #include "base/list.h"
 #include "base/p11_exception.h"
+#include "objects/p11_object.h"
 #include "card/qvmd_card.h"
 #include "card/qvmd_files.h"
 #include "card/token_transmit.h"
@@ -39,10 +41,13 @@ struct _qv_md_container_usage_record;
 
 class CChannel;
 class CContainersUsage;
+class CKeyAsymetric;
 class CP11Container;
 class CP11DataObject;
-class CKeyAsymetric;
+class CP11Key;
 class CP11Object;
+class CP11PrivateKey;
+class CP11PublicKey;
 class CP11Template;
 
 // Container types of the token: one container per key of a card container.
@@ -66,6 +71,16 @@ class CP11Token_eiD : public CP11Token
     enum : unsigned { DATA_SLOTS = 16 };
     // Private memory one record of the container map takes.
     enum : unsigned { CONTAINER_MAP_RECORD_SIZE = 86 };
+    // Allowed mechanisms a key gets by its class when nobody names them: the
+    // token's mechanisms with one of these purposes.
+    static constexpr unsigned long PRIVATE_KEY_MECHANISMS =
+        CKF_DECRYPT | CKF_SIGN | CKF_SIGN_RECOVER | CKF_UNWRAP;
+    static constexpr unsigned long PUBLIC_KEY_MECHANISMS =
+        CKF_ENCRYPT | CKF_VERIFY | CKF_VERIFY_RECOVER | CKF_WRAP;
+    // The card directories and the container map file, as card names.
+    static constexpr unsigned char QV_P11_DIR[8] = {'q', 'v', '_', 'p', '1', '1', 0, 0};
+    static constexpr unsigned char MSCP_DIR[8] = {'m', 's', 'c', 'p', 0, 0, 0, 0};
+    static constexpr unsigned char CMAP_FILE[8] = {'c', 'm', 'a', 'p', 'f', 'i', 'l', 'e'};
 
     // The PIN of the last successful login, encrypted in memory, presented to the
     // card again by CAuthenticatorWorker. The plain PIN is never kept: it lives
@@ -183,6 +198,55 @@ class CP11Token_eiD : public CP11Token
                      unsigned long *count) override;
     void FindObjectsFinal(unsigned long session) override;
 
+    // Destroying objects.
+    void DestroyObject(unsigned long session, unsigned long object) override;
+
+    // Creating, copying and changing objects; key pairs generated on the card.
+    void CreateObject(unsigned long session, CK_ATTRIBUTE *templ, unsigned long count,
+                      unsigned long *object) override;
+    void CopyObject(unsigned long session, unsigned long object, CK_ATTRIBUTE *templ,
+                    unsigned long count, unsigned long *newObject) override;
+    void SetAttributeValue(unsigned long session, unsigned long object, CK_ATTRIBUTE *templ,
+                           unsigned long count) override;
+    void GenerateKeyPair(unsigned long session, CK_MECHANISM *mechanism,
+                         CK_ATTRIBUTE *publicTemplate, unsigned long publicCount,
+                         CK_ATTRIBUTE *privateTemplate, unsigned long privateCount,
+                         unsigned long *publicKey, unsigned long *privateKey) override;
+
+    // Digests, verification and encryption in software; the refused operation
+    // kinds of the same families.
+    void DigestInit(unsigned long session, CK_MECHANISM *mechanism) override;
+    void Digest(unsigned long session, unsigned char *data, unsigned long dataLength,
+                unsigned char *digest, unsigned long *digestLength) override;
+    void DigestUpdate(unsigned long session, unsigned char *part,
+                      unsigned long partLength) override;
+    void DigestKey(unsigned long session, unsigned long key) override;
+    void DigestFinal(unsigned long session, unsigned char *digest,
+                     unsigned long *digestLength) override;
+    void VerifyInit(unsigned long session, CK_MECHANISM *mechanism, unsigned long key) override;
+    void Verify(unsigned long session, unsigned char *data, unsigned long dataLength,
+                unsigned char *signature, unsigned long signatureLength) override;
+    void VerifyUpdate(unsigned long session, unsigned char *part,
+                      unsigned long partLength) override;
+    void VerifyFinal(unsigned long session, unsigned char *signature,
+                     unsigned long signatureLength) override;
+    void EncryptInit(unsigned long session, CK_MECHANISM *mechanism, unsigned long key) override;
+    void Encrypt(unsigned long session, unsigned char *data, unsigned long dataLength,
+                 unsigned char *encrypted, unsigned long *encryptedLength) override;
+    void EncryptUpdate(unsigned long session, unsigned char *part, unsigned long partLength,
+                       unsigned char *encrypted, unsigned long *encryptedLength) override;
+    void EncryptFinal(unsigned long session, unsigned char *lastPart,
+                      unsigned long *lastPartLength) override;
+    void DecryptUpdate(unsigned long session, unsigned char *encryptedPart,
+                       unsigned long encryptedLength, unsigned char *part,
+                       unsigned long *partLength) override;
+    void DecryptFinal(unsigned long session, unsigned char *lastPart,
+                      unsigned long *lastPartLength) override;
+    void GetOperationState(unsigned long session, unsigned char *state,
+                           unsigned long *stateLength) override;
+    void SetOperationState(unsigned long session, unsigned char *state, unsigned long stateLength,
+                           unsigned long encryptionKey, unsigned long authenticationKey) override;
+
     // The card context (NULL while the token is not initialised) and the card
     // layer's callbacks, which take it as their context.
     _qv_md_card_struct *GetCard() const { return m_card; }
@@ -262,7 +326,8 @@ class CP11Token_eiD : public CP11Token
     void updateTokenPinInfo();
     void updateTokenMemoryInfo();
     // Private memory the valid card containers take: their key bits / 8 and a
-    // container-map record each.
+    // container-map record each; counted again only when the card's containers
+    // counter has moved since the last count.
     unsigned long usedPrivateMemory();
     // The serial-number text of 16 card serial bytes: the hex digits from the
     // start position on (16, or the second byte when the first is 0xF0); empty
@@ -318,6 +383,139 @@ class CP11Token_eiD : public CP11Token
 
     // Container and data files.
     void readContainerFile(CP11Container *container);
+    // Rewrites (or creates) the "contNN" file of the container's number: the
+    // container's element first, its companion's second.
+    void writeContainerFile(CP11Container *container);
+    // Creates or overwrites the data file the object's CKA_USER_ID names.
+    void writeDataObject(CP11Object *object, bool create);
+    // A copy of the data object stored in the lowest free data file and kept in
+    // the token's list (not yet in the visible list); its handle.
+    void pushDataObject(CP11Object *object, unsigned long *handle);
+    // The other container type of a card container number.
+    static unsigned long companionType(unsigned long type);
+    // The 8-byte card name in a data object's CKA_USER_ID (zero-terminated or
+    // zero-padded); CKR_GENERAL_ERROR when it has none.
+    static void cardNameOf(CP11Object *object, unsigned char name[8]);
+    // Raises the card's files counter and takes the new value as the token's.
+    void raiseFilesCounter();
+
+    // The checks the Init operations of the crypto families share.
+    // The mechanism logged, NULL refused (CKR_ARGUMENTS_BAD).
+    static void logMechanism(CK_MECHANISM *mechanism);
+    // CKR_MECHANISM_INVALID, with its line, unless the mechanism has the
+    // purpose flag.
+    void requirePurpose(unsigned long mechanism, unsigned long flag, char const *flagName);
+    // The RSA key of a key operation: its class (the other key class is
+    // CKR_KEY_FUNCTION_NOT_PERMITTED, anything else CKR_KEY_HANDLE_INVALID), key
+    // type, allowed mechanism and usage attribute checked.
+    CP11Key *keyFor(unsigned long handle, unsigned long cls, unsigned long mechanism,
+                    unsigned long usage, char const *usageName);
+    // The refusal (CKR_FUNCTION_NOT_SUPPORTED) of an operation kind the token
+    // does not carry out, once the session is found.
+    void refusedForSession(char const *method, unsigned long session);
+    // A new RSA context of the session over the public key, initialised for
+    // the operation.
+    static CKeyAsymetric *publicContext(CP11Session *session, CP11Key *key, unsigned long handle,
+                                        unsigned long mechanism, unsigned long operation);
+
+    // Destroying: a token object from the card and the token (freed, except a
+    // key that stays hidden in a surviving container).
+    void destroyObject(CP11Object *object);
+    // A certificate or key: its file deleted or the key hidden, the container
+    // and its twin destroyed when neither has a visible member left.
+    void destroyMember(CP11Object *object, unsigned long cls);
+    void deleteCertificateFile(unsigned char number, unsigned long type);
+    // Whether the card holds the key of a container type under the number.
+    bool keyOnCard(unsigned char number, unsigned long type);
+    void destroyDataObject(CP11Object *object);
+    // Deletes the card container and its record in the container map; the
+    // container leaves the token's list and is freed with its members.
+    void destroyContainer(CP11Container *container);
+    // The same; *gone (when given) is set once the card container is deleted,
+    // from when the container is freed even if a later step fails.
+    void destroyContainer(CP11Container *container, bool *gone);
+    // Takes a container out of the token and frees it (NULL: nothing).
+    void dropContainer(CP11Container *container);
+
+    // The session of a handle for a change of objects, and its state;
+    // CKR_SESSION_READ_ONLY (with its line) for a read-only session.
+    CP11Session *writableSession(unsigned long handle, unsigned long *state);
+    // A read-write session of the user or the security officer.
+    static bool loggedInReadWrite(unsigned long state)
+    {
+        return state == CKS_RW_USER_FUNCTIONS || state == CKS_RW_SO_FUNCTIONS;
+    }
+    // The classes whose objects carry CKA_TRUSTED: certificates, public and
+    // secret keys.
+    static bool trustable(unsigned long cls)
+    {
+        return cls == CKO_CERTIFICATE || cls == CKO_PUBLIC_KEY || cls == CKO_SECRET_KEY;
+    }
+    // Applies a caller's template to an object with the operation's rules, entry
+    // by entry. The module's own object attributes (CKA_HIDDEN, CKA_USER_ID,
+    // CKA_USER_FLAGS) are nobody else's to write: CKR_ATTRIBUTE_TYPE_INVALID.
+    // With name, a CKA_OBJECT_CONTAINER_NAME entry goes into it instead (the
+    // last one counts).
+    static void applyTemplate(CP11Object *object, CK_ATTRIBUTE *templ, unsigned long count,
+                              P11Operation operation, CBlob *name = nullptr);
+    // A new object of the class its CKA_CLASS names (data object, X.509
+    // certificate, RSA public or private key) with the object's attributes and
+    // handle, so with that class's rules also when the object is a session
+    // object kept without them; NULL for another class.
+    static CP11Object *classCopy(CP11Object *object);
+    // Every attribute of from that to has, given to to as it is.
+    static void copyAttributes(CP11Object *to, CP11Object *from);
+    // Zeroes and empties the private RSA components an attribute bag holds.
+    static void wipePrivateComponents(CP11Base *bag);
+    // A card key's public exponent as the token keeps it: the card's four
+    // bytes 00 01 00 01 become 01 00 01, any other is kept.
+    static void cardExponent(unsigned char const *&exponent, unsigned long &length);
+
+    // Key pairs generated on the card. The card path of GenerateKeyPair: copies
+    // of the two keys (which stay the caller's) in a new card container; their
+    // handles.
+    void generateKeyPair(CP11PublicKey *pub, CP11PrivateKey *priv, unsigned long *phPublicKey,
+                         unsigned long *phPrivateKey);
+    // A new container object with a free container number for a key of that
+    // size, not yet on the card nor in the list. CKR_KEY_SIZE_RANGE for a size
+    // the card does not list, CKR_DEVICE_MEMORY for a full card.
+    CP11Container *newContainer(unsigned long bits);
+    // Registers the container in the container map and has the card create it
+    // (generating the key when an exponent of at most 8 bytes is given, else
+    // keeping the slot for an import); then the container is in the list. A
+    // failure leaves the card as it was. The map as it was before stays in
+    // m_mapBeforeCreate for discardContainer.
+    void createContainer(CP11Container *container, unsigned long flags, unsigned long bits,
+                         unsigned char const *exponent, unsigned long exponentLength);
+    // Undoes a createContainer whose generation or import failed later: the card
+    // container (and its attribute file) deleted, the container map put back,
+    // the container freed with its members. Nothing is thrown.
+    void discardContainer(CP11Container *container);
+    // The card side of that: the counters raised, the card container of the
+    // number deleted and m_mapBeforeCreate written back; failures only logged.
+    void undoNewContainer(unsigned char number);
+    // A new container name of at most size - 1 characters, never one the card's
+    // map or the token holds: "VOK-RAL-", the serial number and a hash of the
+    // container number, the time and random bytes.
+    void generateContainerName(char *name, unsigned long size, unsigned char number);
+    // The private memory the card's containers take has changed by the new
+    // container's key size, and nobody else's change came between.
+    void containerAdded(unsigned long bits);
+
+    // Certificate and key import. pushObject hands a new token object to the
+    // card by its class; each push stores the token's own copy and gives its
+    // handle, with the card locked and the PIN presented by the caller.
+    void pushObject(CP11Object *object, CBlob *name, unsigned long *handle);
+    void pushCertificate(CP11Object *certificate, CBlob *name, unsigned long *handle);
+    void pushPublicKey(CP11Object *key, CBlob *name, unsigned long *handle);
+    void pushPrivateKey(CP11Object *key, unsigned long *handle);
+    // Puts the private key into the card container under secure messaging and
+    // records its size in the container map; on success the container holds it.
+    void importContainerKey(CP11Container *container, CP11Object *privateKey);
+    // The container's members written to its attribute file with member
+    // (certificate, public or private key by its class) standing in for the
+    // one of its class; memory is left as it was.
+    void writeContainerFileWith(CP11Container *container, CP11Object *member);
 
     // Attributes.
     void setAllowedMechanisms(CP11Object *key, unsigned long mask);
@@ -328,6 +526,14 @@ class CP11Token_eiD : public CP11Token
     // The object a handle names for this token's sessions: a session object
     // of any session (bit 31 set) or a visible token object.
     CP11Object *objectOf(unsigned long handle);
+
+    // Memory the card layer handed out, given back with QVMD_Free at the end of
+    // the scope.
+    using CardMemory = std::unique_ptr<unsigned char, std::function<void(unsigned char *)>>;
+    CardMemory cardMemory(unsigned char *p)
+    {
+        return CardMemory(p, [this](unsigned char *q) { QVMD_Free(m_card, q); });
+    }
 
     // Card reads the read cache answers inside a pass. Data and lists come
     // from the card context's alloc hook: free them with QVMD_Free.
@@ -341,19 +547,32 @@ class CP11Token_eiD : public CP11Token
     uint32_t cachedRead(CCardReadCache::Kind kind, unsigned char const *dir,
                         unsigned char const *name, CCardReadCache::Life life,
                         std::vector<unsigned char> &bytes, ByteReader const &read);
+    // The same for a read that hands out a buffer of the card's alloc hook.
+    using BufferReader = std::function<uint32_t(unsigned char **, unsigned long *)>;
+    uint32_t cachedBuffer(CCardReadCache::Kind kind, unsigned char const *dir,
+                          unsigned char const *name, CCardReadCache::Life life,
+                          BufferReader const &read, unsigned char **data, unsigned long *length);
     // A copy of bytes from the card's alloc hook (NULL and 0 for none).
     static uint32_t cardBytes(_qv_md_card_struct *card, std::vector<unsigned char> const &bytes,
                               unsigned char **data, unsigned long *length);
 
     CTokenAuthenticator m_authenticator;
     CTransmitParam m_transmitParam;
-    _qv_md_card_struct *m_card;            // malloc'd, owned; NULL until Initialize
-    unsigned char m_cardcf[6];             // the token's copy of "cardcf"
-    CList<CP11Container *> m_containers;   // owned, with their members
-    CList<CP11DataObject *> m_dataObjects; // owned
-    unsigned char m_dataSlots[DATA_SLOTS]; // entry n: n while data file n exists, else 0xFF
-    CCardReadCache m_readCache;            // card reads keyed on the change counters
-    CCardCryptoSet m_crypto;               // all zero outside a card RSA step
+    _qv_md_card_struct *m_card;                   // malloc'd, owned; NULL until Initialize
+    unsigned char m_cardcf[6];                    // the token's copy of "cardcf"
+    CList<CP11Container *> m_containers;          // owned, with their members
+    CList<CP11DataObject *> m_dataObjects;        // owned
+    unsigned char m_dataSlots[DATA_SLOTS];        // entry n: n while data file n exists, else 0xFF
+    CCardReadCache m_readCache;                   // card reads keyed on the change counters
+    CCardCryptoSet m_crypto;                      // all zero outside a card RSA step
+    std::vector<unsigned char> m_mapBeforeCreate; // "cmapfile" before the last new container
+    // Private memory the valid card containers take, as last counted, and the
+    // card's containers counter ("cardcf" bytes 2-3) it was counted at.
+    struct PrivateUse {
+        bool known = false;
+        unsigned char counter[2] = {};
+        unsigned long used = 0;
+    } m_privateUse;
 
     friend class CContainersUsage; // its callbacks read through the token's cache
 };

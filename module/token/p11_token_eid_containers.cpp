@@ -22,11 +22,6 @@ using vok_log::HL_WARNING;
 namespace
 {
 
-// Allowed mechanisms of card keys: what they may do by their class.
-unsigned long const PRIVATE_KEY_MECHANISMS = CKF_DECRYPT | CKF_SIGN | CKF_SIGN_RECOVER | CKF_UNWRAP;
-unsigned long const PUBLIC_KEY_MECHANISMS =
-    CKF_ENCRYPT | CKF_VERIFY | CKF_VERIFY_RECOVER | CKF_WRAP;
-
 unsigned char boolOf(bool b)
 {
     return b ? CK_TRUE : CK_FALSE;
@@ -110,6 +105,15 @@ void CP11Token_eiD::addContainer(CContainersUsage &usage, _qv_md_container_usage
     container.release();
 }
 
+void CP11Token_eiD::cardExponent(unsigned char const *&exponent, unsigned long &length)
+{
+    static unsigned char const F4[] = {0x00, 0x01, 0x00, 0x01};
+    if (exponent != nullptr && length == sizeof(F4) && std::memcmp(exponent, F4, sizeof(F4)) == 0) {
+        ++exponent;
+        --length;
+    }
+}
+
 void CP11Token_eiD::deleteContainer(CP11Container *container)
 {
     if (container == nullptr)
@@ -165,13 +169,9 @@ CP11Container *CP11Token_eiD::fillContainer(void *usageRecord, unsigned long typ
                 hl_hd(HL_DEBUG, key.modulus, (int)key.modulusLength);
                 hl_log(HL_DEBUG, "Key public exponent:\n");
                 hl_hd(HL_DEBUG, key.exponent, (int)key.exponentLength);
-                static unsigned char const F4[] = {0x00, 0x01, 0x00, 0x01};
                 unsigned char const *exponent = key.exponent;
                 unsigned long exponentLength = key.exponentLength;
-                if (exponentLength == 4 && std::memcmp(exponent, F4, 4) == 0) {
-                    ++exponent;
-                    --exponentLength;
-                }
+                cardExponent(exponent, exponentLength);
                 bool signs = (key.keyInfo5 & 0x01) != 0;
                 bool decrypts = (key.keyInfo5 & 0x02) != 0;
 
@@ -227,12 +227,17 @@ CP11Container *CP11Token_eiD::fillContainer(void *usageRecord, unsigned long typ
 
 unsigned long CP11Token_eiD::usedPrivateMemory()
 {
-    unsigned long used = 0;
-    CContainersUsage usage(this, HL_ERROR);
-    for (unsigned long i = 0; i < usage.Count(); ++i) {
-        _qv_md_container_usage_record const &r = usage.Record(i);
-        if (r.valid != 0)
-            used += r.signatureBits / 8 + r.exchangeBits / 8 + CONTAINER_MAP_RECORD_SIZE;
-    }
+    // Containers come and go only with the card's containers counter: while it
+    // stands where the last count was made, that count holds and the card's
+    // containers are not read again.
+    unsigned char cardcf[QVMD_CACHE_RECORD];
+    bool counted = QVMD_GetCurrentCache(m_card, cardcf) == 0;
+    if (counted && m_privateUse.known &&
+        std::memcmp(m_privateUse.counter, cardcf + 2, sizeof(m_privateUse.counter)) == 0)
+        return m_privateUse.used;
+    unsigned long used = CContainersUsage(this, HL_ERROR).UsedPrivateMemory();
+    m_privateUse.known = counted;
+    std::memcpy(m_privateUse.counter, cardcf + 2, sizeof(m_privateUse.counter));
+    m_privateUse.used = used;
     return used;
 }

@@ -33,6 +33,29 @@ uint32_t CP11Token_eiD::cachedRead(CCardReadCache::Kind kind, unsigned char cons
     return rv;
 }
 
+uint32_t CP11Token_eiD::cachedBuffer(CCardReadCache::Kind kind, unsigned char const *dir,
+                                     unsigned char const *name, CCardReadCache::Life life,
+                                     BufferReader const &read, unsigned char **data,
+                                     unsigned long *length)
+{
+    std::vector<unsigned char> bytes;
+    uint32_t rv = cachedRead(kind, dir, name, life, bytes, [&](std::vector<unsigned char> &out) {
+        unsigned char *got = nullptr;
+        unsigned long n = 0;
+        uint32_t r = read(&got, &n);
+        if (r == 0 && got != nullptr)
+            out.assign(got, got + n);
+        QVMD_Free(m_card, got);
+        return r;
+    });
+    if (rv != 0) {
+        *data = nullptr;
+        *length = 0;
+        return rv;
+    }
+    return cardBytes(m_card, bytes, data, length);
+}
+
 uint32_t CP11Token_eiD::cardBytes(_qv_md_card_struct *card, std::vector<unsigned char> const &bytes,
                                   unsigned char **data, unsigned long *length)
 {
@@ -55,23 +78,12 @@ uint32_t CP11Token_eiD::readFile(unsigned char const *dir, unsigned char const *
     // what may not be kept never passes through a buffer of the cache's
     if (life == CCardReadCache::NEVER || !m_readCache.InPass())
         return QVMD_ReadFile(m_card, dir, name, data, length);
-    std::vector<unsigned char> bytes;
-    uint32_t rv = cachedRead(CCardReadCache::CONTENT, dir, name, life, bytes,
-                             [&](std::vector<unsigned char> &out) {
-                                 unsigned char *read = nullptr;
-                                 unsigned long n = 0;
-                                 uint32_t r = QVMD_ReadFile(m_card, dir, name, &read, &n);
-                                 if (r == 0 && read != nullptr)
-                                     out.assign(read, read + n);
-                                 QVMD_Free(m_card, read);
-                                 return r;
-                             });
-    if (rv != 0) {
-        *data = nullptr;
-        *length = 0;
-        return rv;
-    }
-    return cardBytes(m_card, bytes, data, length);
+    return cachedBuffer(
+        CCardReadCache::CONTENT, dir, name, life,
+        [&](unsigned char **got, unsigned long *n) {
+            return QVMD_ReadFile(m_card, dir, name, got, n);
+        },
+        data, length);
 }
 
 uint32_t CP11Token_eiD::readFileInfo(unsigned char const *dir, unsigned char const *name,
@@ -95,21 +107,10 @@ uint32_t CP11Token_eiD::readFileInfo(unsigned char const *dir, unsigned char con
 uint32_t CP11Token_eiD::enumFiles(unsigned char const *dir, unsigned char **names,
                                   unsigned long *length)
 {
-    std::vector<unsigned char> bytes;
-    uint32_t rv = cachedRead(CCardReadCache::LISTING, dir, nullptr, CCardReadCache::COUNTERS, bytes,
-                             [&](std::vector<unsigned char> &out) {
-                                 unsigned char *read = nullptr;
-                                 unsigned long n = 0;
-                                 uint32_t r = QVMD_EnumFilesEx(m_card, dir, &read, &n, 0);
-                                 if (r == 0 && read != nullptr)
-                                     out.assign(read, read + n);
-                                 QVMD_Free(m_card, read);
-                                 return r;
-                             });
-    if (rv != 0) {
-        *names = nullptr;
-        *length = 0;
-        return rv;
-    }
-    return cardBytes(m_card, bytes, names, length);
+    return cachedBuffer(
+        CCardReadCache::LISTING, dir, nullptr, CCardReadCache::COUNTERS,
+        [&](unsigned char **got, unsigned long *n) {
+            return QVMD_EnumFilesEx(m_card, dir, got, n, 0);
+        },
+        names, length);
 }

@@ -21,99 +21,13 @@
 #include "crypto/rsa.h"
 #include "objects/p11_key.h"
 #include "token/p11_token_eid.h"
+#include "token/token_crypto_support.h"
 
 using vok_log::HL_ENTER;
-using vok_log::HL_ERROR;
-using vok_log::HL_INFO;
+using namespace token_crypto;
 
 namespace
 {
-
-struct MechanismWord {
-    CK_MECHANISM_TYPE type;
-    unsigned long word;
-    bool decrypts;
-};
-MechanismWord const WORDS[] = {
-    {CKM_RSA_PKCS, CKeyAsymetric::MECH_RSA_PKCS, true},
-    {CKM_RSA_X_509, CKeyAsymetric::MECH_RSA_RAW, true},
-    {CKM_SHA1_RSA_PKCS, CKeyAsymetric::MECH_RSA_PKCS | CKeyAsymetric::DIGEST_SHA1, false},
-    {CKM_SHA224_RSA_PKCS, CKeyAsymetric::MECH_RSA_PKCS | CKeyAsymetric::DIGEST_SHA224, false},
-    {CKM_SHA256_RSA_PKCS, CKeyAsymetric::MECH_RSA_PKCS | CKeyAsymetric::DIGEST_SHA256, false},
-    {CKM_SHA384_RSA_PKCS, CKeyAsymetric::MECH_RSA_PKCS | CKeyAsymetric::DIGEST_SHA384, false},
-    {CKM_SHA512_RSA_PKCS, CKeyAsymetric::MECH_RSA_PKCS | CKeyAsymetric::DIGEST_SHA512, false},
-};
-
-unsigned long mechanismWord(CK_MECHANISM_TYPE type, bool sign)
-{
-    for (MechanismWord const &w : WORDS)
-        if (w.type == type && (sign || w.decrypts))
-            return w.word;
-    throw CP11Exception(CKR_MECHANISM_INVALID);
-}
-
-void noParameter(CK_MECHANISM const *mechanism)
-{
-    if (mechanism->pParameter != nullptr || mechanism->ulParameterLen != 0)
-        throw CP11Exception(CKR_MECHANISM_PARAM_INVALID);
-}
-
-[[noreturn]] void refuse(char const *message, unsigned long rv)
-{
-    hl_log(HL_ERROR, "%s\n", message);
-    throw CP11Exception(rv);
-}
-
-[[noreturn]] void contextFailed(CKeyAsymetric *ctx)
-{
-    unsigned long rv = ctx->GetLastError();
-    throw CP11Exception(rv != CKR_OK ? rv : CKR_GENERAL_ERROR);
-}
-
-CKeyAsymetric *active(CKeyAsymetric *ctx)
-{
-    if (ctx == nullptr)
-        throw CP11Exception(CKR_OPERATION_NOT_INITIALIZED);
-    return ctx;
-}
-
-unsigned long keyLength(CKeyAsymetric *ctx)
-{
-    unsigned long k = 0;
-    if (!ctx->GetAttribute(CKeyAsymetric::ATTR_KEY_LENGTH, k))
-        contextFailed(ctx);
-    return k;
-}
-
-// The size convention: false (length stored) for a size query; a buffer too
-// small gets the length and CKR_BUFFER_TOO_SMALL; true when the output fits.
-bool fits(unsigned long needed, unsigned char *out, unsigned long *outLength)
-{
-    if (out == nullptr) {
-        *outLength = needed;
-        return false;
-    }
-    if (*outLength < needed) {
-        *outLength = needed;
-        throw CP11Exception(CKR_BUFFER_TOO_SMALL);
-    }
-    return true;
-}
-
-// Runs body; a failure other than CKR_BUFFER_TOO_SMALL (or any failure, with
-// always) ends the session's operation of that kind.
-template <typename Body>
-void ending(CP11Session *session, void (CP11Session::*drop)(CKeyAsymetric *), Body body,
-            bool always = false)
-{
-    try {
-        body();
-    } catch (CP11Exception &e) {
-        if (always || e.GetErrorCode() != CKR_BUFFER_TOO_SMALL)
-            (session->*drop)(nullptr);
-        throw;
-    }
-}
 
 // A block the card works on, wiped when it goes.
 struct Block {
@@ -133,40 +47,18 @@ CKeyAsymetric *CP11Token_eiD::keyContext(unsigned long session, CK_MECHANISM *me
                                          unsigned long handle, unsigned long purpose)
 {
     bool sign = purpose == CKF_SIGN;
-    if (mechanism == nullptr)
-        throw CP11Exception(CKR_ARGUMENTS_BAD);
-    hl_log(HL_INFO, "Mechanism : %s \n",
-           vok_core::logText(CP11Convert::CKM2String(mechanism->mechanism)));
-    hl_log(HL_INFO, "Parameter : %p (0x%.8lx)\n", mechanism->pParameter, mechanism->ulParameterLen);
+    logMechanism(mechanism);
     FindMechanism(mechanism->mechanism);
     if (sign)
         noParameter(mechanism);
-    CK_MECHANISM_INFO info;
-    GetMechanismInfo(mechanism->mechanism, &info);
-    if ((info.flags & purpose) == 0)
-        refuse(sign ? "Mechanism purpose invalid ( CKF_SIGN not set )."
-                    : "Mechanism purpose invalid ( CKF_DECRYPT not set ).",
-               CKR_MECHANISM_INVALID);
+    requirePurpose(mechanism->mechanism, purpose, sign ? "CKF_SIGN" : "CKF_DECRYPT");
     unsigned long word = mechanismWord(mechanism->mechanism, sign);
     if (!sign)
         noParameter(mechanism);
 
     CP11Session *s = GetSession(session);
-    CP11Object *key = objectOf(handle);
-    unsigned long keyClass = key->FindLongAttribute(CKA_CLASS);
-    if (keyClass != CKO_PRIVATE_KEY)
-        refuse("Unexpected 'CKA_CLASS' attribute value.", keyClass == CKO_PUBLIC_KEY
-                                                              ? CKR_KEY_FUNCTION_NOT_PERMITTED
-                                                              : CKR_KEY_HANDLE_INVALID);
-    bool typed = false;
-    if (key->FindLongAttribute(CKA_KEY_TYPE, &typed) != CKK_RSA || !typed)
-        refuse("Unexpected 'CKA_KEY_TYPE' attribute value.", CKR_KEY_TYPE_INCONSISTENT);
-    if (!static_cast<CP11Key *>(key)->IsMechanismAllowed(mechanism->mechanism))
-        refuse("Mechanism is not allowed.", CKR_KEY_TYPE_INCONSISTENT);
-    if (key->FindByteAttribute(sign ? CKA_SIGN : CKA_DECRYPT) != CK_TRUE)
-        refuse(sign ? "Object function not permited ( 'CKA_SIGN' not set to TRUE )."
-                    : "Object function not permited ( 'CKA_DECRYPT' not set to TRUE ).",
-               CKR_KEY_FUNCTION_NOT_PERMITTED);
+    CP11Key *key = keyFor(handle, CKO_PRIVATE_KEY, mechanism->mechanism,
+                          sign ? CKA_SIGN : CKA_DECRYPT, sign ? "CKA_SIGN" : "CKA_DECRYPT");
     if ((sign ? s->SignCtxGet() : s->DecryptCtxGet()) != nullptr)
         throw CP11Exception(CKR_OPERATION_ACTIVE);
     unsigned long modulusLength = 0;
@@ -178,7 +70,7 @@ CKeyAsymetric *CP11Token_eiD::keyContext(unsigned long session, CK_MECHANISM *me
         throw CP11Exception(CKR_HOST_MEMORY);
     bool card = isCardKey(handle);
     if (!card)
-        s->WriteKeyToCtx(static_cast<CP11Key *>(key), ctx.get());
+        s->WriteKeyToCtx(key, ctx.get());
     unsigned long operation = sign ? CKeyAsymetric::OP_SIGN : CKeyAsymetric::OP_DECRYPT;
     if (card)
         operation |= CKeyAsymetric::OP_EXTERNAL;

@@ -4,9 +4,12 @@
 # script. The test build of the module makes any card it does not know the fake
 # token, so its part runs with a card that carries no vOK application (played by
 # this script in a process of its own); the shipped module runs with the simulated
-# vOK card and shows its token, mechanisms and objects.
+# vOK card: it shows its token, mechanisms and objects, passes pkcs11-tool's own
+# test with the PIN, hashes, verifies a signature made on the card, and deletes a
+# certificate and then its keys from the card.
 # Usage: clients_test.py TEST_MODULE CARDSIM MODULE
 #        clients_test.py --other-card   (the card without a vOK application)
+import hashlib
 import os
 import signal
 import socket
@@ -100,6 +103,18 @@ class Card:
         self.process.stdin.write(line + "\n")
         self.process.stdin.flush()
         return self.process.stdout.readline().strip()
+
+    def listing(self, what):
+        """The lines of a listing control command (files, keys); answers to earlier
+        commands that nobody read are passed over."""
+        self.process.stdin.write(what + "\n")
+        self.process.stdin.flush()
+        while True:
+            header = self.process.stdout.readline().split()
+            if not header or header[0] == "error" or header[:2] == ["ok", what]:
+                break
+        count = int(header[-1]) if header[:2] == ["ok", what] else 0
+        return [self.process.stdout.readline().strip() for _ in range(count)]
 
     def close(self):
         try:
@@ -246,34 +261,125 @@ def vok_pykcs11():
     session.closeSession()
 
 
+def vok_crypto_and_deletion(card):
+    code, out = run("pkcs11-tool", "--module", MODULE, "--test", "--login", "--pin", PIN)
+    check(code == 0 and "No errors" in out and "Digests:" in out and "Verify" in out,
+          "pkcs11-tool --test with the PIN", out)
+
+    payload = b"signed and hashed by the vOK token\n" * 100
+    with tempfile.TemporaryDirectory() as tmp:
+        data, result = os.path.join(tmp, "data"), os.path.join(tmp, "result")
+        with open(data, "wb") as f:
+            f.write(payload)
+        for mechanism, digest in (("MD5", hashlib.md5), ("SHA-1", hashlib.sha1),
+                                  ("SHA224", hashlib.sha224), ("SHA256", hashlib.sha256),
+                                  ("SHA384", hashlib.sha384), ("SHA512", hashlib.sha512)):
+            code, out = run("pkcs11-tool", "--module", MODULE, "--hash", "-m", mechanism,
+                            "-i", data, "-o", result)
+            with open(result, "rb") as f:
+                check(code == 0 and f.read() == digest(payload).digest(),
+                      "pkcs11-tool --hash -m " + mechanism, out)
+
+        # the signature key of the second container: signed on the card, verified by
+        # the module in software and by OpenSSL with the certificate's key
+        lib = PyKCS11.PyKCS11Lib()
+        lib.load(MODULE)
+        session = lib.openSession(lib.getSlotList(tokenPresent=True)[0])
+        ids = {}
+        for usage in (PyKCS11.CKA_VERIFY, PyKCS11.CKA_ENCRYPT):
+            keys = session.findObjects([(PyKCS11.CKA_CLASS, PyKCS11.CKO_PUBLIC_KEY),
+                                        (PyKCS11.CKA_LABEL, "cardsim-container-01"),
+                                        (usage, True)])
+            ids[usage] = bytes(session.getAttributeValue(keys[0], [PyKCS11.CKA_ID])[0]).hex()
+        key_id, exchange_id = ids[PyKCS11.CKA_VERIFY], ids[PyKCS11.CKA_ENCRYPT]
+        session.closeSession()
+        del lib
+        signature, bad = os.path.join(tmp, "signature"), os.path.join(tmp, "bad")
+        code, out = run("pkcs11-tool", "--module", MODULE, "--login", "--pin", PIN, "--sign",
+                        "-m", "SHA256-RSA-PKCS", "--id", key_id, "-i", data, "-o", signature)
+        check(code == 0, "pkcs11-tool --sign on the card", out)
+        with open(signature, "rb") as f:
+            flipped = bytearray(f.read())
+        flipped[10] ^= 1
+        with open(bad, "wb") as f:
+            f.write(flipped)
+        verify = ("pkcs11-tool", "--module", MODULE, "--verify", "-m", "SHA256-RSA-PKCS",
+                  "--id", key_id, "-i", data, "--signature-file")
+        code, out = run(*verify, signature)
+        check(code == 0 and "Signature is valid" in out, "pkcs11-tool --verify", out)
+        code, out = run(*verify, bad)
+        check("Invalid signature" in out and "Signature is valid" not in out,
+              "pkcs11-tool --verify refuses a damaged signature", out)
+        certificate, public = os.path.join(tmp, "cert.der"), os.path.join(tmp, "public.pem")
+        run("pkcs11-tool", "--module", MODULE, "--read-object", "--type", "cert",
+            "--id", key_id, "-o", certificate)
+        run("sh", "-c", 'openssl x509 -inform DER -in "$0" -pubkey -noout > "$1"',
+            certificate, public)
+        code, out = run("openssl", "dgst", "-sha256", "-verify", public, "-signature",
+                        signature, data)
+        check(code == 0 and "Verified OK" in out, "OpenSSL verifies the card's signature", out)
+
+    # the certificate goes from the card at once, a key stays on the card hidden in
+    # the attribute file until neither key of its container has a visible object left
+    def objects(object_id):
+        code, out = run("pkcs11-tool", "--module", MODULE, "--login", "--pin", PIN, "-O")
+        return out.count("ID:         " + object_id)
+
+    def delete(object_type, object_id):
+        code, out = run("pkcs11-tool", "--module", MODULE, "--login", "--pin", PIN,
+                        "--delete-object", "--type", object_type, "--id", object_id)
+        return code == 0, out, card.listing("files"), card.listing("keys")
+
+    def has(lines, prefix):
+        return any(line.startswith(prefix) for line in lines)
+
+    check(objects(key_id) == 3, "the certificate and both keys before deleting")
+    ok, out, files, keys = delete("cert", key_id)
+    check(ok and objects(key_id) == 2 and not has(files, "mscp ksc01 ")
+          and has(files, "mscp kxc01 "),
+          "pkcs11-tool --delete-object --type cert deletes the certificate file", out)
+    ok, out, files, keys = delete("privkey", key_id)
+    check(ok and objects(key_id) == 1 and has(files, "qv_p11 cont01 ") and has(keys, "1 0 "),
+          "pkcs11-tool --delete-object --type privkey hides the key, the card keeps it", out)
+    ok, out, files, keys = delete("pubkey", key_id)
+    check(ok and objects(key_id) == 0 and has(keys, "1 0 "),
+          "pkcs11-tool --delete-object --type pubkey: the exchange key's objects keep the "
+          "container", out)
+    for object_type in ("cert", "privkey", "pubkey"):
+        ok, out, files, keys = delete(object_type, exchange_id)
+        check(ok, "pkcs11-tool --delete-object --type %s of the exchange key" % object_type, out)
+    check(objects(exchange_id) == 0 and not has(keys, "1 ") and has(keys, "0 0 ")
+          and not has(files, "qv_p11 cont01 ") and not has(files, "mscp kxc01 "),
+          "the last visible object takes the card container", "\n".join(files + keys))
+
+
+def token_in(module, present):
+    """Waits until a token of the module comes (or goes); true when it did."""
+    lib = PyKCS11.PyKCS11Lib()
+    lib.load(module)
+    return wait_for_token(lib, present)
+
+
 def main():
     card = Card()
     try:
         card.command("insert")
-        lib = PyKCS11.PyKCS11Lib()
-        lib.load(TEST_MODULE)
-        check(wait_for_token(lib, True), "the other card becomes the fake token")
-        del lib
+        check(token_in(TEST_MODULE, True), "the other card becomes the fake token")
         tools()
         pykcs11(card)
         # the next card goes into the same reader once the service has seen this one go
         card.command("remove")
-        lib = PyKCS11.PyKCS11Lib()
-        lib.load(TEST_MODULE)
-        wait_for_token(lib, False)
-        del lib
+        token_in(TEST_MODULE, False)
     finally:
         card.close()
 
     card = Card(CARDSIM, "--reader", "0", "--no-insert", "--containers", "2")
     try:
         card.command("insert")
-        lib = PyKCS11.PyKCS11Lib()
-        lib.load(MODULE)
-        check(wait_for_token(lib, True), "the simulated vOK card becomes a token")
-        del lib
+        check(token_in(MODULE, True), "the simulated vOK card becomes a token")
         vok_tools()
         vok_pykcs11()
+        vok_crypto_and_deletion(card)
     finally:
         card.close()
     if failures:

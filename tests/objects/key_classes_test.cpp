@@ -224,7 +224,14 @@ TEST(KeyClasses, VerifyPerOperation)
              write(*key, CKA_KEY_GEN_MECHANISM, ulongBytes(0), P11_OP_INTERNAL);
              return std::unique_ptr<CP11Object>(std::move(key));
          },
-         P11_OP_COPY, CKR_ATTRIBUTE_VALUE_INVALID},
+         P11_OP_CREATE, CKR_ATTRIBUTE_VALUE_INVALID},
+        {"copy of a generated key, which keeps its generation mechanism",
+         [&] {
+             auto key = created();
+             write(*key, CKA_KEY_GEN_MECHANISM, ulongBytes(0), P11_OP_INTERNAL);
+             return std::unique_ptr<CP11Object>(std::move(key));
+         },
+         P11_OP_COPY, 0},
         {"key without a key type", [] { return std::unique_ptr<CP11Object>(new CP11PublicKey()); },
          P11_OP_COPY, CKR_KEY_TYPE_INCONSISTENT},
         {"generated public key with its size",

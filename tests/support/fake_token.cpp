@@ -3,8 +3,10 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
+#include "asn1/asn_cert.h"
 #include "base/blob.h"
 #include "base/linux/linux_log.h"
 #include "base/p11_convert.h"
@@ -14,6 +16,7 @@
 #include "core/p11_session.h"
 #include "core/p11_slot.h"
 #include "crypto/digest.h"
+#include "crypto/random.h"
 #include "crypto/rsa.h"
 #include "objects/p11_data_object.h"
 #include "objects/p11_key.h"
@@ -112,6 +115,15 @@ void checkBuffer(unsigned char *out, unsigned long *outLength, unsigned long nee
         *outLength = needed;
         fail(CKR_BUFFER_TOO_SMALL);
     }
+}
+
+// A big-endian number's bytes without leading zero bytes.
+std::string significant(void const *bytes, unsigned long size)
+{
+    auto const *b = static_cast<unsigned char const *>(bytes);
+    while (b != nullptr && size != 0 && *b == 0)
+        ++b, --size;
+    return b == nullptr ? std::string() : std::string(reinterpret_cast<char const *>(b), size);
 }
 
 unsigned long keyLength(CKeyAsymetric *ctx)
@@ -383,7 +395,8 @@ void CP11Token_Fake::CreateObject(unsigned long session, CK_ATTRIBUTE *templ, un
                 container.assign(static_cast<char *>(templ[i].pValue), templ[i].ulValueLen);
         }
         std::unique_ptr<CP11Object> created;
-        switch (entryLong(classEntry)) {
+        unsigned long const cls = entryLong(classEntry);
+        switch (cls) {
         case CKO_DATA:
             created.reset(new CP11DataObject());
             break;
@@ -408,6 +421,9 @@ void CP11Token_Fake::CreateObject(unsigned long session, CK_ATTRIBUTE *templ, un
         for (CK_ATTRIBUTE &a : attributes)
             created->SetAttribute(&a, P11_OP_CREATE);
         created->Verify(P11_OP_CREATE);
+        if ((cls == CKO_PRIVATE_KEY || cls == CKO_PUBLIC_KEY) &&
+            findEntry(templ, count, CKA_ALLOWED_MECHANISMS) == nullptr)
+            setAllowedMechanisms(created.get(), cls == CKO_PRIVATE_KEY ? CKF_SIGN : CKF_VERIFY);
 
         if (created->FindByteAttribute(CKA_PRIVATE) != 0 && m_loggedIn != CKU_USER)
             fail(CKR_USER_NOT_LOGGED_IN);
@@ -417,6 +433,14 @@ void CP11Token_Fake::CreateObject(unsigned long session, CK_ATTRIBUTE *templ, un
         }
         if ((s->FindLongAttribute(SESSION_A_FLAGS) & CKF_RW_SESSION) == 0)
             fail(CKR_SESSION_READ_ONLY);
+        if (m_objects.Count() >= FAKE_MAX_TOKEN_OBJECTS)
+            fail(CKR_DEVICE_MEMORY);
+        // A private key without a container gets a new one of the token's naming.
+        if (cls == CKO_PRIVATE_KEY && container.empty())
+            container = FAKE_CONTAINER_PREFIX + std::to_string(++m_containerCounter);
+        if (cls == CKO_CERTIFICATE && !container.empty() &&
+            !certificateFits(created.get(), container))
+            fail(CKR_DEVICE_ERROR);
         created->SetHandle(++m_objectCounter);
         unsigned int before = m_objects.Count();
         m_objects.PushBack(created.get());
@@ -425,6 +449,60 @@ void CP11Token_Fake::CreateObject(unsigned long session, CK_ATTRIBUTE *templ, un
         *object = created.release()->GetHandle();
         if (!container.empty())
             m_containerNames[*object] = container;
+    });
+}
+
+bool CP11Token_Fake::certificateFits(CP11Object *certificate, std::string const &container)
+{
+    unsigned long size = 0;
+    auto const *der =
+        static_cast<unsigned char const *>(certificate->FindBinaryAttribute(CKA_VALUE, &size));
+    _asn_cert_ctx_t *ctx = nullptr;
+    if (der == nullptr || asn_cert_ctx_init(der, (uint32_t)size, &ctx) != 0)
+        return true;
+    std::vector<unsigned char> record;
+    int32_t length = asn_cert_ctx_get_attribute(ctx, ASN_CERT_RSA_KEY, nullptr);
+    if (length > 0) {
+        record.resize((size_t)length);
+        if (asn_cert_ctx_get_attribute(ctx, ASN_CERT_RSA_KEY, record.data()) != length)
+            record.clear();
+    }
+    asn_cert_ctx_final(ctx);
+    if (record.size() < sizeof(asn_cert_rsa_key_t))
+        return true;
+    asn_cert_rsa_key_t key;
+    std::memcpy(&key, record.data(), sizeof(key));
+    std::string const modulus = significant(reinterpret_cast<void const *>(key.modulus),
+                                            (unsigned long)key.modulus_length);
+    std::string const exponent = significant(reinterpret_cast<void const *>(key.exponent),
+                                             (unsigned long)key.exponent_length);
+
+    bool holdsKeys = false;
+    for (auto const &entry : m_containerNames) {
+        CP11Object *member = entry.second == container ? findObject(entry.first) : nullptr;
+        unsigned long cls = member != nullptr ? member->FindLongAttribute(CKA_CLASS) : CKO_DATA;
+        if (cls != CKO_PUBLIC_KEY && cls != CKO_PRIVATE_KEY)
+            continue;
+        holdsKeys = true;
+        unsigned long mSize = 0, eSize = 0;
+        void const *m = member->FindBinaryAttribute(CKA_MODULUS, &mSize);
+        void const *e = member->FindBinaryAttribute(CKA_PUBLIC_EXPONENT, &eSize);
+        if (significant(m, mSize) == modulus && significant(e, eSize) == exponent)
+            return true;
+    }
+    return !holdsKeys;
+}
+
+void CP11Token_Fake::GenerateRandom(unsigned long session, unsigned char *randomData,
+                                    unsigned long randomLength)
+{
+    frame("GenerateRandom", [&] {
+        GetSession(session);
+        if (randomData == nullptr && randomLength != 0)
+            fail(CKR_ARGUMENTS_BAD);
+        CRandom random;
+        if (randomLength != 0 && !random.Generate(randomData, randomLength))
+            fail(CKR_FUNCTION_FAILED);
     });
 }
 

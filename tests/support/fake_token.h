@@ -1,7 +1,10 @@
 // A fake token for tests: it stands on any slot (the scripted test card's
 // reader, or a slot without a channel), answers IsKnown with yes and keeps
 // everything in memory: its PINs with their tries, token objects created by
-// the caller (with the container names they were given), session objects,
+// the caller (with the container names they were given; a private key given
+// none gets a new container of the token's naming, a certificate whose
+// container holds keys must carry one of their public keys, and a full token
+// refuses more), session objects,
 // digests, RSA signatures and verifications with session keys, and RSA key
 // pairs generated in software as session objects. It answers the card
 // manager's vendor attributes (fake_token_profile.h) and follows the rules the
@@ -82,6 +85,8 @@ class CP11Token_Fake : public CP11Token
                          CK_ATTRIBUTE *publicTemplate, unsigned long publicCount,
                          CK_ATTRIBUTE *privateTemplate, unsigned long privateCount,
                          unsigned long *publicKey, unsigned long *privateKey) override;
+    void GenerateRandom(unsigned long session, unsigned char *randomData,
+                        unsigned long randomLength) override;
 
     // The user type logged in, or all ones when nobody is.
     unsigned long LoggedIn() const { return m_loggedIn; }
@@ -96,11 +101,16 @@ class CP11Token_Fake : public CP11Token
     // Checks a presented PIN against its record, spending a try when wrong.
     void present(Pin &pin, unsigned char const *given, unsigned long length);
     void vendorAttribute(CP11Object *object, CK_ATTRIBUTE *attribute);
+    // Whether a certificate may join the named container: when its value is
+    // an X.509 certificate with an RSA key and the container holds keys, one
+    // of them must be that key (the identity card's rule).
+    bool certificateFits(CP11Object *certificate, std::string const &container);
 
     unsigned long m_loggedIn;
     Pin m_userPin;
     Pin m_soPin;
     std::map<unsigned long, std::string> m_containerNames; // by token-object handle
+    unsigned long m_containerCounter = 0;                  // containers the token named
 };
 
 // Builds a fake token on the slot; the caller owns it (delete through

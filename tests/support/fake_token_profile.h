@@ -36,6 +36,11 @@ constexpr unsigned long FAKE_CKA_SO_PIN_INFO = 0x80001003UL;
 constexpr unsigned long FAKE_CKA_CONTAINERS_USAGE = 0x80001004UL; // u64 bits, used, free
 constexpr unsigned long FAKE_CKA_OBJECT_CONTAINER_NAME = 0x80001005UL;
 
+// The token objects it holds at most, as a card whose memory is full.
+constexpr unsigned long FAKE_MAX_TOKEN_OBJECTS = 160;
+// Containers the token names for new private keys: this and a number from 1.
+constexpr char FAKE_CONTAINER_PREFIX[] = "fake-container-";
+
 constexpr unsigned char FAKE_AID[] = {0xA0, 0x00, 0x00, 0x00, 0x28, 0x80, 0x10, 0x37, 0x01, 0x01};
 // The containers-usage answer: key size, used, free per entry.
 constexpr uint64_t FAKE_CONTAINERS_USAGE[][3] = {{1024, 1, 1}, {2048, 2, 4}};

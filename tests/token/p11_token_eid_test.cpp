@@ -90,6 +90,33 @@ TEST(TokenLifecycle, InitializeReadsTheTokenInformation)
     EXPECT_EQ(info.ulFreePrivateMemory, 1282u);
 }
 
+TEST(TokenLifecycle, FreePrivateMemoryIsWhatTheContainersInUseLeave)
+{
+    struct Row {
+        std::vector<cardsim::KeySize> capacity;
+        CK_ULONG total, free;
+    };
+    // one container with two 2048-bit keys takes 256 + 256 + 86 bytes
+    Row const rows[] = {
+        {{{1024, 2}, {2048, 1}}, 1282, 1282 - 598},
+        // a card that holds more than its capacity has nothing free, not a
+        // figure wrapped round below zero
+        {{{1024, 1}}, 342, 0},
+    };
+    for (Row const &row : rows) {
+        SCOPED_TRACE(row.total);
+        cardsim::Personalisation p;
+        p.withContainer = true;
+        SimToken sim(p);
+        sim.card->Modify([&](cardsim::CardState &s) { s.keySizes = row.capacity; });
+        ASSERT_TRUE(sim.Insert());
+        CK_TOKEN_INFO info;
+        sim.token->GetInfo(&info);
+        EXPECT_EQ(info.ulTotalPrivateMemory, row.total);
+        EXPECT_EQ(info.ulFreePrivateMemory, row.free);
+    }
+}
+
 TEST(TokenLifecycle, SerialNumberIsTheTailOfTheCardSerialInHex)
 {
     struct Row {

@@ -44,7 +44,7 @@ TEST(TokenPinCache, InitTakesOnlyAUserOrSecurityOfficerPin)
     }
     auth.Final();
     EXPECT_EQ(auth.GetAuthRole(), 1);
-    EXPECT_EQ(Rv([&] { auth.Authenticate(); }), CKR_DEVICE_ERROR) << "nothing to present";
+    EXPECT_EQ(Rv([&] { auth.Authenticate(); }), CKR_USER_NOT_LOGGED_IN) << "nothing to present";
 }
 
 TEST(TokenPinCache, TheGuardAuthenticatesTheCardForItsScopeOnly)
@@ -75,20 +75,23 @@ TEST(TokenPinCache, TheGuardAuthenticatesTheCardForItsScopeOnly)
 
 TEST(TokenPinCache, PresentationFailures)
 {
+    // A PIN the card refuses, or one another application may have changed, is
+    // forgotten at once; a card that cannot be reached says nothing about it.
     struct Row {
         char const *what;
         unsigned char const *pin;
         unsigned char triesBefore;
         std::function<void(SimToken &)> before;
         CK_RV rv;
+        unsigned char roleAfter;
     };
     Row const rows[] = {
-        {"a wrong PIN with tries left", WRONG, 3, nullptr, CKR_PIN_INCORRECT},
-        {"a wrong PIN at the last try", WRONG, 1, nullptr, CKR_PIN_LOCKED},
+        {"a wrong PIN with tries left", WRONG, 3, nullptr, CKR_PIN_INCORRECT, 1},
+        {"a wrong PIN at the last try", WRONG, 1, nullptr, CKR_PIN_LOCKED, 1},
         {"the PIN changed elsewhere", PIN, 3, [](SimToken &s) { s.card->BumpCounters(1); },
-         CKR_USER_NOT_LOGGED_IN},
+         CKR_USER_NOT_LOGGED_IN, 1},
         {"the card pulled out", PIN, 3, [](SimToken &s) { s.channel->present = false; },
-         CKR_DEVICE_ERROR},
+         CKR_DEVICE_ERROR, 2},
     };
     for (Row const &row : rows) {
         SCOPED_TRACE(row.what);
@@ -101,18 +104,23 @@ TEST(TokenPinCache, PresentationFailures)
             row.before(sim);
         EXPECT_EQ(Rv([&] { Worker worker(auth); }), row.rv);
         EXPECT_EQ(sim.card->AuthenticatedRoles(), 0u);
-        EXPECT_EQ(auth.GetAuthRole(), 2) << "the caller decides to forget the PIN";
+        EXPECT_EQ(auth.GetAuthRole(), row.roleAfter);
     }
 
-    // the moved PIN counter is reported once
+    // the moved PIN counter is never followed by the cached PIN
     SimToken sim;
     ASSERT_TRUE(sim.Insert());
     Auth &auth = sim.token->GetAuthenticator();
     ASSERT_TRUE(auth.Init(sim.token.get(), 2, PIN, sizeof(PIN)));
     sim.card->BumpCounters(1);
+    int verifies = 0;
+    sim.channel->refuse = [&](Bytes const &c) {
+        verifies += c.size() > 1 && c[1] == 0x20;
+        return false;
+    };
     EXPECT_EQ(Rv([&] { auth.Authenticate(); }), CKR_USER_NOT_LOGGED_IN);
-    EXPECT_TRUE(auth.Authenticate());
-    auth.DeAuthenticate(nullptr);
+    EXPECT_EQ(Rv([&] { auth.Authenticate(); }), CKR_USER_NOT_LOGGED_IN);
+    EXPECT_EQ(verifies, 0);
     EXPECT_EQ(sim.card->AuthenticatedRoles(), 0u);
 }
 

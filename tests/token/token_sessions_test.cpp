@@ -147,3 +147,67 @@ TEST(TokenSessions, ACardPulledOutIsReportedAsRemoved)
     EXPECT_EQ(Rv([&] { sim.Open(); }), CKR_DEVICE_REMOVED);
     EXPECT_EQ(sim.token->DataObjects().Count(), 0u);
 }
+
+TEST(TokenSessions, StatesFollowTheCachedRole)
+{
+    unsigned char const pin[] = "12345678";
+    struct Row {
+        unsigned char role;
+        CK_FLAGS flags;
+        CK_RV rv;
+        CK_STATE state;
+    };
+    Row const rows[] = {
+        {2, RO, CKR_OK, CKS_RO_USER_FUNCTIONS},
+        {2, RW, CKR_OK, CKS_RW_USER_FUNCTIONS},
+        {4, RW, CKR_OK, CKS_RW_SO_FUNCTIONS},
+        {4, RO, CKR_SESSION_READ_WRITE_SO_EXISTS, 0},
+    };
+    for (Row const &row : rows) {
+        SCOPED_TRACE(testing::Message() << "role " << int(row.role) << " flags " << row.flags);
+        SimToken sim;
+        ASSERT_TRUE(sim.Insert());
+        ASSERT_TRUE(sim.token->GetAuthenticator().Init(sim.token.get(), row.role, pin, 8));
+        CK_SESSION_HANDLE h = 0;
+        ASSERT_EQ(Rv([&] { h = sim.Open(row.flags); }), row.rv);
+        if (row.rv != CKR_OK)
+            continue;
+        CK_SESSION_INFO info;
+        sim.token->GetSessionInfo(h, &info);
+        EXPECT_EQ(info.state, row.state);
+    }
+}
+
+TEST(TokenSessions, APinChangedElsewhereLogsEverySessionOutAtAClose)
+{
+    cardsim::Personalisation p;
+    cardsim::ContainerSpec c;
+    c.keys[0].bits = 1024;
+    p.containers = {c};
+    SimToken sim(p);
+    ASSERT_TRUE(sim.Insert());
+    CK_SESSION_HANDLE a = sim.Open(RW), b = sim.Open(RO);
+    // as a user login leaves the token: the PIN cached, the sessions and the
+    // visible objects the user's
+    unsigned char const pin[] = "123456";
+    ASSERT_TRUE(sim.token->GetAuthenticator().Init(sim.token.get(), 2, pin, 6));
+    sim.token->updateSessionsState(CKU_USER);
+    sim.token->UpdateObjects(true);
+    EXPECT_EQ(sim.Find(b).size(), 3u) << "certificate, private and public key";
+
+    sim.token->CloseSession(a); // nothing changed on the card: the login stays
+    CK_SESSION_INFO info;
+    sim.token->GetSessionInfo(b, &info);
+    EXPECT_EQ(info.state, (CK_STATE)CKS_RO_USER_FUNCTIONS);
+
+    a = sim.Open(RW);
+    sim.card->BumpCounters(1);
+    sim.token->CloseSession(a);
+    sim.token->GetSessionInfo(b, &info);
+    EXPECT_EQ(info.state, (CK_STATE)CKS_RO_PUBLIC_SESSION);
+    EXPECT_EQ(sim.token->GetAuthenticator().GetAuthRole(), 1);
+    EXPECT_EQ(sim.Find(b).size(), 2u) << "the private key is no longer listed";
+    CK_TOKEN_INFO token;
+    sim.token->GetInfo(&token);
+    EXPECT_NE(token.flags & CKF_LOGIN_REQUIRED, 0u);
+}

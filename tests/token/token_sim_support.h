@@ -35,6 +35,7 @@ class TestToken : public CP11Token_eiD
 {
   public:
     using CP11Token_eiD::CP11Token_eiD;
+    using CP11Token_eiD::pushDataObject;
     using CP11Token_eiD::tokenCacheSynchronize;
     CList<CP11Container *> const &Containers() const { return m_containers; }
     CList<CP11DataObject *> const &DataObjects() const { return m_dataObjects; }
@@ -42,6 +43,7 @@ class TestToken : public CP11Token_eiD
     unsigned long ReadCacheHits() const { return m_readCache.Hits(); }
     bool Connected() const { return m_connection != nullptr; }
     void UpdateObjects(bool all) { updateObjects(all); }
+    bool CryptoClear() const { return m_crypto.IsClear(); }
 };
 
 // A personalised simulated card behind a slot of its own, with a token on it.

@@ -1,0 +1,475 @@
+// The client's key and certificate operations end to end on the fake token:
+// importing PKCS#12 and certificate files, exporting certificates and public
+// keys, testing key pairs and deleting a container's objects, with the card
+// in the virtual reader of the real pcscd. What the token holds is read
+// through a session of the test's own, independently of the client's walk.
+#include <gtest/gtest.h>
+
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "client/client_codes.h"
+#include "client/vendor_attributes.h"
+#include "client_harness.h"
+#include "client_trace.h"
+#include "fake_token_profile.h"
+#include "key_material.h"
+
+namespace client_test
+{
+namespace
+{
+
+char const PASSWORD[] = "h\xc3\xa9slo-7";
+
+QString q(std::string const &text)
+{
+    return QString::fromStdString(text);
+}
+
+std::string text(char const *field, size_t width)
+{
+    return std::string(field, strnlen(field, width));
+}
+
+class KeyOperations : public ClientFixture
+{
+  protected:
+    static void SetUpTestSuite()
+    {
+        for (EVP_PKEY *&key : keys) {
+            key = RsaKey(2048).release();
+            certificates.push_back(Certificate(key, "holder").release());
+        }
+    }
+    static void TearDownTestSuite()
+    {
+        for (EVP_PKEY *&key : keys)
+            EvpPkeyFree()(key);
+        for (X509 *certificate : certificates)
+            X509Free()(certificate);
+        certificates.clear();
+    }
+
+    void SetUp() override
+    {
+        Start(FakeTokenModule());
+        ASSERT_EQ(client->SaveReader(slot), CKR_OK);
+        ASSERT_EQ(client->Login(slot, q(module.userPin), CKU_USER), CKR_OK);
+    }
+
+    std::string Put(std::string const &name, Bytes const &bytes)
+    {
+        std::string path = dir.File(name);
+        WriteBytes(path, bytes);
+        return path;
+    }
+
+    // A key's halves and its certificate put on the token by the test.
+    CK_OBJECT_HANDLE PutKey(CK_OBJECT_CLASS cls, std::string const &container, EVP_PKEY *key)
+    {
+        static CK_BBOOL yes = CK_TRUE;
+        static CK_KEY_TYPE rsa = CKK_RSA;
+        std::vector<Bytes> parts;
+        std::vector<CK_ATTRIBUTE> t = {
+            {CKA_CLASS, &cls, sizeof(cls)},
+            {CKA_KEY_TYPE, &rsa, sizeof(rsa)},
+            {CKA_TOKEN, &yes, sizeof(yes)},
+            {CKA_OBJECT_CONTAINER_NAME, const_cast<char *>(container.data()), container.size()},
+        };
+        std::vector<std::pair<CK_ATTRIBUTE_TYPE, char const *>> components = {
+            {CKA_MODULUS, OSSL_PKEY_PARAM_RSA_N}, {CKA_PUBLIC_EXPONENT, OSSL_PKEY_PARAM_RSA_E}};
+        if (cls == CKO_PRIVATE_KEY)
+            components.insert(components.end(),
+                              {{CKA_PRIVATE_EXPONENT, OSSL_PKEY_PARAM_RSA_D},
+                               {CKA_PRIME_1, OSSL_PKEY_PARAM_RSA_FACTOR1},
+                               {CKA_PRIME_2, OSSL_PKEY_PARAM_RSA_FACTOR2},
+                               {CKA_EXPONENT_1, OSSL_PKEY_PARAM_RSA_EXPONENT1},
+                               {CKA_EXPONENT_2, OSSL_PKEY_PARAM_RSA_EXPONENT2},
+                               {CKA_COEFFICIENT, OSSL_PKEY_PARAM_RSA_COEFFICIENT1}});
+        parts.reserve(components.size());
+        for (auto const &[type, name] : components) {
+            parts.push_back(RsaPart(key, name));
+            t.push_back({type, parts.back().data(), parts.back().size()});
+        }
+        return Create(t);
+    }
+    CK_OBJECT_HANDLE PutCertificate(std::string const &container, X509 *certificate)
+    {
+        static CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
+        static CK_CERTIFICATE_TYPE x509 = CKC_X_509;
+        static CK_BBOOL yes = CK_TRUE;
+        Bytes value = Der(certificate);
+        return Create({
+            {CKA_CLASS, &cls, sizeof(cls)},
+            {CKA_CERTIFICATE_TYPE, &x509, sizeof(x509)},
+            {CKA_TOKEN, &yes, sizeof(yes)},
+            {CKA_OBJECT_CONTAINER_NAME, const_cast<char *>(container.data()), container.size()},
+            {CKA_VALUE, value.data(), value.size()},
+        });
+    }
+    void PutContainer(std::string const &container, EVP_PKEY *key, X509 *certificate)
+    {
+        PutKey(CKO_PRIVATE_KEY, container, key);
+        PutKey(CKO_PUBLIC_KEY, container, key);
+        PutCertificate(container, certificate);
+    }
+    CK_OBJECT_HANDLE PutData()
+    {
+        static CK_OBJECT_CLASS data = CKO_DATA;
+        static CK_BBOOL yes = CK_TRUE;
+        return Create({{CKA_CLASS, &data, sizeof(data)}, {CKA_TOKEN, &yes, sizeof(yes)}});
+    }
+
+    // Every object the token shows, as "class container".
+    std::multiset<std::string> Contents()
+    {
+        std::multiset<std::string> all;
+        CK_SESSION_HANDLE const s = OwnSession();
+        EXPECT_EQ(f->C_FindObjectsInit(s, nullptr, 0), CKR_OK);
+        CK_OBJECT_HANDLE ho = 0;
+        CK_ULONG found = 0;
+        while (f->C_FindObjects(s, &ho, 1, &found) == CKR_OK && found == 1) {
+            CK_OBJECT_CLASS cls = 0;
+            CK_ATTRIBUTE a = {CKA_CLASS, &cls, sizeof(cls)};
+            EXPECT_EQ(f->C_GetAttributeValue(s, ho, &a, 1), CKR_OK);
+            char name[256] = {};
+            CK_ATTRIBUTE n = {CKA_OBJECT_CONTAINER_NAME, name, sizeof(name)};
+            if (f->C_GetAttributeValue(s, ho, &n, 1) != CKR_OK)
+                n.ulValueLen = 0;
+            char const *kinds[] = {"data", "cert", "public", "private"};
+            all.insert(std::string(cls < 4 ? kinds[cls] : "other") + " " +
+                       std::string(name, n.ulValueLen));
+        }
+        EXPECT_EQ(f->C_FindObjectsFinal(s), CKR_OK);
+        return all;
+    }
+    static std::multiset<std::string> ContainerOf(std::string const &name, bool withCertificate)
+    {
+        std::multiset<std::string> objects = {"private " + name, "public " + name};
+        if (withCertificate)
+            objects.insert("cert " + name);
+        return objects;
+    }
+    // The containers a step added, and those it removed.
+    static std::multiset<std::string> Minus(std::multiset<std::string> const &a,
+                                            std::multiset<std::string> const &b)
+    {
+        std::multiset<std::string> rest = a;
+        for (std::string const &item : b) {
+            auto at = rest.find(item);
+            if (at != rest.end())
+                rest.erase(at);
+        }
+        return rest;
+    }
+    std::string NewestContainer()
+    {
+        std::string newest;
+        for (std::string const &object : Contents()) {
+            std::string name = object.substr(object.find(' ') + 1);
+            if (name.rfind(vok_test::FAKE_CONTAINER_PREFIX, 0) == 0 &&
+                (name.size() > newest.size() || (name.size() == newest.size() && name > newest)))
+                newest = name;
+        }
+        return newest;
+    }
+
+    static EVP_PKEY *keys[2];
+    static std::vector<X509 *> certificates;
+    TempDir dir;
+};
+
+EVP_PKEY *KeyOperations::keys[2] = {};
+std::vector<X509 *> KeyOperations::certificates;
+
+TEST_F(KeyOperations, ImportsKeyFilesAndRefusesWhatTheCardCannotTake)
+{
+    EvpPkeyPtr const small = RsaKey(1024);
+    EvpPkeyPtr const ec = EcKey();
+    X509Ptr const smallCertificate = Certificate(small.get(), "small");
+    X509Ptr const ecCertificate = Certificate(ec.get(), "ec");
+    struct Row {
+        char const *what;
+        std::string file;
+        char const *password;
+        int result;
+        bool imported, withCertificate;
+    } const rows[] = {
+        {"modern", Put("modern.pfx", Pkcs12(keys[0], certificates[0], PASSWORD, Pkcs12Kind::MODERN)),
+         PASSWORD, CKR_OK, true, true},
+        {"legacy ciphers",
+         Put("legacy.pfx", Pkcs12(keys[1], certificates[1], PASSWORD, Pkcs12Kind::LEGACY)),
+         PASSWORD, CKR_OK, true, true},
+        {"no certificate", Put("bare.pfx", Pkcs12(keys[0], nullptr, "", Pkcs12Kind::MODERN)), "",
+         CKR_OK, true, false},
+        {"wrong password", dir.File("modern.pfx"), "heslo-7", client_code::KEY_PASSWORD, false, false},
+        {"1024-bit key",
+         Put("small.pfx",
+             Pkcs12(small.get(), smallCertificate.get(), PASSWORD, Pkcs12Kind::MODERN)),
+         PASSWORD, client_code::KEY_SIZE, false, false},
+        {"EC key",
+         Put("ec.pfx", Pkcs12(ec.get(), ecCertificate.get(), PASSWORD, Pkcs12Kind::MODERN)),
+         PASSWORD, client_code::KEY_TYPE, false, false},
+        {"integrity check of an unknown digest",
+         Put("odd.pfx", Pkcs12(keys[0], certificates[0], PASSWORD, Pkcs12Kind::UNKNOWN_MAC)),
+         PASSWORD, client_code::KEY_FILE, false, false},
+        {"text file", Put("notes.txt", Bytes(100, 'x')), PASSWORD, client_code::KEY_FILE, false, false},
+        {"no such file", dir.File("missing.pfx"), PASSWORD, client_code::KEY_FILE, false, false},
+    };
+    for (Row const &row : rows) {
+        SCOPED_TRACE(row.what);
+        std::multiset<std::string> const before = Contents();
+        EXPECT_EQ(client->ImportKey(slot, q(row.file), QString::fromUtf8(row.password)),
+                  row.result);
+        std::multiset<std::string> const added = Minus(Contents(), before);
+        if (!row.imported) {
+            EXPECT_TRUE(added.empty());
+            EXPECT_EQ(Minus(before, Contents()).size(), 0u);
+            continue;
+        }
+        std::string const container = NewestContainer();
+        EXPECT_EQ(added, ContainerOf(container, row.withCertificate));
+    }
+
+    // The records of the last full import: the file's key and certificate.
+    ASSERT_EQ(client->SaveObjects(slot), CKR_OK);
+    bool seen = false;
+    for (int i = 0; i < client->GetPubKeyCount(slot); ++i) {
+        key_info const k = client->GetPubKeyStruct(slot, i);
+        if (Bytes(k.modulus, k.modulus + k.modulusLen) != RsaPart(keys[1], OSSL_PKEY_PARAM_RSA_N))
+            continue;
+        seen = true;
+        EXPECT_EQ(Bytes(k.exponent, k.exponent + k.exponentLen), Bytes({0x01, 0x00, 0x01}));
+        for (int c = 0; c < client->GetCertsCount(slot); ++c) {
+            cert_info const cert = client->GetCertStruct(slot, c);
+            if (text(cert.containerName, 256) == text(k.containerName, 256)) {
+                EXPECT_EQ(Bytes(cert.value, cert.value + cert.valueLen), Der(certificates[1]));
+            }
+        }
+    }
+    EXPECT_TRUE(seen);
+
+    std::vector<std::string> const log = Log();
+    std::string const s = std::to_string(slot);
+    for (std::string const &line : std::vector<std::string>{
+             "          >>: openssl: PKCS12_parse(p12, password.toUtf8().data(), &evp_key, &cert, "
+          "NULL) returned: 0x0;",
+          "          >>: ComponentLength: ln:  returned: 0x100;",
+          "          >>: ComponentLength: le:  returned: 0x3;",
+          "          >>: C_CreateObject(hSes[" + s +
+              "], privKeyTemplate, 14, &ho) returned: 0x0 (More info: CKO_PRIVATE_KEY);",
+          "          >>: C_CreateObject(hSes[" + s +
+              "], pubKeyTemplate, 9, &ho) returned: 0x0 (More info: CKO_PUBLIC_KEY);",
+          "          >>: C_CreateObject(hSes[" + s +
+              "], certificateTemplate, 8, &ho) returned: 0x0;"})
+        EXPECT_TRUE(HasLine(log, line)) << line;
+    std::string all;
+    for (std::string const &line : log)
+        all += line + "\n";
+    EXPECT_EQ(all.find(PASSWORD), std::string::npos);
+    EXPECT_EQ(all.find("heslo"), std::string::npos);
+}
+
+TEST_F(KeyOperations, AFailedImportLeavesNothingBehind)
+{
+    std::string const file =
+        Put("key.pfx", Pkcs12(keys[0], certificates[0], PASSWORD, Pkcs12Kind::MODERN));
+    // A token with room for this many more objects.
+    for (unsigned long room : {2UL, 1UL}) {
+        SCOPED_TRACE(room);
+        std::vector<CK_OBJECT_HANDLE> filler;
+        for (size_t held = Contents().size(); held + room < vok_test::FAKE_MAX_TOKEN_OBJECTS; ++held)
+            filler.push_back(PutData());
+        std::multiset<std::string> const before = Contents();
+        EXPECT_EQ(client->ImportKey(slot, q(file), QString::fromUtf8(PASSWORD)),
+                  static_cast<int>(CKR_DEVICE_MEMORY));
+        EXPECT_EQ(Contents(), before);
+        DestroyAll(filler);
+    }
+    int destroyed = 0;
+    for (std::string const &line : Log())
+        destroyed += line.find(">>: C_DestroyObject(") != std::string::npos;
+    EXPECT_EQ(destroyed, 3); // public and private key, then the private key alone
+    // with room again, the same file goes in whole
+    EXPECT_EQ(client->ImportKey(slot, q(file), QString::fromUtf8(PASSWORD)), CKR_OK);
+    EXPECT_EQ(Contents(), ContainerOf(NewestContainer(), true));
+}
+
+TEST_F(KeyOperations, ImportsACertificateFileIntoItsContainer)
+{
+    std::string const name = "kl\xc3\xad\xc4\x8d"; // not ASCII
+    PutKey(CKO_PRIVATE_KEY, name, keys[0]);
+    PutKey(CKO_PUBLIC_KEY, name, keys[0]);
+    struct Row {
+        char const *what;
+        std::string file;
+        int result;
+        bool stored;
+    } const rows[] = {
+        {"missing file", dir.File("missing.cer"), client_code::CERT_FILE, false},
+        {"another key's certificate", Put("other.cer", Der(certificates[1])),
+         static_cast<int>(CKR_DEVICE_ERROR), false},
+        {"the container's certificate", Put("own.cer", Der(certificates[0])), CKR_OK, true},
+    };
+    for (Row const &row : rows) {
+        SCOPED_TRACE(row.what);
+        std::multiset<std::string> const before = Contents();
+        EXPECT_EQ(client->ImportCert(slot, q(row.file), QString::fromUtf8(name.c_str())),
+                  row.result);
+        std::multiset<std::string> const expected = {"cert " + name};
+        EXPECT_EQ(Minus(Contents(), before), row.stored ? expected : std::multiset<std::string>{});
+    }
+    ASSERT_EQ(client->SaveObjects(slot), CKR_OK);
+    ASSERT_EQ(client->GetCertsCount(slot), 1);
+    cert_info const cert = client->GetCertStruct(slot, 0);
+    EXPECT_EQ(text(cert.containerName, 256), name);
+    EXPECT_EQ(Bytes(cert.value, cert.value + cert.valueLen), Der(certificates[0]));
+}
+
+TEST_F(KeyOperations, ExportsTheCertificateAndPublicKeyOfEachContainer)
+{
+    // Keys in one order, certificates in the other.
+    std::string const names[2] = {"alpha", "beta"};
+    for (int i : {0, 1}) {
+        PutKey(CKO_PRIVATE_KEY, names[i], keys[i]);
+        PutKey(CKO_PUBLIC_KEY, names[i], keys[i]);
+    }
+    for (int i : {1, 0})
+        PutCertificate(names[i], certificates[i]);
+    ASSERT_EQ(client->SaveObjects(slot), CKR_OK);
+    ASSERT_EQ(client->GetPubKeyCount(slot), 2);
+    ASSERT_EQ(client->GetCertsCount(slot), 2);
+
+    std::map<std::string, EvpPkeyPtr> exported;
+    for (int index = 0; index < 2; ++index) {
+        std::string const container = text(client->GetPubKeyStruct(slot, index).containerName, 256);
+        SCOPED_TRACE(container);
+        int const i = container == names[0] ? 0 : 1;
+        std::string const file = dir.File(container + ".der");
+        ASSERT_EQ(client->ExportKey(slot, index, q(file)), 1);
+        Bytes const der = ReadBytes(file);
+        unsigned char const *cursor = der.data();
+        EvpPkeyPtr key(d2i_PublicKey(EVP_PKEY_RSA, nullptr, &cursor, static_cast<long>(der.size())));
+        ASSERT_NE(key, nullptr);
+        EXPECT_EQ(cursor, der.data() + der.size());
+        EXPECT_EQ(RsaPart(key.get(), OSSL_PKEY_PARAM_RSA_N), RsaPart(keys[i], OSSL_PKEY_PARAM_RSA_N));
+        EXPECT_EQ(RsaPart(key.get(), OSSL_PKEY_PARAM_RSA_E), RsaPart(keys[i], OSSL_PKEY_PARAM_RSA_E));
+        exported[container] = std::move(key);
+    }
+    for (int index = 0; index < 2; ++index) {
+        std::string const container = text(client->GetCertStruct(slot, index).containerName, 256);
+        SCOPED_TRACE(container);
+        std::string const file = dir.File(container + ".cer");
+        // an existing, longer file is replaced
+        WriteBytes(file, Bytes(8000, 0x55));
+        ASSERT_EQ(client->ExportCert(slot, index, q(file)), 1);
+        Bytes const der = ReadBytes(file);
+        EXPECT_EQ(der, Der(certificates[container == names[0] ? 0 : 1]));
+        unsigned char const *cursor = der.data();
+        X509Ptr certificate(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
+        ASSERT_NE(certificate, nullptr);
+        EXPECT_EQ(EVP_PKEY_eq(X509_get0_pubkey(certificate.get()), exported[container].get()), 1);
+    }
+
+    // Nothing written is no success.
+    struct Row {
+        char const *what;
+        std::function<int()> call;
+    } const failures[] = {
+        {"certificate to a full device", [&] { return client->ExportCert(slot, 0, "/dev/full"); }},
+        {"key to a full device", [&] { return client->ExportKey(slot, 0, "/dev/full"); }},
+        {"certificate to a directory", [&] { return client->ExportCert(slot, 0, q(dir.File(""))); }},
+        {"key into no directory",
+         [&] { return client->ExportKey(slot, 0, q(dir.File("none/key.der"))); }},
+        {"a certificate the slot does not have",
+         [&] { return client->ExportCert(slot, 2, q(dir.File("third.cer"))); }},
+        {"a key of a slot the client does not have",
+         [&] { return client->ExportKey(7, 0, q(dir.File("third.der"))); }},
+    };
+    for (Row const &row : failures) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(row.call(), 0);
+    }
+    EXPECT_TRUE(ReadBytes(dir.File("third.cer")).empty());
+}
+
+TEST_F(KeyOperations, TestsTheKeyPairOfAContainer)
+{
+    // A data object first: the walk meets it before any container.
+    PutData();
+    ASSERT_EQ(client->ImportKey(
+                  slot,
+                  q(Put("key.pfx", Pkcs12(keys[0], certificates[0], PASSWORD, Pkcs12Kind::MODERN))),
+                  QString::fromUtf8(PASSWORD)),
+              CKR_OK);
+    std::string const imported = NewestContainer();
+    PutKey(CKO_PRIVATE_KEY, "mixed", keys[0]);
+    PutKey(CKO_PUBLIC_KEY, "mixed", keys[1]);
+    PutKey(CKO_PRIVATE_KEY, "lonely", keys[1]);
+    PutCertificate("lonely", certificates[1]);
+    struct Row {
+        std::string container;
+        int result;
+    } const rows[] = {
+        {imported, CKR_OK},
+        {"mixed", static_cast<int>(CKR_SIGNATURE_INVALID)},
+        {"lonely", client_code::NO_KEY_PAIR},
+        {imported.substr(0, imported.size() - 1), client_code::NO_KEY_PAIR},
+        {imported + "0", client_code::NO_KEY_PAIR},
+        {"", client_code::NO_KEY_PAIR},
+    };
+    for (Row const &row : rows) {
+        SCOPED_TRACE(row.container);
+        EXPECT_EQ(client->TestKey(slot, q(row.container)), row.result);
+    }
+    std::string const s = std::to_string(slot);
+    std::vector<std::string> const log = Log();
+    for (std::string const &line : {
+             "     Pkcs11Manipulator: TestKey(" + s + ", " + imported + ") returned: 0x0;",
+             "          >>: C_GenerateRandom(hSes[" + s + "], data, 20) returned: 0x0;",
+             "          >>: C_Sign(hSes[" + s +
+                 "], data, 20, NULL, &signatureLen) returned: 0x0 (More info: signatureLen=256);",
+             "          >>: C_Verify(hSes[" + s + "], data, 20, signature, 256 returned: 0xc0;",
+         })
+        EXPECT_TRUE(HasLine(log, line)) << line;
+}
+
+TEST_F(KeyOperations, DeletesTheNamedContainerOnly)
+{
+    PutData();
+    PutContainer("pair-long", keys[0], certificates[0]);
+    PutContainer("pair", keys[1], certificates[1]);
+    std::multiset<std::string> everything = Contents();
+    auto without = [&](std::multiset<std::string> const &gone) {
+        return everything = Minus(everything, gone);
+    };
+    struct Row {
+        int kind;
+        char const *container;
+        std::multiset<std::string> left;
+    } const rows[] = {
+        {3, "pair-long", everything},
+        {2, "", everything},
+        {2, "pai", everything},
+        {2, "pair-longer", everything},
+        {1, "pair-long", without({"cert pair-long"})},
+        {2, "pair-long", without({"private pair-long", "public pair-long"})},
+        {2, "pair", without(ContainerOf("pair", true))},
+    };
+    for (Row const &row : rows) {
+        SCOPED_TRACE(std::to_string(row.kind) + " " + row.container);
+        EXPECT_EQ(client->DeleteObject(slot, row.kind, row.container), CKR_OK);
+        EXPECT_EQ(Contents(), row.left);
+    }
+    EXPECT_EQ(everything, std::multiset<std::string>({"data "}));
+}
+
+} // namespace
+} // namespace client_test
