@@ -74,8 +74,7 @@ void CardManager::report(QString &text, const QString &line) const
 
 void CardManager::treeClicked(QTreeWidgetItem *item)
 {
-    static const char *const kinds[] = {"item=READER", "item=CARD", "item=KEY",
-                                        "item=CERTIFICATE"};
+    static const char *const kinds[] = {"item=READER", "item=CARD", "item=KEY", "item=CERTIFICATE"};
     int depth = item != nullptr ? itemDepth(item) : -1;
     int slot = depth >= 0 && depth <= CertificateItem ? slotOf(item) : -1;
     if (depth >= 0 && depth <= CertificateItem)
@@ -214,7 +213,8 @@ void CardManager::showCertificatePage(QTreeWidgetItem *item, int slot)
     menuAllows(item_actions::certificate(expertModeAct->isChecked(), pinBlocked(slot)));
     cert_info cert = pkcs11->GetCertStruct(slot, c);
     X509Cert holder = holderOf(cert);
-    const QString serial = item_text::serial(cert.serial, cert.serialLen, sizeof cert.serial, false);
+    const QString serial =
+        item_text::serial(cert.serial, cert.serialLen, sizeof cert.serial, false);
     const QStringList values = {
         item_text::serial(cert.serial, cert.serialLen, sizeof cert.serial, true),
         item_text::validity(cert.notBefore, cert.notAfter),

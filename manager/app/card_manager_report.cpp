@@ -62,15 +62,16 @@ QString CardManager::diagPlainText() const
 QString CardManager::diagnosticReport()
 {
     auto line = [](const QString &text) { return text + QLatin1String(kBreak); };
-    QString t = line(QStringLiteral("-------------------- GENERAL INFORMATION --------------------"));
+    QString t =
+        line(QStringLiteral("-------------------- GENERAL INFORMATION --------------------"));
     t += line(QStringLiteral("Date and time: ") +
               QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")));
     t += line(QStringLiteral("Computer: ") + orUnknown(QSysInfo::machineHostName()));
     t += line(QStringLiteral("OS: ") + orUnknown(QSysInfo::prettyProductName()));
     t += line(QStringLiteral("Browser: ") + browser());
     t += line(QStringLiteral("SystemBitness: ") + systemBitness());
-    t += line(QStringLiteral("ProgramInfo: ") + QLatin1String(kProgramVersion) +
-              QLatin1Char(' ') + QSysInfo::buildCpuArchitecture());
+    t += line(QStringLiteral("ProgramInfo: ") + QLatin1String(kProgramVersion) + QLatin1Char(' ') +
+              QSysInfo::buildCpuArchitecture());
     const int readers = tree->topLevelItemCount();
     if (readers == 0) {
         t += line(QStringLiteral("No working PC/SC reader found!"));
@@ -95,8 +96,7 @@ QString CardManager::diagnosticReport()
                   ? QStringLiteral("TechInfo: Current language file: default (Czech)")
                   : QStringLiteral("TechInfo: Current language file: cardmanager_en.qm"));
     if (QFile::exists(languageConfigPath()))
-        t += line(QStringLiteral("TechInfo: Language configuration path: ") +
-                  languageConfigPath());
+        t += line(QStringLiteral("TechInfo: Language configuration path: ") + languageConfigPath());
     const QString logPath = pkcs11->traceLogPath();
     if (!logPath.isEmpty() && QFile::exists(logPath))
         t += line(QStringLiteral("TechInfo: Log file: ") + logPath);

@@ -238,7 +238,8 @@ CardManager::Read CardManager::askForPin(int i, const QString &reader, const QSt
             return Read::Done;
         }
         if (pin.isEmpty()) {
-            showMessage(tr("Chyba"), tr("<p align='center'>PIN musí obsahovat alespoň jednu číslici."),
+            showMessage(tr("Chyba"),
+                        tr("<p align='center'>PIN musí obsahovat alespoň jednu číslici."),
                         QMessageBox::Critical);
             continue;
         }

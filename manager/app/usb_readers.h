@@ -1,6 +1,6 @@
 // Which readers are USB devices, found by their names in the system's USB device
 // listing (the output of "lsusb": one device a line, "Bus 001 Device 004: ID
-// 08e6:3437 " and then the vendor and product text).
+// 1209:a001 " and then the vendor and product text).
 #pragma once
 
 #include <QString>

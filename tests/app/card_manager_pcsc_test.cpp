@@ -113,6 +113,8 @@ TEST_F(WindowTest, KeyReleaseInTheTreeShowsTheCurrentItem)
     ASSERT_TRUE(manager->isLoaded());
     tree()->setCurrentItem(tree()->topLevelItem(1));
     QTest::keyRelease(tree(), Qt::Key_Down);
-    EXPECT_TRUE(logged("CardManager: treeClicked(QTreeWidgetItem *item) entered;"));
+    EXPECT_TRUE(logged(
+        "CardManager: treeClicked(QTreeWidgetItem *item) entered (More info: item=READER);"));
+    EXPECT_TRUE(page()->toPlainText().contains(tree()->topLevelItem(1)->text(0)));
     EXPECT_FALSE(logged("CardManager: waitForProgress() entered;"));
 }

@@ -23,7 +23,8 @@ const QString kHostileName = "exchange <i>%2</i>";
 cardsim::Personalisation fullCard()
 {
     cardsim::Personalisation p;
-    p.containers = {container("both keys", 2048, 1024), container(kHostileName.toStdString(), 0, 1024),
+    p.containers = {container("both keys", 2048, 1024),
+                    container(kHostileName.toStdString(), 0, 1024),
                     container("public only", 0, 1024), container("expired", 1024, 1024)};
     p.containers[1].keys[1].certificate = false;
     p.containers[2].keys[1].publicOnly = true;
@@ -159,17 +160,17 @@ TEST_F(CardTreeTest, EachItemPageShowsItsValues)
          "reload"},
         {"card",
          {0, 0},
-         {"Číslo karty: 1122334455667788",
-          "Počet pokusů zadání PINu akt./nast.[max. nast]: 3/0[3]",
+         {"Číslo karty: 1122334455667788", "Počet pokusů zadání PINu akt./nast.[max. nast]: 3/0[3]",
           "Počet pokusů zadání PUKu akt./nast.[max. nast]: 5/0[5]",
-          "Počet kontejnerů použitých/celkem: 5/16", "Počet RSA 2048b. klíčů (použitých/celkem): 1/8",
-          "Celkový prostor: 65536 B"},
+          "Počet kontejnerů použitých/celkem: 5/16",
+          "Počet RSA 2048b. klíčů (použitých/celkem): 1/8", "Celkový prostor: 65536 B"},
          "changePin"},
         {"key with a certificate",
          {0, 0, 0},
          {"Název: both keys", "Délka: 1024b.", "Typ: AT_KEYEXCHANGE",
-          "Klíče: Privátní i veřejný klíč", "Sériové číslo: 08 [8]", "Platnost: " + expired.validity,
-          "Vydal: Test holder 3 - Exchange key, CZ", "Pro: Test holder 3 - Exchange key, CZ"},
+          "Klíče: Privátní i veřejný klíč", "Sériové číslo: 08 [8]",
+          "Platnost: " + expired.validity, "Vydal: Test holder 3 - Exchange key, CZ",
+          "Pro: Test holder 3 - Exchange key, CZ"},
          "toCertificate"},
         {"key of another spec, the container's first certificate",
          {0, 0, 1},
@@ -202,9 +203,10 @@ TEST_F(CardTreeTest, EachItemPageShowsItsValues)
         click(item(row.path));
         QStringList shown = pageRows();
         for (const QString &expected : row.rows)
-            EXPECT_TRUE(shown.contains(expected)) << expected.toStdString() << "\nin "
-                                                  << shown.join("\n").toStdString();
-        EXPECT_FALSE(page()->toPlainText().remove(kHostileName).contains(QRegularExpression("%[0-9]")))
+            EXPECT_TRUE(shown.contains(expected))
+                << expected.toStdString() << "\nin " << shown.join("\n").toStdString();
+        EXPECT_FALSE(
+            page()->toPlainText().remove(kHostileName).contains(QRegularExpression("%[0-9]")))
             << "a marker left unfilled";
         EXPECT_TRUE(page()->toHtml().contains("href=\"" + row.link + "\""));
     }
@@ -226,19 +228,37 @@ TEST_F(CardTreeTest, ActionsFollowTheItemKindExpertModeAndABlockedPin)
     const Row rows[] = {
         {"reader", false, {0}, {}, {}},
         {"card", false, {0, 0}, cardActions, cardActions},
-        {"key with certificate", false, {0, 0, 0}, {"exportKey", "testKey"},
+        {"key with certificate",
+         false,
+         {0, 0, 0},
+         {"exportKey", "testKey"},
          {"exportKey", "testKey", "deleteKey"}},
-        {"key without certificate", false, {0, 0, 3}, {"importCert", "exportKey", "testKey"},
+        {"key without certificate",
+         false,
+         {0, 0, 3},
+         {"importCert", "exportKey", "testKey"},
          {"importCert", "exportKey", "testKey", "deleteKey"}},
-        {"certificate", false, {0, 0, 0, 0}, {"showCertview", "exportCert"},
+        {"certificate",
+         false,
+         {0, 0, 0, 0},
+         {"showCertview", "exportCert"},
          {"showCertview", "exportCert", "deleteCert"}},
         {"blocked: reader", true, {0}, {}, {}},
         {"blocked: card", true, {0, 0}, blockedCard, blockedCard},
-        {"blocked: key with certificate", true, {0, 0, 0}, {"exportKey", "testKey"},
+        {"blocked: key with certificate",
+         true,
+         {0, 0, 0},
+         {"exportKey", "testKey"},
          {"exportKey", "testKey"}},
-        {"blocked: key without certificate", true, {0, 0, 3}, {"importCert", "exportKey", "testKey"},
+        {"blocked: key without certificate",
+         true,
+         {0, 0, 3},
+         {"importCert", "exportKey", "testKey"},
          {"exportKey", "testKey"}},
-        {"blocked: certificate", true, {0, 0, 0, 0}, {"showCertview", "exportCert"},
+        {"blocked: certificate",
+         true,
+         {0, 0, 0, 0},
+         {"showCertview", "exportCert"},
          {"showCertview", "exportCert"}},
     };
     for (bool blocked : {false, true}) {
@@ -296,9 +316,10 @@ TEST_F(CardTreeTest, BlockedOrRefusedPinsShowThePublicObjectsOnly)
                                "čtečce <b>Virtual PCD 00 00</b> je zablokovaný. Dokud PIN "
                                "neodblokujete, nebude možné přistupovat k privátním objektům na "
                                "kartě</p>";
-    const QString bothBlocked = "<p align='center'>PIN i PUK karty s číslem <b>1122334455667788</b> "
-                                "ve čtečce <b>Virtual PCD 00 00</b> je zablokovaný. Je možné "
-                                "přistupovat pouze k veřejným objektům na kartě.</p>";
+    const QString bothBlocked =
+        "<p align='center'>PIN i PUK karty s číslem <b>1122334455667788</b> "
+        "ve čtečce <b>Virtual PCD 00 00</b> je zablokovaný. Je možné "
+        "přistupovat pouze k veřejným objektům na kartě.</p>";
     struct Row {
         const char *what;
         int pinTries, pukTries;
@@ -307,21 +328,33 @@ TEST_F(CardTreeTest, BlockedOrRefusedPinsShowThePublicObjectsOnly)
         const char *reported;
     };
     const Row rows[] = {
-        {"prompt cancelled", 3, 5,
+        {"prompt cancelled",
+         3,
+         5,
          [](vok_qt::ModalDriver &d) { d.cancel("QInputDialog").pressButton(); },
-         {"", onlyPublic}, "CardInfo: PIN was not entered"},
-        {"empty PIN, then cancelled", 3, 5,
+         {"", onlyPublic},
+         "CardInfo: PIN was not entered"},
+        {"empty PIN, then cancelled",
+         3,
+         5,
          [](vok_qt::ModalDriver &d) {
              d.enterText("").pressButton().cancel("QInputDialog").pressButton();
          },
          {"", "<p align='center'>PIN musí obsahovat alespoň jednu číslici.", "", onlyPublic},
          "CardInfo: PIN was not entered"},
-        {"the last try spent", 1, 5,
+        {"the last try spent",
+         1,
+         5,
          [](vok_qt::ModalDriver &d) { d.enterText(kWrongPin).pressButton().pressButton(); },
-         {"", "<p align='center'>PIN byl zablokován.", pinBlocked}, "CardInfo: PIN was entered"},
+         {"", "<p align='center'>PIN byl zablokován.", pinBlocked},
+         "CardInfo: PIN was entered"},
         {"PIN blocked", 0, 5, [](vok_qt::ModalDriver &d) { d.pressButton(); }, {pinBlocked}, ""},
-        {"PIN and PUK blocked", 0, 0, [](vok_qt::ModalDriver &d) { d.pressButton(); },
-         {bothBlocked}, ""},
+        {"PIN and PUK blocked",
+         0,
+         0,
+         [](vok_qt::ModalDriver &d) { d.pressButton(); },
+         {bothBlocked},
+         ""},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
@@ -362,8 +395,10 @@ TEST_F(CardTreeTest, CancelledReadKeepsWhatItHasAndClosesItsSessions)
     };
     const Row rows[] = {
         {"at the first step", false, {}},
-        {"after the PIN", true, {"Virtual PCD 00 00 [readerCard]", "  1122334455667788 [card]",
-                                 "Virtual PCD 00 01 [reader]"}},
+        {"after the PIN",
+         true,
+         {"Virtual PCD 00 00 [readerCard]", "  1122334455667788 [card]",
+          "Virtual PCD 00 01 [reader]"}},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
@@ -376,9 +411,11 @@ TEST_F(CardTreeTest, CancelledReadKeepsWhatItHasAndClosesItsSessions)
         ASSERT_TRUE(driver.finished());
         EXPECT_EQ(shape(), row.shape);
         QString wizard = page()->toPlainText();
-        EXPECT_TRUE(wizard.contains("Načítání dat bylo přerušeno uživatelem.")) << wizard.toStdString();
+        EXPECT_TRUE(wizard.contains("Načítání dat bylo přerušeno uživatelem."))
+            << wizard.toStdString();
         EXPECT_TRUE(page()->toHtml().contains("href=\"reload\""));
-        EXPECT_EQ(stateOfANewSession(), CKS_RO_PUBLIC_SESSION) << "no half-read card stays logged in";
+        EXPECT_EQ(stateOfANewSession(), CKS_RO_PUBLIC_SESSION)
+            << "no half-read card stays logged in";
         EXPECT_TRUE(action("reload")->isEnabled());
         action("showDiag")->trigger();
         EXPECT_FALSE(page()->toPlainText().contains("Update not called by the user"));
@@ -423,8 +460,9 @@ TEST_F(CardTreeTest, DiagnosticReportIsShownSavedAndCopied)
     action("showDiag")->trigger();
     QString before = page()->toPlainText();
     EXPECT_TRUE(before.contains("Update not called by the user"));
-    EXPECT_TRUE(before.contains("CardInfo: Name: vOK RAL v1.2\nCardInfo: ATR: 3B 0D 80 25 D2 03 10 "
-                                "01 00 56 00 00 00 01 01 \nCardInfo: Reload was not called by user"));
+    EXPECT_TRUE(
+        before.contains("CardInfo: Name: vOK RAL v1.2\nCardInfo: ATR: 3B 0D 80 25 D2 03 10 "
+                        "01 00 56 00 00 00 01 01 \nCardInfo: Reload was not called by user"));
 
     reloadWithPin();
     click(item({0, 0}));
@@ -434,9 +472,8 @@ TEST_F(CardTreeTest, DiagnosticReportIsShownSavedAndCopied)
     action("showDiag")->trigger();
     EXPECT_EQ(enabledItemActions(), QStringList());
     const CertificateFacts expired = certificateWithSerial(8);
-    const QString expectedStart =
-        "-------------------- GENERAL INFORMATION --------------------\n"
-        "Date and time: ";
+    const QString expectedStart = "-------------------- GENERAL INFORMATION --------------------\n"
+                                  "Date and time: ";
     const QStringList general = {
         "Computer: " + QSysInfo::machineHostName(),
         "OS: " + QSysInfo::prettyProductName(),

@@ -88,8 +88,7 @@ QList<std::pair<QString, QTreeWidgetItem *>> itemsToShow(QTreeWidget *tree, bool
     }
     items.append({QStringLiteral("key"), withCertificate});
     items.append({QStringLiteral("keynocert"), without});
-    items.append(
-        {QStringLiteral("cert"), withCertificate ? withCertificate->child(0) : nullptr});
+    items.append({QStringLiteral("cert"), withCertificate ? withCertificate->child(0) : nullptr});
     return items;
 }
 

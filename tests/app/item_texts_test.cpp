@@ -34,15 +34,13 @@ TEST(ItemTexts, RecordValuesInThePagesFormats)
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.bare);
-        EXPECT_EQ(item_text::serial(row.serial.data(), row.serial.size(), 32, true),
-                  row.withValue);
+        EXPECT_EQ(item_text::serial(row.serial.data(), row.serial.size(), 32, true), row.withValue);
         EXPECT_EQ(item_text::serial(row.serial.data(), row.serial.size(), 32, false), row.bare);
     }
     const uint8_t serial[2] = {0xAB, 0xCD};
     EXPECT_EQ(item_text::serial(serial, 4096, 2, false), "ABCD");
 
-    EXPECT_EQ(item_text::validity(QDate(2012, 3, 1), QDate(2015, 3, 1)),
-              "01.03.2012 - 01.03.2015");
+    EXPECT_EQ(item_text::validity(QDate(2012, 3, 1), QDate(2015, 3, 1)), "01.03.2012 - 01.03.2015");
     EXPECT_EQ(item_text::validity(QDate(), QDate(2015, 3, 1)), " - 01.03.2015");
 
     const char name[4] = {'a', 'b', 'c', 'd'}; // fills its field: no zero byte
@@ -57,8 +55,10 @@ TEST(ItemTexts, KeyTypeFromTheUsageFlags)
         const char *type;
     };
     const Row rows[] = {
-        {{1, 0, 0}, "AT_SIGNATURE"},   {{0, 1, 0}, "AT_KEYEXCHANGE"},
-        {{0, 0, 1}, "AT_KEYEXCHANGE"}, {{1, 1, 1}, "AT_KEYEXCHANGE"},
+        {{1, 0, 0}, "AT_SIGNATURE"},
+        {{0, 1, 0}, "AT_KEYEXCHANGE"},
+        {{0, 0, 1}, "AT_KEYEXCHANGE"},
+        {{1, 1, 1}, "AT_KEYEXCHANGE"},
         {{0, 0, 0}, ""},
     };
     for (const Row &row : rows)
@@ -92,12 +92,11 @@ TEST(ItemActions, EachKindAllowsItsActionsByModeCertificateAndPin)
 
 TEST(UsbReaders, ReadersAreFoundByTheirModelAtTheirOccurrence)
 {
-    const QString listing =
-        "Bus 002 Device 001: ID 1d6b:0003 Linux Foundation 3.0 root hub\n"
-        "Bus 001 Device 004: ID 08e6:3437 Gemalto PC Twin Reader\n"
-        "Bus 001 Device 007: ID 08e6:3437 Gemalto PC Twin Reader\n"
-        "Bus 003 Device 002: ID 04e6:5116 SCM Microsystems SCR331\n"
-        "odd line Gemalto Lone Reader\n";
+    const QString listing = "Bus 002 Device 001: ID 1d6b:0003 Linux Foundation 3.0 root hub\n"
+                            "Bus 001 Device 004: ID 1209:a001 Example Twin Reader\n"
+                            "Bus 001 Device 007: ID 1209:a001 Example Twin Reader\n"
+                            "Bus 003 Device 002: ID 1209:a002 Sample Desk Reader R3\n"
+                            "odd line Example Lone Reader\n";
     struct Row {
         const char *what;
         QStringList names;
@@ -106,30 +105,29 @@ TEST(UsbReaders, ReadersAreFoundByTheirModelAtTheirOccurrence)
         const char *location;
     };
     const Row rows[] = {
-        {"first of a model", {"Gemalto PC Twin Reader 00 00"}, 0, true, "USB, Bus 001 Device 004"},
+        {"first of a model", {"Example Twin Reader 00 00"}, 0, true, "USB, Bus 001 Device 004"},
         {"second of a model at its second line",
-         {"Gemalto PC Twin Reader 00 00", "Gemalto PC Twin Reader 01 00"},
+         {"Example Twin Reader 00 00", "Example Twin Reader 01 00"},
          1,
          true,
          "USB, Bus 001 Device 007"},
         {"third of a model listed twice",
-         {"Gemalto PC Twin Reader 00 00", "Gemalto PC Twin Reader 01 00",
-          "Gemalto PC Twin Reader 02 00"},
+         {"Example Twin Reader 00 00", "Example Twin Reader 01 00", "Example Twin Reader 02 00"},
          2,
          false,
          ""},
         {"other models do not count",
-         {"Virtual PCD 00 00", "SCM Microsystems SCR331 01 00"},
+         {"Virtual PCD 00 00", "Sample Desk Reader R3 01 00"},
          1,
          true,
          "USB, Bus 003 Device 002"},
         {"a name without index pair is its own model",
-         {"SCM Microsystems SCR331"},
+         {"Sample Desk Reader R3"},
          0,
          true,
          "USB, Bus 003 Device 002"},
         {"not listed", {"Virtual PCD 00 00"}, 0, false, ""},
-        {"a line of another form", {"Gemalto Lone Reader 00 00"}, 0, true, "USB"},
+        {"a line of another form", {"Example Lone Reader 00 00"}, 0, true, "USB"},
         {"a model that is only an index pair", {"00 00"}, 0, false, ""},
         {"an index past the names", {"Virtual PCD 00 00"}, 3, false, ""},
     };
@@ -139,9 +137,9 @@ TEST(UsbReaders, ReadersAreFoundByTheirModelAtTheirOccurrence)
         EXPECT_EQ(usb.found, row.found);
         EXPECT_EQ(usb.location, row.location);
     }
-    EXPECT_FALSE(findUsbReader("", {"Gemalto PC Twin Reader 00 00"}, 0).found);
+    EXPECT_FALSE(findUsbReader("", {"Example Twin Reader 00 00"}, 0).found);
     // the model at the very start of the listing
-    UsbLocation first = findUsbReader("Gemalto PC Twin Reader", {"Gemalto PC Twin Reader 00 00"}, 0);
+    UsbLocation first = findUsbReader("Example Twin Reader", {"Example Twin Reader 00 00"}, 0);
     EXPECT_TRUE(first.found);
     EXPECT_EQ(first.location, "USB");
 }

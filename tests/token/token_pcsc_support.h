@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <tuple>
@@ -23,6 +24,43 @@ namespace token_test
 {
 
 std::string const LINK_READER = vpcd::NameOfReader(0);
+
+// The simulated card as the reader sees it, with a test's look at each command
+// before the card answers it (on the reader's thread).
+class WatchedCard : public vpcd::CardHandler
+{
+  public:
+    using Watch = std::function<void(Bytes const &)>;
+    explicit WatchedCard(cardsim::Card &card) : m_card(card) {}
+
+    void Set(Watch watch)
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_watch = std::move(watch);
+    }
+
+    Bytes Atr() override { return m_card.Atr(); }
+    void PowerOn() override { m_card.PowerOn(); }
+    void PowerOff() override { m_card.PowerOff(); }
+    void Reset() override { m_card.Reset(); }
+    void Disconnected() override { m_card.Disconnected(); }
+    Bytes Apdu(Bytes const &command) override
+    {
+        Watch watch;
+        {
+            std::lock_guard<std::mutex> hold(m_lock);
+            watch = m_watch;
+        }
+        if (watch)
+            watch(command);
+        return m_card.Apdu(command);
+    }
+
+  private:
+    cardsim::Card &m_card;
+    std::mutex m_lock;
+    Watch m_watch;
+};
 
 class TokenOverPcscd : public ::testing::Test
 {
@@ -58,16 +96,20 @@ class TokenOverPcscd : public ::testing::Test
     void Insert(cardsim::Personalisation const &p,
                 std::function<void(cardsim::Card &)> spoil = nullptr)
     {
+        m_link.reset(); // no reader thread left on an earlier card
         cardsim::CardState state;
         std::string error;
         ASSERT_TRUE(cardsim::Personalise(p, state, &error, &certificates)) << error;
         card.reset(new cardsim::Card(state));
         if (spoil)
             spoil(*card);
-        m_link.reset(new vpcd::VirtualCard(*card, vpcd::PortOfReader(0)));
+        m_watched.reset(new WatchedCard(*card));
+        m_link.reset(new vpcd::VirtualCard(*m_watched, vpcd::PortOfReader(0)));
         ASSERT_TRUE(m_link->Insert());
     }
     void Remove() { m_link->Remove(); }
+    // Shows every command to watch before the card answers it (none: watch none).
+    void Watch(WatchedCard::Watch watch) { m_watched->Set(std::move(watch)); }
 
     // The slot of the first virtual reader.
     CK_SLOT_ID Slot()
@@ -150,6 +192,7 @@ class TokenOverPcscd : public ::testing::Test
 
   private:
     SCARDCONTEXT m_ctx = 0;
+    std::unique_ptr<WatchedCard> m_watched;
     std::unique_ptr<vpcd::VirtualCard> m_link;
 };
 

@@ -130,6 +130,13 @@ inline bool IsRead(Bytes const &c, std::string const &name)
            std::string(c.begin() + 13, c.begin() + 13 + name.size()) == name;
 }
 
+// The commands that write a file: its header, then each chunk.
+inline bool IsFileWrite(Bytes const &c)
+{
+    return c.size() > 3 && c[0] == 0xB0 && c[1] == 0xA0 && c[2] == 0x01 &&
+           (c[3] == 0x04 || c[3] == 0x08);
+}
+
 // "1A 2b" -> bytes; anything but hex digits is skipped.
 inline Bytes Hex(std::string const &text)
 {

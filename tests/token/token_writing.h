@@ -112,9 +112,7 @@ inline void RefuseWrite(SimToken &sim, int n)
     auto seen = std::make_shared<int>(0);
     cardsim::Card *card = sim.card.get();
     sim.channel->refuse = [card, seen, n](Bytes const &c) {
-        bool write = c.size() > 3 && c[0] == 0xB0 && c[1] == 0xA0 && c[2] == 0x01 &&
-                     (c[3] == 0x04 || c[3] == 0x08);
-        if (write && ++*seen == n)
+        if (IsFileWrite(c) && ++*seen == n)
             card->SetFault(cardsim::Fault::RefuseWrite);
         return false;
     };
