@@ -197,6 +197,21 @@ class CardManager : public QMainWindow
     QString progressInformative() const;
     PinResult presentSecret(int slot, Secret secret, int &state, SlotLog &entry);
 
+    // The key and certificate operations (card_manager_operations.cpp).
+    // What the shown item of a kind stands for.
+    struct Shown {
+        QTreeWidgetItem *item = nullptr;
+        int slot = -1;
+        int key = -1;         // the key item's entry in the slot's key lists
+        int certificate = -1; // its certificate's index in the client's table, -1: none
+        QString container;    // the key item's container name
+    };
+    // False when no item of that kind is shown, or the lists hold no entry for it (a
+    // certificate item also needs its certificate's record).
+    bool shownObject(ItemKind kind, Shown &shown);
+    QString refreshNotice() const;
+    PinResult logInUnlessLoggedIn(int slot, int state, ItemKind redrawn);
+
     bool printProgress = true;
     QTreeWidgetItem *shownItem = nullptr; // see shownItemOf
     QProgressDialog *progress = nullptr;  // while reload runs
