@@ -3,7 +3,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QProgressDialog>
 #include <QTimer>
 
@@ -107,6 +109,12 @@ ModalDriver &ModalDriver::chooseFile(const QString &path)
     return expect("QFileDialog", [path](QWidget *widget) {
         if (auto *dialog = as<QFileDialog>(widget)) {
             dialog->selectFile(path);
+            // selectFile leaves the name field alone while it has the focus, which a
+            // dialog shown right after another one may have already
+            const QFileInfo file(path);
+            if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+                name != nullptr && file.absolutePath() == dialog->directory().absolutePath())
+                name->setText(file.fileName());
             static_cast<QDialog *>(dialog)->accept(); // QFileDialog's own is protected
         }
     });
