@@ -7,6 +7,7 @@
 
 #include <QAbstractButton>
 #include <QLineEdit>
+#include <QThread>
 
 #include <functional>
 
@@ -286,6 +287,17 @@ TEST_F(CardPinsTest, RemovedCardShowsTheNoticeAndReloads)
 {
     startOnCardPage();
     removeCard();
+    // until the module has seen the card go
+    void *module = dlopen(VOK_MODULE, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    auto get = reinterpret_cast<CK_C_GetFunctionList>(dlsym(module, "C_GetFunctionList"));
+    CK_FUNCTION_LIST_PTR f = nullptr;
+    ASSERT_EQ(get(&f), CKR_OK);
+    CK_ULONG cards = 1;
+    for (int i = 0; i < 100 && cards != 0; ++i) {
+        if (f->C_GetSlotList(CK_TRUE, nullptr, &cards) != CKR_OK || cards != 0)
+            QThread::msleep(20);
+    }
+    ASSERT_EQ(cards, 0u);
     driver.pressButton();
     action("changePin")->trigger();
     ASSERT_TRUE(driver.finished());
