@@ -196,6 +196,17 @@ class CardManager : public QMainWindow
     int shownCardSlot();
     QString progressInformative() const;
     PinResult presentSecret(int slot, Secret secret, int &state, SlotLog &entry);
+    // The texts and kind of one change of a secret.
+    struct SecretChange {
+        QString title;
+        Secret fresh; // NewPin or NewPuk
+        bool unblock; // InitPin in the PUK's session, else ChangePin
+        QString progress, success, failure;
+    };
+    bool changeSecret(int slot, const SecretChange &change);
+    // A PIN operation: the log-in with the presented secret, the change, the closing
+    // refresh of the tries and the card's page.
+    void changePinOrPuk(const char *what, Secret presented, const SecretChange &change);
 
     // The key and certificate operations (card_manager_operations.cpp).
     // What the shown item of a kind stands for.

@@ -83,119 +83,81 @@ CardManager::PinResult CardManager::presentSecret(int slot, Secret secret, int &
     }
 }
 
-void CardManager::changePin()
+// One change of a secret after the log-in with the old one: the new value asked for
+// twice, the card call behind the progress notice, its result shown. False when the
+// card refused the change (the tries are then not read again).
+bool CardManager::changeSecret(int slot, const SecretChange &change)
 {
-    SlotLog entry(*pkcs11, QStringLiteral("changePin()"));
-    int slot = shownCardSlot();
-    if (slot < 0)
-        return;
-    int state = 0;
-    PinResult login = presentSecret(slot, Secret::Pin, state, entry);
-    if (login == PinResult::Ended)
-        return;
-    bool refresh = true;
-    SecretText newPin;
-    if (login == PinResult::LoggedIn &&
-        askNewSecret(tr("Změna PIN"), Secret::NewPin, slot, newPin)) {
-        showProgress(tr("<p align='center'>Probíhá změna PIN. Prosím vyčkejte na dokončení "
-                        "operace.</p>\n"),
-                     progressInformative());
-        int rc = pkcs11->ChangePin(slot, newPin.text());
-        closeProgress();
-        if (rc == int(CKR_OK)) {
-            int s = slot;
-            pkcs11->Logout(s);
-            logIn(slot, newPin.text(), CKU_USER);
-            showMessage(tr("Úspěch"), tr("PIN byl úspěšně změněn."), QMessageBox::Information);
-        } else {
-            refresh = false;
-            showError(rc == int(CKR_DEVICE_REMOVED)
-                          ? tr("Během změny hodnoty PIN byla vyjmuta karta.")
-                          : codeText(tr("Během změny hodnoty PIN se vyskytla chyba (0x"), rc));
-        }
+    SecretText value;
+    if (!askNewSecret(change.title, change.fresh, slot, value))
+        return true;
+    showProgress(change.progress, progressInformative());
+    int rc = change.unblock ? pkcs11->InitPin(slot, value.text())
+                            : pkcs11->ChangePin(slot, value.text());
+    closeProgress();
+    if (rc != int(CKR_OK)) {
+        showError(rc == int(CKR_DEVICE_REMOVED) ? tr("Během změny hodnoty PIN byla vyjmuta karta.")
+                                                : codeText(change.failure, rc));
+        return false;
     }
-    newPin.wipe();
-    if (refresh)
-        pkcs11->UpdatePinTries(slot, CKU_USER);
-    redraw(CardItem);
-}
-
-void CardManager::changePuk()
-{
-    SlotLog entry(*pkcs11, QStringLiteral("changePuk()"));
-    int slot = shownCardSlot();
-    if (slot < 0)
-        return;
-    int state = 0;
-    PinResult login = presentSecret(slot, Secret::Puk, state, entry);
-    if (login == PinResult::Ended)
-        return;
-    bool refresh = true;
-    SecretText newPuk;
-    if (login == PinResult::LoggedIn) {
-        if (askNewSecret(tr("Změna PUK"), Secret::NewPuk, slot, newPuk)) {
-            showProgress(tr("<p align='center'>Probíhá změna PUK. Prosím vyčkejte na dokončení "
-                            "operace.</p>\n"),
-                         progressInformative());
-            int rc = pkcs11->ChangePin(slot, newPuk.text());
-            closeProgress();
-            if (rc == int(CKR_OK)) {
-                int s = slot;
-                pkcs11->Logout(s);
-                logIn(slot, newPuk.text(), CKU_SO);
-                showMessage(tr("Úspěch"), tr("PUK byl úspěšně změněn."), QMessageBox::Information);
-            } else {
-                refresh = false;
-                showError(rc == int(CKR_DEVICE_REMOVED)
-                              ? tr("Během změny hodnoty PIN byla vyjmuta karta.")
-                              : codeText(tr("Během změny hodnoty PUK se vyskytla chyba (0x"), rc));
-            }
-        }
-        newPuk.wipe();
+    if (!change.unblock) {
+        // the new value is proved at once
         int s = slot;
-        pkcs11->Logout(s); // the security officer's session ends with the operation
+        pkcs11->Logout(s);
+        logIn(slot, value.text(), change.fresh == Secret::NewPuk ? CKU_SO : CKU_USER);
     }
-    if (refresh)
-        pkcs11->UpdatePinTries(slot, CKU_SO);
-    redraw(CardItem);
+    showMessage(tr("Úspěch"), change.success, QMessageBox::Information);
+    return true;
 }
 
-void CardManager::unblockPin()
+void CardManager::changePinOrPuk(const char *what, Secret presented, const SecretChange &change)
 {
-    SlotLog entry(*pkcs11, QStringLiteral("unblockPin()"));
+    SlotLog entry(*pkcs11, QLatin1String(what));
     int slot = shownCardSlot();
     if (slot < 0)
         return;
     int state = 0;
-    PinResult login = presentSecret(slot, Secret::Puk, state, entry);
+    PinResult login = presentSecret(slot, presented, state, entry);
     if (login == PinResult::Ended)
         return;
-    bool refresh = true;
-    SecretText newPin;
-    if (login == PinResult::LoggedIn) {
-        if (askNewSecret(tr("Odblokování PIN"), Secret::NewPin, slot, newPin)) {
-            showProgress(tr("<p align='center'>Probíhá odblokování PIN. Prosím vyčkejte na "
-                            "dokončení operace.</p>\n"),
-                         progressInformative());
-            int rc = pkcs11->InitPin(slot, newPin.text());
-            closeProgress();
-            if (rc == int(CKR_OK)) {
-                showMessage(tr("Úspěch"), tr("PIN byl úspěšně odblokován."),
-                            QMessageBox::Information);
-            } else {
-                refresh = false;
-                showError(
-                    rc == int(CKR_DEVICE_REMOVED)
-                        ? tr("Během změny hodnoty PIN byla vyjmuta karta.")
-                        : codeText(tr("Během operace odblokování PIN se vyskytla chyba (0x"), rc));
-            }
-        }
-        newPin.wipe();
-        // the security officer logs out, so that the holder can log in with the new PIN
+    bool refresh = login != PinResult::LoggedIn || changeSecret(slot, change);
+    if (login == PinResult::LoggedIn && presented == Secret::Puk) {
+        // the security officer logs out, so that the holder can log in at once
         int s = slot;
         pkcs11->Logout(s);
     }
     if (refresh)
-        pkcs11->UpdatePinTries(slot, CKU_USER);
+        pkcs11->UpdatePinTries(slot,
+                               change.unblock || presented == Secret::Pin ? CKU_USER : CKU_SO);
     redraw(CardItem);
+}
+
+void CardManager::changePin()
+{
+    changePinOrPuk("changePin()", Secret::Pin,
+                   {tr("Změna PIN"), Secret::NewPin, false,
+                    tr("<p align='center'>Probíhá změna PIN. Prosím vyčkejte na dokončení "
+                       "operace.</p>\n"),
+                    tr("PIN byl úspěšně změněn."),
+                    tr("Během změny hodnoty PIN se vyskytla chyba (0x")});
+}
+
+void CardManager::changePuk()
+{
+    changePinOrPuk("changePuk()", Secret::Puk,
+                   {tr("Změna PUK"), Secret::NewPuk, false,
+                    tr("<p align='center'>Probíhá změna PUK. Prosím vyčkejte na dokončení "
+                       "operace.</p>\n"),
+                    tr("PUK byl úspěšně změněn."),
+                    tr("Během změny hodnoty PUK se vyskytla chyba (0x")});
+}
+
+void CardManager::unblockPin()
+{
+    changePinOrPuk("unblockPin()", Secret::Puk,
+                   {tr("Odblokování PIN"), Secret::NewPin, true,
+                    tr("<p align='center'>Probíhá odblokování PIN. Prosím vyčkejte na "
+                       "dokončení operace.</p>\n"),
+                    tr("PIN byl úspěšně odblokován."),
+                    tr("Během operace odblokování PIN se vyskytla chyba (0x")});
 }
