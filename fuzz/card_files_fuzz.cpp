@@ -6,6 +6,7 @@
 #include "card/qvmd_compress.h"
 #include "card/qvmd_file_io.h"
 #include "card/qvmd_files.h"
+#include "card_fuzz_support.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -17,34 +18,7 @@
 namespace
 {
 
-struct Card {
-    FuzzedDataProvider *input;
-    unsigned long exchanges = 0;
-};
-
-// One reply per exchange from the input; an exhausted input removes the card.
-uint32_t transmit(void *context, const unsigned char *, unsigned long, unsigned char *response,
-                  unsigned long *responseLength)
-{
-    auto *card = static_cast<Card *>(context);
-    card->exchanges++;
-    if (card->input->remaining_bytes() == 0)
-        return 0x80100069;
-    size_t length = card->input->ConsumeIntegralInRange<size_t>(0, 300);
-    std::vector<unsigned char> reply = card->input->ConsumeBytes<unsigned char>(length);
-    if (reply.size() > *responseLength)
-        return 0x80100008;
-    if (!reply.empty())
-        memcpy(response, reply.data(), reply.size());
-    *responseLength = reply.size();
-    return 0;
-}
-
-void check(bool holds)
-{
-    if (!holds)
-        __builtin_trap();
-}
+using card_fuzz::check;
 
 const unsigned char ROOT[8] = {};
 const unsigned char MSCP[8] = {'m', 's', 'c', 'p'};
@@ -80,10 +54,9 @@ void list(_qv_md_card_struct *card)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 {
     FuzzedDataProvider input(bytes, size);
-    Card state{&input};
+    card_fuzz::Card state{&input, 300};
     _qv_md_card_struct card;
-    QVMD_CardInitStruct(&card, reinterpret_cast<unsigned long>(&state), nullptr, nullptr, nullptr,
-                        nullptr, nullptr, nullptr, transmit);
+    state.Init(&card);
     if (input.ConsumeBool())
         card.transport->protocol = 2; // T=1: 61 xx left to the readers
     while (input.remaining_bytes() > 0) {

@@ -12,10 +12,11 @@
 namespace card_fuzz
 {
 
-// Each exchange takes one reply (0 to 520 bytes) from the input; an exhausted input
-// removes the card.
+// Each exchange takes one reply (0 to longest bytes) from the input; an exhausted
+// input removes the card.
 struct Card {
     FuzzedDataProvider *input;
+    size_t longest = 520;
     unsigned long exchanges = 0;
 
     static uint32_t Transmit(void *context, const unsigned char *, unsigned long,
@@ -25,7 +26,7 @@ struct Card {
         card->exchanges++;
         if (card->input->remaining_bytes() == 0)
             return 0x80100069; // removed
-        size_t length = card->input->ConsumeIntegralInRange<size_t>(0, 520);
+        size_t length = card->input->ConsumeIntegralInRange<size_t>(0, card->longest);
         std::vector<unsigned char> reply = card->input->ConsumeBytes<unsigned char>(length);
         if (reply.size() > *responseLength)
             return 0x80100008;

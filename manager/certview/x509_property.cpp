@@ -95,8 +95,12 @@ bool X509Property::parseASN1Time(const ASN1_TIME *time, QString *out, eTextRetur
     if (ASN1_TIME_to_tm(time, &broken) != 1)
         return false;
     char buffer[256];
+    // the date as the locale writes it, two-digit years included
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-y2k"
     size_t length =
         strftime(buffer, sizeof(buffer), form == TextDateTime ? "%x %X GMT" : "%x", &broken);
+#pragma GCC diagnostic pop
     if (length == 0)
         return false;
     *out = QString::fromUtf8(buffer, static_cast<qsizetype>(length));

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/hex.h"
+
 int32_t asn_tag_read(const unsigned char *data, uint32_t length, uint32_t *cls,
                      uint32_t *constructed, uint32_t *tag)
 {
@@ -289,17 +291,6 @@ int32_t asn_write_file(const _asn_t *item, const char *path)
     return written;
 }
 
-static int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 int32_t asn_hex_to_tag(const char *text, uint32_t *cls, uint32_t *constructed, uint32_t *tag)
 {
     if (!text)
@@ -313,10 +304,10 @@ int32_t asn_hex_to_tag(const char *text, uint32_t *cls, uint32_t *constructed, u
             p++;
         if (!*p)
             break;
-        int hi = hex_digit(p[0]);
+        int hi = hexDigit(p[0]);
         if (hi < 0)
             return 0;
-        int lo = hex_digit(p[1]);
+        int lo = hexDigit(p[1]);
         if (lo < 0)
             return 0;
         if (count == sizeof(octets))

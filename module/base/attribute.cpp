@@ -215,11 +215,14 @@ bool CAttribute::Set(char const *name, unsigned long type, char const *s)
     return setNamed(*this, name, type, s, (unsigned long)-1);
 }
 
+// A value is a byte string whatever its kind: a text is copied byte for byte with
+// its length (a label may hold a zero byte), then gets its NUL after the value.
 void CAttribute::copyFrom(CAttribute const &other)
 {
     bool ok;
     if (other.m_kind == KIND_STRING)
-        ok = Set(other.m_name, other.m_type, static_cast<char const *>(other.m_value));
+        ok = setNamed(*this, other.m_name, other.m_type, static_cast<char const *>(other.m_value),
+                      other.m_value != nullptr ? other.m_size : 0UL);
     else
         ok = Set(other.m_name, other.m_type, other.m_value, other.m_value ? other.m_size : 0);
     if (ok) {

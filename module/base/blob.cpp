@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/hex.h"
+
 // Every owned buffer carries this many zero bytes after the content: the
 // hidden NUL of a text, or the zero unit of UTF-16 and UTF-32 text.
 static const unsigned int kTail = 4;
@@ -21,21 +23,10 @@ unsigned char *allocBuffer(unsigned int n)
     return buf;
 }
 
-int hexDigit(unsigned char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // Two hex digits as one byte; false when either is not a hex digit.
 bool hexPair(unsigned char const *p, unsigned char *value)
 {
-    int hi = hexDigit(p[0]), lo = hexDigit(p[1]);
+    int hi = hexDigit((char)p[0]), lo = hexDigit((char)p[1]);
     if (hi < 0 || lo < 0)
         return false;
     if (value != nullptr)
@@ -625,7 +616,7 @@ CBlob &CBlob::operator+=(CBlob const &other)
 }
 
 // printf-style formatting into a malloc'ed text; NULL on failure.
-static char *formatText(char const *fmt, va_list args)
+__attribute__((format(printf, 1, 0))) static char *formatText(char const *fmt, va_list args)
 {
     unsigned int cap = 128;
     for (;;) {

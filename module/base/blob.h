@@ -71,9 +71,9 @@ class CBlob
     CBlob &operator+=(char const *s);
     CBlob &operator+=(CBlob const &other);
     bool PutFormat(int pos, char const *fmt, ...) __attribute__((format(printf, 3, 4)));
-    bool PutFormat(int pos, char const *fmt, va_list args);
+    bool PutFormat(int pos, char const *fmt, va_list args) __attribute__((format(printf, 3, 0)));
     bool SetFormat(char const *fmt, ...) __attribute__((format(printf, 2, 3)));
-    bool SetFormat(char const *fmt, va_list args);
+    bool SetFormat(char const *fmt, va_list args) __attribute__((format(printf, 2, 0)));
 
     void Upper();
     void Lower();

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/hex.h"
+
 namespace
 {
 
@@ -125,17 +127,6 @@ int b64Digit(char c)
         return 63;
     if (c == '=')
         return 0;
-    return -1;
-}
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
     return -1;
 }
 

@@ -7,8 +7,8 @@ CCardConnectionPCSC::CCardConnectionPCSC(SCARDHANDLE card, DWORD protocol,
                                          CPCSCFunctions const *functions)
     : m_functions(functions ? *functions : CPCSCFunctions::System()), m_card(card)
 {
-    hl_log(HL_ENTER, "CCardConnectionPCSC::CCardConnectionPCSC(0x%p,0x%.8x)\n",
-           reinterpret_cast<void *>(card), static_cast<unsigned>(protocol));
+    hl_log(HL_ENTER, "CCardConnectionPCSC::CCardConnectionPCSC(0x%p,0x%.8lx)\n",
+           reinterpret_cast<void *>(card), protocol);
     m_channelType = CChannel::CHANNEL_TYPE_PCSC;
     m_activeProtocol = protocol & (SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1);
 
@@ -24,7 +24,7 @@ CCardConnectionPCSC::CCardConnectionPCSC(SCARDHANDLE card, DWORD protocol,
             m_atr.Clear();
     }
     hl_log(rv == SCARD_S_SUCCESS ? HL_DEBUG : HL_ERROR,
-           "SCardGetAttrib[SCARD_ATTR_ATR_STRING] ( 0x%.8x )\n", static_cast<unsigned>(rv));
+           "SCardGetAttrib[SCARD_ATTR_ATR_STRING] ( 0x%.8lx )\n", rv);
     if (m_atr.GetSize() == 0) {
         // Not every reader driver answers the attribute; the service itself keeps
         // the ATR of the card and gives it with the card status.
@@ -32,8 +32,7 @@ CCardConnectionPCSC::CCardConnectionPCSC(SCARDHANDLE card, DWORD protocol,
         DWORD atrLength = sizeof(atr);
         DWORD state = 0, active = 0;
         rv = m_functions.Status(card, nullptr, nullptr, &state, &active, atr, &atrLength);
-        hl_log(rv == SCARD_S_SUCCESS ? HL_DEBUG : HL_ERROR, "SCardStatus ( 0x%.8x )\n",
-               static_cast<unsigned>(rv));
+        hl_log(rv == SCARD_S_SUCCESS ? HL_DEBUG : HL_ERROR, "SCardStatus ( 0x%.8lx )\n", rv);
         if (rv == SCARD_S_SUCCESS && atrLength != 0 && atrLength <= sizeof(atr))
             m_atr.Set(atr, static_cast<unsigned>(atrLength));
     }
@@ -47,8 +46,7 @@ unsigned long CCardConnectionPCSC::GetCardStatus()
     hl_log(HL_ENTER, "CCardConnectionPCSC::GetCardStatus()\n");
     DWORD state = 0;
     LONG rv = m_functions.Status(m_card, nullptr, nullptr, &state, nullptr, nullptr, nullptr);
-    hl_log(rv == SCARD_S_SUCCESS ? HL_DEBUG : HL_ERROR, "SCardStatus ( 0x%.8x )\n",
-           static_cast<unsigned>(rv));
+    hl_log(rv == SCARD_S_SUCCESS ? HL_DEBUG : HL_ERROR, "SCardStatus ( 0x%.8lx )\n", rv);
     // The reader service reports the card state as a set of bits: a card in the
     // reader shows SCARD_PRESENT together with its power and protocol bits.
     unsigned long status = CARD_STATUS_UNKNOWN;

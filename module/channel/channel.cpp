@@ -12,14 +12,14 @@ CChannel::~CChannel() {}
 
 bool CChannel::Open(unsigned long scope)
 {
-    hl_log(HL_ENTER, "CChannel::Open(0x%.8x)\n", static_cast<unsigned>(scope));
+    hl_log(HL_ENTER, "CChannel::Open(0x%.8lx)\n", scope);
     hl_log(HL_LEAVE, "CChannel::Open( %s )\n", "FAILED");
     return false;
 }
 
 bool CChannel::Close(unsigned long mode)
 {
-    hl_log(HL_ENTER, "CChannel::Close(0x%.8x)\n", static_cast<unsigned>(mode));
+    hl_log(HL_ENTER, "CChannel::Close(0x%.8lx)\n", mode);
     hl_log(HL_LEAVE, "CChannel::Close( %s )\n", "FAILED");
     return false;
 }
@@ -33,8 +33,8 @@ bool CChannel::IsOpen()
 
 CCardConnection *CChannel::Connect(CBlob const &reader, bool exclusive, unsigned long protocols)
 {
-    hl_log(HL_ENTER, "CChannel::Connect(%p,%s,0x%.8x)\n", static_cast<void const *>(&reader),
-           exclusive ? "Exclusiv" : "nonExclusiv", static_cast<unsigned>(protocols));
+    hl_log(HL_ENTER, "CChannel::Connect(%p,%s,0x%.8lx)\n", static_cast<void const *>(&reader),
+           exclusive ? "Exclusiv" : "nonExclusiv", protocols);
     CBlob name(reader);
     char const *text = name;
     hl_log(HL_INFO, "Reader : %s\n", text ? text : "");
@@ -44,8 +44,8 @@ CCardConnection *CChannel::Connect(CBlob const &reader, bool exclusive, unsigned
 
 bool CChannel::Disconnect(CCardConnection *connection, unsigned long disposition)
 {
-    hl_log(HL_ENTER, "CChannel::Disconnect(%p,0x%.8x)\n", static_cast<void *>(connection),
-           static_cast<unsigned>(disposition));
+    hl_log(HL_ENTER, "CChannel::Disconnect(%p,0x%.8lx)\n", static_cast<void *>(connection),
+           disposition);
     hl_log(HL_LEAVE, "CChannel::Disconnect( %s )\n", "FAILED");
     return false;
 }
@@ -60,8 +60,8 @@ bool CChannel::Transmit(CCardConnection *connection, CBlob &command, CBlob &resp
 
 bool CChannel::Control(CCardConnection *connection, unsigned long code, CBlob &input, CBlob &output)
 {
-    hl_log(HL_ENTER, "CChannel::Control(%p,0x%.8x,%p,%p)\n", static_cast<void *>(connection),
-           static_cast<unsigned>(code), static_cast<void *>(&input), static_cast<void *>(&output));
+    hl_log(HL_ENTER, "CChannel::Control(%p,0x%.8lx,%p,%p)\n", static_cast<void *>(connection), code,
+           static_cast<void *>(&input), static_cast<void *>(&output));
     hl_log(HL_LEAVE, "CChannel::Control( %s )\n", "FAILED");
     return false;
 }

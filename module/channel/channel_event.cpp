@@ -25,8 +25,8 @@ CChannelEvent::CChannelEvent() : m_channel(nullptr), m_eventId(0) {}
 CChannelEvent::CChannelEvent(CChannel *channel, CBlob const &reader, unsigned long eventId)
     : m_channel(channel), m_reader(reader), m_eventId(eventId)
 {
-    hl_log(HL_ENTER, "CChannelEvent::CChannelEvent(%p,%p,0x%.8x)\n", static_cast<void *>(channel),
-           static_cast<void const *>(&reader), static_cast<unsigned>(eventId));
+    hl_log(HL_ENTER, "CChannelEvent::CChannelEvent(%p,%p,0x%.8lx)\n", static_cast<void *>(channel),
+           static_cast<void const *>(&reader), eventId);
     CBlob names = EventNames(eventId);
     char const *readerText = m_reader;
     char const *namesText = names;

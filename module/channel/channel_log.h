@@ -2,11 +2,3 @@
 #pragma once
 
 #include "base/linux/linux_log.h"
-
-using vok_log::HL_DEBUG;
-using vok_log::HL_ENTER;
-using vok_log::HL_ERROR;
-using vok_log::HL_EXCEPTION;
-using vok_log::HL_INFO;
-using vok_log::HL_LEAVE;
-using vok_log::HL_WARNING;

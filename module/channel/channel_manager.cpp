@@ -22,7 +22,7 @@ bool CChannelManager::RegisterChannel(CChannel *channel, bool autoDelete)
     }
     char const *name = channel->GetName();
     hl_log(HL_DEBUG, "ChannelName = %s\n", name ? name : "");
-    hl_log(HL_DEBUG, "ChannelId   = 0x%.8x\n", static_cast<unsigned>(channel->GetId()));
+    hl_log(HL_DEBUG, "ChannelId   = 0x%.8lx\n", channel->GetId());
 
     bool listed = false;
     for (auto it = m_channels.begin(); it != m_channels.end(); ++it) {
@@ -40,8 +40,7 @@ bool CChannelManager::RegisterChannel(CChannel *channel, bool autoDelete)
     }
     if (channel->m_id == 0)
         channel->m_id = ++m_idCounter;
-    hl_log(HL_DEBUG, "Channel(%p) ID = 0x%.8x\n", static_cast<void *>(channel),
-           static_cast<unsigned>(channel->m_id));
+    hl_log(HL_DEBUG, "Channel(%p) ID = 0x%.8lx\n", static_cast<void *>(channel), channel->m_id);
     hl_log(HL_LEAVE, "CChannelManager::RegisterChannel( %s )\n", "OK");
     return true;
 }
@@ -63,7 +62,7 @@ bool CChannelManager::UnregisterChannel(CChannel *channel)
 
 bool CChannelManager::freeChannels(unsigned long mode)
 {
-    hl_log(HL_ENTER, "CChannelManager::freeChannels(0x%.8x)\n", static_cast<unsigned>(mode));
+    hl_log(HL_ENTER, "CChannelManager::freeChannels(0x%.8lx)\n", mode);
     bool result = true;
     for (auto it = m_channels.begin(); it != m_channels.end(); ++it) {
         CChannel *channel = *it;
@@ -72,7 +71,7 @@ bool CChannelManager::freeChannels(unsigned long mode)
             continue;
         char const *name = channel->GetName();
         hl_log(HL_DEBUG, "ChannelName = %s\n", name ? name : "");
-        hl_log(HL_DEBUG, "ChannelFlag = 0x%.8x\n", static_cast<unsigned>(channel->GetFlags()));
+        hl_log(HL_DEBUG, "ChannelFlag = 0x%.8lx\n", channel->GetFlags());
         if (channel->IsOpen()) {
             if (!channel->Close(mode))
                 result = false;

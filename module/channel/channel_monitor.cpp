@@ -10,11 +10,6 @@ namespace
 
 char const kPnPReader[] = "\\\\?PnP?\\Notification";
 
-unsigned Code(LONG rv)
-{
-    return static_cast<unsigned>(rv);
-}
-
 unsigned long Counter(DWORD state)
 {
     return (state >> 16) & 0xFFFF;
@@ -64,7 +59,7 @@ CChannelPCSC::CChannelMonitor::~CChannelMonitor()
 {
     if (m_hasContext) {
         LONG rv = m_functions.ReleaseContext(m_context);
-        hl_log(rv ? HL_ERROR : HL_DEBUG, "SCardReleaseContext ( 0x%.8x )\n", Code(rv));
+        hl_log(rv ? HL_ERROR : HL_DEBUG, "SCardReleaseContext ( 0x%.8lx )\n", rv);
     }
 }
 
@@ -72,7 +67,7 @@ LONG CChannelPCSC::CChannelMonitor::EstablishContext(DWORD scope)
 {
     SCARDCONTEXT context = 0;
     LONG rv = m_functions.EstablishContext(scope, nullptr, nullptr, &context);
-    hl_log(rv ? HL_ERROR : HL_DEBUG, "SCardEstablishContext ( 0x%.8x )\n", Code(rv));
+    hl_log(rv ? HL_ERROR : HL_DEBUG, "SCardEstablishContext ( 0x%.8lx )\n", rv);
     if (rv == SCARD_S_SUCCESS) {
         m_context = context;
         m_hasContext = true;
@@ -124,8 +119,7 @@ bool CChannelPCSC::CChannelMonitor::start()
     probe.szReader = kPnPReader;
     probe.dwCurrentState = SCARD_STATE_UNAWARE;
     LONG rv = m_functions.GetStatusChange(m_context, 0, &probe, 1);
-    hl_log(rv ? HL_ERROR : HL_DEBUG, "SCardGetStatusChange '%s' ( 0x%.8x )\n", kPnPReader,
-           Code(rv));
+    hl_log(rv ? HL_ERROR : HL_DEBUG, "SCardGetStatusChange '%s' ( 0x%.8lx )\n", kPnPReader, rv);
     hl_log(HL_WARNING,
            (probe.dwEventState & SCARD_STATE_UNKNOWN)
                ? "'%s' mechanism is NOT supported !\n"
@@ -137,7 +131,7 @@ bool CChannelPCSC::CChannelMonitor::start()
     rv = listReaders(names);
     m_lastResult = rv;
     if (rv == SCARD_S_SUCCESS) {
-        hl_log(HL_DEBUG, "SCardListReaders ( 0x%.8x )\n", Code(rv));
+        hl_log(HL_DEBUG, "SCardListReaders ( 0x%.8lx )\n", rv);
         for (size_t i = 0; i < names.size() && running; ++i) {
             if (m_watched.count == MAX_READERS) {
                 hl_log(HL_WARNING, "Reader ['%s'] is not watched: at most %d readers are\n",
@@ -145,18 +139,18 @@ bool CChannelPCSC::CChannelMonitor::start()
                 m_ignored.push_back(names[i]);
                 continue;
             }
-            hl_log(HL_INFO, "Reader [%d] : '%s'\n", static_cast<int>(i), names[i].c_str());
+            hl_log(HL_INFO, "Reader [%zu] : '%s'\n", i, names[i].c_str());
             m_watched.add(names[i]);
             running = deliver(names[i], EVT_CHANNEL_READER_FOUND);
         }
     } else if (rv != static_cast<LONG>(SCARD_E_NO_READERS_AVAILABLE)) {
-        hl_log(HL_ERROR, "SCardListReaders ( 0x%.8x )\n", Code(rv));
+        hl_log(HL_ERROR, "SCardListReaders ( 0x%.8lx )\n", rv);
     }
 
     if (running && m_watched.count != 0) {
         rv = m_functions.GetStatusChange(m_context, 0, m_watched.states, m_watched.count);
         m_lastResult = rv;
-        hl_log(rv ? HL_ERROR : HL_DEBUG, "SCardGetStatusChange ( 0x%.8x )\n", Code(rv));
+        hl_log(rv ? HL_ERROR : HL_DEBUG, "SCardGetStatusChange ( 0x%.8lx )\n", rv);
         if (rv == SCARD_S_SUCCESS) {
             for (unsigned i = 0; i < m_watched.count && running; ++i) {
                 SCARD_READERSTATE &state = m_watched.states[i];
@@ -190,7 +184,7 @@ bool CChannelPCSC::CChannelMonitor::pass()
             } else {
                 // the states stay as they were; the listing below sorts out readers
                 // that went away
-                hl_log(HL_ERROR, "SCardGetStatusChange ( 0x%.8x )\n", Code(rv));
+                hl_log(HL_ERROR, "SCardGetStatusChange ( 0x%.8lx )\n", rv);
             }
             if (m_wake.Wait(10) == CEvent::WAIT_OBJECT_0)
                 return false;
@@ -206,8 +200,8 @@ bool CChannelPCSC::CChannelMonitor::reportCardChanges()
         DWORD event = state.dwEventState;
         DWORD current = state.dwCurrentState;
         if (event & SCARD_STATE_CHANGED)
-            hl_log(HL_DEBUG, "Reader ['%s'] : EventState( 0x%.8x ) : CurrentState( 0x%.8x )\n",
-                   state.szReader, static_cast<unsigned>(event), static_cast<unsigned>(current));
+            hl_log(HL_DEBUG, "Reader ['%s'] : EventState( 0x%.8lx ) : CurrentState( 0x%.8lx )\n",
+                   state.szReader, event, current);
         if ((event & SCARD_STATE_CHANGED) && !(event & SCARD_STATE_MUTE)) {
             bool present = (event & SCARD_STATE_PRESENT) != 0;
             bool wasPresent = (current & SCARD_STATE_PRESENT) != 0;
@@ -253,7 +247,7 @@ bool CChannelPCSC::CChannelMonitor::relist()
     }
     if (rv != SCARD_S_SUCCESS) {
         // keep watching what we have; the next pass lists again
-        hl_log(HL_ERROR, "SCardListReaders ( 0x%.8x )\n", Code(rv));
+        hl_log(HL_ERROR, "SCardListReaders ( 0x%.8lx )\n", rv);
         return true;
     }
 

@@ -14,29 +14,16 @@
 namespace
 {
 
-unsigned Code(LONG rv)
-{
-    return static_cast<unsigned>(rv);
-}
-
 void LogCall(char const *name, LONG rv)
 {
-    hl_log(rv ? HL_ERROR : HL_DEBUG, "%s ( 0x%.8x )\n", name, Code(rv));
+    hl_log(rv ? HL_ERROR : HL_DEBUG, "%s ( 0x%.8lx )\n", name, rv);
 }
 
-// Monitors left running by Close; see ReapMonitors. Never destroyed, so the
-// monitors stay reachable to the end of the process.
-std::mutex &OrphansLock()
-{
-    static std::mutex *lock = new std::mutex;
-    return *lock;
-}
-
-std::vector<CChannelPCSC::CChannelMonitor *> &Orphans()
-{
-    static auto *orphans = new std::vector<CChannelPCSC::CChannelMonitor *>;
-    return *orphans;
-}
+// Monitors left running by Close; see ReapMonitors. The list exists only while it
+// holds a monitor, so nothing of it outlives the module (an unload leaves no
+// allocation behind) and a monitor still running at exit stays reachable.
+std::mutex g_orphansLock; // constant-initialised, nothing to destroy
+std::vector<CChannelPCSC::CChannelMonitor *> *g_orphans = nullptr;
 
 const unsigned long kReadyTimeoutMs = 30000;
 const int kConnectAttempts = 120;
@@ -63,8 +50,10 @@ CChannelPCSC::~CChannelPCSC()
 
 unsigned CChannelPCSC::ReapMonitors()
 {
-    std::lock_guard<std::mutex> guard(OrphansLock());
-    std::vector<CChannelMonitor *> &orphans = Orphans();
+    std::lock_guard<std::mutex> guard(g_orphansLock);
+    if (g_orphans == nullptr)
+        return 0;
+    std::vector<CChannelMonitor *> &orphans = *g_orphans;
     for (auto it = orphans.begin(); it != orphans.end();) {
         if ((*it)->WaitEnded(0)) {
             (*it)->Wait(0xFFFFFFFFUL); // joins the ended thread
@@ -74,7 +63,12 @@ unsigned CChannelPCSC::ReapMonitors()
             ++it;
         }
     }
-    return static_cast<unsigned>(orphans.size());
+    unsigned running = static_cast<unsigned>(orphans.size());
+    if (running == 0) {
+        delete g_orphans;
+        g_orphans = nullptr;
+    }
+    return running;
 }
 
 // Stops the monitor and frees it; a monitor still inside a delivery after waitMs is
@@ -95,14 +89,20 @@ bool CChannelPCSC::stopMonitor(unsigned long waitMs)
     hl_log(HL_ERROR, "The PCSC monitor did not stop within %lu ms: it ends after its delivery.\n",
            waitMs);
     monitor->Abandon();
-    std::lock_guard<std::mutex> guard(OrphansLock());
-    Orphans().push_back(monitor);
+    std::lock_guard<std::mutex> guard(g_orphansLock);
+    try {
+        if (g_orphans == nullptr)
+            g_orphans = new std::vector<CChannelMonitor *>;
+        g_orphans->push_back(monitor);
+    } catch (std::bad_alloc &) {
+        // not listed: the monitor ends on its own and is never freed
+    }
     return false;
 }
 
 bool CChannelPCSC::Open(unsigned long scope)
 {
-    hl_log(HL_ENTER, "CChannelPCSC::Open(0x%.8x)\n", static_cast<unsigned>(scope));
+    hl_log(HL_ENTER, "CChannelPCSC::Open(0x%.8lx)\n", scope);
     ReapMonitors();
     if (m_context != 0) {
         hl_log(HL_LEAVE, "CChannelPCSC::Open( %s )\n", "OK");
@@ -145,7 +145,7 @@ bool CChannelPCSC::Open(unsigned long scope)
 
 bool CChannelPCSC::Close(unsigned long mode)
 {
-    hl_log(HL_ENTER, "CChannelPCSC::Close(0x%.8x)\n", static_cast<unsigned>(mode));
+    hl_log(HL_ENTER, "CChannelPCSC::Close(0x%.8lx)\n", mode);
     hl_log(HL_DEBUG, "hSC   : %p\n", reinterpret_cast<void *>(m_context));
     bool active = m_monitor != nullptr && m_monitor->IsAlive();
     hl_log(HL_INFO, "PCSC monitor status : %s\n", active ? "ACTIVE" : "INACTIVE");
@@ -181,8 +181,8 @@ bool CChannelPCSC::IsOpen()
 
 CCardConnection *CChannelPCSC::Connect(CBlob const &reader, bool exclusive, unsigned long protocols)
 {
-    hl_log(HL_ENTER, "CChannelPCSC::Connect(%p,%s,0x%.8x)\n", static_cast<void const *>(&reader),
-           exclusive ? "Exclusiv" : "nonExclusiv", static_cast<unsigned>(protocols));
+    hl_log(HL_ENTER, "CChannelPCSC::Connect(%p,%s,0x%.8lx)\n", static_cast<void const *>(&reader),
+           exclusive ? "Exclusiv" : "nonExclusiv", protocols);
     hl_log(HL_DEBUG, "hSC   : %p\n", reinterpret_cast<void *>(m_context));
     // the name as a C string, whatever the blob holds
     std::string name(reinterpret_cast<char const *>(reader.GetData()), reader.GetSize());
@@ -236,8 +236,8 @@ CCardConnectionPCSC *CChannelPCSC::checkConnection(CCardConnection *connection)
 
 bool CChannelPCSC::Disconnect(CCardConnection *connection, unsigned long disposition)
 {
-    hl_log(HL_ENTER, "CChannelPCSC::Disconnect(%p,0x%.8x)\n", static_cast<void *>(connection),
-           static_cast<unsigned>(disposition));
+    hl_log(HL_ENTER, "CChannelPCSC::Disconnect(%p,0x%.8lx)\n", static_cast<void *>(connection),
+           disposition);
     CCardConnectionPCSC *pcsc = checkConnection(connection);
     LONG rv = SCARD_E_INVALID_PARAMETER;
     if (pcsc != nullptr) {
@@ -297,8 +297,8 @@ bool CChannelPCSC::Transmit(CCardConnection *connection, CBlob &command, CBlob &
 bool CChannelPCSC::Control(CCardConnection *connection, unsigned long code, CBlob &input,
                            CBlob &output)
 {
-    hl_log(HL_ENTER, "CChannelPCSC::Control(%p,0x%.8x,%p,%p)\n", static_cast<void *>(connection),
-           static_cast<unsigned>(code), static_cast<void *>(&input), static_cast<void *>(&output));
+    hl_log(HL_ENTER, "CChannelPCSC::Control(%p,0x%.8lx,%p,%p)\n", static_cast<void *>(connection),
+           code, static_cast<void *>(&input), static_cast<void *>(&output));
     CCardConnectionPCSC *pcsc = checkConnection(connection);
     LONG rv = SCARD_E_INVALID_PARAMETER;
     if (pcsc != nullptr) {

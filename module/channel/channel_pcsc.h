@@ -35,8 +35,8 @@ class CChannelPCSC : public CChannel
 
     // Monitors that Close had to leave behind because a delivery to the manager did
     // not return in time: each ends on its own once its delivery returns and is
-    // freed by the next Open or Close of any channel, or here. Returns how many
-    // are still running.
+    // freed by the next Open or Close of any channel, or here (the module's unload
+    // hook calls it last). Returns how many are still running.
     static unsigned ReapMonitors();
 
     // Room for any response APDU: 65,536 data bytes and the status word.

@@ -13,10 +13,10 @@
 #include "base/cfg.h"
 #include "base/linux/linux_log.h"
 #include "base/mutex.h"
+#include "channel/channel_pcsc.h"
 #include "core/p11_manager.h"
 #include "core/token_kinds.h"
-
-using vok_log::HL_INFO;
+#include "crypto/crypto_random.h"
 
 // The storage of the module-wide objects (module_globals.h gives their types to the
 // rest of the module). The objects are constructed in place by the load hook and
@@ -82,13 +82,17 @@ __attribute__((constructor)) void moduleLoad()
     pthread_atfork(prepareFork, parentAfterFork, childAfterFork);
 }
 
-// The unload hook, then the globals in reverse order: the manager, the mutex.
+// The unload hook, then the globals in reverse order: the manager, the mutex; last
+// what the module kept process-wide, so that an unload leaves nothing behind: the
+// list of monitors that ended on their own and the random generator (wiped).
 __attribute__((destructor)) void moduleUnload()
 {
     my_fini();
     g_built = false;
     manager().~CP11Manager();
     globalMutex().~CMutex();
+    CChannelPCSC::ReapMonitors();
+    crypto_random_free();
 }
 
 } // namespace

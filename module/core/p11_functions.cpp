@@ -14,24 +14,15 @@
 #include "core/p11_slot.h"
 #include "core/p11_token.h"
 
-using vok_log::HL_DEBUG;
-using vok_log::HL_ENTER;
-using vok_log::HL_LEAVE;
-
 #define P11_EXPORT extern "C" VOK_EXPORT
 
 namespace
 {
 
-unsigned U(unsigned long v)
-{
-    return static_cast<unsigned>(v);
-}
-
 void logExit(char const *name, CK_RV rv)
 {
     char const *text = CP11Convert::CKR2String(rv);
-    hl_log(HL_LEAVE, "%s( 0x%.8X ) [ %s ]\n", name, U(rv), text != nullptr ? text : "UNKNOWN");
+    hl_log(HL_LEAVE, "%s( 0x%.8lX ) [ %s ]\n", name, rv, text != nullptr ? text : "UNKNOWN");
 }
 
 // The call of a target under the global mutex (and the shared-data lock when
@@ -64,7 +55,7 @@ template <class Op> CK_RV slotCall(char const *name, CK_SLOT_ID slotID, Op op)
 {
     return frame(name, true, [&] {
         CP11Slot *slot = m_gManager.GetSlot(slotID);
-        hl_log(HL_DEBUG, "Slot(0x%.8x) = %p\n", U(slotID), (void *)slot);
+        hl_log(HL_DEBUG, "Slot(0x%.8lx) = %p\n", slotID, (void *)slot);
         op(slot);
     });
 }
@@ -73,7 +64,7 @@ template <class Op> CK_RV tokenCall(char const *name, CK_SLOT_ID slotID, Op op)
 {
     return frame(name, true, [&] {
         CP11Token *token = m_gManager.GetToken(slotID);
-        hl_log(HL_DEBUG, "Token(0x%.8x) = %p\n", U(slotID), (void *)token);
+        hl_log(HL_DEBUG, "Token(0x%.8lx) = %p\n", slotID, (void *)token);
         op(token);
     });
 }
@@ -89,9 +80,9 @@ CP11Token *getSessionToken(CK_SESSION_HANDLE session)
 {
     unsigned long slotID = (session & 0xFFFF0000UL) >> 16;
     try {
-        hl_log(HL_DEBUG, "SlotId = 0x%.8x\n", U(slotID));
+        hl_log(HL_DEBUG, "SlotId = 0x%.8lx\n", slotID);
         CP11Token *token = m_gManager.GetToken(slotID);
-        hl_log(HL_DEBUG, "Token(0x%.8x) = %p\n", U(slotID), (void *)token);
+        hl_log(HL_DEBUG, "Token(0x%.8lx) = %p\n", slotID, (void *)token);
         return token;
     } catch (CP11Exception &e) {
         if (e.GetErrorCode() == CKR_SLOT_ID_INVALID)
@@ -118,7 +109,7 @@ P11_EXPORT CK_RV C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR ppFunctionList)
 
 P11_EXPORT CK_RV C_GetFunctionStatus(CK_SESSION_HANDLE hSession)
 {
-    hl_log(HL_ENTER, "C_GetFunctionStatus(0x%.8x)\n", U(hSession));
+    hl_log(HL_ENTER, "C_GetFunctionStatus(0x%.8lx)\n", hSession);
     CMutexLocker global(m_gMtx);
     logExit("C_GetFunctionStatus", CKR_FUNCTION_NOT_PARALLEL);
     return CKR_FUNCTION_NOT_PARALLEL;
@@ -126,7 +117,7 @@ P11_EXPORT CK_RV C_GetFunctionStatus(CK_SESSION_HANDLE hSession)
 
 P11_EXPORT CK_RV C_CancelFunction(CK_SESSION_HANDLE hSession)
 {
-    hl_log(HL_ENTER, "C_CancelFunction(0x%.8x)\n", U(hSession));
+    hl_log(HL_ENTER, "C_CancelFunction(0x%.8lx)\n", hSession);
     CMutexLocker global(m_gMtx);
     logExit("C_CancelFunction", CKR_FUNCTION_NOT_PARALLEL);
     return CKR_FUNCTION_NOT_PARALLEL;
@@ -164,7 +155,7 @@ P11_EXPORT CK_RV C_GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR pSlotList,
 
 P11_EXPORT CK_RV C_WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_VOID_PTR pReserved)
 {
-    hl_log(HL_ENTER, "C_WaitForSlotEvent(0x%.8x,%p,%p)\n", U(flags), (void *)pSlot, pReserved);
+    hl_log(HL_ENTER, "C_WaitForSlotEvent(0x%.8lx,%p,%p)\n", flags, (void *)pSlot, pReserved);
     // no lock: a waiting thread must not stop the others
     CK_RV rv = CKR_OK;
     try {
@@ -185,13 +176,13 @@ P11_EXPORT CK_RV C_WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_VOI
 
 P11_EXPORT CK_RV C_GetSlotInfo(CK_SLOT_ID slotID, CK_SLOT_INFO_PTR pInfo)
 {
-    hl_log(HL_ENTER, "C_GetSlotInfo(0x%.8x,%p)\n", U(slotID), (void *)pInfo);
+    hl_log(HL_ENTER, "C_GetSlotInfo(0x%.8lx,%p)\n", slotID, (void *)pInfo);
     return slotCall("C_GetSlotInfo", slotID, [&](CP11Slot *slot) { slot->GetInfo(pInfo); });
 }
 
 P11_EXPORT CK_RV C_GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO_PTR pInfo)
 {
-    hl_log(HL_ENTER, "C_GetTokenInfo(0x%.8x,%p)\n", U(slotID), (void *)pInfo);
+    hl_log(HL_ENTER, "C_GetTokenInfo(0x%.8lx,%p)\n", slotID, (void *)pInfo);
     return tokenCall("C_GetTokenInfo", slotID,
                      [&](CP11Token *token) { token->CP11Token::GetInfo(pInfo); });
 }
@@ -199,7 +190,7 @@ P11_EXPORT CK_RV C_GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO_PTR pInfo)
 P11_EXPORT CK_RV C_GetMechanismList(CK_SLOT_ID slotID, CK_MECHANISM_TYPE_PTR pMechanismList,
                                     CK_ULONG_PTR pulCount)
 {
-    hl_log(HL_ENTER, "C_GetMechanismList(0x%.8x,%p,%p)\n", U(slotID), (void *)pMechanismList,
+    hl_log(HL_ENTER, "C_GetMechanismList(0x%.8lx,%p,%p)\n", slotID, (void *)pMechanismList,
            (void *)pulCount);
     return tokenCall("C_GetMechanismList", slotID, [&](CP11Token *token) {
         token->CP11Token::GetMechanismList(pMechanismList, pulCount);
@@ -209,7 +200,7 @@ P11_EXPORT CK_RV C_GetMechanismList(CK_SLOT_ID slotID, CK_MECHANISM_TYPE_PTR pMe
 P11_EXPORT CK_RV C_GetMechanismInfo(CK_SLOT_ID slotID, CK_MECHANISM_TYPE type,
                                     CK_MECHANISM_INFO_PTR pInfo)
 {
-    hl_log(HL_ENTER, "C_GetMechanismInfo(0x%.8x,0x%.8x,%p)\n", U(slotID), U(type), (void *)pInfo);
+    hl_log(HL_ENTER, "C_GetMechanismInfo(0x%.8lx,0x%.8lx,%p)\n", slotID, type, (void *)pInfo);
     return tokenCall("C_GetMechanismInfo", slotID,
                      [&](CP11Token *token) { token->GetMechanismInfo(type, pInfo); });
 }
@@ -217,7 +208,7 @@ P11_EXPORT CK_RV C_GetMechanismInfo(CK_SLOT_ID slotID, CK_MECHANISM_TYPE type,
 P11_EXPORT CK_RV C_InitToken(CK_SLOT_ID slotID, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen,
                              CK_UTF8CHAR_PTR pLabel)
 {
-    hl_log(HL_ENTER, "C_InitToken(0x%.8x,%p,0x%.8x,%p)\n", U(slotID), (void *)pPin, U(ulPinLen),
+    hl_log(HL_ENTER, "C_InitToken(0x%.8lx,%p,0x%.8lx,%p)\n", slotID, (void *)pPin, ulPinLen,
            (void *)pLabel);
     return tokenCall("C_InitToken", slotID,
                      [&](CP11Token *token) { token->InitToken(pPin, ulPinLen, pLabel); });
@@ -226,7 +217,7 @@ P11_EXPORT CK_RV C_InitToken(CK_SLOT_ID slotID, CK_UTF8CHAR_PTR pPin, CK_ULONG u
 P11_EXPORT CK_RV C_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR pApplication,
                                CK_NOTIFY Notify, CK_SESSION_HANDLE_PTR phSession)
 {
-    hl_log(HL_ENTER, "C_OpenSession(0x%.8x,0x%.8x,%p,%p,%p)\n", U(slotID), U(flags), pApplication,
+    hl_log(HL_ENTER, "C_OpenSession(0x%.8lx,0x%.8lx,%p,%p,%p)\n", slotID, flags, pApplication,
            (void *)Notify, (void *)phSession);
     return tokenCall("C_OpenSession", slotID, [&](CP11Token *token) {
         token->OpenSession(flags, pApplication, Notify, phSession);
@@ -235,7 +226,7 @@ P11_EXPORT CK_RV C_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR pA
 
 P11_EXPORT CK_RV C_CloseAllSessions(CK_SLOT_ID slotID)
 {
-    hl_log(HL_ENTER, "C_CloseAllSessions(0x%.8x)\n", U(slotID));
+    hl_log(HL_ENTER, "C_CloseAllSessions(0x%.8lx)\n", slotID);
     return tokenCall("C_CloseAllSessions", slotID,
                      [&](CP11Token *token) { token->CloseAllSessions(); });
 }
@@ -245,7 +236,7 @@ P11_EXPORT CK_RV C_CloseAllSessions(CK_SLOT_ID slotID)
 
 P11_EXPORT CK_RV C_InitPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen)
 {
-    hl_log(HL_ENTER, "C_InitPIN(0x%.8x,%p,0x%.8x)\n", U(hSession), (void *)pPin, U(ulPinLen));
+    hl_log(HL_ENTER, "C_InitPIN(0x%.8lx,%p,0x%.8lx)\n", hSession, (void *)pPin, ulPinLen);
     return sessionCall("C_InitPIN", hSession,
                        [&](CP11Token *token) { token->InitPIN(hSession, pPin, ulPinLen); });
 }
@@ -253,8 +244,8 @@ P11_EXPORT CK_RV C_InitPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pPin, CK_
 P11_EXPORT CK_RV C_SetPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pOldPin, CK_ULONG ulOldLen,
                           CK_UTF8CHAR_PTR pNewPin, CK_ULONG ulNewLen)
 {
-    hl_log(HL_ENTER, "C_SetPIN(0x%.8x,%p,0x%.8x,%p,0x%.8x)\n", U(hSession), (void *)pOldPin,
-           U(ulOldLen), (void *)pNewPin, U(ulNewLen));
+    hl_log(HL_ENTER, "C_SetPIN(0x%.8lx,%p,0x%.8lx,%p,0x%.8lx)\n", hSession, (void *)pOldPin,
+           ulOldLen, (void *)pNewPin, ulNewLen);
     return sessionCall("C_SetPIN", hSession, [&](CP11Token *token) {
         token->SetPIN(hSession, pOldPin, ulOldLen, pNewPin, ulNewLen);
     });
@@ -262,14 +253,14 @@ P11_EXPORT CK_RV C_SetPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pOldPin, C
 
 P11_EXPORT CK_RV C_CloseSession(CK_SESSION_HANDLE hSession)
 {
-    hl_log(HL_ENTER, "C_CloseSession(0x%.8x)\n", U(hSession));
+    hl_log(HL_ENTER, "C_CloseSession(0x%.8lx)\n", hSession);
     return sessionCall("C_CloseSession", hSession,
                        [&](CP11Token *token) { token->CloseSession(hSession); });
 }
 
 P11_EXPORT CK_RV C_GetSessionInfo(CK_SESSION_HANDLE hSession, CK_SESSION_INFO_PTR pInfo)
 {
-    hl_log(HL_ENTER, "C_GetSessionInfo(0x%.8x,%p)\n", U(hSession), (void *)pInfo);
+    hl_log(HL_ENTER, "C_GetSessionInfo(0x%.8lx,%p)\n", hSession, (void *)pInfo);
     return sessionCall("C_GetSessionInfo", hSession,
                        [&](CP11Token *token) { token->GetSessionInfo(hSession, pInfo); });
 }
@@ -277,7 +268,7 @@ P11_EXPORT CK_RV C_GetSessionInfo(CK_SESSION_HANDLE hSession, CK_SESSION_INFO_PT
 P11_EXPORT CK_RV C_GetOperationState(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOperationState,
                                      CK_ULONG_PTR pulOperationStateLen)
 {
-    hl_log(HL_ENTER, "C_GetOperationState(0x%.8x,%p,%p)\n", U(hSession), (void *)pOperationState,
+    hl_log(HL_ENTER, "C_GetOperationState(0x%.8lx,%p,%p)\n", hSession, (void *)pOperationState,
            (void *)pulOperationStateLen);
     return sessionCall("C_GetOperationState", hSession, [&](CP11Token *token) {
         token->GetOperationState(hSession, pOperationState, pulOperationStateLen);
@@ -288,9 +279,8 @@ P11_EXPORT CK_RV C_SetOperationState(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOp
                                      CK_ULONG ulOperationStateLen, CK_OBJECT_HANDLE hEncryptionKey,
                                      CK_OBJECT_HANDLE hAuthenticationKey)
 {
-    hl_log(HL_ENTER, "C_SetOperationState(0x%.8x,%p,0x%.8x,0x%.8x,0x%.8x)\n", U(hSession),
-           (void *)pOperationState, U(ulOperationStateLen), U(hEncryptionKey),
-           U(hAuthenticationKey));
+    hl_log(HL_ENTER, "C_SetOperationState(0x%.8lx,%p,0x%.8lx,0x%.8lx,0x%.8lx)\n", hSession,
+           (void *)pOperationState, ulOperationStateLen, hEncryptionKey, hAuthenticationKey);
     return sessionCall("C_SetOperationState", hSession, [&](CP11Token *token) {
         token->SetOperationState(hSession, pOperationState, ulOperationStateLen, hEncryptionKey,
                                  hAuthenticationKey);
@@ -300,23 +290,23 @@ P11_EXPORT CK_RV C_SetOperationState(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOp
 P11_EXPORT CK_RV C_Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType, CK_UTF8CHAR_PTR pPin,
                          CK_ULONG ulPinLen)
 {
-    hl_log(HL_ENTER, "C_Login(0x%.8x,0x%.8x,%p,0x%.8x)\n", U(hSession), U(userType), (void *)pPin,
-           U(ulPinLen));
+    hl_log(HL_ENTER, "C_Login(0x%.8lx,0x%.8lx,%p,0x%.8lx)\n", hSession, userType, (void *)pPin,
+           ulPinLen);
     return sessionCall("C_Login", hSession,
                        [&](CP11Token *token) { token->Login(hSession, userType, pPin, ulPinLen); });
 }
 
 P11_EXPORT CK_RV C_Logout(CK_SESSION_HANDLE hSession)
 {
-    hl_log(HL_ENTER, "C_Logout(0x%.8x)\n", U(hSession));
+    hl_log(HL_ENTER, "C_Logout(0x%.8lx)\n", hSession);
     return sessionCall("C_Logout", hSession, [&](CP11Token *token) { token->Logout(hSession); });
 }
 
 P11_EXPORT CK_RV C_CreateObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate,
                                 CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phObject)
 {
-    hl_log(HL_ENTER, "C_CreateObject(0x%.8x,%p,0x%.8x,%p)\n", U(hSession), (void *)pTemplate,
-           U(ulCount), (void *)phObject);
+    hl_log(HL_ENTER, "C_CreateObject(0x%.8lx,%p,0x%.8lx,%p)\n", hSession, (void *)pTemplate,
+           ulCount, (void *)phObject);
     return sessionCall("C_CreateObject", hSession, [&](CP11Token *token) {
         token->CreateObject(hSession, pTemplate, ulCount, phObject);
     });
@@ -326,8 +316,8 @@ P11_EXPORT CK_RV C_CopyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObje
                               CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount,
                               CK_OBJECT_HANDLE_PTR phNewObject)
 {
-    hl_log(HL_ENTER, "C_CopyObject(0x%.8x,0x%.8x,%p,0x%.8x,%p)\n", U(hSession), U(hObject),
-           (void *)pTemplate, U(ulCount), (void *)phNewObject);
+    hl_log(HL_ENTER, "C_CopyObject(0x%.8lx,0x%.8lx,%p,0x%.8lx,%p)\n", hSession, hObject,
+           (void *)pTemplate, ulCount, (void *)phNewObject);
     return sessionCall("C_CopyObject", hSession, [&](CP11Token *token) {
         token->CopyObject(hSession, hObject, pTemplate, ulCount, phNewObject);
     });
@@ -335,7 +325,7 @@ P11_EXPORT CK_RV C_CopyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObje
 
 P11_EXPORT CK_RV C_DestroyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject)
 {
-    hl_log(HL_ENTER, "C_DestroyObject(0x%.8x,0x%.8x)\n", U(hSession), U(hObject));
+    hl_log(HL_ENTER, "C_DestroyObject(0x%.8lx,0x%.8lx)\n", hSession, hObject);
     return sessionCall("C_DestroyObject", hSession,
                        [&](CP11Token *token) { token->DestroyObject(hSession, hObject); });
 }
@@ -343,8 +333,7 @@ P11_EXPORT CK_RV C_DestroyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hO
 P11_EXPORT CK_RV C_GetObjectSize(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject,
                                  CK_ULONG_PTR pulSize)
 {
-    hl_log(HL_ENTER, "C_GetObjectSize(0x%.8x,0x%.8x,%p)\n", U(hSession), U(hObject),
-           (void *)pulSize);
+    hl_log(HL_ENTER, "C_GetObjectSize(0x%.8lx,0x%.8lx,%p)\n", hSession, hObject, (void *)pulSize);
     return sessionCall("C_GetObjectSize", hSession,
                        [&](CP11Token *token) { token->GetObjectSize(hSession, hObject, pulSize); });
 }
@@ -352,8 +341,8 @@ P11_EXPORT CK_RV C_GetObjectSize(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hO
 P11_EXPORT CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject,
                                      CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount)
 {
-    hl_log(HL_ENTER, "C_GetAttributeValue(0x%.8x,0x%.8x,%p,0x%.8x)\n", U(hSession), U(hObject),
-           (void *)pTemplate, U(ulCount));
+    hl_log(HL_ENTER, "C_GetAttributeValue(0x%.8lx,0x%.8lx,%p,0x%.8lx)\n", hSession, hObject,
+           (void *)pTemplate, ulCount);
     return sessionCall("C_GetAttributeValue", hSession, [&](CP11Token *token) {
         token->GetAttributeValue(hSession, hObject, pTemplate, ulCount);
     });
@@ -362,8 +351,8 @@ P11_EXPORT CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDL
 P11_EXPORT CK_RV C_SetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject,
                                      CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount)
 {
-    hl_log(HL_ENTER, "C_SetAttributeValue(0x%.8x,0x%.8x,%p,0x%.8x)\n", U(hSession), U(hObject),
-           (void *)pTemplate, U(ulCount));
+    hl_log(HL_ENTER, "C_SetAttributeValue(0x%.8lx,0x%.8lx,%p,0x%.8lx)\n", hSession, hObject,
+           (void *)pTemplate, ulCount);
     return sessionCall("C_SetAttributeValue", hSession, [&](CP11Token *token) {
         token->SetAttributeValue(hSession, hObject, pTemplate, ulCount);
     });
@@ -372,8 +361,8 @@ P11_EXPORT CK_RV C_SetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDL
 P11_EXPORT CK_RV C_FindObjectsInit(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate,
                                    CK_ULONG ulCount)
 {
-    hl_log(HL_ENTER, "C_FindObjectsInit(0x%.8x,%p,0x%.8x)\n", U(hSession), (void *)pTemplate,
-           U(ulCount));
+    hl_log(HL_ENTER, "C_FindObjectsInit(0x%.8lx,%p,0x%.8lx)\n", hSession, (void *)pTemplate,
+           ulCount);
     return sessionCall("C_FindObjectsInit", hSession, [&](CP11Token *token) {
         token->FindObjectsInit(hSession, pTemplate, ulCount);
     });
@@ -382,8 +371,8 @@ P11_EXPORT CK_RV C_FindObjectsInit(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR 
 P11_EXPORT CK_RV C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE_PTR phObject,
                                CK_ULONG ulMaxObjectCount, CK_ULONG_PTR pulObjectCount)
 {
-    hl_log(HL_ENTER, "C_FindObjects(0x%.8x,%p,0x%.8x,%p)\n", U(hSession), (void *)phObject,
-           U(ulMaxObjectCount), (void *)pulObjectCount);
+    hl_log(HL_ENTER, "C_FindObjects(0x%.8lx,%p,0x%.8lx,%p)\n", hSession, (void *)phObject,
+           ulMaxObjectCount, (void *)pulObjectCount);
     return sessionCall("C_FindObjects", hSession, [&](CP11Token *token) {
         token->FindObjects(hSession, phObject, ulMaxObjectCount, pulObjectCount);
     });
@@ -391,7 +380,7 @@ P11_EXPORT CK_RV C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE_PTR 
 
 P11_EXPORT CK_RV C_FindObjectsFinal(CK_SESSION_HANDLE hSession)
 {
-    hl_log(HL_ENTER, "C_FindObjectsFinal(0x%.8x)\n", U(hSession));
+    hl_log(HL_ENTER, "C_FindObjectsFinal(0x%.8lx)\n", hSession);
     return sessionCall("C_FindObjectsFinal", hSession,
                        [&](CP11Token *token) { token->FindObjectsFinal(hSession); });
 }
@@ -399,7 +388,7 @@ P11_EXPORT CK_RV C_FindObjectsFinal(CK_SESSION_HANDLE hSession)
 P11_EXPORT CK_RV C_EncryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
                                CK_OBJECT_HANDLE hKey)
 {
-    hl_log(HL_ENTER, "C_EncryptInit(0x%.8x,%p,0x%.8x)\n", U(hSession), (void *)pMechanism, U(hKey));
+    hl_log(HL_ENTER, "C_EncryptInit(0x%.8lx,%p,0x%.8lx)\n", hSession, (void *)pMechanism, hKey);
     return sessionCall("C_EncryptInit", hSession,
                        [&](CP11Token *token) { token->EncryptInit(hSession, pMechanism, hKey); });
 }
@@ -407,8 +396,8 @@ P11_EXPORT CK_RV C_EncryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMec
 P11_EXPORT CK_RV C_Encrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
                            CK_BYTE_PTR pEncryptedData, CK_ULONG_PTR pulEncryptedDataLen)
 {
-    hl_log(HL_ENTER, "C_Encrypt(0x%.8x,%p,0x%.8x,%p,%p)\n", U(hSession), (void *)pData,
-           U(ulDataLen), (void *)pEncryptedData, (void *)pulEncryptedDataLen);
+    hl_log(HL_ENTER, "C_Encrypt(0x%.8lx,%p,0x%.8lx,%p,%p)\n", hSession, (void *)pData, ulDataLen,
+           (void *)pEncryptedData, (void *)pulEncryptedDataLen);
     return sessionCall("C_Encrypt", hSession, [&](CP11Token *token) {
         token->Encrypt(hSession, pData, ulDataLen, pEncryptedData, pulEncryptedDataLen);
     });
@@ -417,8 +406,8 @@ P11_EXPORT CK_RV C_Encrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULO
 P11_EXPORT CK_RV C_EncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen,
                                  CK_BYTE_PTR pEncryptedPart, CK_ULONG_PTR pulEncryptedPartLen)
 {
-    hl_log(HL_ENTER, "C_EncryptUpdate(0x%.8x,%p,0x%.8x,%p,%p)\n", U(hSession), (void *)pPart,
-           U(ulPartLen), (void *)pEncryptedPart, (void *)pulEncryptedPartLen);
+    hl_log(HL_ENTER, "C_EncryptUpdate(0x%.8lx,%p,0x%.8lx,%p,%p)\n", hSession, (void *)pPart,
+           ulPartLen, (void *)pEncryptedPart, (void *)pulEncryptedPartLen);
     return sessionCall("C_EncryptUpdate", hSession, [&](CP11Token *token) {
         token->EncryptUpdate(hSession, pPart, ulPartLen, pEncryptedPart, pulEncryptedPartLen);
     });
@@ -427,7 +416,7 @@ P11_EXPORT CK_RV C_EncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, 
 P11_EXPORT CK_RV C_EncryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastEncryptedPart,
                                 CK_ULONG_PTR pulLastEncryptedPartLen)
 {
-    hl_log(HL_ENTER, "C_EncryptFinal(0x%.8x,%p,%p)\n", U(hSession), (void *)pLastEncryptedPart,
+    hl_log(HL_ENTER, "C_EncryptFinal(0x%.8lx,%p,%p)\n", hSession, (void *)pLastEncryptedPart,
            (void *)pulLastEncryptedPartLen);
     return sessionCall("C_EncryptFinal", hSession, [&](CP11Token *token) {
         token->EncryptFinal(hSession, pLastEncryptedPart, pulLastEncryptedPartLen);
@@ -437,7 +426,7 @@ P11_EXPORT CK_RV C_EncryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastEnc
 P11_EXPORT CK_RV C_DecryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
                                CK_OBJECT_HANDLE hKey)
 {
-    hl_log(HL_ENTER, "C_DecryptInit(0x%.8x,%p,0x%.8x)\n", U(hSession), (void *)pMechanism, U(hKey));
+    hl_log(HL_ENTER, "C_DecryptInit(0x%.8lx,%p,0x%.8lx)\n", hSession, (void *)pMechanism, hKey);
     return sessionCall("C_DecryptInit", hSession,
                        [&](CP11Token *token) { token->DecryptInit(hSession, pMechanism, hKey); });
 }
@@ -445,8 +434,8 @@ P11_EXPORT CK_RV C_DecryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMec
 P11_EXPORT CK_RV C_Decrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedData,
                            CK_ULONG ulEncryptedDataLen, CK_BYTE_PTR pData, CK_ULONG_PTR pulDataLen)
 {
-    hl_log(HL_ENTER, "C_Decrypt(0x%.8x,%p,0x%.8x,%p,%p)\n", U(hSession), (void *)pEncryptedData,
-           U(ulEncryptedDataLen), (void *)pData, (void *)pulDataLen);
+    hl_log(HL_ENTER, "C_Decrypt(0x%.8lx,%p,0x%.8lx,%p,%p)\n", hSession, (void *)pEncryptedData,
+           ulEncryptedDataLen, (void *)pData, (void *)pulDataLen);
     return sessionCall("C_Decrypt", hSession, [&](CP11Token *token) {
         token->Decrypt(hSession, pEncryptedData, ulEncryptedDataLen, pData, pulDataLen);
     });
@@ -456,8 +445,8 @@ P11_EXPORT CK_RV C_DecryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryp
                                  CK_ULONG ulEncryptedPartLen, CK_BYTE_PTR pPart,
                                  CK_ULONG_PTR pulPartLen)
 {
-    hl_log(HL_ENTER, "C_DecryptUpdate(0x%.8x,%p,0x%.8x,%p,%p)\n", U(hSession),
-           (void *)pEncryptedPart, U(ulEncryptedPartLen), (void *)pPart, (void *)pulPartLen);
+    hl_log(HL_ENTER, "C_DecryptUpdate(0x%.8lx,%p,0x%.8lx,%p,%p)\n", hSession,
+           (void *)pEncryptedPart, ulEncryptedPartLen, (void *)pPart, (void *)pulPartLen);
     return sessionCall("C_DecryptUpdate", hSession, [&](CP11Token *token) {
         token->DecryptUpdate(hSession, pEncryptedPart, ulEncryptedPartLen, pPart, pulPartLen);
     });
@@ -466,7 +455,7 @@ P11_EXPORT CK_RV C_DecryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryp
 P11_EXPORT CK_RV C_DecryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastPart,
                                 CK_ULONG_PTR pulLastPartLen)
 {
-    hl_log(HL_ENTER, "C_DecryptFinal(0x%.8x,%p,%p)\n", U(hSession), (void *)pLastPart,
+    hl_log(HL_ENTER, "C_DecryptFinal(0x%.8lx,%p,%p)\n", hSession, (void *)pLastPart,
            (void *)pulLastPartLen);
     return sessionCall("C_DecryptFinal", hSession, [&](CP11Token *token) {
         token->DecryptFinal(hSession, pLastPart, pulLastPartLen);
@@ -475,7 +464,7 @@ P11_EXPORT CK_RV C_DecryptFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLastPar
 
 P11_EXPORT CK_RV C_DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism)
 {
-    hl_log(HL_ENTER, "C_DigestInit(0x%.8x,%p)\n", U(hSession), (void *)pMechanism);
+    hl_log(HL_ENTER, "C_DigestInit(0x%.8lx,%p)\n", hSession, (void *)pMechanism);
     return sessionCall("C_DigestInit", hSession,
                        [&](CP11Token *token) { token->DigestInit(hSession, pMechanism); });
 }
@@ -483,7 +472,7 @@ P11_EXPORT CK_RV C_DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMech
 P11_EXPORT CK_RV C_Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
                           CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen)
 {
-    hl_log(HL_ENTER, "C_Digest(0x%.8x,%p,0x%.8x,%p,%p)\n", U(hSession), (void *)pData, U(ulDataLen),
+    hl_log(HL_ENTER, "C_Digest(0x%.8lx,%p,0x%.8lx,%p,%p)\n", hSession, (void *)pData, ulDataLen,
            (void *)pDigest, (void *)pulDigestLen);
     return sessionCall("C_Digest", hSession, [&](CP11Token *token) {
         token->Digest(hSession, pData, ulDataLen, pDigest, pulDigestLen);
@@ -492,15 +481,14 @@ P11_EXPORT CK_RV C_Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULON
 
 P11_EXPORT CK_RV C_DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen)
 {
-    hl_log(HL_ENTER, "C_DigestUpdate(0x%.8x,%p,0x%.8x)\n", U(hSession), (void *)pPart,
-           U(ulPartLen));
+    hl_log(HL_ENTER, "C_DigestUpdate(0x%.8lx,%p,0x%.8lx)\n", hSession, (void *)pPart, ulPartLen);
     return sessionCall("C_DigestUpdate", hSession,
                        [&](CP11Token *token) { token->DigestUpdate(hSession, pPart, ulPartLen); });
 }
 
 P11_EXPORT CK_RV C_DigestKey(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hKey)
 {
-    hl_log(HL_ENTER, "C_DigestKey(0x%.8x,0x%.8x)\n", U(hSession), U(hKey));
+    hl_log(HL_ENTER, "C_DigestKey(0x%.8lx,0x%.8lx)\n", hSession, hKey);
     return sessionCall("C_DigestKey", hSession,
                        [&](CP11Token *token) { token->DigestKey(hSession, hKey); });
 }
@@ -508,7 +496,7 @@ P11_EXPORT CK_RV C_DigestKey(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hKey)
 P11_EXPORT CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest,
                                CK_ULONG_PTR pulDigestLen)
 {
-    hl_log(HL_ENTER, "C_DigestFinal(0x%.8x,%p,%p)\n", U(hSession), (void *)pDigest,
+    hl_log(HL_ENTER, "C_DigestFinal(0x%.8lx,%p,%p)\n", hSession, (void *)pDigest,
            (void *)pulDigestLen);
     return sessionCall("C_DigestFinal", hSession, [&](CP11Token *token) {
         token->DigestFinal(hSession, pDigest, pulDigestLen);
@@ -518,7 +506,7 @@ P11_EXPORT CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest,
 P11_EXPORT CK_RV C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
                             CK_OBJECT_HANDLE hKey)
 {
-    hl_log(HL_ENTER, "C_SignInit(0x%.8x,%p,0x%.8x)\n", U(hSession), (void *)pMechanism, U(hKey));
+    hl_log(HL_ENTER, "C_SignInit(0x%.8lx,%p,0x%.8lx)\n", hSession, (void *)pMechanism, hKey);
     return sessionCall("C_SignInit", hSession,
                        [&](CP11Token *token) { token->SignInit(hSession, pMechanism, hKey); });
 }
@@ -526,7 +514,7 @@ P11_EXPORT CK_RV C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechan
 P11_EXPORT CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
                         CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen)
 {
-    hl_log(HL_ENTER, "C_Sign(0x%.8x,%p,0x%.8x,%p,%p)\n", U(hSession), (void *)pData, U(ulDataLen),
+    hl_log(HL_ENTER, "C_Sign(0x%.8lx,%p,0x%.8lx,%p,%p)\n", hSession, (void *)pData, ulDataLen,
            (void *)pSignature, (void *)pulSignatureLen);
     return sessionCall("C_Sign", hSession, [&](CP11Token *token) {
         token->Sign(hSession, pData, ulDataLen, pSignature, pulSignatureLen);
@@ -535,7 +523,7 @@ P11_EXPORT CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG 
 
 P11_EXPORT CK_RV C_SignUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen)
 {
-    hl_log(HL_ENTER, "C_SignUpdate(0x%.8x,%p,0x%.8x)\n", U(hSession), (void *)pPart, U(ulPartLen));
+    hl_log(HL_ENTER, "C_SignUpdate(0x%.8lx,%p,0x%.8lx)\n", hSession, (void *)pPart, ulPartLen);
     return sessionCall("C_SignUpdate", hSession,
                        [&](CP11Token *token) { token->SignUpdate(hSession, pPart, ulPartLen); });
 }
@@ -543,7 +531,7 @@ P11_EXPORT CK_RV C_SignUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_
 P11_EXPORT CK_RV C_SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature,
                              CK_ULONG_PTR pulSignatureLen)
 {
-    hl_log(HL_ENTER, "C_SignFinal(0x%.8x,%p,%p)\n", U(hSession), (void *)pSignature,
+    hl_log(HL_ENTER, "C_SignFinal(0x%.8lx,%p,%p)\n", hSession, (void *)pSignature,
            (void *)pulSignatureLen);
     return sessionCall("C_SignFinal", hSession, [&](CP11Token *token) {
         token->SignFinal(hSession, pSignature, pulSignatureLen);
@@ -553,8 +541,7 @@ P11_EXPORT CK_RV C_SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature,
 P11_EXPORT CK_RV C_SignRecoverInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
                                    CK_OBJECT_HANDLE hKey)
 {
-    hl_log(HL_ENTER, "C_SignRecoverInit(0x%.8x,%p,0x%.8x)\n", U(hSession), (void *)pMechanism,
-           U(hKey));
+    hl_log(HL_ENTER, "C_SignRecoverInit(0x%.8lx,%p,0x%.8lx)\n", hSession, (void *)pMechanism, hKey);
     return sessionCall("C_SignRecoverInit", hSession, [&](CP11Token *token) {
         token->SignRecoverInit(hSession, pMechanism, hKey);
     });
@@ -563,8 +550,8 @@ P11_EXPORT CK_RV C_SignRecoverInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR 
 P11_EXPORT CK_RV C_SignRecover(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
                                CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen)
 {
-    hl_log(HL_ENTER, "C_SignRecover(0x%.8x,%p,0x%.8x,%p,%p)\n", U(hSession), (void *)pData,
-           U(ulDataLen), (void *)pSignature, (void *)pulSignatureLen);
+    hl_log(HL_ENTER, "C_SignRecover(0x%.8lx,%p,0x%.8lx,%p,%p)\n", hSession, (void *)pData,
+           ulDataLen, (void *)pSignature, (void *)pulSignatureLen);
     return sessionCall("C_SignRecover", hSession, [&](CP11Token *token) {
         token->SignRecover(hSession, pData, ulDataLen, pSignature, pulSignatureLen);
     });
@@ -573,7 +560,7 @@ P11_EXPORT CK_RV C_SignRecover(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK
 P11_EXPORT CK_RV C_VerifyInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
                               CK_OBJECT_HANDLE hKey)
 {
-    hl_log(HL_ENTER, "C_VerifyInit(0x%.8x,%p,0x%.8x)\n", U(hSession), (void *)pMechanism, U(hKey));
+    hl_log(HL_ENTER, "C_VerifyInit(0x%.8lx,%p,0x%.8lx)\n", hSession, (void *)pMechanism, hKey);
     return sessionCall("C_VerifyInit", hSession,
                        [&](CP11Token *token) { token->VerifyInit(hSession, pMechanism, hKey); });
 }
@@ -581,8 +568,8 @@ P11_EXPORT CK_RV C_VerifyInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMech
 P11_EXPORT CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen,
                           CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen)
 {
-    hl_log(HL_ENTER, "C_Verify(0x%.8x,%p,0x%.8x,%p,0x%.8x)\n", U(hSession), (void *)pData,
-           U(ulDataLen), (void *)pSignature, U(ulSignatureLen));
+    hl_log(HL_ENTER, "C_Verify(0x%.8lx,%p,0x%.8lx,%p,0x%.8lx)\n", hSession, (void *)pData,
+           ulDataLen, (void *)pSignature, ulSignatureLen);
     return sessionCall("C_Verify", hSession, [&](CP11Token *token) {
         token->Verify(hSession, pData, ulDataLen, pSignature, ulSignatureLen);
     });
@@ -590,8 +577,7 @@ P11_EXPORT CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULON
 
 P11_EXPORT CK_RV C_VerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen)
 {
-    hl_log(HL_ENTER, "C_VerifyUpdate(0x%.8x,%p,0x%.8x)\n", U(hSession), (void *)pPart,
-           U(ulPartLen));
+    hl_log(HL_ENTER, "C_VerifyUpdate(0x%.8lx,%p,0x%.8lx)\n", hSession, (void *)pPart, ulPartLen);
     return sessionCall("C_VerifyUpdate", hSession,
                        [&](CP11Token *token) { token->VerifyUpdate(hSession, pPart, ulPartLen); });
 }
@@ -599,8 +585,8 @@ P11_EXPORT CK_RV C_VerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, C
 P11_EXPORT CK_RV C_VerifyFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature,
                                CK_ULONG ulSignatureLen)
 {
-    hl_log(HL_ENTER, "C_VerifyFinal(0x%.8x,%p,0x%.8x)\n", U(hSession), (void *)pSignature,
-           U(ulSignatureLen));
+    hl_log(HL_ENTER, "C_VerifyFinal(0x%.8lx,%p,0x%.8lx)\n", hSession, (void *)pSignature,
+           ulSignatureLen);
     return sessionCall("C_VerifyFinal", hSession, [&](CP11Token *token) {
         token->VerifyFinal(hSession, pSignature, ulSignatureLen);
     });
@@ -609,8 +595,8 @@ P11_EXPORT CK_RV C_VerifyFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignatur
 P11_EXPORT CK_RV C_VerifyRecoverInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
                                      CK_OBJECT_HANDLE hKey)
 {
-    hl_log(HL_ENTER, "C_VerifyRecoverInit(0x%.8x,%p,0x%.8x)\n", U(hSession), (void *)pMechanism,
-           U(hKey));
+    hl_log(HL_ENTER, "C_VerifyRecoverInit(0x%.8lx,%p,0x%.8lx)\n", hSession, (void *)pMechanism,
+           hKey);
     return sessionCall("C_VerifyRecoverInit", hSession, [&](CP11Token *token) {
         token->VerifyRecoverInit(hSession, pMechanism, hKey);
     });
@@ -620,8 +606,8 @@ P11_EXPORT CK_RV C_VerifyRecover(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignat
                                  CK_ULONG ulSignatureLen, CK_BYTE_PTR pData,
                                  CK_ULONG_PTR pulDataLen)
 {
-    hl_log(HL_ENTER, "C_VerifyRecover(0x%.8x,%p,0x%.8x,%p,%p)\n", U(hSession), (void *)pSignature,
-           U(ulSignatureLen), (void *)pData, (void *)pulDataLen);
+    hl_log(HL_ENTER, "C_VerifyRecover(0x%.8lx,%p,0x%.8lx,%p,%p)\n", hSession, (void *)pSignature,
+           ulSignatureLen, (void *)pData, (void *)pulDataLen);
     return sessionCall("C_VerifyRecover", hSession, [&](CP11Token *token) {
         token->VerifyRecover(hSession, pSignature, ulSignatureLen, pData, pulDataLen);
     });
@@ -631,8 +617,8 @@ P11_EXPORT CK_RV C_DigestEncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR p
                                        CK_ULONG ulPartLen, CK_BYTE_PTR pEncryptedPart,
                                        CK_ULONG_PTR pulEncryptedPartLen)
 {
-    hl_log(HL_ENTER, "C_DigestEncryptUpdate(0x%.8x,%p,0x%.8x,%p,%p)\n", U(hSession), (void *)pPart,
-           U(ulPartLen), (void *)pEncryptedPart, (void *)pulEncryptedPartLen);
+    hl_log(HL_ENTER, "C_DigestEncryptUpdate(0x%.8lx,%p,0x%.8lx,%p,%p)\n", hSession, (void *)pPart,
+           ulPartLen, (void *)pEncryptedPart, (void *)pulEncryptedPartLen);
     return sessionCall("C_DigestEncryptUpdate", hSession, [&](CP11Token *token) {
         token->DigestEncryptUpdate(hSession, pPart, ulPartLen, pEncryptedPart, pulEncryptedPartLen);
     });
@@ -642,8 +628,8 @@ P11_EXPORT CK_RV C_DecryptDigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR p
                                        CK_ULONG ulEncryptedPartLen, CK_BYTE_PTR pPart,
                                        CK_ULONG_PTR pulPartLen)
 {
-    hl_log(HL_ENTER, "C_DecryptDigestUpdate(0x%.8x,%p,0x%.8x,%p,%p)\n", U(hSession),
-           (void *)pEncryptedPart, U(ulEncryptedPartLen), (void *)pPart, (void *)pulPartLen);
+    hl_log(HL_ENTER, "C_DecryptDigestUpdate(0x%.8lx,%p,0x%.8lx,%p,%p)\n", hSession,
+           (void *)pEncryptedPart, ulEncryptedPartLen, (void *)pPart, (void *)pulPartLen);
     return sessionCall("C_DecryptDigestUpdate", hSession, [&](CP11Token *token) {
         token->DecryptDigestUpdate(hSession, pEncryptedPart, ulEncryptedPartLen, pPart, pulPartLen);
     });
@@ -653,8 +639,8 @@ P11_EXPORT CK_RV C_SignEncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPa
                                      CK_ULONG ulPartLen, CK_BYTE_PTR pEncryptedPart,
                                      CK_ULONG_PTR pulEncryptedPartLen)
 {
-    hl_log(HL_ENTER, "C_SignEncryptUpdate(0x%.8x,%p,0x%.8x,%p,%p)\n", U(hSession), (void *)pPart,
-           U(ulPartLen), (void *)pEncryptedPart, (void *)pulEncryptedPartLen);
+    hl_log(HL_ENTER, "C_SignEncryptUpdate(0x%.8lx,%p,0x%.8lx,%p,%p)\n", hSession, (void *)pPart,
+           ulPartLen, (void *)pEncryptedPart, (void *)pulEncryptedPartLen);
     return sessionCall("C_SignEncryptUpdate", hSession, [&](CP11Token *token) {
         token->SignEncryptUpdate(hSession, pPart, ulPartLen, pEncryptedPart, pulEncryptedPartLen);
     });
@@ -664,8 +650,8 @@ P11_EXPORT CK_RV C_DecryptVerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR p
                                        CK_ULONG ulEncryptedPartLen, CK_BYTE_PTR pPart,
                                        CK_ULONG_PTR pulPartLen)
 {
-    hl_log(HL_ENTER, "C_DecryptVerifyUpdate(0x%.8x,%p,0x%.8x,%p,%p)\n", U(hSession),
-           (void *)pEncryptedPart, U(ulEncryptedPartLen), (void *)pPart, (void *)pulPartLen);
+    hl_log(HL_ENTER, "C_DecryptVerifyUpdate(0x%.8lx,%p,0x%.8lx,%p,%p)\n", hSession,
+           (void *)pEncryptedPart, ulEncryptedPartLen, (void *)pPart, (void *)pulPartLen);
     return sessionCall("C_DecryptVerifyUpdate", hSession, [&](CP11Token *token) {
         token->DecryptVerifyUpdate(hSession, pEncryptedPart, ulEncryptedPartLen, pPart, pulPartLen);
     });
@@ -675,8 +661,8 @@ P11_EXPORT CK_RV C_GenerateKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMec
                                CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount,
                                CK_OBJECT_HANDLE_PTR phKey)
 {
-    hl_log(HL_ENTER, "C_GenerateKey(0x%.8x,%p,%p,0x%.8x,%p)\n", U(hSession), (void *)pMechanism,
-           (void *)pTemplate, U(ulCount), (void *)phKey);
+    hl_log(HL_ENTER, "C_GenerateKey(0x%.8lx,%p,%p,0x%.8lx,%p)\n", hSession, (void *)pMechanism,
+           (void *)pTemplate, ulCount, (void *)phKey);
     return sessionCall("C_GenerateKey", hSession, [&](CP11Token *token) {
         token->GenerateKey(hSession, pMechanism, pTemplate, ulCount, phKey);
     });
@@ -690,9 +676,9 @@ P11_EXPORT CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR 
                                    CK_OBJECT_HANDLE_PTR phPublicKey,
                                    CK_OBJECT_HANDLE_PTR phPrivateKey)
 {
-    hl_log(HL_ENTER, "C_GenerateKeyPair(0x%.8x,%p,%p,0x%.8x,%p,0x%.8x,%p,%p)\n", U(hSession),
-           (void *)pMechanism, (void *)pPublicKeyTemplate, U(ulPublicKeyAttributeCount),
-           (void *)pPrivateKeyTemplate, U(ulPrivateKeyAttributeCount), (void *)phPublicKey,
+    hl_log(HL_ENTER, "C_GenerateKeyPair(0x%.8lx,%p,%p,0x%.8lx,%p,0x%.8lx,%p,%p)\n", hSession,
+           (void *)pMechanism, (void *)pPublicKeyTemplate, ulPublicKeyAttributeCount,
+           (void *)pPrivateKeyTemplate, ulPrivateKeyAttributeCount, (void *)phPublicKey,
            (void *)phPrivateKey);
     return sessionCall("C_GenerateKeyPair", hSession, [&](CP11Token *token) {
         token->GenerateKeyPair(hSession, pMechanism, pPublicKeyTemplate, ulPublicKeyAttributeCount,
@@ -705,8 +691,8 @@ P11_EXPORT CK_RV C_WrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechani
                            CK_OBJECT_HANDLE hWrappingKey, CK_OBJECT_HANDLE hKey,
                            CK_BYTE_PTR pWrappedKey, CK_ULONG_PTR pulWrappedKeyLen)
 {
-    hl_log(HL_ENTER, "C_WrapKey(0x%.8x,%p,0x%.8x,0x%.8x,%p,%p)\n", U(hSession), (void *)pMechanism,
-           U(hWrappingKey), U(hKey), (void *)pWrappedKey, (void *)pulWrappedKeyLen);
+    hl_log(HL_ENTER, "C_WrapKey(0x%.8lx,%p,0x%.8lx,0x%.8lx,%p,%p)\n", hSession, (void *)pMechanism,
+           hWrappingKey, hKey, (void *)pWrappedKey, (void *)pulWrappedKeyLen);
     return sessionCall("C_WrapKey", hSession, [&](CP11Token *token) {
         token->WrapKey(hSession, pMechanism, hWrappingKey, hKey, pWrappedKey, pulWrappedKeyLen);
     });
@@ -717,9 +703,9 @@ P11_EXPORT CK_RV C_UnwrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMecha
                              CK_ULONG ulWrappedKeyLen, CK_ATTRIBUTE_PTR pTemplate,
                              CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey)
 {
-    hl_log(HL_ENTER, "C_UnwrapKey(0x%.8x,%p,0x%.8x,%p,0x%.8x,%p,0x%.8x,%p)\n", U(hSession),
-           (void *)pMechanism, U(hUnwrappingKey), (void *)pWrappedKey, U(ulWrappedKeyLen),
-           (void *)pTemplate, U(ulAttributeCount), (void *)phKey);
+    hl_log(HL_ENTER, "C_UnwrapKey(0x%.8lx,%p,0x%.8lx,%p,0x%.8lx,%p,0x%.8lx,%p)\n", hSession,
+           (void *)pMechanism, hUnwrappingKey, (void *)pWrappedKey, ulWrappedKeyLen,
+           (void *)pTemplate, ulAttributeCount, (void *)phKey);
     return sessionCall("C_UnwrapKey", hSession, [&](CP11Token *token) {
         token->UnwrapKey(hSession, pMechanism, hUnwrappingKey, pWrappedKey, ulWrappedKeyLen,
                          pTemplate, ulAttributeCount, phKey);
@@ -730,8 +716,8 @@ P11_EXPORT CK_RV C_DeriveKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMecha
                              CK_OBJECT_HANDLE hBaseKey, CK_ATTRIBUTE_PTR pTemplate,
                              CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey)
 {
-    hl_log(HL_ENTER, "C_DeriveKey(0x%.8x,%p,0x%.8x,%p,0x%.8x,%p)\n", U(hSession),
-           (void *)pMechanism, U(hBaseKey), (void *)pTemplate, U(ulAttributeCount), (void *)phKey);
+    hl_log(HL_ENTER, "C_DeriveKey(0x%.8lx,%p,0x%.8lx,%p,0x%.8lx,%p)\n", hSession,
+           (void *)pMechanism, hBaseKey, (void *)pTemplate, ulAttributeCount, (void *)phKey);
     return sessionCall("C_DeriveKey", hSession, [&](CP11Token *token) {
         token->DeriveKey(hSession, pMechanism, hBaseKey, pTemplate, ulAttributeCount, phKey);
     });
@@ -739,7 +725,7 @@ P11_EXPORT CK_RV C_DeriveKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMecha
 
 P11_EXPORT CK_RV C_SeedRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSeed, CK_ULONG ulSeedLen)
 {
-    hl_log(HL_ENTER, "C_SeedRandom(0x%.8x,%p,0x%.8x)\n", U(hSession), (void *)pSeed, U(ulSeedLen));
+    hl_log(HL_ENTER, "C_SeedRandom(0x%.8lx,%p,0x%.8lx)\n", hSession, (void *)pSeed, ulSeedLen);
     return sessionCall("C_SeedRandom", hSession,
                        [&](CP11Token *token) { token->SeedRandom(hSession, pSeed, ulSeedLen); });
 }
@@ -747,8 +733,8 @@ P11_EXPORT CK_RV C_SeedRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSeed, CK_
 P11_EXPORT CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR RandomData,
                                   CK_ULONG ulRandomLen)
 {
-    hl_log(HL_ENTER, "C_GenerateRandom(0x%.8x,%p,0x%.8x)\n", U(hSession), (void *)RandomData,
-           U(ulRandomLen));
+    hl_log(HL_ENTER, "C_GenerateRandom(0x%.8lx,%p,0x%.8lx)\n", hSession, (void *)RandomData,
+           ulRandomLen);
     return sessionCall("C_GenerateRandom", hSession, [&](CP11Token *token) {
         token->GenerateRandom(hSession, RandomData, ulRandomLen);
     });

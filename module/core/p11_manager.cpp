@@ -10,50 +10,20 @@
 #include "channel/channel.h"
 #include "channel/channel_event.h"
 #include "channel/channel_pcsc.h"
+#include "core/core_support.h"
 #include "core/p11_slot.h"
 #include "core/p11_token.h"
 
-using vok_log::HL_DEBUG;
-using vok_log::HL_ENTER;
-using vok_log::HL_ERROR;
-using vok_log::HL_EXCEPTION;
-using vok_log::HL_INFO;
-using vok_log::HL_LEAVE;
-using vok_log::HL_WARNING;
+using vok_core::putText;
+using vok_core::rethrow;
+using vok_core::rvName;
+using vok_core::text;
 
 namespace
 {
 
 char const kManufacturer[] = "vOK";
 char const kLibraryDescription[] = "vOK eID PKCS#11 library";
-
-char const *text(char const *s)
-{
-    return s != nullptr ? s : vok_log::NULL_TEXT;
-}
-
-char const *codeName(unsigned long code)
-{
-    char const *name = CP11Convert::CKR2String(code);
-    return name != nullptr ? name : "UNKNOWN";
-}
-
-// The leave path of a method that ends by an exception: one type 16 line, then the
-// same code thrown on.
-[[noreturn]] void rethrow(char const *method, unsigned long code)
-{
-    decloglevel();
-    hl_log(HL_EXCEPTION, "CP11Manager::%s( 0x%.8x [ %s ] )\n", method, (unsigned)code,
-           codeName(code));
-    throw CP11Exception(code);
-}
-
-void blankCopy(unsigned char *field, size_t width, char const *s)
-{
-    std::memset(field, ' ', width);
-    size_t n = std::strlen(s);
-    std::memcpy(field, s, n < width ? n : width);
-}
 
 } // namespace
 
@@ -145,15 +115,15 @@ void CP11Manager::EndSharedData()
 void CP11Manager::Initialize(void *initArgs)
 {
     hl_log(HL_ENTER, "CP11Manager::Initialize(%p)\n", initArgs);
-    hl_log(HL_DEBUG, "RefCounter = %d\n", (int)RefCounter);
+    hl_log(HL_DEBUG, "RefCounter = %lu\n", RefCounter.load());
     if (RefCounter != 0)
-        rethrow("Initialize", CKR_CRYPTOKI_ALREADY_INITIALIZED);
+        rethrow("CP11Manager::Initialize", CKR_CRYPTOKI_ALREADY_INITIALIZED);
 
     if (initArgs != nullptr) {
         CK_C_INITIALIZE_ARGS args;
         std::memcpy(&args, initArgs, sizeof(args));
         log("CK_C_INITIALIZE_ARGS(pReserved)   = %p\n", args.pReserved);
-        log("CK_C_INITIALIZE_ARGS(flags)       = 0x%.8x\n", (unsigned)args.flags);
+        log("CK_C_INITIALIZE_ARGS(flags)       = 0x%.8lx\n", args.flags);
         log("CK_C_INITIALIZE_ARGS(CreateMutex) = %p\n", (void *)args.CreateMutex);
         log("CK_C_INITIALIZE_ARGS(DestroyMutex)= %p\n", (void *)args.DestroyMutex);
         log("CK_C_INITIALIZE_ARGS(LockMutex)   = %p\n", (void *)args.LockMutex);
@@ -161,7 +131,7 @@ void CP11Manager::Initialize(void *initArgs)
         int callbacks = (args.CreateMutex != nullptr) + (args.DestroyMutex != nullptr) +
                         (args.LockMutex != nullptr) + (args.UnlockMutex != nullptr);
         if (args.pReserved != nullptr)
-            rethrow("Initialize", CKR_ARGUMENTS_BAD);
+            rethrow("CP11Manager::Initialize", CKR_ARGUMENTS_BAD);
         // The reader monitor is the module's own thread and never calls back into the
         // application; loaders that ask for no threads (p11-kit's managed modules)
         // would otherwise get no module at all.
@@ -169,19 +139,19 @@ void CP11Manager::Initialize(void *initArgs)
             hl_log(HL_WARNING, "CKF_LIBRARY_CANT_CREATE_OS_THREADS: the reader monitor "
                                "thread is created all the same.\n");
         if (callbacks != 0 && callbacks != 4)
-            rethrow("Initialize", CKR_ARGUMENTS_BAD);
+            rethrow("CP11Manager::Initialize", CKR_ARGUMENTS_BAD);
         // With all four callbacks the application may still allow OS locking, which
         // is what the module always uses; without that flag it demands its own.
         if (callbacks == 4 && !(args.flags & CKF_OS_LOCKING_OK))
-            rethrow("Initialize", CKR_CANT_LOCK);
+            rethrow("CP11Manager::Initialize", CKR_CANT_LOCK);
     }
 
     CChannelPCSC *channel = new (std::nothrow) CChannelPCSC(m_functions);
     if (channel == nullptr)
-        rethrow("Initialize", CKR_HOST_MEMORY);
+        rethrow("CP11Manager::Initialize", CKR_HOST_MEMORY);
     if (!RegisterChannel(channel, true)) {
         delete channel;
-        rethrow("Initialize", CKR_GENERAL_ERROR);
+        rethrow("CP11Manager::Initialize", CKR_GENERAL_ERROR);
     }
     m_accepting = true;
     if (!channel->Open(1)) {
@@ -197,7 +167,7 @@ void CP11Manager::Initialize(void *initArgs)
         if (channel->IsOpen())
             channel->Close(0);
         delete channel;
-        rethrow("Initialize", CKR_GENERAL_ERROR);
+        rethrow("CP11Manager::Initialize", CKR_GENERAL_ERROR);
     }
     RefCounter = 1;
     hl_log(HL_LEAVE, "CP11Manager::Initialize( )\n");
@@ -233,7 +203,7 @@ void CP11Manager::Finalize(void *reserved, bool force)
 {
     hl_log(HL_ENTER, "CP11Manager::Finalize(%p,%s)\n", reserved, force ? "FORCE" : "DEFAULT");
     if (force) {
-        hl_log(HL_DEBUG, "RefCounter = %d\n", (int)RefCounter);
+        hl_log(HL_DEBUG, "RefCounter = %lu\n", RefCounter.load());
         if (RefCounter == 0) {
             hl_log(HL_LEAVE, "CP11Manager::Finalize( )\n");
             return;
@@ -242,9 +212,9 @@ void CP11Manager::Finalize(void *reserved, bool force)
         hl_log(HL_DEBUG, "RefCounter set to 1 !\n");
     }
     if (RefCounter == 0)
-        rethrow("Finalize", CKR_CRYPTOKI_NOT_INITIALIZED);
+        rethrow("CP11Manager::Finalize", CKR_CRYPTOKI_NOT_INITIALIZED);
     if (reserved != nullptr && !force)
-        rethrow("Finalize", CKR_ARGUMENTS_BAD);
+        rethrow("CP11Manager::Finalize", CKR_ARGUMENTS_BAD);
 
     // The monitors stop before the lock is taken: a monitor may be inside a
     // delivery that waits for the lock, or in a card detection that takes long.
@@ -257,7 +227,7 @@ void CP11Manager::Finalize(void *reserved, bool force)
         freeSlots();
         deleteChannels();
         if (!closed && !force)
-            rethrow("Finalize", CKR_GENERAL_ERROR);
+            rethrow("CP11Manager::Finalize", CKR_GENERAL_ERROR);
         RefCounter = 0;
         // every thread waiting for a slot event learns that the library is finalised
         m_slotEvent.WakeAll();
@@ -269,14 +239,14 @@ void CP11Manager::GetInfo(CK_INFO *info)
 {
     hl_log(HL_ENTER, "CP11Manager::GetInfo(%p)\n", (void *)info);
     if (RefCounter == 0)
-        rethrow("GetInfo", CKR_CRYPTOKI_NOT_INITIALIZED);
+        rethrow("CP11Manager::GetInfo", CKR_CRYPTOKI_NOT_INITIALIZED);
     if (info == nullptr)
-        rethrow("GetInfo", CKR_ARGUMENTS_BAD);
+        rethrow("CP11Manager::GetInfo", CKR_ARGUMENTS_BAD);
     info->cryptokiVersion.major = 2;
     info->cryptokiVersion.minor = 20;
-    blankCopy(info->manufacturerID, sizeof(info->manufacturerID), kManufacturer);
+    putText(info->manufacturerID, sizeof(info->manufacturerID), kManufacturer);
     info->flags = 0;
-    blankCopy(info->libraryDescription, sizeof(info->libraryDescription), kLibraryDescription);
+    putText(info->libraryDescription, sizeof(info->libraryDescription), kLibraryDescription);
     info->libraryVersion.major = 0;
     info->libraryVersion.minor = 3;
     hl_log(HL_LEAVE, "CP11Manager::GetInfo( )\n");
@@ -288,13 +258,12 @@ void CP11Manager::GetSlotList(unsigned char tokenPresent, unsigned long *list, u
     hl_log(HL_ENTER, "CP11Manager::GetSlotList(%s,%p,%p)\n", tokenPresent ? "CK_TRUE" : "CK_FALSE",
            (void *)list, (void *)count);
     if (RefCounter == 0)
-        rethrow("GetSlotList", CKR_CRYPTOKI_NOT_INITIALIZED);
+        rethrow("CP11Manager::GetSlotList", CKR_CRYPTOKI_NOT_INITIALIZED);
     if (count == nullptr)
-        rethrow("GetSlotList", CKR_ARGUMENTS_BAD);
+        rethrow("CP11Manager::GetSlotList", CKR_ARGUMENTS_BAD);
     for (int pass = 0; pass < (list != nullptr ? 2 : 1); ++pass) {
         unsigned long n = 0;
-        for (auto it = m_slots.begin(); it != m_slots.end(); ++it) {
-            CP11Slot *slot = *it;
+        for (auto const &slot : m_slots) {
             if (slot->FindByteAttribute(SLOT_A_PLUGGEN_IN) == 0)
                 continue;
             if (tokenPresent == CK_TRUE && slot->FindByteAttribute(SLOT_A_CARD_INSERTED) == 0)
@@ -304,9 +273,9 @@ void CP11Manager::GetSlotList(unsigned char tokenPresent, unsigned long *list, u
             ++n;
         }
         if (list != nullptr && *count < n) {
-            hl_log(HL_ERROR, "Small buffer ( 0x%.8x / 0x%.8x )!\n", (unsigned)*count, (unsigned)n);
+            hl_log(HL_ERROR, "Small buffer ( 0x%.8lx / 0x%.8lx )!\n", *count, n);
             *count = n;
-            rethrow("GetSlotList", CKR_BUFFER_TOO_SMALL);
+            rethrow("CP11Manager::GetSlotList", CKR_BUFFER_TOO_SMALL);
         }
         *count = n;
     }
@@ -315,32 +284,32 @@ void CP11Manager::GetSlotList(unsigned char tokenPresent, unsigned long *list, u
 
 CP11Slot *CP11Manager::GetSlot(unsigned long slotID)
 {
-    hl_log(HL_ENTER, "CP11Manager::GetSlot(0x%.8x)\n", (unsigned)slotID);
+    hl_log(HL_ENTER, "CP11Manager::GetSlot(0x%.8lx)\n", slotID);
     if (RefCounter == 0)
-        rethrow("GetSlot", CKR_CRYPTOKI_NOT_INITIALIZED);
+        rethrow("CP11Manager::GetSlot", CKR_CRYPTOKI_NOT_INITIALIZED);
     CP11Slot *slot = getSlot(slotID);
     if (slot == nullptr || slot->FindByteAttribute(SLOT_A_PLUGGEN_IN) == 0)
-        rethrow("GetSlot", CKR_SLOT_ID_INVALID);
+        rethrow("CP11Manager::GetSlot", CKR_SLOT_ID_INVALID);
     hl_log(HL_LEAVE, "CP11Manager::GetSlot( %p )\n", (void *)slot);
     return slot;
 }
 
 CP11Token *CP11Manager::GetToken(unsigned long slotID)
 {
-    hl_log(HL_ENTER, "CP11Manager::GetToken(0x%.8x)\n", (unsigned)slotID);
+    hl_log(HL_ENTER, "CP11Manager::GetToken(0x%.8lx)\n", slotID);
     CP11Token *token = nullptr;
     try {
         CP11Slot *slot = GetSlot(slotID);
-        for (auto it = m_tokens.begin(); it != m_tokens.end(); ++it) {
-            if ((*it)->GetSlot() == slot) {
-                token = *it;
+        for (auto const &held : m_tokens) {
+            if (held->GetSlot() == slot) {
+                token = held.get();
                 break;
             }
         }
         if (token == nullptr)
             throw CP11Exception(CKR_TOKEN_NOT_PRESENT);
     } catch (CP11Exception &e) {
-        rethrow("GetToken", e.GetErrorCode());
+        rethrow("CP11Manager::GetToken", e.GetErrorCode());
     }
     hl_log(HL_LEAVE, "CP11Manager::GetToken( %p )\n", (void *)token);
     return token;
@@ -351,11 +320,11 @@ void CP11Manager::WaitForSlotEvent(unsigned long flags, unsigned long *slot, voi
     // a polling caller does not fill the log
     bool logged = flags == 0;
     if (logged)
-        hl_log(HL_ENTER, "CP11Manager::WaitForSlotEvent(0x%.8x,%p,%p)\n", (unsigned)flags,
-               (void *)slot, reserved);
+        hl_log(HL_ENTER, "CP11Manager::WaitForSlotEvent(0x%.8lx,%p,%p)\n", flags, (void *)slot,
+               reserved);
     auto fail = [&](unsigned long code) {
         if (logged)
-            rethrow("WaitForSlotEvent", code);
+            rethrow("CP11Manager::WaitForSlotEvent", code);
         throw CP11Exception(code);
     };
     if (slot == nullptr || reserved != nullptr)
@@ -374,9 +343,9 @@ void CP11Manager::WaitForSlotEvent(unsigned long flags, unsigned long *slot, voi
             if (RefCounter == 0)
                 fail((flags & CKF_DONT_BLOCK) ? CKR_NO_EVENT : CKR_CRYPTOKI_NOT_INITIALIZED);
             CP11Slot *changed = nullptr;
-            for (auto it = m_slots.begin(); it != m_slots.end(); ++it) {
-                if ((*it)->FindByteAttribute(SLOT_A_CHANGED) == 1) {
-                    changed = *it;
+            for (auto const &candidate : m_slots) {
+                if (candidate->FindByteAttribute(SLOT_A_CHANGED) == 1) {
+                    changed = candidate.get();
                     break;
                 }
             }
@@ -397,11 +366,11 @@ void CP11Manager::WaitForSlotEvent(unsigned long flags, unsigned long *slot, voi
 
 CP11Slot *CP11Manager::getSlot(unsigned long slotID)
 {
-    for (auto it = m_slots.begin(); it != m_slots.end(); ++it) {
+    for (auto const &slot : m_slots) {
         bool found = false;
-        unsigned long id = (*it)->FindLongAttribute(SLOT_A_ID, &found);
+        unsigned long id = slot->FindLongAttribute(SLOT_A_ID, &found);
         if (found && id == slotID)
-            return *it;
+            return slot.get();
     }
     return nullptr;
 }
@@ -410,89 +379,130 @@ CP11Slot *CP11Manager::getSlot(char const *reader)
 {
     if (reader == nullptr)
         return nullptr;
-    for (auto it = m_slots.begin(); it != m_slots.end(); ++it) {
-        char const *name = (*it)->FindStringAttribute(SLOT_A_NAME);
+    for (auto const &slot : m_slots) {
+        char const *name = slot->FindStringAttribute(SLOT_A_NAME);
         if (name != nullptr && std::strcmp(name, reader) == 0)
-            return *it;
+            return slot.get();
     }
     return nullptr;
 }
 
-void CP11Manager::removeToken(CP11Token *token)
+std::unique_ptr<CP11Token> CP11Manager::removeToken(CP11Token *token)
 {
     for (auto it = m_tokens.begin(); it != m_tokens.end(); ++it) {
-        if (*it == token) {
-            m_tokens.Erase(it);
-            return;
+        if (it->get() == token) {
+            std::unique_ptr<CP11Token> removed = std::move(*it);
+            m_tokens.erase(it);
+            return removed;
         }
     }
+    return nullptr;
 }
 
 void CP11Manager::freeTokens()
 {
-    for (auto it = m_tokens.begin(); it != m_tokens.end(); ++it)
-        delete *it;
-    m_tokens.Clear();
+    m_tokens.clear();
 }
 
 void CP11Manager::freeSlots()
 {
-    for (auto it = m_slots.begin(); it != m_slots.end(); ++it)
-        delete *it;
-    m_slots.Clear();
+    m_slots.clear();
+}
+
+bool CP11Manager::holdsToken(CP11Slot *slot) const
+{
+    for (auto const &token : m_tokens)
+        if (token->GetSlot() == slot)
+            return true;
+    return false;
 }
 
 // Finalises and deletes the token of the slot, if it has one.
 void CP11Manager::dropToken(CP11Slot *slot)
 {
-    for (auto it = m_tokens.begin(); it != m_tokens.end(); ++it) {
-        CP11Token *token = *it;
-        if (token->GetSlot() != slot)
+    for (auto const &held : m_tokens) {
+        if (held->GetSlot() != slot)
             continue;
-        m_tokens.Erase(it);
+        std::unique_ptr<CP11Token> token = removeToken(held.get());
         try {
             token->Finalize();
         } catch (CP11Exception &e) {
-            hl_log(HL_EXCEPTION, "CP11Manager::OnChannelEvent( 0x%.8x [ %s ] )\n",
-                   (unsigned)e.GetErrorCode(), codeName(e.GetErrorCode()));
+            hl_log(HL_EXCEPTION, "CP11Manager::OnChannelEvent( 0x%.8lx [ %s ] )\n",
+                   e.GetErrorCode(), rvName(e.GetErrorCode()));
         }
-        delete token;
         return;
     }
 }
 
-CP11Token *CP11Manager::detectToken(CP11Slot *slot)
+unsigned long CP11Manager::nextSlotId(unsigned long last, std::vector<unsigned long> const &held)
+{
+    std::vector<bool> taken(SLOT_ID_LAST + 1, false);
+    for (unsigned long id : held)
+        if (id <= SLOT_ID_LAST)
+            taken[id] = true;
+    // from the start value all ones the first ID is 0
+    unsigned long first = last + 1 <= SLOT_ID_LAST ? last + 1 : 0;
+    for (unsigned long n = 0; n <= SLOT_ID_LAST; ++n) {
+        unsigned long id = (first + n) & SLOT_ID_LAST;
+        if (!taken[id])
+            return id;
+    }
+    return SLOT_ID_NONE;
+}
+
+CP11Slot *CP11Manager::createSlot(CChannel *channel, char const *reader)
+{
+    try {
+        std::vector<unsigned long> held;
+        for (auto const &slot : m_slots)
+            held.push_back(slot->FindLongAttribute(SLOT_A_ID));
+        unsigned long id = nextSlotId(m_lastSlotId, held);
+        if (id == SLOT_ID_NONE)
+            throw CP11Exception(CKR_HOST_MEMORY);
+        std::unique_ptr<CP11Slot> slot(new CP11Slot(channel));
+        bool ok = slot->SetAttribute(SLOT_A_ID, id) &&
+                  slot->SetAttribute(SLOT_A_NAME, reader, static_cast<unsigned long>(-1)) &&
+                  slot->SetAttribute(SLOT_A_PLUGGEN_IN, (unsigned char)1);
+        if (!ok)
+            throw CP11Exception(CKR_HOST_MEMORY);
+        m_slots.push_back(std::move(slot));
+        m_lastSlotId = id;
+        return m_slots.back().get();
+    } catch (CP11Exception &e) {
+        hl_log(HL_EXCEPTION, "CP11Manager::OnChannelEvent( 0x%.8lx [ %s ] )\n",
+               e.GetErrorCode(), rvName(e.GetErrorCode()));
+    } catch (std::bad_alloc &) {
+        hl_log(HL_EXCEPTION, "CP11Manager::OnChannelEvent( 0x%.8lx [ %s ] )\n",
+               CKR_HOST_MEMORY, rvName(CKR_HOST_MEMORY));
+    }
+    return nullptr;
+}
+
+std::unique_ptr<CP11Token> CP11Manager::detectToken(CP11Slot *slot)
 {
     hl_log(HL_ENTER, "CP11Manager::detectToken(%p)\n", (void *)slot);
-    CP11Token *result = nullptr;
+    std::unique_ptr<CP11Token> result;
     if (slot != nullptr && slot->GetChannel() != nullptr) {
         for (unsigned i = 0; i < m_kindCount && result == nullptr; ++i) {
-            CP11Token *token = nullptr;
             try {
-                token = m_kinds[i](slot);
-                if (token == nullptr)
+                std::unique_ptr<CP11Token> token(m_kinds[i](slot));
+                if (token == nullptr || !token->IsKnown())
                     continue;
-                if (!token->IsKnown()) {
-                    delete token;
-                    continue;
-                }
                 token->Initialize();
-                result = token;
+                result = std::move(token);
             } catch (CP11Exception &e) {
-                hl_log(HL_EXCEPTION, "CP11Manager::detectToken( 0x%.8x [ %s ] )\n",
-                       (unsigned)e.GetErrorCode(), codeName(e.GetErrorCode()));
-                delete token;
+                hl_log(HL_EXCEPTION, "CP11Manager::detectToken( 0x%.8lx [ %s ] )\n",
+                       e.GetErrorCode(), rvName(e.GetErrorCode()));
                 // a card of this kind that failed to come up is not offered to the next kind
                 break;
             } catch (std::bad_alloc &) {
-                hl_log(HL_EXCEPTION, "CP11Manager::detectToken( 0x%.8x [ %s ] )\n",
-                       (unsigned)CKR_HOST_MEMORY, codeName(CKR_HOST_MEMORY));
-                delete token;
+                hl_log(HL_EXCEPTION, "CP11Manager::detectToken( 0x%.8lx [ %s ] )\n",
+                       CKR_HOST_MEMORY, rvName(CKR_HOST_MEMORY));
                 break;
             }
         }
     }
-    hl_log(HL_LEAVE, "CP11Manager::detectToken( %p )\n", (void *)result);
+    hl_log(HL_LEAVE, "CP11Manager::detectToken( %p )\n", (void *)result.get());
     return result;
 }
 
@@ -506,7 +516,7 @@ void CP11Manager::OnChannelEvent(CChannelEvent &event)
     log("Channel(%s) = %p\n", channel != nullptr ? text(channel->GetName()) : "NULL",
         (void *)channel);
     log("Reader      = %s\n", text(reader));
-    log("Event       = 0x%.8x\n", (unsigned)bits);
+    log("Event       = 0x%.8lx\n", bits);
     // Events count only from a channel of this initialisation: not while the library
     // is being finalised (its lists are about to go), and not from a monitor that an
     // earlier Finalize had to leave running inside a delivery.
@@ -519,91 +529,61 @@ void CP11Manager::OnChannelEvent(CChannelEvent &event)
         return;
     }
 
-    CP11Slot *slot = nullptr;
-    try {
-        slot = getSlot(reader);
-        if (slot == nullptr) {
-            hl_log(HL_INFO, "Slot(%s) does not exist.\n", text(reader));
-            slot = new CP11Slot(channel);
-            bool ok = slot->SetAttribute(SLOT_A_ID, m_lastSlotId + 1) &&
-                      slot->SetAttribute(SLOT_A_NAME, reader, static_cast<unsigned long>(-1)) &&
-                      slot->SetAttribute(SLOT_A_PLUGGEN_IN, (unsigned char)1);
-            unsigned before = m_slots.Count();
-            if (ok)
-                m_slots.PushBack(slot);
-            if (!ok || m_slots.Count() == before) {
-                delete slot;
-                slot = nullptr;
-                throw CP11Exception(CKR_HOST_MEMORY);
-            }
-            ++m_lastSlotId;
-        } else {
-            hl_log(HL_INFO, "Slot(%s) exists.\n", text(reader));
-        }
-    } catch (CP11Exception &e) {
-        hl_log(HL_EXCEPTION, "CP11Manager::OnChannelEvent( 0x%.8x [ %s ] )\n",
-               (unsigned)e.GetErrorCode(), codeName(e.GetErrorCode()));
-    } catch (std::bad_alloc &) {
-        hl_log(HL_EXCEPTION, "CP11Manager::OnChannelEvent( 0x%.8x [ %s ] )\n",
-               (unsigned)CKR_HOST_MEMORY, codeName(CKR_HOST_MEMORY));
+    CP11Slot *slot = getSlot(reader);
+    if (slot == nullptr) {
+        hl_log(HL_INFO, "Slot(%s) does not exist.\n", text(reader));
+        slot = createSlot(channel, reader);
+    } else {
+        hl_log(HL_INFO, "Slot(%s) exists.\n", text(reader));
     }
 
     if (slot != nullptr) {
-        unsigned id = (unsigned)slot->FindLongAttribute(SLOT_A_ID);
+        unsigned long id = slot->FindLongAttribute(SLOT_A_ID);
         char const *name = text(slot->FindStringAttribute(SLOT_A_NAME));
         // the slot's state has changed: C_GetSlotList and waiting callers learn of it
         auto markChanged = [&] {
             slot->SetAttribute(SLOT_A_CHANGED, (unsigned char)1);
             m_slotEvent.Signal();
         };
-        auto holdsToken = [&] {
-            for (auto it = m_tokens.begin(); it != m_tokens.end(); ++it)
-                if ((*it)->GetSlot() == slot)
-                    return true;
-            return false;
-        };
         if (bits & EVT_CHANNEL_READER_DISCONNECTED) {
-            hl_log(HL_INFO, "Slot[ %p ( %d ) '%s' ] -> EVT_CHANNEL_READER_DISCONNECTED\n",
+            hl_log(HL_INFO, "Slot[ %p ( %lu ) '%s' ] -> EVT_CHANNEL_READER_DISCONNECTED\n",
                    (void *)slot, id, name);
             dropToken(slot);
             slot->ReaderRemoved();
             markChanged();
         }
         if (bits & EVT_CHANNEL_READER_CONNECTED) {
-            hl_log(HL_INFO, "Slot[ %p ( %d ) '%s' ] -> EVT_CHANNEL_READER_CONNECTED\n",
+            hl_log(HL_INFO, "Slot[ %p ( %lu ) '%s' ] -> EVT_CHANNEL_READER_CONNECTED\n",
                    (void *)slot, id, name);
             slot->SetAttribute(SLOT_A_PLUGGEN_IN, (unsigned char)1);
             markChanged();
         }
         if (bits & EVT_CHANNEL_CARD_INSERTED) {
-            hl_log(HL_INFO, "Slot[ %p ( %d ) '%s' ] -> EVT_CHANNEL_CARD_INSERTED\n", (void *)slot,
+            hl_log(HL_INFO, "Slot[ %p ( %lu ) '%s' ] -> EVT_CHANNEL_CARD_INSERTED\n", (void *)slot,
                    id, name);
             // at most one token per slot: a token left from a card whose removal was
             // never reported goes first
-            bool hadToken = holdsToken();
-            if (hadToken) {
+            if (holdsToken(slot)) {
                 dropToken(slot);
                 slot->CardRemoved();
                 markChanged();
             }
-            CP11Token *token = detectToken(slot);
-            if (token != nullptr) {
-                unsigned before = m_tokens.Count();
-                m_tokens.PushBack(token);
-                if (m_tokens.Count() == before) {
-                    delete token;
-                    token = nullptr;
-                }
+            std::unique_ptr<CP11Token> token = detectToken(slot);
+            bool recognised = token != nullptr;
+            try {
+                if (recognised)
+                    m_tokens.push_back(std::move(token));
+            } catch (std::bad_alloc &) {
+                recognised = false; // the token goes with its pointer
             }
-            slot->SetAttribute(SLOT_A_CARD_INSERTED, (unsigned char)(token != nullptr));
-            if (token != nullptr) {
+            slot->SetAttribute(SLOT_A_CARD_INSERTED, (unsigned char)recognised);
+            if (recognised)
                 markChanged();
-            }
         }
         if (bits & EVT_CHANNEL_CARD_REMOVED) {
-            hl_log(HL_INFO, "Slot[ %p ( %d ) '%s' ] -> EVT_CHANNEL_CARD_REMOVED\n", (void *)slot,
+            hl_log(HL_INFO, "Slot[ %p ( %lu ) '%s' ] -> EVT_CHANNEL_CARD_REMOVED\n", (void *)slot,
                    id, name);
-            bool hadToken = holdsToken();
+            bool hadToken = holdsToken(slot);
             dropToken(slot);
             slot->CardRemoved();
             if (hadToken) {
@@ -637,9 +617,9 @@ void CP11Manager::ChildAfterFork()
     // The channel's monitor thread and every PC/SC handle belong to the parent: the
     // channel and the tokens (which hold card connections) are forgotten, never
     // closed or deleted, here.
-    for (auto it = m_tokens.begin(); it != m_tokens.end(); ++it)
-        m_parentTokens.PushBack(*it);
-    m_tokens.Clear();
+    for (auto &token : m_tokens)
+        m_parentTokens.PushBack(token.release());
+    m_tokens.clear();
     for (auto it = GetChannels().begin(); it != GetChannels().end(); ++it)
         m_parentChannels.PushBack(*it);
     GetChannels().Clear();

@@ -8,7 +8,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 #include "base/list.h"
 #include "base/mutex.h"
@@ -63,10 +65,23 @@ class CP11Manager : public CChannelManager
 
     CP11Slot *getSlot(unsigned long slotID);
     CP11Slot *getSlot(char const *reader);
-    CP11Token *detectToken(CP11Slot *slot);
-    void removeToken(CP11Token *token);
+    // The token for a card just inserted in the slot, built, recognised and
+    // initialised; NULL when no token kind takes the card.
+    std::unique_ptr<CP11Token> detectToken(CP11Slot *slot);
+    // Unlinks the token from the token list and hands it over; NULL when unlisted.
+    std::unique_ptr<CP11Token> removeToken(CP11Token *token);
     void freeTokens();
     void freeSlots();
+
+    // Slot IDs keep within the 16 bits a session handle carries for them.
+    static constexpr unsigned long SLOT_ID_LAST = 0xFFFF;
+    // The ID of a new slot after the last one given, with the IDs the current slots
+    // hold: the next one no current slot holds, so that a handle kept across
+    // C_Finalize does not reach a new slot while IDs last; past SLOT_ID_LAST the
+    // count starts again at 0 (the lowest free ID). SLOT_ID_NONE when every ID is
+    // held.
+    static constexpr unsigned long SLOT_ID_NONE = ~0UL;
+    static unsigned long nextSlotId(unsigned long last, std::vector<unsigned long> const &held);
 
   private:
     // The slot event: auto-reset (one signal releases one wait, signals made while
@@ -98,11 +113,14 @@ class CP11Manager : public CChannelManager
     // Deletes the channels the manager owns and empties the channel list.
     void deleteChannels();
     void dropToken(CP11Slot *slot);
+    bool holdsToken(CP11Slot *slot) const;
+    // A new slot for the reader, listed; NULL (logged) when none can be made.
+    CP11Slot *createSlot(CChannel *channel, char const *reader);
 
     CMutex m_lock; // the shared-data lock
     CSlotEvent m_slotEvent;
-    CList<CP11Slot *> m_slots;
-    CList<CP11Token *> m_tokens;
+    std::vector<std::unique_ptr<CP11Slot>> m_slots;   // in order of creation
+    std::vector<std::unique_ptr<CP11Token>> m_tokens; // one per recognised card
     std::atomic<unsigned long> RefCounter;
     unsigned long m_lastSlotId;
     std::atomic<bool> m_accepting; // events are handled (a channel is being opened or open)

@@ -1,5 +1,6 @@
 #include "core/p11_session.h"
 
+#include <memory>
 #include <new>
 
 #include "base/linux/linux_log.h"
@@ -11,17 +12,45 @@
 #include "core/p11_token.h"
 #include "crypto/digest.h"
 #include "crypto/key_asymetric.h"
+#include "objects/p11_data_object.h"
 #include "objects/p11_object.h"
+#include "objects/p11_rsa_private_key.h"
+#include "objects/p11_rsa_public_key.h"
+#include "objects/p11_secret_key.h"
 #include "objects/p11_storage_object.h"
+#include "objects/p11_x509_certificate.h"
 
 namespace
 {
 
 using vok_core::ckaName;
+using vok_core::rethrow;
 
-[[noreturn]] void rethrow(char const *method, unsigned long rv)
+// When source is a T: its copy, made by T's copy constructor, in copy.
+template <class T>
+bool copyAs(CP11StorageObject const &source, std::unique_ptr<CP11StorageObject> &copy)
 {
-    vok_core::leaveByException("CP11Session", method, rv);
+    T const *typed = dynamic_cast<T const *>(&source);
+    if (typed == nullptr)
+        return false;
+    copy.reset(new (std::nothrow) T(*typed));
+    if (copy == nullptr)
+        throw CP11Exception(CKR_HOST_MEMORY);
+    return true;
+}
+
+// A copy that keeps the class of its source, and with it the class's attribute
+// rules: a key made by C_CreateObject can be used like a generated one. The most
+// derived classes are tried first.
+std::unique_ptr<CP11StorageObject> copyOf(CP11StorageObject const &source)
+{
+    std::unique_ptr<CP11StorageObject> copy;
+    copyAs<CP11RSAPrivateKey>(source, copy) || copyAs<CP11RSAPublicKey>(source, copy) ||
+        copyAs<CP11SecretKey>(source, copy) || copyAs<CP11PrivateKey>(source, copy) ||
+        copyAs<CP11PublicKey>(source, copy) || copyAs<CP11Key>(source, copy) ||
+        copyAs<CP11X509Certificate>(source, copy) || copyAs<CP11Certificate>(source, copy) ||
+        copyAs<CP11DataObject>(source, copy) || copyAs<CP11StorageObject>(source, copy);
+    return copy;
 }
 
 int logLength(unsigned long length)
@@ -32,13 +61,11 @@ int logLength(unsigned long length)
 } // namespace
 
 CP11Session::CP11Session(CP11Token *token, unsigned long handle)
-    : CP11Base(), m_searchTemplate(nullptr, 0), m_searchActive(false), m_token(token),
-      m_digestCtx(nullptr), m_signCtx(nullptr), m_verifyCtx(nullptr), m_encryptCtx(nullptr),
-      m_decryptCtx(nullptr)
+    : CP11Base(), m_searchTemplate(nullptr, 0), m_searchActive(false), m_token(token)
 {
-    hl_log(1, "CP11Session::CP11Session(%p,0x%.8x)\n", (void *)token, handle);
+    hl_log(HL_ENTER, "CP11Session::CP11Session(%p,0x%.8lx)\n", (void *)token, handle);
     if (token == nullptr)
-        rethrow("CP11Session", CKR_SLOT_ID_INVALID);
+        rethrow("CP11Session::CP11Session", CKR_SLOT_ID_INVALID);
     using vok_core::DefaultAttribute;
     DefaultAttribute const defaults[] = {
         {"SESSION_A_ID", SESSION_A_ID, DefaultAttribute::LONG, handle},
@@ -49,34 +76,29 @@ CP11Session::CP11Session(CP11Token *token, unsigned long handle)
     };
     if (!vok_core::pushDefaultAttributes(m_attributes, defaults)) {
         releaseAttributes();
-        rethrow("CP11Session", CKR_HOST_MEMORY);
+        rethrow("CP11Session::CP11Session", CKR_HOST_MEMORY);
     }
     m_searchCursor = m_searchHandles.end();
 }
 
 CP11Session::~CP11Session()
 {
-    hl_log(1, "CP11Session::~CP11Session()\n");
-    delete m_digestCtx;
-    m_digestCtx = nullptr;
-    delete m_signCtx;
-    m_signCtx = nullptr;
-    delete m_verifyCtx;
-    m_verifyCtx = nullptr;
-    delete m_encryptCtx;
-    m_encryptCtx = nullptr;
-    delete m_decryptCtx;
-    m_decryptCtx = nullptr;
+    hl_log(HL_ENTER, "CP11Session::~CP11Session()\n");
+    m_digestCtx.reset();
+    m_signCtx.reset();
+    m_verifyCtx.reset();
+    m_encryptCtx.reset();
+    m_decryptCtx.reset();
     m_searchTemplate.Clear();
     m_searchHandles.Clear();
     releaseObjects();
     m_puk.Clear();
-    hl_log(2, "CP11Session::~CP11Session( )\n");
+    hl_log(HL_LEAVE, "CP11Session::~CP11Session( )\n");
 }
 
 void CP11Session::GetInfo(CK_SESSION_INFO *info)
 {
-    hl_log(1, "CP11Session::GetInfo(%p)\n", (void *)info);
+    hl_log(HL_ENTER, "CP11Session::GetInfo(%p)\n", (void *)info);
     try {
         if (info == nullptr)
             throw CP11Exception(CKR_ARGUMENTS_BAD);
@@ -87,27 +109,27 @@ void CP11Session::GetInfo(CK_SESSION_INFO *info)
         info->flags = FindLongAttribute(SESSION_A_FLAGS);
         info->ulDeviceError = 0;
     } catch (CP11Exception &e) {
-        rethrow("GetInfo", e.GetErrorCode());
+        rethrow("CP11Session::GetInfo", e.GetErrorCode());
     }
-    hl_log(2, "CP11Session::GetInfo( )\n");
+    hl_log(HL_LEAVE, "CP11Session::GetInfo( )\n");
 }
 
-void CP11Session::addObject(CP11Object *object, unsigned long handle)
+void CP11Session::addObject(std::unique_ptr<CP11Object> object, unsigned long handle)
 {
     object->SetHandle(handle);
-    hl_log(0x20, "Object(%p) handle :( 0x%.8x )\n", (void *)object, handle);
+    hl_log(HL_INFO, "Object(%p) handle :( 0x%.8lx )\n", (void *)object.get(), handle);
     unsigned int before = m_objects.Count();
-    m_objects.PushBack(object);
+    m_objects.PushBack(object.get());
     if (m_objects.Count() == before)
         throw CP11Exception(CKR_HOST_MEMORY);
+    object.release(); // the list holds it now
     SetAttribute(SESSION_A_LAST_OBJ_ID, handle);
     m_token->sessionObjectHandleTaken(handle);
 }
 
 void CP11Session::PushObject(CP11Object *object, unsigned long *handle)
 {
-    hl_log(1, "CP11Session::PushObject(%p,%p)\n", (void *)object, (void *)handle);
-    CP11StorageObject *copy = nullptr;
+    hl_log(HL_ENTER, "CP11Session::PushObject(%p,%p)\n", (void *)object, (void *)handle);
     try {
         if (handle == nullptr)
             throw CP11Exception(CKR_ARGUMENTS_BAD);
@@ -116,27 +138,19 @@ void CP11Session::PushObject(CP11Object *object, unsigned long *handle)
         if (source == nullptr || source->FindByteAttribute(CKA_TOKEN) != 0)
             throw CP11Exception(CKR_ATTRIBUTE_VALUE_INVALID);
         unsigned long next = m_token->nextSessionObjectHandle();
-        copy = new (std::nothrow) CP11StorageObject(*source);
-        if (copy == nullptr)
-            throw CP11Exception(CKR_HOST_MEMORY);
-        addObject(copy, next);
+        addObject(copyOf(*source), next);
         *handle = next;
     } catch (CP11Exception &e) {
-        delete copy;
-        rethrow("PushObject", e.GetErrorCode());
-    } catch (...) {
-        delete copy;
-        throw;
+        rethrow("CP11Session::PushObject", e.GetErrorCode());
     }
-    hl_log(2, "CP11Session::PushObject( )\n");
+    hl_log(HL_LEAVE, "CP11Session::PushObject( )\n");
 }
 
 void CP11Session::CopyObject(CP11Object *source, CK_ATTRIBUTE *templ, unsigned long count,
                              unsigned long *handle)
 {
-    hl_log(1, "CP11Session::CopyObject(%p,%p,0x%.8x,%p)\n", (void *)source, (void *)templ, count,
-           (void *)handle);
-    CP11StorageObject *copy = nullptr;
+    hl_log(HL_ENTER, "CP11Session::CopyObject(%p,%p,0x%.8lx,%p)\n", (void *)source, (void *)templ,
+           count, (void *)handle);
     try {
         if (handle == nullptr || (templ == nullptr && count != 0))
             throw CP11Exception(CKR_ARGUMENTS_BAD);
@@ -145,23 +159,17 @@ void CP11Session::CopyObject(CP11Object *source, CK_ATTRIBUTE *templ, unsigned l
         if (from == nullptr)
             throw CP11Exception(CKR_ATTRIBUTE_VALUE_INVALID);
         unsigned long next = m_token->nextSessionObjectHandle();
-        copy = new (std::nothrow) CP11StorageObject(*from);
-        if (copy == nullptr)
-            throw CP11Exception(CKR_HOST_MEMORY);
+        std::unique_ptr<CP11StorageObject> copy = copyOf(*from);
         for (unsigned long i = 0; i < count; ++i)
             copy->SetAttribute(&templ[i], P11_OP_COPY);
         if (copy->FindByteAttribute(CKA_TOKEN) != 0)
             throw CP11Exception(CKR_ATTRIBUTE_VALUE_INVALID);
-        addObject(copy, next);
+        addObject(std::move(copy), next);
         *handle = next;
     } catch (CP11Exception &e) {
-        delete copy;
-        rethrow("CopyObject", e.GetErrorCode());
-    } catch (...) {
-        delete copy;
-        throw;
+        rethrow("CP11Session::CopyObject", e.GetErrorCode());
     }
-    hl_log(2, "CP11Session::CopyObject( )\n");
+    hl_log(HL_LEAVE, "CP11Session::CopyObject( )\n");
 }
 
 CP11Object *CP11Session::findObject(unsigned long handle) const
@@ -174,17 +182,17 @@ CP11Object *CP11Session::findObject(unsigned long handle) const
 
 CP11Object *CP11Session::GetObject(unsigned long handle)
 {
-    hl_log(1, "CP11Session::GetObject(0x%.8x)\n", handle);
+    hl_log(HL_ENTER, "CP11Session::GetObject(0x%.8lx)\n", handle);
     CP11Object *object = findObject(handle);
     if (object == nullptr)
-        rethrow("GetObject", CKR_OBJECT_HANDLE_INVALID);
-    hl_log(2, "CP11Token::GetObject( %p )\n", (void *)object);
+        rethrow("CP11Session::GetObject", CKR_OBJECT_HANDLE_INVALID);
+    hl_log(HL_LEAVE, "CP11Token::GetObject( %p )\n", (void *)object);
     return object;
 }
 
 void CP11Session::DestroyObject(CP11Object *object)
 {
-    hl_log(1, "CP11Session::DestroyObject(%p)\n", (void *)object);
+    hl_log(HL_ENTER, "CP11Session::DestroyObject(%p)\n", (void *)object);
     try {
         bool found = false;
         for (CList<CP11Object *>::Iterator it = m_objects.begin(); it != m_objects.end(); ++it) {
@@ -202,14 +210,14 @@ void CP11Session::DestroyObject(CP11Object *object)
             m_token->sessionObjectsReleased();
         }
     } catch (CP11Exception &e) {
-        rethrow("DestroyObject", e.GetErrorCode());
+        rethrow("CP11Session::DestroyObject", e.GetErrorCode());
     }
-    hl_log(2, "CP11Session::DestroyObject( )\n");
+    hl_log(HL_LEAVE, "CP11Session::DestroyObject( )\n");
 }
 
 void CP11Session::FindObjectsInit(CK_ATTRIBUTE *templ, unsigned long count)
 {
-    hl_log(1, "CP11Session::FindObjectsInit(%p,0x%.8x)\n", (void *)templ, count);
+    hl_log(HL_ENTER, "CP11Session::FindObjectsInit(%p,0x%.8lx)\n", (void *)templ, count);
     try {
         if (templ == nullptr && count != 0)
             throw CP11Exception(CKR_ARGUMENTS_BAD);
@@ -245,22 +253,23 @@ void CP11Session::FindObjectsInit(CK_ATTRIBUTE *templ, unsigned long count)
         m_searchActive = true;
 
         for (unsigned long i = 0; i < count; ++i) {
-            hl_log(0x20, "%s : [ 0x%.8x ( %d ) ]\n", ckaName(templ[i].type), templ[i].ulValueLen,
-                   logLength(templ[i].ulValueLen));
+            hl_log(HL_INFO, "%s : [ 0x%.8lx ( %d ) ]\n", ckaName(templ[i].type),
+                   templ[i].ulValueLen, logLength(templ[i].ulValueLen));
             incloglevel();
             if (templ[i].pValue != nullptr)
-                hl_hd(0x20, templ[i].pValue, logLength(templ[i].ulValueLen));
+                hl_hd(HL_INFO, templ[i].pValue, logLength(templ[i].ulValueLen));
             decloglevel();
         }
     } catch (CP11Exception &e) {
-        rethrow("FindObjectsInit", e.GetErrorCode());
+        rethrow("CP11Session::FindObjectsInit", e.GetErrorCode());
     }
-    hl_log(2, "CP11Session::FindObjectsInit( )\n");
+    hl_log(HL_LEAVE, "CP11Session::FindObjectsInit( )\n");
 }
 
 void CP11Session::FindObjects(unsigned long *handles, unsigned long max, unsigned long *count)
 {
-    hl_log(1, "CP11Session::FindObjects(%p,0x%.8x,%p)\n", (void *)handles, max, (void *)count);
+    hl_log(HL_ENTER, "CP11Session::FindObjects(%p,0x%.8lx,%p)\n", (void *)handles, max,
+           (void *)count);
     try {
         if (handles == nullptr || count == nullptr)
             throw CP11Exception(CKR_ARGUMENTS_BAD);
@@ -268,9 +277,9 @@ void CP11Session::FindObjects(unsigned long *handles, unsigned long max, unsigne
         if (!m_searchActive)
             throw CP11Exception(CKR_OPERATION_NOT_INITIALIZED);
         unsigned long room = max;
-        hl_log(0x20, "Total token objects : ( 0x%.8x )\n",
+        hl_log(HL_INFO, "Total token objects : ( 0x%.8lx )\n",
                (unsigned long)m_token->GetObjects().Count());
-        hl_log(0x20, "Total session objects : ( 0x%.8x )\n", (unsigned long)m_objects.Count());
+        hl_log(HL_INFO, "Total session objects : ( 0x%.8lx )\n", (unsigned long)m_objects.Count());
         while (room != 0 && m_searchCursor != m_searchHandles.end()) {
             unsigned long handle = *m_searchCursor;
             ++m_searchCursor;
@@ -282,21 +291,21 @@ void CP11Session::FindObjects(unsigned long *handles, unsigned long max, unsigne
                 continue;
             handles[(*count)++] = handle;
             --room;
-            hl_log(0x20,
-                   owner == nullptr ? "Found token object : ( 0x%.8x [ %d ] )\n"
-                                    : "Found session object : ( 0x%.8x [ %d ] )\n",
-                   handle, (int)handle);
+            hl_log(HL_INFO,
+                   owner == nullptr ? "Found token object : ( 0x%.8lx [ %lu ] )\n"
+                                    : "Found session object : ( 0x%.8lx [ %lu ] )\n",
+                   handle, handle);
         }
-        hl_log(0x20, "Found object count: ( 0x%.8x )\n", *count);
+        hl_log(HL_INFO, "Found object count: ( 0x%.8lx )\n", *count);
     } catch (CP11Exception &e) {
-        rethrow("FindObjects", e.GetErrorCode());
+        rethrow("CP11Session::FindObjects", e.GetErrorCode());
     }
-    hl_log(2, "CP11Session::FindObjects( )\n");
+    hl_log(HL_LEAVE, "CP11Session::FindObjects( )\n");
 }
 
 void CP11Session::FindObjectsFinal()
 {
-    hl_log(1, "CP11Session::FindObjectsFinal()\n");
+    hl_log(HL_ENTER, "CP11Session::FindObjectsFinal()\n");
     try {
         if (!m_searchActive)
             throw CP11Exception(CKR_OPERATION_NOT_INITIALIZED);
@@ -305,14 +314,14 @@ void CP11Session::FindObjectsFinal()
         m_searchCursor = m_searchHandles.end();
         m_searchActive = false;
     } catch (CP11Exception &e) {
-        rethrow("FindObjectsFinal", e.GetErrorCode());
+        rethrow("CP11Session::FindObjectsFinal", e.GetErrorCode());
     }
-    hl_log(2, "CP11Session::FindObjectsFinal( )\n");
+    hl_log(HL_LEAVE, "CP11Session::FindObjectsFinal( )\n");
 }
 
 void CP11Session::Logout()
 {
-    hl_log(1, "CP11Session::Logout()\n");
+    hl_log(HL_ENTER, "CP11Session::Logout()\n");
     CList<CP11Object *>::Iterator it = m_objects.begin();
     while (it != m_objects.end()) {
         CList<CP11Object *>::Iterator current = it;
@@ -320,17 +329,17 @@ void CP11Session::Logout()
         CP11Object *object = *current;
         if (object == nullptr || object->FindByteAttribute(CKA_PRIVATE) != 1)
             continue;
-        hl_log(0x20, "Object(%p) handle[ 0x%.8x ( %d ) ] released\n", (void *)object,
-               object->GetHandle(), (int)object->GetHandle());
+        hl_log(HL_INFO, "Object(%p) handle[ 0x%.8lx ( %lu ) ] released\n", (void *)object,
+               object->GetHandle(), object->GetHandle());
         m_objects.Erase(current);
         delete object;
     }
-    hl_log(2, "CP11Session::Logout( )\n");
+    hl_log(HL_LEAVE, "CP11Session::Logout( )\n");
 }
 
 void CP11Session::releaseObjects()
 {
-    hl_log(1, "CP11Session::releaseObjects(%p)\n", (void *)this);
+    hl_log(HL_ENTER, "CP11Session::releaseObjects(%p)\n", (void *)this);
     CList<CP11Object *>::Iterator it = m_objects.begin();
     while (it != m_objects.end()) {
         CList<CP11Object *>::Iterator current = it;
@@ -338,12 +347,12 @@ void CP11Session::releaseObjects()
         CP11Object *object = *current;
         m_objects.Erase(current);
         if (object != nullptr) {
-            hl_log(0x20, "Object(%p) handle[ 0x%.8x ( %d ) ] released\n", (void *)object,
-                   object->GetHandle(), (int)object->GetHandle());
+            hl_log(HL_INFO, "Object(%p) handle[ 0x%.8lx ( %lu ) ] released\n", (void *)object,
+                   object->GetHandle(), object->GetHandle());
             delete object;
         }
     }
-    hl_log(2, "CP11Session::releaseObjects( )\n");
+    hl_log(HL_LEAVE, "CP11Session::releaseObjects( )\n");
 }
 
 void CP11Session::PukSet(unsigned char *puk, unsigned long length)

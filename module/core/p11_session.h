@@ -7,9 +7,13 @@
 
 #include <p11-kit/pkcs11.h>
 
+#include <memory>
+
 #include "base/blob.h"
 #include "base/list.h"
 #include "base/p11_base.h"
+#include "crypto/digest.h"
+#include "crypto/key_asymetric.h"
 #include "objects/p11_template.h"
 
 class CP11Token;
@@ -17,8 +21,6 @@ class CP11Object;
 class CP11Key;
 class CP11PublicKey;
 class CP11PrivateKey;
-class CDigest;
-class CKeyAsymetric;
 
 // Session attributes.
 constexpr unsigned long SESSION_A_ID = 0x30000001UL;          // the session handle
@@ -43,8 +45,8 @@ class CP11Session : public CP11Base
 
     void GetInfo(CK_SESSION_INFO *info);
 
-    // Session objects. PushObject and CopyObject keep a storage-object copy;
-    // the caller keeps its own object.
+    // Session objects. PushObject and CopyObject keep a copy of the object's own
+    // class; the caller keeps its own object.
     void PushObject(CP11Object *object, unsigned long *handle);
     void CopyObject(CP11Object *source, CK_ATTRIBUTE *templ, unsigned long count,
                     unsigned long *handle);
@@ -72,11 +74,11 @@ class CP11Session : public CP11Base
     CBlob *PukGet() { return &m_puk; }
 
     // Operation contexts: a setter frees the context held, then owns the new one.
-    CDigest *DigestCtxGet() const { return m_digestCtx; }
-    CKeyAsymetric *SignCtxGet() const { return m_signCtx; }
-    CKeyAsymetric *VerifyCtxGet() const { return m_verifyCtx; }
-    CKeyAsymetric *EncryptCtxGet() const { return m_encryptCtx; }
-    CKeyAsymetric *DecryptCtxGet() const { return m_decryptCtx; }
+    CDigest *DigestCtxGet() const { return m_digestCtx.get(); }
+    CKeyAsymetric *SignCtxGet() const { return m_signCtx.get(); }
+    CKeyAsymetric *VerifyCtxGet() const { return m_verifyCtx.get(); }
+    CKeyAsymetric *EncryptCtxGet() const { return m_encryptCtx.get(); }
+    CKeyAsymetric *DecryptCtxGet() const { return m_decryptCtx.get(); }
     void DigestCtxSet(CDigest *ctx);
     void SignCtxSet(CKeyAsymetric *ctx);
     void VerifyCtxSet(CKeyAsymetric *ctx);
@@ -94,7 +96,8 @@ class CP11Session : public CP11Base
 
   private:
     void releaseObjects();
-    void addObject(CP11Object *object, unsigned long handle);
+    // Lists the object under the handle; throws (and frees it) when it cannot.
+    void addObject(std::unique_ptr<CP11Object> object, unsigned long handle);
 
     CP11Template m_searchTemplate;
     CList<unsigned long> m_searchHandles; // candidates of the running search
@@ -102,11 +105,11 @@ class CP11Session : public CP11Base
     bool m_searchActive;
     CList<CP11Object *> m_objects; // session objects, owned
     CP11Token *m_token;
-    CDigest *m_digestCtx;
-    CKeyAsymetric *m_signCtx;
-    CKeyAsymetric *m_verifyCtx;
-    CKeyAsymetric *m_encryptCtx;
-    CKeyAsymetric *m_decryptCtx;
+    std::unique_ptr<CDigest> m_digestCtx;
+    std::unique_ptr<CKeyAsymetric> m_signCtx;
+    std::unique_ptr<CKeyAsymetric> m_verifyCtx;
+    std::unique_ptr<CKeyAsymetric> m_encryptCtx;
+    std::unique_ptr<CKeyAsymetric> m_decryptCtx;
     CBlob m_seed;
     CBlob m_puk;
 };

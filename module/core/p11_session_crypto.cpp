@@ -1,5 +1,6 @@
 // The session's cryptographic operation contexts, the loading of RSA keys
 // into them, and RSA key pairs generated in software as session objects.
+#include <memory>
 #include <new>
 
 #include "base/linux/linux_log.h"
@@ -18,11 +19,7 @@ namespace
 {
 
 using vok_core::ckaName;
-
-[[noreturn]] void rethrow(char const *method, unsigned long rv)
-{
-    vok_core::leaveByException("CP11Session", method, rv);
-}
+using vok_core::rethrow;
 
 // RSA components: the key context's id and the key object's attribute.
 struct Component {
@@ -47,45 +44,58 @@ unsigned char const DEFAULT_EXPONENT[] = {0x01, 0x00, 0x01};
 // "Bad attribute value" with the value one nesting level deeper.
 void badValue(char const *name, void const *value, unsigned long length)
 {
-    hl_log(8, "Bad attribute value [ %s ] :\n", name);
+    hl_log(HL_ERROR, "Bad attribute value [ %s ] :\n", name);
     incloglevel();
     if (value != nullptr && length != 0)
-        hl_hd(8, value, length > 0x7FFFFFFFUL ? 0x7FFFFFFF : (int)length);
+        hl_hd(HL_ERROR, value, length > 0x7FFFFFFFUL ? 0x7FFFFFFF : (int)length);
     decloglevel();
+}
+
+} // namespace
+
+namespace
+{
+
+// The setters' one body: frees the context held (unless it is ctx itself), then
+// owns ctx.
+template <class Ctx> void replaceCtx(char const *setter, std::unique_ptr<Ctx> &held, Ctx *ctx)
+{
+    hl_log(HL_ENTER, "CP11Session::%s(%p)\n", setter, (void *)ctx);
+    if (held.get() != ctx)
+        held.reset(ctx);
+    hl_log(HL_LEAVE, "CP11Session::%s( )\n", setter);
 }
 
 } // namespace
 
 void CP11Session::DigestCtxSet(CDigest *ctx)
 {
-    hl_log(1, "CP11Session::DigestCtxSet(%p)\n", (void *)ctx);
-    if (m_digestCtx != ctx)
-        delete m_digestCtx;
-    m_digestCtx = ctx;
-    hl_log(2, "CP11Session::DigestCtxSet( )\n");
+    replaceCtx("DigestCtxSet", m_digestCtx, ctx);
 }
 
-// The four key-operation setters share one body.
-#define VOK_SESSION_CTX_SETTER(method, field)                                                      \
-    void CP11Session::method(CKeyAsymetric *ctx)                                                   \
-    {                                                                                              \
-        hl_log(1, "CP11Session::" #method "(%p)\n", (void *)ctx);                                  \
-        if (field != ctx)                                                                          \
-            delete field;                                                                          \
-        field = ctx;                                                                               \
-        hl_log(2, "CP11Session::" #method "( )\n");                                                \
-    }
+void CP11Session::SignCtxSet(CKeyAsymetric *ctx)
+{
+    replaceCtx("SignCtxSet", m_signCtx, ctx);
+}
 
-VOK_SESSION_CTX_SETTER(SignCtxSet, m_signCtx)
-VOK_SESSION_CTX_SETTER(VerifyCtxSet, m_verifyCtx)
-VOK_SESSION_CTX_SETTER(EncryptCtxSet, m_encryptCtx)
-VOK_SESSION_CTX_SETTER(DecryptCtxSet, m_decryptCtx)
+void CP11Session::VerifyCtxSet(CKeyAsymetric *ctx)
+{
+    replaceCtx("VerifyCtxSet", m_verifyCtx, ctx);
+}
 
-#undef VOK_SESSION_CTX_SETTER
+void CP11Session::EncryptCtxSet(CKeyAsymetric *ctx)
+{
+    replaceCtx("EncryptCtxSet", m_encryptCtx, ctx);
+}
+
+void CP11Session::DecryptCtxSet(CKeyAsymetric *ctx)
+{
+    replaceCtx("DecryptCtxSet", m_decryptCtx, ctx);
+}
 
 void CP11Session::WriteKeyToCtx(CP11Key *key, CKeyAsymetric *ctx)
 {
-    hl_log(1, "CP11Session::WriteKeyToCtx(%p,%p)\n", (void *)key, (void *)ctx);
+    hl_log(HL_ENTER, "CP11Session::WriteKeyToCtx(%p,%p)\n", (void *)key, (void *)ctx);
     try {
         if (key == nullptr || ctx == nullptr)
             throw CP11Exception(CKR_ARGUMENTS_BAD);
@@ -108,21 +118,21 @@ void CP11Session::WriteKeyToCtx(CP11Key *key, CKeyAsymetric *ctx)
                                                                   : CKR_GENERAL_ERROR);
         }
     } catch (CP11Exception &e) {
-        rethrow("WriteKeyToCtx", e.GetErrorCode());
+        rethrow("CP11Session::WriteKeyToCtx", e.GetErrorCode());
     }
-    hl_log(2, "CP11Session::WriteKeyToCtx( )\n");
+    hl_log(HL_LEAVE, "CP11Session::WriteKeyToCtx( )\n");
 }
 
 void CP11Session::GenerateKeyPair(CP11PublicKey *publicTemplate, CP11PrivateKey *privateTemplate,
                                   unsigned long *publicHandle, unsigned long *privateHandle)
 {
-    hl_log(1, "CP11Session::GenerateKeyPair(%p,%p,%p,%p)\n", (void *)publicTemplate,
+    hl_log(HL_ENTER, "CP11Session::GenerateKeyPair(%p,%p,%p,%p)\n", (void *)publicTemplate,
            (void *)privateTemplate, (void *)publicHandle, (void *)privateHandle);
     CRSA rsa;
     CBlob buffer;
-    CP11RSAPublicKey *publicKey = nullptr;
-    CP11RSAPrivateKey *privateKey = nullptr;
-    bool publicListed = false;
+    std::unique_ptr<CP11RSAPublicKey> publicKey;
+    std::unique_ptr<CP11RSAPrivateKey> privateKey;
+    CP11Object *publicListed = nullptr; // once the session's list holds it
     unsigned long lastBefore = FindLongAttribute(SESSION_A_LAST_OBJ_ID);
     try {
         if (publicTemplate == nullptr || privateTemplate == nullptr || publicHandle == nullptr ||
@@ -139,8 +149,8 @@ void CP11Session::GenerateKeyPair(CP11PublicKey *publicTemplate, CP11PrivateKey 
         if (rsaPublic == nullptr || rsaPrivate == nullptr)
             throw CP11Exception(CKR_KEY_TYPE_INCONSISTENT);
 
-        publicKey = new (std::nothrow) CP11RSAPublicKey(*rsaPublic);
-        privateKey = new (std::nothrow) CP11RSAPrivateKey(*rsaPrivate);
+        publicKey.reset(new (std::nothrow) CP11RSAPublicKey(*rsaPublic));
+        privateKey.reset(new (std::nothrow) CP11RSAPrivateKey(*rsaPrivate));
         if (publicKey == nullptr || privateKey == nullptr)
             throw CP11Exception(CKR_HOST_MEMORY);
 
@@ -154,9 +164,9 @@ void CP11Session::GenerateKeyPair(CP11PublicKey *publicTemplate, CP11PrivateKey 
         unsigned long maxBits = m_token->FindLongAttribute(TOKEN_A_MAX_RSA_KEY_SIZE);
         if (!present || bits == 0 || (minBits != 0 && bits < minBits) ||
             (maxBits != 0 && bits > maxBits) || !rsa.SetAttribute(CRSA::ATTR_MODULUS_BITS, bits)) {
-            hl_log(8, "Bad attribute value [ CKA_MODULUS_BITS ] :\n");
+            hl_log(HL_ERROR, "Bad attribute value [ CKA_MODULUS_BITS ] :\n");
             incloglevel();
-            log("0x%.8x ( %d )", bits, (int)bits);
+            log("0x%.8lx ( %lu )", bits, bits);
             decloglevel();
             throw CP11Exception(present ? CKR_KEY_SIZE_RANGE : CKR_TEMPLATE_INCOMPLETE);
         }
@@ -173,7 +183,7 @@ void CP11Session::GenerateKeyPair(CP11PublicKey *publicTemplate, CP11PrivateKey 
                                                              : CKR_ATTRIBUTE_VALUE_INVALID);
         }
         if (!rsa.Generate()) {
-            hl_log(8, "RSA key generation has failed.\n");
+            hl_log(HL_ERROR, "RSA key generation has failed.\n");
             throw CP11Exception(rsa.GetLastError() != CKR_OK ? rsa.GetLastError()
                                                              : CKR_FUNCTION_FAILED);
         }
@@ -208,41 +218,41 @@ void CP11Session::GenerateKeyPair(CP11PublicKey *publicTemplate, CP11PrivateKey 
 
         unsigned long publicNumber = m_token->nextSessionObjectHandle();
         unsigned long privateNumber = m_token->nextSessionObjectHandle(publicNumber);
-        addObject(publicKey, publicNumber);
-        publicListed = true;
-        addObject(privateKey, privateNumber);
+        CP11Object *publicObject = publicKey.get();
+        CP11Object *privateObject = privateKey.get();
+        addObject(std::move(publicKey), publicNumber);
+        publicListed = publicObject;
+        addObject(std::move(privateKey), privateNumber);
         *publicHandle = publicNumber;
         *privateHandle = privateNumber;
-        hl_log(0x20, "RSA public key(%p) handle :( 0x%.8x )\n", (void *)publicKey, publicNumber);
-        hl_log(0x20, "RSA private key(%p) handle :( 0x%.8x )\n", (void *)privateKey, privateNumber);
+        hl_log(HL_INFO, "RSA public key(%p) handle :( 0x%.8lx )\n", (void *)publicObject,
+               publicNumber);
+        hl_log(HL_INFO, "RSA private key(%p) handle :( 0x%.8lx )\n", (void *)privateObject,
+               privateNumber);
     } catch (CP11Exception &e) {
-        if (publicListed) {
+        if (publicListed != nullptr) {
+            // the pair comes whole or not at all
             for (CList<CP11Object *>::Iterator it = m_objects.begin(); it != m_objects.end();
                  ++it) {
-                if (*it == publicKey) {
+                if (*it == publicListed) {
+                    std::unique_ptr<CP11Object> dropped(*it);
                     m_objects.Erase(it);
                     break;
                 }
             }
             SetAttribute(SESSION_A_LAST_OBJ_ID, lastBefore);
         }
-        delete publicKey;
-        delete privateKey;
-        rethrow("GenerateKeyPair", e.GetErrorCode());
-    } catch (...) {
-        delete publicKey;
-        delete privateKey;
-        throw;
+        rethrow("CP11Session::GenerateKeyPair", e.GetErrorCode());
     }
-    hl_log(2, "CP11Session::GenerateKeyPair( )\n");
+    hl_log(HL_LEAVE, "CP11Session::GenerateKeyPair( )\n");
 }
 
 void CP11Session::SeedDataSet(unsigned char *seed, unsigned long length)
 {
-    hl_log(1, "CP11Session::SeedDataSet(%p,0x%.8x)\n", (void *)seed, length);
+    hl_log(HL_ENTER, "CP11Session::SeedDataSet(%p,0x%.8lx)\n", (void *)seed, length);
     if (seed == nullptr && length == 0)
         m_seed.Clear();
     else if (seed != nullptr && length != 0 && length <= 0xFFFFFFFFUL)
         m_seed.Set(seed, (unsigned int)length);
-    hl_log(2, "CP11Session::SeedDataSet( )\n");
+    hl_log(HL_LEAVE, "CP11Session::SeedDataSet( )\n");
 }

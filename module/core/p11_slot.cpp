@@ -9,15 +9,15 @@
 #include "core/core_support.h"
 #include "core/default_attributes.h"
 
-using vok_core::logText;
 using vok_core::putText;
+using vok_core::text;
 
 CP11Slot::CP11Slot(CChannel *channel) : CP11Base(), m_channel(nullptr)
 {
-    hl_log(1, "CP11Slot::CP11Slot(%p)\n", (void *)channel);
-    log("Slot channel ID  ( 0x%.8x)\n", channel != nullptr ? channel->GetId() : 0UL);
+    hl_log(HL_ENTER, "CP11Slot::CP11Slot(%p)\n", (void *)channel);
+    log("Slot channel ID  ( 0x%.8lx)\n", channel != nullptr ? channel->GetId() : 0UL);
     log("Slot channel name( %s )\n",
-        logText(channel != nullptr ? (char const *)channel->GetName().GetData() : nullptr));
+        text(channel != nullptr ? (char const *)channel->GetName().GetData() : nullptr));
     m_channel = channel;
 
     using vok_core::DefaultAttribute;
@@ -35,21 +35,21 @@ CP11Slot::CP11Slot(CChannel *channel) : CP11Base(), m_channel(nullptr)
     };
     if (!vok_core::pushDefaultAttributes(m_attributes, defaults)) {
         releaseAttributes();
-        vok_core::leaveByException("CP11Slot", "CP11Slot", CKR_HOST_MEMORY);
+        vok_core::rethrow("CP11Slot::CP11Slot", CKR_HOST_MEMORY);
     }
-    hl_log(2, "CP11Slot::CP11Slot( )\n");
+    hl_log(HL_LEAVE, "CP11Slot::CP11Slot( )\n");
 }
 
 CP11Slot::~CP11Slot()
 {
-    hl_log(1, "CP11Slot::~CP11Slot()\n");
+    hl_log(HL_ENTER, "CP11Slot::~CP11Slot()\n");
     releaseAttributes();
-    hl_log(2, "CP11Slot::~CP11Slot( )\n");
+    hl_log(HL_LEAVE, "CP11Slot::~CP11Slot( )\n");
 }
 
 void CP11Slot::GetInfo(CK_SLOT_INFO *info)
 {
-    hl_log(1, "CP11Slot::GetInfo(%p)\n", (void *)info);
+    hl_log(HL_ENTER, "CP11Slot::GetInfo(%p)\n", (void *)info);
     try {
         if (info == nullptr)
             throw CP11Exception(CKR_ARGUMENTS_BAD);
@@ -80,22 +80,22 @@ void CP11Slot::GetInfo(CK_SLOT_INFO *info)
         info->firmwareVersion.major = FindByteAttribute(SLOT_A_FW_VERSION_MAJOR);
         info->firmwareVersion.minor = FindByteAttribute(SLOT_A_FW_VERSION_MINOR);
     } catch (CP11Exception &e) {
-        vok_core::leaveByException("CP11Slot", "GetInfo", e.GetErrorCode());
+        vok_core::rethrow("CP11Slot::GetInfo", e.GetErrorCode());
     }
-    hl_log(2, "CP11Slot::GetInfo( )\n");
+    hl_log(HL_LEAVE, "CP11Slot::GetInfo( )\n");
 }
 
 void CP11Slot::CardRemoved()
 {
-    hl_log(1, "CP11Slot::CardRemoved()\n");
+    hl_log(HL_ENTER, "CP11Slot::CardRemoved()\n");
     SetAttribute(SLOT_A_CARD_INSERTED, (unsigned char)0);
-    hl_log(2, "CP11Slot::CardRemoved( )\n");
+    hl_log(HL_LEAVE, "CP11Slot::CardRemoved( )\n");
 }
 
 void CP11Slot::ReaderRemoved()
 {
-    hl_log(1, "CP11Slot::ReaderRemoved()\n");
+    hl_log(HL_ENTER, "CP11Slot::ReaderRemoved()\n");
     SetAttribute(SLOT_A_PLUGGEN_IN, (unsigned char)0);
     SetAttribute(SLOT_A_CARD_INSERTED, (unsigned char)0);
-    hl_log(2, "CP11Slot::ReaderRemoved( )\n");
+    hl_log(HL_LEAVE, "CP11Slot::ReaderRemoved( )\n");
 }

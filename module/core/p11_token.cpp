@@ -12,14 +12,10 @@
 namespace
 {
 
-using vok_core::logText;
 using vok_core::putText;
+using vok_core::rethrow;
 using vok_core::rvName;
-
-[[noreturn]] void rethrow(char const *method, CP11Exception const &e)
-{
-    vok_core::leaveByException("CP11Token", method, e.GetErrorCode());
-}
+using vok_core::text;
 
 } // namespace
 
@@ -27,11 +23,11 @@ CP11Token::CP11Token(CP11Slot *slot)
     : CP11Base(), m_slot(nullptr), m_sessionCounter(0), m_objectCounter(0), m_connection(nullptr),
       m_sessionObjectCounter(0x80000000UL)
 {
-    hl_log(1, "CP11Token::CP11Token(%p)\n", (void *)slot);
-    log("Token slot ID  ( 0x%.8x)\n",
+    hl_log(HL_ENTER, "CP11Token::CP11Token(%p)\n", (void *)slot);
+    log("Token slot ID  ( 0x%.8lx)\n",
         slot != nullptr ? slot->FindLongAttribute(SLOT_A_ID) : CK_UNAVAILABLE_INFORMATION);
     log("Token slot name( %s )\n",
-        logText(slot != nullptr ? slot->FindStringAttribute(SLOT_A_NAME) : nullptr));
+        text(slot != nullptr ? slot->FindStringAttribute(SLOT_A_NAME) : nullptr));
     m_slot = slot;
 
     using vok_core::DefaultAttribute;
@@ -63,28 +59,28 @@ CP11Token::CP11Token(CP11Slot *slot)
     };
     if (!vok_core::pushDefaultAttributes(m_attributes, defaults)) {
         releaseAttributes();
-        rethrow("CP11Token", CP11Exception(CKR_HOST_MEMORY));
+        rethrow("CP11Token::CP11Token", CP11Exception(CKR_HOST_MEMORY));
     }
-    hl_log(2, "CP11Token::CP11Token( )\n");
+    hl_log(HL_LEAVE, "CP11Token::CP11Token( )\n");
 }
 
 CP11Token::~CP11Token()
 {
-    hl_log(1, "CP11Token::~CP11Token()\n");
+    hl_log(HL_ENTER, "CP11Token::~CP11Token()\n");
     try {
         CP11Token::Finalize();
         releaseMechanisms();
     } catch (CP11Exception &e) {
         decloglevel();
-        hl_log(0x10, "CP11Token::~CP11Token( 0x%.8x [ %s ] )\n", e.GetErrorCode(),
+        hl_log(HL_EXCEPTION, "CP11Token::~CP11Token( 0x%.8lx [ %s ] )\n", e.GetErrorCode(),
                rvName(e.GetErrorCode()));
     }
-    hl_log(2, "CP11Token::~CP11Token( )\n");
+    hl_log(HL_LEAVE, "CP11Token::~CP11Token( )\n");
 }
 
 void CP11Token::GetInfo(CK_TOKEN_INFO *info)
 {
-    hl_log(1, "CP11Token::GetInfo(%p)\n", (void *)info);
+    hl_log(HL_ENTER, "CP11Token::GetInfo(%p)\n", (void *)info);
     try {
         if (info == nullptr)
             throw CP11Exception(CKR_ARGUMENTS_BAD);
@@ -122,14 +118,14 @@ void CP11Token::GetInfo(CK_TOKEN_INFO *info)
 
         std::memset(info->utcTime, 0, sizeof(info->utcTime));
     } catch (CP11Exception &e) {
-        rethrow("GetInfo", e);
+        rethrow("CP11Token::GetInfo", e);
     }
-    hl_log(2, "CP11Token::GetInfo( )\n");
+    hl_log(HL_LEAVE, "CP11Token::GetInfo( )\n");
 }
 
 void CP11Token::GetMechanismList(unsigned long *list, unsigned long *count)
 {
-    hl_log(1, "CP11Token::GetMechanismList(%p,%p)\n", (void *)list, (void *)count);
+    hl_log(HL_ENTER, "CP11Token::GetMechanismList(%p,%p)\n", (void *)list, (void *)count);
     try {
         if (count == nullptr)
             throw CP11Exception(CKR_ARGUMENTS_BAD);
@@ -146,42 +142,42 @@ void CP11Token::GetMechanismList(unsigned long *list, unsigned long *count)
                 list[(*count)++] = *it;
         }
     } catch (CP11Exception &e) {
-        rethrow("GetMechanismList", e);
+        rethrow("CP11Token::GetMechanismList", e);
     }
-    hl_log(2, "CP11Token::GetMechanismList( )\n");
+    hl_log(HL_LEAVE, "CP11Token::GetMechanismList( )\n");
 }
 
 void CP11Token::FindMechanism(unsigned long type)
 {
-    hl_log(1, "CP11Token::FindMechanism(0x%.8x)\n", type);
-    hl_log(0x40, "Mechanism : %s\n", logText(CP11Convert::CKM2String(type)));
+    hl_log(HL_ENTER, "CP11Token::FindMechanism(0x%.8lx)\n", type);
+    hl_log(HL_DEBUG, "Mechanism : %s\n", text(CP11Convert::CKM2String(type)));
     for (CList<unsigned long>::Iterator it = m_mechanisms.begin(); it != m_mechanisms.end(); ++it) {
         if (*it == type) {
-            hl_log(2, "CP11Token::FindMechanism( )\n");
+            hl_log(HL_LEAVE, "CP11Token::FindMechanism( )\n");
             return;
         }
     }
-    rethrow("FindMechanism", CP11Exception(CKR_MECHANISM_INVALID));
+    rethrow("CP11Token::FindMechanism", CP11Exception(CKR_MECHANISM_INVALID));
 }
 
 bool CP11Token::IsKnown()
 {
-    hl_log(1, "CChannel::IsKnown()\n");
-    hl_log(2, "CChannel::IsKnown( %s )\n", "NO");
+    hl_log(HL_ENTER, "CChannel::IsKnown()\n");
+    hl_log(HL_LEAVE, "CChannel::IsKnown( %s )\n", "NO");
     return false;
 }
 
 void CP11Token::Initialize()
 {
-    hl_log(1, "CP11Token::Initialize()\n");
-    hl_log(2, "CP11Token::Initialize( )\n");
+    hl_log(HL_ENTER, "CP11Token::Initialize()\n");
+    hl_log(HL_LEAVE, "CP11Token::Initialize( )\n");
 }
 
 void CP11Token::GetMechanismInfo(unsigned long type, CK_MECHANISM_INFO *info)
 {
-    hl_log(1, "CP11Token::GetMechanismInfo(0x%.8x,%p)\n", type, (void *)info);
-    char const *name = logText(CP11Convert::CKM2String(type));
-    hl_log(0x40, "Mechanism : %s\n", name);
+    hl_log(HL_ENTER, "CP11Token::GetMechanismInfo(0x%.8lx,%p)\n", type, (void *)info);
+    char const *name = text(CP11Convert::CKM2String(type));
+    hl_log(HL_DEBUG, "Mechanism : %s\n", name);
     try {
         if (info == nullptr)
             throw CP11Exception(CKR_ARGUMENTS_BAD);
@@ -193,18 +189,18 @@ void CP11Token::GetMechanismInfo(unsigned long type, CK_MECHANISM_INFO *info)
              it != m_mechanisms.end() && !listed; ++it)
             listed = *it == type;
         if (!listed) {
-            hl_log(8, "Unsupported mechanism type ( %s )\n", name);
+            hl_log(HL_ERROR, "Unsupported mechanism type ( %s )\n", name);
             throw CP11Exception(CKR_MECHANISM_INVALID);
         }
     } catch (CP11Exception &e) {
-        rethrow("GetMechanismInfo", e);
+        rethrow("CP11Token::GetMechanismInfo", e);
     }
-    hl_log(2, "CP11Token::GetMechanismInfo( )\n");
+    hl_log(HL_LEAVE, "CP11Token::GetMechanismInfo( )\n");
 }
 
 void CP11Token::releaseMechanisms()
 {
-    hl_log(1, "CP11Token::releaseMechanisms()\n");
+    hl_log(HL_ENTER, "CP11Token::releaseMechanisms()\n");
     m_mechanisms.Clear();
-    hl_log(2, "CP11Token::releaseMechanisms( )\n");
+    hl_log(HL_LEAVE, "CP11Token::releaseMechanisms( )\n");
 }

@@ -13,13 +13,10 @@
 #include "core/p11_token.h"
 #include "objects/p11_object.h"
 
+using vok_core::rethrow;
+
 namespace
 {
-
-[[noreturn]] void rethrow(char const *method, unsigned long rv)
-{
-    vok_core::leaveByException("CP11Token", method, rv);
-}
 
 // Session-object handles keep within the 32 bits of a CK_OBJECT_HANDLE on
 // every platform.
@@ -30,78 +27,79 @@ constexpr unsigned long SESSION_COUNTER_MASK = 0xFFFFUL;
 
 CP11Session *CP11Token::GetSession(unsigned long handle)
 {
-    hl_log(1, "CP11Token::GetSession(0x%.8x)\n", handle);
+    hl_log(HL_ENTER, "CP11Token::GetSession(0x%.8lx)\n", handle);
     for (CList<CP11Session *>::Iterator it = m_sessions.begin(); it != m_sessions.end(); ++it) {
         CP11Session *session = *it;
         if (session != nullptr && session->FindLongAttribute(SESSION_A_ID) == handle) {
-            hl_log(2, "CP11Token::GetSession( %p )\n", (void *)session);
+            hl_log(HL_LEAVE, "CP11Token::GetSession( %p )\n", (void *)session);
             return session;
         }
     }
-    rethrow("GetSession", CKR_SESSION_HANDLE_INVALID);
+    rethrow("CP11Token::GetSession", CKR_SESSION_HANDLE_INVALID);
 }
 
 CP11Object *CP11Token::GetObject(unsigned long handle)
 {
-    hl_log(1, "CP11Token::GetObject(0x%.8x)\n", handle);
+    hl_log(HL_ENTER, "CP11Token::GetObject(0x%.8lx)\n", handle);
     for (CList<CP11Object *>::Iterator it = m_objects.begin(); it != m_objects.end(); ++it) {
         CP11Object *object = *it;
         if (object != nullptr && object->GetHandle() == handle) {
-            hl_log(2, "CP11Token::GetObject( %p )\n", (void *)object);
+            hl_log(HL_LEAVE, "CP11Token::GetObject( %p )\n", (void *)object);
             return object;
         }
     }
-    rethrow("GetObject", CKR_OBJECT_HANDLE_INVALID);
+    rethrow("CP11Token::GetObject", CKR_OBJECT_HANDLE_INVALID);
 }
 
 void CP11Token::RemoveObject(CP11Object *object)
 {
-    hl_log(1, "CP11Token::RemoveObject(%p)\n", (void *)object);
+    hl_log(HL_ENTER, "CP11Token::RemoveObject(%p)\n", (void *)object);
     for (CList<CP11Object *>::Iterator it = m_objects.begin(); it != m_objects.end(); ++it) {
         if (*it == object) {
             m_objects.Erase(it);
             break;
         }
     }
-    hl_log(2, "CP11Token::RemoveObject( )\n");
+    hl_log(HL_LEAVE, "CP11Token::RemoveObject( )\n");
 }
 
 CP11Object *CP11Token::RemoveObject(unsigned long handle)
 {
-    hl_log(1, "CP11Token::RemoveObject(0x%.8x)\n", handle);
+    hl_log(HL_ENTER, "CP11Token::RemoveObject(0x%.8lx)\n", handle);
     for (CList<CP11Object *>::Iterator it = m_objects.begin(); it != m_objects.end(); ++it) {
         CP11Object *object = *it;
         if (object != nullptr && object->GetHandle() == handle) {
             m_objects.Erase(it);
-            hl_log(2, "CP11Token::RemoveObject( %p )\n", (void *)object);
+            hl_log(HL_LEAVE, "CP11Token::RemoveObject( %p )\n", (void *)object);
             return object;
         }
     }
-    rethrow("RemoveObject", CKR_OBJECT_HANDLE_INVALID);
+    rethrow("CP11Token::RemoveObject", CKR_OBJECT_HANDLE_INVALID);
 }
 
 void CP11Token::releaseObjects()
 {
-    hl_log(1, "CP11Token::releaseObjects()\n");
+    hl_log(HL_ENTER, "CP11Token::releaseObjects()\n");
     CList<CP11Object *>::Iterator it = m_objects.begin();
     while (it != m_objects.end()) {
         CList<CP11Object *>::Iterator current = it;
         ++it;
         CP11Object *object = *current;
-        hl_log(0x40, "Object : %p\n", (void *)object);
+        hl_log(HL_DEBUG, "Object : %p\n", (void *)object);
         if (object != nullptr) {
-            hl_log(0x20, "Object(%p) handle[ 0x%.8x ( %d ) ] released\n", (void *)object,
-                   object->GetHandle(), (int)object->GetHandle());
+            hl_log(HL_INFO, "Object(%p) handle[ 0x%.8lx ( %lu ) ] released\n", (void *)object,
+                   object->GetHandle(), object->GetHandle());
             delete object;
         }
         m_objects.Erase(current);
     }
-    hl_log(2, "CP11Token::releaseObjects( )\n");
+    hl_log(HL_LEAVE, "CP11Token::releaseObjects( )\n");
 }
 
 unsigned long CP11Token::getSessionCount(unsigned long flags, bool exact)
 {
-    hl_log(1, "CP11Token::getSessionCount(0x%.8x,%s)\n", flags, exact ? "EXACT" : "NON-EXACT");
+    hl_log(HL_ENTER, "CP11Token::getSessionCount(0x%.8lx,%s)\n", flags,
+           exact ? "EXACT" : "NON-EXACT");
     unsigned long count = 0;
     for (CList<CP11Session *>::Iterator it = m_sessions.begin(); it != m_sessions.end(); ++it) {
         if (*it == nullptr)
@@ -110,86 +108,86 @@ unsigned long CP11Token::getSessionCount(unsigned long flags, bool exact)
         if (exact ? own == flags : (own & flags) == flags)
             ++count;
     }
-    hl_log(2, "CP11Token::getSessionCount( 0x%.8x )\n", count);
+    hl_log(HL_LEAVE, "CP11Token::getSessionCount( 0x%.8lx )\n", count);
     return count;
 }
 
 void CP11Token::removeSession(CP11Session *session)
 {
-    hl_log(1, "CP11Token::removeSession(%p)\n", (void *)session);
+    hl_log(HL_ENTER, "CP11Token::removeSession(%p)\n", (void *)session);
     for (CList<CP11Session *>::Iterator it = m_sessions.begin(); it != m_sessions.end(); ++it) {
         if (*it == session) {
             m_sessions.Erase(it);
             if (session != nullptr) {
                 unsigned long id = session->FindLongAttribute(SESSION_A_ID);
-                hl_log(0x20, "Session(%p) ID[ 0x%.8x ( %d ) ] removed.\n", (void *)session, id,
-                       (int)id);
+                hl_log(HL_INFO, "Session(%p) ID[ 0x%.8lx ( %lu ) ] removed.\n", (void *)session, id,
+                       id);
             }
             break;
         }
     }
-    hl_log(2, "CP11Token::removeSession( )\n");
+    hl_log(HL_LEAVE, "CP11Token::removeSession( )\n");
 }
 
 void CP11Token::releaseSessions()
 {
-    hl_log(1, "CP11Token::releaseSessions()\n");
+    hl_log(HL_ENTER, "CP11Token::releaseSessions()\n");
     // Each session is unlinked before it is deleted, so that nothing a
     // session's destructor asks of the token finds it half gone.
     while (m_sessions.begin() != m_sessions.end()) {
         CList<CP11Session *>::Iterator first = m_sessions.begin();
         CP11Session *session = *first;
-        hl_log(0x40, "Session : %p\n", (void *)session);
+        hl_log(HL_DEBUG, "Session : %p\n", (void *)session);
         m_sessions.Erase(first);
         if (session != nullptr) {
             unsigned long id = session->FindLongAttribute(SESSION_A_ID);
-            hl_log(0x20, "Session(%p) ID[ 0x%.8x ( %d ) ] released.\n", (void *)session, id,
-                   (int)id);
+            hl_log(HL_INFO, "Session(%p) ID[ 0x%.8lx ( %lu ) ] released.\n", (void *)session, id,
+                   id);
             delete session;
         }
     }
     m_sessionObjectCounter = SESSION_OBJECT_HANDLE_BASE;
-    hl_log(2, "CP11Token::releaseSessions( )\n");
+    hl_log(HL_LEAVE, "CP11Token::releaseSessions( )\n");
 }
 
 void CP11Token::CloseAllSessions()
 {
-    hl_log(1, "CP11Token::CloseAllSessions()\n");
+    hl_log(HL_ENTER, "CP11Token::CloseAllSessions()\n");
     try {
         releaseSessions();
         SetAttribute(TOKEN_A_OPEN_SESSIONS, 0UL);
         SetAttribute(TOKEN_A_OPEN_RW_SESSIONS, 0UL);
     } catch (CP11Exception &e) {
-        rethrow("CloseAllSessions", e.GetErrorCode());
+        rethrow("CP11Token::CloseAllSessions", e.GetErrorCode());
     }
-    hl_log(2, "CP11Token::CloseAllSessions( )\n");
+    hl_log(HL_LEAVE, "CP11Token::CloseAllSessions( )\n");
 }
 
 void CP11Token::logoutSessions()
 {
-    hl_log(1, "CP11Token::logoutSessions()\n");
+    hl_log(HL_ENTER, "CP11Token::logoutSessions()\n");
     for (CList<CP11Session *>::Iterator it = m_sessions.begin(); it != m_sessions.end(); ++it) {
-        hl_log(0x40, "Session : %p\n", (void *)*it);
+        hl_log(HL_DEBUG, "Session : %p\n", (void *)*it);
         if (*it != nullptr)
             (*it)->Logout();
     }
-    hl_log(2, "CP11Token::logoutSessions( )\n");
+    hl_log(HL_LEAVE, "CP11Token::logoutSessions( )\n");
 }
 
 void CP11Token::updateSessionsState(unsigned long userType)
 {
-    hl_log(1, "CP11Token::updateSessionsState(%s)\n",
+    hl_log(HL_ENTER, "CP11Token::updateSessionsState(%s)\n",
            userType == CKU_SO     ? "CKU_SO"
            : userType == CKU_USER ? "CKU_USER"
                                   : "CKU_CONTEXT_SPECIFIC");
     try {
         for (CList<CP11Session *>::Iterator it = m_sessions.begin(); it != m_sessions.end(); ++it) {
             CP11Session *session = *it;
-            hl_log(0x40, "Session           : %p\n", (void *)session);
+            hl_log(HL_DEBUG, "Session           : %p\n", (void *)session);
             if (session == nullptr)
                 continue;
             bool rw = (session->FindLongAttribute(SESSION_A_FLAGS) & CKF_RW_SESSION) != 0;
-            hl_log(0x40, "Session flags     : %s\n", rw ? "CKF_RW_SESSION" : "-");
+            hl_log(HL_DEBUG, "Session flags     : %s\n", rw ? "CKF_RW_SESSION" : "-");
             unsigned long state;
             char const *name;
             if (rw && userType == CKU_USER) {
@@ -205,24 +203,24 @@ void CP11Token::updateSessionsState(unsigned long userType)
                 state = CKS_RO_USER_FUNCTIONS;
                 name = "CKS_RO_USER_FUNCTIONS";
             } else if (userType == CKU_SO) {
-                hl_log(8, "Session(%p) is  READ ONLY!\n", (void *)session);
+                hl_log(HL_ERROR, "Session(%p) is  READ ONLY!\n", (void *)session);
                 throw CP11Exception(CKR_SESSION_READ_ONLY);
             } else {
                 state = CKS_RO_PUBLIC_SESSION;
                 name = "CKS_RO_PUBLIC_SESSION";
             }
-            hl_log(0x40, "Session new state : %s\n", name);
+            hl_log(HL_DEBUG, "Session new state : %s\n", name);
             session->SetAttribute(SESSION_A_STATE, state);
         }
     } catch (CP11Exception &e) {
-        rethrow("updateSessionsState", e.GetErrorCode());
+        rethrow("CP11Token::updateSessionsState", e.GetErrorCode());
     }
-    hl_log(2, "CP11Token::updateSessionsState( )\n");
+    hl_log(HL_LEAVE, "CP11Token::updateSessionsState( )\n");
 }
 
 void CP11Token::Finalize()
 {
-    hl_log(1, "CP11Token::Finalize()\n");
+    hl_log(HL_ENTER, "CP11Token::Finalize()\n");
     try {
         releaseSessions();
         SetAttribute(TOKEN_A_OPEN_SESSIONS, 0UL);
@@ -234,9 +232,9 @@ void CP11Token::Finalize()
             m_connection = nullptr;
         }
     } catch (CP11Exception &e) {
-        rethrow("Finalize", e.GetErrorCode());
+        rethrow("CP11Token::Finalize", e.GetErrorCode());
     }
-    hl_log(2, "CP11Token::Finalize( )\n");
+    hl_log(HL_LEAVE, "CP11Token::Finalize( )\n");
 }
 
 unsigned long CP11Token::newSessionHandle()
@@ -256,7 +254,7 @@ unsigned long CP11Token::newSessionHandle()
         if (!used)
             return handle;
     }
-    hl_log(8, "No session handle left on slot 0x%.8x\n", slotId);
+    hl_log(HL_ERROR, "No session handle left on slot 0x%.8lx\n", slotId);
     throw CP11Exception(CKR_SESSION_COUNT);
 }
 

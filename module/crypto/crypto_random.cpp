@@ -2,6 +2,7 @@
 
 #include <mbedtls/ctr_drbg.h>
 #include <mbedtls/entropy.h>
+#include <mbedtls/platform_util.h>
 
 #include <mutex>
 #include <unistd.h>
@@ -9,8 +10,8 @@
 namespace
 {
 
-// Never destroyed: other module-wide objects may still draw random bytes while
-// static destructors run at unload.
+// Made on first use and freed only by crypto_random_free: other module-wide objects
+// may still draw random bytes while static destructors run at unload.
 struct RandomPool {
     std::mutex lock;
     mbedtls_entropy_context entropy;
@@ -20,10 +21,15 @@ struct RandomPool {
     pid_t owner = 0;
 };
 
+std::mutex g_poolLock; // constant-initialised, nothing to destroy
+RandomPool *g_pool = nullptr;
+
 RandomPool &pool()
 {
-    static RandomPool *p = new RandomPool;
-    return *p;
+    std::lock_guard<std::mutex> guard(g_poolLock);
+    if (g_pool == nullptr)
+        g_pool = new RandomPool;
+    return *g_pool;
 }
 
 const unsigned char PERSONALISATION[] = "vokral module random pool";
@@ -78,4 +84,21 @@ int crypto_random(void *, unsigned char *out, size_t length)
         length -= chunk;
     }
     return 0;
+}
+
+void crypto_random_free()
+{
+    std::lock_guard<std::mutex> guard(g_poolLock);
+    RandomPool *p = g_pool;
+    if (p == nullptr)
+        return;
+    g_pool = nullptr;
+    if (p->initialised) {
+        mbedtls_ctr_drbg_free(&p->drbg);
+        mbedtls_entropy_free(&p->entropy);
+    }
+    // the generator's key and counter, and what the entropy pool gathered
+    mbedtls_platform_zeroize(&p->drbg, sizeof(p->drbg));
+    mbedtls_platform_zeroize(&p->entropy, sizeof(p->entropy));
+    delete p;
 }

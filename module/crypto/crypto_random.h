@@ -13,4 +13,8 @@
 // generator could not be seeded or failed (the buffer is then not to be used).
 int crypto_random(void *p_rng, unsigned char *out, size_t length);
 
+// Wipes and frees the generator's state; a later crypto_random seeds a new one.
+// The module's unload hook calls it once nothing else of the module runs.
+void crypto_random_free();
+
 #endif

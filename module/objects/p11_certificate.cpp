@@ -13,9 +13,7 @@ CP11Certificate::CP11Certificate() : CP11StorageObject()
         addBinaryAttribute("CKA_START_DATE", CKA_START_DATE);
         addBinaryAttribute("CKA_END_DATE", CKA_END_DATE);
     } catch (CP11Exception const &e) {
-        releaseAttributes();
-        p11_frame::raiseLogged("CP11Certificate::CP11Certificate ( 0x%.8x [ %s ] )\n",
-                               e.GetErrorCode());
+        p11_frame::constructionFailed(*this, "CP11Certificate::CP11Certificate ", e);
     }
 }
 

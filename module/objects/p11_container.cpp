@@ -56,9 +56,7 @@ CP11Container::CP11Container(CP11PublicKey *publicKey, CP11PrivateKey *privateKe
         addAttribute(a, a != nullptr && a->Set("CKA_CONTAINER_KEY_NUMBER", CKA_CONTAINER_KEY_NUMBER,
                                                (unsigned char)0xFF));
     } catch (CP11Exception const &e) {
-        releaseAttributes();
-        p11_frame::raiseLogged("CP11Container::CP11Container ( 0x%.8x [ %s ] )\n",
-                               e.GetErrorCode());
+        p11_frame::constructionFailed(*this, "CP11Container::CP11Container ", e);
     }
 }
 
@@ -80,9 +78,11 @@ unsigned long CP11Container::GetObjectCount()
     return count;
 }
 
-_asn_t *CP11Container::Encode()
+// The container element with its members' storage forms: each member's own (no
+// templates), or the attributes the member's template names. The exception path
+// leaves by the Encode frame that called it.
+_asn_t *CP11Container::encodeMembers(CP11Template *const *templates)
 {
-    hl_log(1, "CP11Container::Encode()\n");
     _asn_t *element = nullptr;
     try {
         element = asn_item_new(ASN_CLASS_CONTEXT, ASN_CONSTRUCTED,
@@ -90,36 +90,34 @@ _asn_t *CP11Container::Encode()
         if (element == nullptr)
             throw CP11Exception(CKR_HOST_MEMORY);
         CP11Object *members[] = {m_certificate, m_publicKey, m_privateKey};
-        for (CP11Object *member : members)
-            if (member != nullptr)
-                attachMember(element, member->Encode());
+        for (int i = 0; i < 3; ++i) {
+            if (members[i] == nullptr)
+                continue;
+            attachMember(element, templates == nullptr
+                                      ? members[i]->Encode()
+                                      : members[i]->CP11Object::Encode(templates[i]));
+        }
     } catch (CP11Exception const &e) {
         asn_item_free(element);
-        p11_frame::rethrow("CP11Container::Encode ( 0x%.8x [ %s ] )\n", e);
+        p11_frame::rethrow("CP11Container::Encode ", e);
     }
-    hl_log(2, "CP11Container::Encode( %p )\n", (void *)element);
+    return element;
+}
+
+_asn_t *CP11Container::Encode()
+{
+    hl_log(HL_ENTER, "CP11Container::Encode()\n");
+    _asn_t *element = encodeMembers(nullptr);
+    hl_log(HL_LEAVE, "CP11Container::Encode( %p )\n", (void *)element);
     return element;
 }
 
 _asn_t *CP11Container::Encode(CP11Template *cert, CP11Template *pub, CP11Template *priv)
 {
-    hl_log(1, "CP11Container::Encode(%p,%p,%p)\n", (void *)cert, (void *)pub, (void *)priv);
-    _asn_t *element = nullptr;
-    try {
-        element = asn_item_new(ASN_CLASS_CONTEXT, ASN_CONSTRUCTED,
-                               (uint32_t)FindLongAttribute(CKA_CONTAINER_TYPE), nullptr, 0);
-        if (element == nullptr)
-            throw CP11Exception(CKR_HOST_MEMORY);
-        CP11Object *members[] = {m_certificate, m_publicKey, m_privateKey};
-        CP11Template *templates[] = {cert, pub, priv};
-        for (int i = 0; i < 3; ++i)
-            if (members[i] != nullptr)
-                attachMember(element, members[i]->CP11Object::Encode(templates[i]));
-    } catch (CP11Exception const &e) {
-        asn_item_free(element);
-        p11_frame::rethrow("CP11Container::Encode ( 0x%.8x [ %s ] )\n", e);
-    }
-    hl_log(2, "CP11Container::Encode( %p )\n", (void *)element);
+    hl_log(HL_ENTER, "CP11Container::Encode(%p,%p,%p)\n", (void *)cert, (void *)pub, (void *)priv);
+    CP11Template *templates[] = {cert, pub, priv};
+    _asn_t *element = encodeMembers(templates);
+    hl_log(HL_LEAVE, "CP11Container::Encode( %p )\n", (void *)element);
     return element;
 }
 
@@ -141,8 +139,7 @@ _asn_t *CP11Container::MergeEncodedContainer(_asn_t *first, _asn_t *second)
         }
     } catch (CP11Exception const &e) {
         asn_item_free(file);
-        p11_frame::raiseLogged("CP11Container::MergeEncodedContainer ( 0x%.8x [ %s ] )\n",
-                               e.GetErrorCode());
+        p11_frame::raiseLogged("CP11Container::MergeEncodedContainer ", e.GetErrorCode());
     }
     return file;
 }
@@ -167,8 +164,8 @@ void CP11Container::Decode(_asn_t *element, CP11Template *cert, CP11Template *pu
 {
     if (element == nullptr)
         return;
-    hl_log(1, "CP11Container::Decode(%p,%p,%p,%p,%d)\n", (void *)element, (void *)cert, (void *)pub,
-           (void *)priv, release ? 1 : 0);
+    hl_log(HL_ENTER, "CP11Container::Decode(%p,%p,%p,%p,%d)\n", (void *)element, (void *)cert,
+           (void *)pub, (void *)priv, release ? 1 : 0);
     try {
         unsigned long type = FindLongAttribute(CKA_CONTAINER_TYPE);
         if (type > 0xFFFFFFFFUL ||
@@ -213,5 +210,5 @@ void CP11Container::Decode(_asn_t *element, CP11Template *cert, CP11Template *pu
     }
     if (release)
         asn_item_free(element);
-    hl_log(2, "CP11Container::Decode( )\n");
+    hl_log(HL_LEAVE, "CP11Container::Decode( )\n");
 }

@@ -60,6 +60,7 @@ class CP11Container : public CP11Base
 
   private:
     void addAttribute(CAttribute *attribute, bool ok);
+    _asn_t *encodeMembers(CP11Template *const *templates);
 
     CP11PublicKey *m_publicKey;
     CP11PrivateKey *m_privateKey;

@@ -10,9 +10,7 @@ CP11DataObject::CP11DataObject() : CP11StorageObject()
         addBinaryAttribute("CKA_OBJECT_ID", CKA_OBJECT_ID);
         addBinaryAttribute("CKA_VALUE", CKA_VALUE);
     } catch (CP11Exception const &e) {
-        releaseAttributes();
-        p11_frame::raiseLogged("CP11DataObject::CP11DataObject ( 0x%.8x [ %s ] )\n",
-                               e.GetErrorCode());
+        p11_frame::constructionFailed(*this, "CP11DataObject::CP11DataObject ", e);
     }
 }
 

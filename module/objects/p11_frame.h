@@ -6,40 +6,24 @@
 #include "asn1/asn_der.h"
 #include "asn1/asn_item.h"
 #include "base/linux/linux_log.h"
-#include "base/p11_convert.h"
-#include "base/p11_exception.h"
+#include "base/p11_base.h"
+#include "base/p11_log.h"
 
 namespace p11_frame
 {
 
-// Name of a return code for the log; never NULL.
-inline char const *rvName(unsigned long rv)
-{
-    char const *name = CP11Convert::CKR2String(rv);
-    return name != nullptr ? name : vok_log::NULL_TEXT;
-}
+using p11_log::ckaName;
+using p11_log::raiseLogged;
+using p11_log::rethrow;
+using p11_log::rvName;
 
-// Name of an attribute type for the log; never NULL.
-inline char const *ckaName(unsigned long type)
+// The way out of a constructor whose default attributes could not all be made:
+// what was made is released, then the exception line and the throw.
+[[noreturn]] inline void constructionFailed(CP11Base &object, char const *where,
+                                            CP11Exception const &e)
 {
-    char const *name = CP11Convert::CKA2String(type);
-    return name != nullptr ? name : vok_log::NULL_TEXT;
-}
-
-// Leaves a method frame by an exception: lowers the nesting level, writes the
-// exception line (fmt takes the code and its name) and throws the code on.
-[[noreturn]] inline void rethrow(char const *fmt, CP11Exception const &e)
-{
-    vok_log::decloglevel();
-    vok_log::hl_log(0x10, fmt, e.GetErrorCode(), rvName(e.GetErrorCode()));
-    throw CP11Exception(e.GetErrorCode());
-}
-
-// The exception line without a frame of its own (no enter line to undo).
-[[noreturn]] inline void raiseLogged(char const *fmt, unsigned long rv)
-{
-    vok_log::hl_log(0x10, fmt, rv, rvName(rv));
-    throw CP11Exception(rv);
+    object.releaseAttributes();
+    raiseLogged(where, e.GetErrorCode());
 }
 
 // A Verify check that failed: the attribute's name, then the checked value one
@@ -47,9 +31,9 @@ inline char const *ckaName(unsigned long type)
 [[noreturn]] inline void valueInvalid(unsigned long type, void const *value, int length,
                                       unsigned long rv)
 {
-    vok_log::hl_log(8, "Attribute [ %s ] value invalid !\n", ckaName(type));
+    vok_log::hl_log(vok_log::HL_ERROR, "Attribute [ %s ] value invalid !\n", ckaName(type));
     vok_log::incloglevel();
-    vok_log::hl_hd(8, value, length);
+    vok_log::hl_hd(vok_log::HL_ERROR, value, length);
     vok_log::decloglevel();
     throw CP11Exception(rv);
 }
@@ -58,7 +42,8 @@ inline char const *ckaName(unsigned long type)
 // missing, "value NOT NULL" when a value that must be absent is there.
 [[noreturn]] inline void presenceInvalid(unsigned long type, bool present)
 {
-    vok_log::hl_log(8, "Attribute [ %s ] value %sNULL !\n", ckaName(type), present ? "NOT " : "");
+    vok_log::hl_log(vok_log::HL_ERROR, "Attribute [ %s ] value %sNULL !\n", ckaName(type),
+                    present ? "NOT " : "");
     throw CP11Exception(CKR_TEMPLATE_INCONSISTENT);
 }
 
@@ -77,10 +62,11 @@ inline bool isDer(CK_ATTRIBUTE const *attribute, bool warnOnly)
         asn_item_free(tree);
         return true;
     }
-    vok_log::hl_log(warnOnly ? 4 : 8, "Attribute [ %s ] invalid DER encoded data (%p,0x%.8x)!\n",
+    vok_log::hl_log(warnOnly ? vok_log::HL_WARNING : vok_log::HL_ERROR,
+                    "Attribute [ %s ] invalid DER encoded data (%p,0x%.8lx)!\n",
                     ckaName(attribute->type), attribute->pValue, attribute->ulValueLen);
     vok_log::incloglevel();
-    vok_log::hl_hd(warnOnly ? 4 : 8, attribute->pValue,
+    vok_log::hl_hd(warnOnly ? vok_log::HL_WARNING : vok_log::HL_ERROR, attribute->pValue,
                    attribute->ulValueLen > 0x7FFFFFFFUL ? 0x7FFFFFFF : (int)attribute->ulValueLen);
     vok_log::decloglevel();
     return false;

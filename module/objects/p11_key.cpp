@@ -18,8 +18,7 @@ CP11Key::CP11Key() : CP11StorageObject()
                          CK_UNAVAILABLE_INFORMATION);
         addBinaryAttribute("CKA_ALLOWED_MECHANISMS", CKA_ALLOWED_MECHANISMS);
     } catch (CP11Exception const &e) {
-        releaseAttributes();
-        p11_frame::raiseLogged("CP11Key::CP11Key ( 0x%.8x [ %s ] )\n", e.GetErrorCode());
+        p11_frame::constructionFailed(*this, "CP11Key::CP11Key ", e);
     }
 }
 
@@ -30,11 +29,9 @@ CP11Key::~CP11Key() {}
 bool CP11Key::SetAttribute(CK_ATTRIBUTE *attribute, P11Operation operation)
 {
     checkAttribute(attribute);
-    unsigned long const createGenerateInternal =
-        P11_OPS(P11_OP_CREATE) | P11_OPS(P11_OP_GENERATE) | P11_OPS(P11_OP_INTERNAL);
     switch (attribute->type) {
     case CKA_KEY_TYPE:
-        checkOperation(attribute, operation, createGenerateInternal);
+        checkOperation(attribute, operation, P11_OPS_CREATE_GENERATE_INTERNAL);
         return setAttributeLong(attribute);
     case CKA_ID:
         return setAttributeBinary(attribute);
@@ -49,7 +46,7 @@ bool CP11Key::SetAttribute(CK_ATTRIBUTE *attribute, P11Operation operation)
         }
         return setAttributeDate(attribute);
     case CKA_DERIVE:
-        checkOperation(attribute, operation, createGenerateInternal);
+        checkOperation(attribute, operation, P11_OPS_CREATE_GENERATE_INTERNAL);
         return setAttributeBool(attribute);
     case CKA_LOCAL:
         checkOperation(attribute, operation, P11_OPS(P11_OP_CREATE) | P11_OPS(P11_OP_INTERNAL));
@@ -59,7 +56,7 @@ bool CP11Key::SetAttribute(CK_ATTRIBUTE *attribute, P11Operation operation)
         return setAttributeLong(attribute);
     case CKA_ALLOWED_MECHANISMS:
         if (attribute->ulValueLen % sizeof(CK_MECHANISM_TYPE) != 0) {
-            vok_log::hl_log(8, "Attribute [ %s ] value invalid (%p,0x%.8x)!\n",
+            vok_log::hl_log(vok_log::HL_ERROR, "Attribute [ %s ] value invalid (%p,0x%.8lx)!\n",
                             p11_frame::ckaName(attribute->type), attribute->pValue,
                             attribute->ulValueLen);
             throw CP11Exception(CKR_ATTRIBUTE_VALUE_INVALID);

@@ -28,8 +28,7 @@ CP11Object::CP11Object() : CP11Base(), m_handle(0)
         addBinaryAttribute("CKA_USER_ID", CKA_USER_ID);
         addLongAttribute("CKA_USER_FLAGS", CKA_USER_FLAGS, 0);
     } catch (CP11Exception &e) {
-        releaseAttributes();
-        p11_frame::raiseLogged("CP11Object::CP11Object()( 0x%.8x [ %s ] )\n", e.GetErrorCode());
+        p11_frame::constructionFailed(*this, "CP11Object::CP11Object()", e);
     }
 }
 
@@ -116,7 +115,7 @@ void CP11Object::checkAttribute(CK_ATTRIBUTE const *attribute)
     // An empty value is (NULL, 0) or a pointer with length 0; callers pass empty
     // labels and IDs both ways. Only a length without a value is inconsistent.
     if (attribute == nullptr || (attribute->pValue == nullptr && attribute->ulValueLen != 0)) {
-        hl_log(8, "Attribute [ %s ] value inconsistent (%p,%p,0x%.8x)!\n",
+        hl_log(HL_ERROR, "Attribute [ %s ] value inconsistent (%p,%p,0x%.8lx)!\n",
                attribute != nullptr ? attributeName(attribute->type) : "?", (void *)attribute,
                attribute != nullptr ? attribute->pValue : nullptr,
                attribute != nullptr ? attribute->ulValueLen : 0UL);
@@ -131,7 +130,7 @@ void CP11Object::checkOperation(CK_ATTRIBUTE const *attribute, P11Operation oper
     if (allowed == P11_OPS_ALL)
         return;
     if (op >= sizeof(unsigned long) * 8 || (allowed & (1UL << op)) == 0) {
-        hl_log(8, "Attribute [ %s ] can not be modified!\n", attributeName(attribute->type));
+        hl_log(HL_ERROR, "Attribute [ %s ] can not be modified!\n", attributeName(attribute->type));
         raise(CKR_ATTRIBUTE_READ_ONLY);
     }
 }
@@ -150,7 +149,7 @@ bool CP11Object::SetAttribute(CK_ATTRIBUTE *attribute, P11Operation operation)
     case CKA_USER_FLAGS:
         return setAttributeLong(attribute);
     default:
-        hl_log(8, "Unknown or unsupported attribute [ %s ( 0x%.8x ) ]!\n",
+        hl_log(HL_ERROR, "Unknown or unsupported attribute [ %s ( 0x%.8lx ) ]!\n",
                attributeName(attribute->type), attribute->type);
         raise(CKR_ATTRIBUTE_TYPE_INVALID);
     }
@@ -163,7 +162,7 @@ CAttribute *CP11Object::storeTarget(CK_ATTRIBUTE const *attribute)
 {
     CAttribute *own = attribute != nullptr ? findAttribute(attribute->type) : nullptr;
     if (own == nullptr) {
-        hl_log(8, "Attribute is NULL!\n");
+        hl_log(HL_ERROR, "Attribute is NULL!\n");
         raise(CKR_ATTRIBUTE_TYPE_INVALID);
     }
     return own;
@@ -174,16 +173,16 @@ namespace
 
 [[noreturn]] void valueInvalid(CAttribute const *own, CK_ATTRIBUTE const *attribute)
 {
-    char const *name = own->GetName() != nullptr ? own->GetName() : vok_log::NULL_TEXT;
-    hl_log(8, "Attribute [ %s ] value inconsistent (%p,%p,0x%.8x)!\n", name, (void *)attribute,
-           attribute->pValue, attribute->ulValueLen);
+    char const *name = p11_log::text(own->GetName());
+    hl_log(HL_ERROR, "Attribute [ %s ] value inconsistent (%p,%p,0x%.8lx)!\n", name,
+           (void *)attribute, attribute->pValue, attribute->ulValueLen);
     raise(CKR_ATTRIBUTE_VALUE_INVALID);
 }
 
 [[noreturn]] void noMemory(CAttribute const *own)
 {
-    char const *name = own->GetName() != nullptr ? own->GetName() : vok_log::NULL_TEXT;
-    hl_log(8, "Attribute [ %s ] not enough memory !\n", name);
+    char const *name = p11_log::text(own->GetName());
+    hl_log(HL_ERROR, "Attribute [ %s ] not enough memory !\n", name);
     raise(CKR_HOST_MEMORY);
 }
 
@@ -256,12 +255,12 @@ bool CP11Object::setAttributeString(CK_ATTRIBUTE *attribute)
 CAttribute *CP11Object::ownAttribute(CK_ATTRIBUTE const *attribute) const
 {
     if (attribute == nullptr) {
-        hl_log(8, "Attribute is NULL!\n");
+        hl_log(HL_ERROR, "Attribute is NULL!\n");
         raise(CKR_TEMPLATE_INCONSISTENT);
     }
     CAttribute *own = findAttribute(attribute->type);
     if (own == nullptr) {
-        hl_log(8, "Attribute [ %s ] not exists!\n", attributeName(attribute->type));
+        hl_log(HL_ERROR, "Attribute [ %s ] not exists!\n", attributeName(attribute->type));
         raise(CKR_ATTRIBUTE_TYPE_INVALID);
     }
     return own;
@@ -279,7 +278,7 @@ bool CP11Object::GetAttribute(CK_ATTRIBUTE *attribute)
             FindByteAttribute(CKA_SENSITIVE) != 0 || FindByteAttribute(CKA_EXTRACTABLE) == 0;
     }
     if (sensitive) {
-        hl_log(8, "Attribute [ %s ] sensitive!\n", attributeName(attribute->type));
+        hl_log(HL_ERROR, "Attribute [ %s ] sensitive!\n", attributeName(attribute->type));
         raise(CKR_ATTRIBUTE_SENSITIVE);
     }
 
@@ -290,7 +289,7 @@ bool CP11Object::GetAttribute(CK_ATTRIBUTE *attribute)
     }
     if (attribute->ulValueLen < size) {
         attribute->ulValueLen = CK_UNAVAILABLE_INFORMATION;
-        hl_log(8, "Attribute [ %s ] small buffer ( 0x%.8x / 0x%.8x )!\n",
+        hl_log(HL_ERROR, "Attribute [ %s ] small buffer ( 0x%.8lx / 0x%.8lx )!\n",
                attributeName(attribute->type), attribute->ulValueLen, size);
         raise(CKR_BUFFER_TOO_SMALL);
     }
@@ -324,9 +323,9 @@ void CP11Object::Verify(P11Operation)
     bool found = false;
     unsigned long cls = FindLongAttribute(CKA_CLASS, &found);
     if (!found || cls == CK_UNAVAILABLE_INFORMATION) {
-        hl_log(8, "Attribute [ %s ] value invalid !\n", attributeName(CKA_CLASS));
+        hl_log(HL_ERROR, "Attribute [ %s ] value invalid !\n", attributeName(CKA_CLASS));
         incloglevel();
-        hl_hd(8, &cls, sizeof(cls));
+        hl_hd(HL_ERROR, &cls, sizeof(cls));
         decloglevel();
         raise(CKR_TEMPLATE_INCONSISTENT);
     }

@@ -32,6 +32,8 @@ constexpr unsigned long P11_OPS(P11Operation op)
 }
 constexpr unsigned long P11_OPS_CREATE_COPY_GENERATE =
     P11_OPS(P11_OP_CREATE) | P11_OPS(P11_OP_COPY) | P11_OPS(P11_OP_GENERATE);
+constexpr unsigned long P11_OPS_CREATE_GENERATE_INTERNAL =
+    P11_OPS(P11_OP_CREATE) | P11_OPS(P11_OP_GENERATE) | P11_OPS(P11_OP_INTERNAL);
 constexpr unsigned long P11_OPS_ALL = ~0UL; // no operation is refused
 
 // Subclasses that override one SetAttribute or Encode overload bring the others

@@ -27,14 +27,14 @@ bool sameValue(CAttribute const *own, void const *value, unsigned long length)
 
 void CP11Object::logDifference(CAttribute const *own, void const *value, unsigned long length) const
 {
-    hl_log(4, "Attribute [ %s ] has different value!\n", attributeName(own->GetId()));
-    hl_log(0x40, "Attribute( %d ) :\n", (int)own->GetSize());
+    hl_log(HL_WARNING, "Attribute [ %s ] has different value!\n", attributeName(own->GetId()));
+    hl_log(HL_DEBUG, "Attribute( %u ) :\n", own->GetSize());
     incloglevel();
-    hl_hd(0x40, own->GetValue(), (int)own->GetSize());
+    hl_hd(HL_DEBUG, own->GetValue(), (int)own->GetSize());
     decloglevel();
-    hl_log(0x40, "Value    ( %d ) :\n", (int)length);
+    hl_log(HL_DEBUG, "Value    ( %lu ) :\n", length);
     incloglevel();
-    hl_hd(0x40, value, (int)length);
+    hl_hd(HL_DEBUG, value, (int)length);
     decloglevel();
 }
 
@@ -49,7 +49,7 @@ bool CP11Object::Compare(CP11Template const *t)
             continue;
         CAttribute const *own = findAttribute(wanted->GetId());
         if (own == nullptr) {
-            hl_log(4, "Attribute [ %s ] not exists!\n", attributeName(wanted->GetId()));
+            hl_log(HL_WARNING, "Attribute [ %s ] not exists!\n", attributeName(wanted->GetId()));
             return false;
         }
         if (!sameValue(own, wanted->GetValue(), wanted->GetSize())) {
@@ -63,17 +63,17 @@ bool CP11Object::Compare(CP11Template const *t)
 bool CP11Object::Compare(CK_ATTRIBUTE *t, unsigned long n)
 {
     if ((t == nullptr) != (n == 0)) {
-        hl_log(4, "Template inconsistent (%p,0x%.8x)!\n", (void *)t, n);
+        hl_log(HL_WARNING, "Template inconsistent (%p,0x%.8lx)!\n", (void *)t, n);
         return false;
     }
     if (t == nullptr) {
-        hl_log(4, "Template is empty!\n");
+        hl_log(HL_WARNING, "Template is empty!\n");
         return true;
     }
     for (unsigned long i = 0; i < n; ++i) {
         CAttribute const *own = findAttribute(t[i].type);
         if (own == nullptr) {
-            hl_log(4, "Attribute [ %s ] not exists!\n", attributeName(t[i].type));
+            hl_log(HL_WARNING, "Attribute [ %s ] not exists!\n", attributeName(t[i].type));
             return false;
         }
         if (!sameValue(own, t[i].pValue, t[i].ulValueLen)) {

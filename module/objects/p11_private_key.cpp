@@ -19,9 +19,7 @@ CP11PrivateKey::CP11PrivateKey() : CP11Key()
         addByteAttribute("CKA_ALWAYS_AUTHENTICATE", CKA_ALWAYS_AUTHENTICATE, 0);
         addBinaryAttribute("CKA_UNWRAP_TEMPLATE", CKA_UNWRAP_TEMPLATE);
     } catch (CP11Exception const &e) {
-        releaseAttributes();
-        p11_frame::raiseLogged("CP11PrivateKey::CP11PrivateKey ( 0x%.8x [ %s ] )\n",
-                               e.GetErrorCode());
+        p11_frame::constructionFailed(*this, "CP11PrivateKey::CP11PrivateKey ", e);
     }
 }
 
@@ -32,8 +30,6 @@ CP11PrivateKey::~CP11PrivateKey() {}
 bool CP11PrivateKey::SetAttribute(CK_ATTRIBUTE *attribute, P11Operation operation)
 {
     checkAttribute(attribute);
-    unsigned long const createGenerateInternal =
-        P11_OPS(P11_OP_CREATE) | P11_OPS(P11_OP_GENERATE) | P11_OPS(P11_OP_INTERNAL);
     switch (attribute->type) {
     case CKA_SUBJECT:
         return setAttributeBinary(attribute);
@@ -46,7 +42,7 @@ bool CP11PrivateKey::SetAttribute(CK_ATTRIBUTE *attribute, P11Operation operatio
     case CKA_SIGN_RECOVER:
     case CKA_ALWAYS_AUTHENTICATE:
     case CKA_WRAP_WITH_TRUSTED:
-        checkOperation(attribute, operation, createGenerateInternal);
+        checkOperation(attribute, operation, P11_OPS_CREATE_GENERATE_INTERNAL);
         return setAttributeBool(attribute);
     case CKA_NEVER_EXTRACTABLE:
     case CKA_ALWAYS_SENSITIVE:

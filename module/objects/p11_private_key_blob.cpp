@@ -38,7 +38,7 @@ Component readComponent(CP11Object const *key, unsigned long type)
 void checkFits(Component const &c, unsigned long field, unsigned long rv)
 {
     if (c.size > field) {
-        vok_log::hl_log(8, "Attribute [ %s ] size invalid ( 0x%.8x / 0x%.8x )!\n",
+        vok_log::hl_log(vok_log::HL_ERROR, "Attribute [ %s ] size invalid ( 0x%.8lx / 0x%.8lx )!\n",
                         p11_frame::ckaName(c.type), c.size, field);
         throw CP11Exception(rv);
     }
@@ -63,19 +63,21 @@ void putLittle32(unsigned char *out, unsigned long v)
 
 unsigned long CP11RSAPrivateKey::ToCApi(unsigned char *buffer, unsigned long size)
 {
-    vok_log::hl_log(1, "CP11RSAPrivateKey::ToCApi(%p,0x%.8x)\n", (void *)buffer, size);
+    vok_log::hl_log(vok_log::HL_ENTER, "CP11RSAPrivateKey::ToCApi(%p,0x%.8lx)\n", (void *)buffer,
+                    size);
     Component modulus = readComponent(this, CKA_MODULUS);
     unsigned long n = modulus.size;
     unsigned long h = n / 2;
     unsigned long total = HEADER_SIZE + 4 * n + h;
     if (buffer == nullptr) {
-        vok_log::hl_log(2, "CP11RSAPrivateKey::ToCApi( 0x%.8x )\n", total);
+        vok_log::hl_log(vok_log::HL_LEAVE, "CP11RSAPrivateKey::ToCApi( 0x%.8lx )\n", total);
         return total;
     }
 
     try {
         if (size < total) {
-            vok_log::hl_log(8, "Attribute [ %s ] small buffer ( 0x%.8x / 0x%.8x )!\n",
+            vok_log::hl_log(vok_log::HL_ERROR,
+                            "Attribute [ %s ] small buffer ( 0x%.8lx / 0x%.8lx )!\n",
                             p11_frame::ckaName(CKA_MODULUS), size, total);
             throw CP11Exception(CKR_BUFFER_TOO_SMALL);
         }
@@ -114,8 +116,8 @@ unsigned long CP11RSAPrivateKey::ToCApi(unsigned char *buffer, unsigned long siz
         }
         putReversed(field, privateExponent);
     } catch (CP11Exception const &e) {
-        p11_frame::rethrow("CP11RSAPrivateKey::ToCApi ( 0x%.8x [ %s ] )\n", e);
+        p11_frame::rethrow("CP11RSAPrivateKey::ToCApi ", e);
     }
-    vok_log::hl_log(2, "CP11RSAPrivateKey::ToCApi( 0x%.8x )\n", total);
+    vok_log::hl_log(vok_log::HL_LEAVE, "CP11RSAPrivateKey::ToCApi( 0x%.8lx )\n", total);
     return total;
 }

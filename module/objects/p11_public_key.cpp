@@ -14,9 +14,7 @@ CP11PublicKey::CP11PublicKey() : CP11Key()
         addByteAttribute("CKA_TRUSTED", CKA_TRUSTED, 0);
         addBinaryAttribute("CKA_WRAP_TEMPLATE", CKA_WRAP_TEMPLATE);
     } catch (CP11Exception const &e) {
-        releaseAttributes();
-        p11_frame::raiseLogged("CP11PublicKey::CP11PublicKey ( 0x%.8x [ %s ] )\n",
-                               e.GetErrorCode());
+        p11_frame::constructionFailed(*this, "CP11PublicKey::CP11PublicKey ", e);
     }
 }
 

@@ -30,9 +30,7 @@ CP11RSAPrivateKey::CP11RSAPrivateKey() : CP11PrivateKey()
         addBinaryAttribute("CKA_EXPONENT_2", CKA_EXPONENT_2);
         addBinaryAttribute("CKA_COEFFICIENT", CKA_COEFFICIENT);
     } catch (CP11Exception const &e) {
-        releaseAttributes();
-        p11_frame::raiseLogged("CP11RSAPrivateKey::CP11RSAPrivateKey ( 0x%.8x [ %s ] )\n",
-                               e.GetErrorCode());
+        p11_frame::constructionFailed(*this, "CP11RSAPrivateKey::CP11RSAPrivateKey ", e);
     }
 }
 
@@ -83,7 +81,7 @@ _asn_t *CP11RSAPrivateKey::Encode()
 
 CP11RSAPublicKey *CP11RSAPrivateKey::MakePublicKey()
 {
-    vok_log::hl_log(1, "CP11RSAPrivateKey::MakePublicKey()\n");
+    vok_log::hl_log(vok_log::HL_ENTER, "CP11RSAPrivateKey::MakePublicKey()\n");
     unsigned long count = 0;
     std::vector<unsigned long> types;
     bool listed = GetAttributes((unsigned long *)nullptr, &count);
@@ -97,7 +95,8 @@ CP11RSAPublicKey *CP11RSAPrivateKey::MakePublicKey()
     if (listed && count != 0)
         listed = GetAttributes(types.data(), &count);
     if (!listed) {
-        vok_log::hl_log(2, "CP11RSAPrivateKey::MakePublicKey( %p )\n", (void *)nullptr);
+        vok_log::hl_log(vok_log::HL_LEAVE, "CP11RSAPrivateKey::MakePublicKey( %p )\n",
+                        (void *)nullptr);
         return nullptr;
     }
 
@@ -170,8 +169,8 @@ CP11RSAPublicKey *CP11RSAPrivateKey::MakePublicKey()
         }
     } catch (CP11Exception const &e) {
         delete key;
-        p11_frame::rethrow("CP11RSAPrivateKey::MakePublicKey ( 0x%.8x [ %s ] )\n", e);
+        p11_frame::rethrow("CP11RSAPrivateKey::MakePublicKey ", e);
     }
-    vok_log::hl_log(2, "CP11RSAPrivateKey::MakePublicKey( %p )\n", (void *)key);
+    vok_log::hl_log(vok_log::HL_LEAVE, "CP11RSAPrivateKey::MakePublicKey( %p )\n", (void *)key);
     return key;
 }

@@ -2,6 +2,25 @@
 
 #include "objects/p11_frame.h"
 
+namespace
+{
+
+// The bit length of a big-endian number (leading zero bytes and bits not counted).
+unsigned long bitLength(unsigned char const *value, unsigned long size)
+{
+    unsigned long i = 0;
+    while (i < size && value[i] == 0)
+        ++i;
+    if (i == size)
+        return 0;
+    unsigned long bits = (size - i) * 8;
+    for (unsigned char top = value[i]; (top & 0x80) == 0; top <<= 1)
+        --bits;
+    return bits;
+}
+
+} // namespace
+
 CP11RSAPublicKey::CP11RSAPublicKey() : CP11PublicKey()
 {
     try {
@@ -11,9 +30,7 @@ CP11RSAPublicKey::CP11RSAPublicKey() : CP11PublicKey()
         addBinaryAttribute("CKA_MODULUS_BITS", CKA_MODULUS_BITS);
         addBinaryAttribute("CKA_PUBLIC_EXPONENT", CKA_PUBLIC_EXPONENT);
     } catch (CP11Exception const &e) {
-        releaseAttributes();
-        p11_frame::raiseLogged("CP11RSAPublicKey::CP11RSAPublicKey ( 0x%.8x [ %s ] )\n",
-                               e.GetErrorCode());
+        p11_frame::constructionFailed(*this, "CP11RSAPublicKey::CP11RSAPublicKey ", e);
     }
 }
 
@@ -24,8 +41,6 @@ CP11RSAPublicKey::~CP11RSAPublicKey() {}
 bool CP11RSAPublicKey::SetAttribute(CK_ATTRIBUTE *attribute, P11Operation operation)
 {
     checkAttribute(attribute);
-    unsigned long const createGenerateInternal =
-        P11_OPS(P11_OP_CREATE) | P11_OPS(P11_OP_GENERATE) | P11_OPS(P11_OP_INTERNAL);
     switch (attribute->type) {
     case CKA_MODULUS: {
         checkOperation(attribute, operation, P11_OPS(P11_OP_CREATE) | P11_OPS(P11_OP_INTERNAL));
@@ -38,10 +53,10 @@ bool CP11RSAPublicKey::SetAttribute(CK_ATTRIBUTE *attribute, P11Operation operat
         return result;
     }
     case CKA_MODULUS_BITS:
-        checkOperation(attribute, operation, createGenerateInternal);
+        checkOperation(attribute, operation, P11_OPS_CREATE_GENERATE_INTERNAL);
         return setAttributeLong(attribute);
     case CKA_PUBLIC_EXPONENT:
-        checkOperation(attribute, operation, createGenerateInternal);
+        checkOperation(attribute, operation, P11_OPS_CREATE_GENERATE_INTERNAL);
         return setAttributeBinary(attribute);
     default:
         return CP11PublicKey::SetAttribute(attribute, operation);
@@ -76,6 +91,17 @@ void CP11RSAPublicKey::Verify(P11Operation operation)
         p11_frame::presenceInvalid(CKA_PUBLIC_EXPONENT, false);
 
     CP11PublicKey::Verify(operation);
+
+    // The caller gives no size with a created key: it is the modulus's.
+    if (operation == P11_OP_CREATE) {
+        unsigned long modulusSize = 0;
+        void const *modulus = FindBinaryAttribute(CKA_MODULUS, &modulusSize);
+        CAttribute *modulusBits = findAttribute(CKA_MODULUS_BITS);
+        if (modulusBits == nullptr ||
+            !modulusBits->Modify(
+                bitLength(static_cast<unsigned char const *>(modulus), modulusSize)))
+            throw CP11Exception(CKR_HOST_MEMORY);
+    }
 }
 
 _asn_t *CP11RSAPublicKey::Encode()

@@ -22,9 +22,7 @@ CP11SecretKey::CP11SecretKey() : CP11Key()
         addBinaryAttribute("CKA_VALUE", CKA_VALUE);
         addLongAttribute("CKA_VALUE_LEN", CKA_VALUE_LEN, 0);
     } catch (CP11Exception const &e) {
-        releaseAttributes();
-        p11_frame::raiseLogged("CP11SecretKey::CP11SecretKey ( 0x%.8x [ %s ] )\n",
-                               e.GetErrorCode());
+        p11_frame::constructionFailed(*this, "CP11SecretKey::CP11SecretKey ", e);
     }
 }
 
@@ -35,8 +33,6 @@ CP11SecretKey::~CP11SecretKey() {}
 bool CP11SecretKey::SetAttribute(CK_ATTRIBUTE *attribute, P11Operation operation)
 {
     checkAttribute(attribute);
-    unsigned long const createGenerateInternal =
-        P11_OPS(P11_OP_CREATE) | P11_OPS(P11_OP_GENERATE) | P11_OPS(P11_OP_INTERNAL);
     switch (attribute->type) {
     case CKA_TRUSTED:
         return setAttributeBool(attribute);
@@ -53,7 +49,7 @@ bool CP11SecretKey::SetAttribute(CK_ATTRIBUTE *attribute, P11Operation operation
     case CKA_SIGN:
     case CKA_VERIFY:
     case CKA_WRAP_WITH_TRUSTED:
-        checkOperation(attribute, operation, createGenerateInternal);
+        checkOperation(attribute, operation, P11_OPS_CREATE_GENERATE_INTERNAL);
         return setAttributeBool(attribute);
     case CKA_NEVER_EXTRACTABLE:
     case CKA_ALWAYS_SENSITIVE:

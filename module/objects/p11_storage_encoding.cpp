@@ -191,7 +191,7 @@ _asn_t *encodePair(CAttribute const *a, unsigned long type)
     if (value == nullptr || asn_item_paste(pair.get(), value, 1, 0) != 1) {
         asn_item_free(value);
         incloglevel();
-        hl_hd(8, a->GetValue(), (int)a->GetSize());
+        hl_hd(HL_ERROR, a->GetValue(), (int)a->GetSize());
         decloglevel();
         raise(CKR_HOST_MEMORY);
     }
@@ -308,7 +308,8 @@ struct DecodedValue {
 _asn_t *CP11Object::Encode(unsigned long *types, unsigned long n, unsigned long *excluded,
                            unsigned long m)
 {
-    hl_log(1, "CP11Object::Encode(%p,0x%.8x,%p,0x%.8x)\n", (void *)types, n, (void *)excluded, m);
+    hl_log(HL_ENTER, "CP11Object::Encode(%p,0x%.8lx,%p,0x%.8lx)\n", (void *)types, n,
+           (void *)excluded, m);
     ItemHolder element;
     try {
         if ((types == nullptr) != (n == 0))
@@ -329,22 +330,22 @@ _asn_t *CP11Object::Encode(unsigned long *types, unsigned long n, unsigned long 
                 continue;
             CAttribute const *a = findAttribute(type);
             if (a == nullptr) {
-                hl_log(8, "Attribute [ %s ] not exists!\n", p11_frame::ckaName(type));
+                hl_log(HL_ERROR, "Attribute [ %s ] not exists!\n", p11_frame::ckaName(type));
                 raise(CKR_ATTRIBUTE_TYPE_INVALID);
             }
             attach(set.get(), encodePair(a, type));
         }
         attach(element.get(), set.release());
     } catch (CP11Exception const &e) {
-        p11_frame::rethrow("CP11Object::Encode ( 0x%.8x [ %s ] )\n", e);
+        p11_frame::rethrow("CP11Object::Encode ", e);
     }
-    hl_log(2, "CP11Object::Encode( %p )\n", (void *)element.get());
+    hl_log(HL_LEAVE, "CP11Object::Encode( %p )\n", (void *)element.get());
     return element.release();
 }
 
 _asn_t *CP11Object::EncodeEx(unsigned long *excluded, unsigned long m)
 {
-    hl_log(1, "CP11Object::EncodeEx(%p,0x%.8x)\n", (void *)excluded, m);
+    hl_log(HL_ENTER, "CP11Object::EncodeEx(%p,0x%.8lx)\n", (void *)excluded, m);
     _asn_t *element = nullptr;
     try {
         unsigned long count = 0;
@@ -360,31 +361,31 @@ _asn_t *CP11Object::EncodeEx(unsigned long *excluded, unsigned long m)
             raise(CKR_HOST_MEMORY);
         element = Encode(count != 0 ? types.data() : nullptr, count, excluded, m);
     } catch (CP11Exception const &e) {
-        p11_frame::rethrow("CP11Object::EncodeEx ( 0x%.8x [ %s ] )\n", e);
+        p11_frame::rethrow("CP11Object::EncodeEx ", e);
     }
-    hl_log(2, "CP11Object::EncodeEx( %p )\n", (void *)element);
+    hl_log(HL_LEAVE, "CP11Object::EncodeEx( %p )\n", (void *)element);
     return element;
 }
 
 _asn_t *CP11Object::Encode(CP11Template *t)
 {
-    hl_log(1, "CP11Object::Encode(%p)\n", (void *)t);
+    hl_log(HL_ENTER, "CP11Object::Encode(%p)\n", (void *)t);
     ItemHolder element;
     try {
         element.reset(newElement(this));
         if (t != nullptr)
             attach(element.get(), t->Encode());
     } catch (CP11Exception const &e) {
-        p11_frame::rethrow("CP11Object::Encode ( 0x%.8x [ %s ] )\n", e);
+        p11_frame::rethrow("CP11Object::Encode ", e);
     }
-    hl_log(2, "CP11Object::Encode( %p )\n", (void *)element.get());
+    hl_log(HL_LEAVE, "CP11Object::Encode( %p )\n", (void *)element.get());
     return element.release();
 }
 
 long CP11Object::Encode(_asn_t *item, unsigned char *buf, bool release)
 {
     if (item == nullptr) {
-        hl_log(8, "Bad ASN.1 encoded data (%p,0x%.8x)\n", (void *)item, 0UL);
+        hl_log(HL_ERROR, "Bad ASN.1 encoded data (%p,0x%.8lx)\n", (void *)item, 0UL);
         raise(CKR_DATA_INVALID);
     }
     int32_t size = asn_write(item, 1, buf);
@@ -395,7 +396,7 @@ long CP11Object::Encode(_asn_t *item, unsigned char *buf, bool release)
 
 _asn_t *CP11Template::Encode()
 {
-    hl_log(1, "CP11Template::Encode()\n");
+    hl_log(HL_ENTER, "CP11Template::Encode()\n");
     ItemHolder set(newConstructed(ASN_CLASS_UNIVERSAL, ASN_TAG_SET));
     try {
         if (set.get() == nullptr)
@@ -406,9 +407,9 @@ _asn_t *CP11Template::Encode()
             attach(set.get(), encodePair(a, a->GetId()));
         }
     } catch (CP11Exception const &e) {
-        p11_frame::rethrow("CP11Template::Encode( 0x%.8x [ %s ] )\n", e);
+        p11_frame::rethrow("CP11Template::Encode", e);
     }
-    hl_log(2, "CP11Template::Encode( %p )\n", (void *)set.get());
+    hl_log(HL_LEAVE, "CP11Template::Encode( %p )\n", (void *)set.get());
     return set.release();
 }
 
@@ -444,10 +445,10 @@ _asn_t *CP11Object::Decode(unsigned char *data, unsigned long len)
     if (data != nullptr && len != 0 && len <= 0xFFFFFFFFUL)
         items = asn_read(data, (uint32_t)len, nullptr);
     if (items == nullptr) {
-        hl_log(8, "Bad ASN.1 encoded data (%p,0x%.8x)\n", (void *)data, len);
+        hl_log(HL_ERROR, "Bad ASN.1 encoded data (%p,0x%.8lx)\n", (void *)data, len);
         if (data != nullptr && len != 0) {
             incloglevel();
-            hl_hd(8, data, (int)(len > 0x7FFFFFFFUL ? 0x7FFFFFFFUL : len));
+            hl_hd(HL_ERROR, data, (int)(len > 0x7FFFFFFFUL ? 0x7FFFFFFFUL : len));
             decloglevel();
         }
         raise(CKR_DATA_INVALID);
@@ -457,7 +458,7 @@ _asn_t *CP11Object::Decode(unsigned char *data, unsigned long len)
 
 void CP11Object::Decode(_asn_t *element, bool release)
 {
-    hl_log(1, "CP11Object::Decode(%p,%d)\n", (void *)element, release ? 1 : 0);
+    hl_log(HL_ENTER, "CP11Object::Decode(%p,%d)\n", (void *)element, release ? 1 : 0);
     // The caller hands the chain over with release: it is freed whatever happens.
     ItemHolder owned(release ? element : nullptr);
     unsigned char hidden = 0;
@@ -477,7 +478,7 @@ void CP11Object::Decode(_asn_t *element, bool release)
             for (_asn_t const *pair = asn_get_child(set); pair != nullptr; pair = pair->next) {
                 unsigned long type = readPairType(pair);
                 if (findAttribute(type) == nullptr) {
-                    hl_log(8, "Attribute [ %s ] not exists!\n", p11_frame::ckaName(type));
+                    hl_log(HL_ERROR, "Attribute [ %s ] not exists!\n", p11_frame::ckaName(type));
                     raise(CKR_ATTRIBUTE_TYPE_INVALID);
                 }
                 if (asn_get_next(asn_get_child(pair)) == nullptr)
@@ -492,12 +493,11 @@ void CP11Object::Decode(_asn_t *element, bool release)
             }
         }
     } catch (CP11Exception const &e) {
-        p11_frame::rethrow("CP11Object::Decode ( 0x%.8x [ %s ] )\n", e);
+        p11_frame::rethrow("CP11Object::Decode ", e);
     } catch (std::bad_alloc const &) {
-        p11_frame::rethrow("CP11Object::Decode ( 0x%.8x [ %s ] )\n",
-                           CP11Exception(CKR_HOST_MEMORY));
+        p11_frame::rethrow("CP11Object::Decode ", CP11Exception(CKR_HOST_MEMORY));
     }
-    hl_log(2, "CP11Object::Decode( )\n");
+    hl_log(HL_LEAVE, "CP11Object::Decode( )\n");
 }
 
 void CP11Object::Decode(_asn_t *element, CP11Template &t, bool release)
@@ -512,7 +512,7 @@ void CP11Object::Decode(_asn_t *element, CP11Template &t, bool release)
 
 void CP11Template::Decode(_asn_t *set)
 {
-    hl_log(1, "CP11Template::Decode(%p)\n", (void *)set);
+    hl_log(HL_ENTER, "CP11Template::Decode(%p)\n", (void *)set);
     try {
         Clear();
         if (set != nullptr) {
@@ -546,12 +546,11 @@ void CP11Template::Decode(_asn_t *set)
             }
         }
     } catch (CP11Exception const &e) {
-        p11_frame::rethrow("CP11Template::Decode( 0x%.8x [ %s ] )\n", e);
+        p11_frame::rethrow("CP11Template::Decode", e);
     } catch (std::bad_alloc const &) {
-        p11_frame::rethrow("CP11Template::Decode( 0x%.8x [ %s ] )\n",
-                           CP11Exception(CKR_HOST_MEMORY));
+        p11_frame::rethrow("CP11Template::Decode", CP11Exception(CKR_HOST_MEMORY));
     }
-    hl_log(2, "CP11Template::Decode( )\n");
+    hl_log(HL_LEAVE, "CP11Template::Decode( )\n");
 }
 
 unsigned long CP11Template::DecodeArray(_asn_t *first, unsigned long *out)

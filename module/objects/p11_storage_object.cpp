@@ -11,9 +11,7 @@ CP11StorageObject::CP11StorageObject() : CP11Object()
         addByteAttribute("CKA_MODIFIABLE", CKA_MODIFIABLE, 1);
         addStringAttribute("CKA_LABEL", CKA_LABEL);
     } catch (CP11Exception &e) {
-        releaseAttributes();
-        p11_frame::raiseLogged("CP11StorageObject::CP11StorageObject ( 0x%.8x [ %s ] )\n",
-                               e.GetErrorCode());
+        p11_frame::constructionFailed(*this, "CP11StorageObject::CP11StorageObject ", e);
     }
 }
 

@@ -6,34 +6,31 @@
 #include "base/linux/linux_log.h"
 #include "base/p11_convert.h"
 #include "base/p11_exception.h"
+#include "base/p11_log.h"
 #include "objects/p11_object.h"
 
 namespace
 {
 
-char const *text(char const *s)
-{
-    return s != nullptr ? s : vok_log::NULL_TEXT;
-}
+using p11_log::text;
 
+// where: "CP11Template::Copy " and the like
 [[noreturn]] void memoryFailure(char const *where)
 {
-    hl_log(0x10, "CP11Template::%s ( 0x%.8x [ %s ] )\n", where, CKR_HOST_MEMORY,
-           text(CP11Convert::CKR2String(CKR_HOST_MEMORY)));
-    throw CP11Exception(CKR_HOST_MEMORY);
+    p11_log::raiseLogged(where, CKR_HOST_MEMORY);
 }
 
 [[noreturn]] void valueInconsistent(CK_ATTRIBUTE const *a)
 {
-    hl_log(8, "Attribute [ %s ] value inconsistent (%p,0x%.8x)!\n",
-           text(CP11Convert::CKA2String(a->type)), a->pValue, a->ulValueLen);
+    hl_log(HL_ERROR, "Attribute [ %s ] value inconsistent (%p,0x%.8lx)!\n",
+           p11_log::ckaName(a->type), a->pValue, a->ulValueLen);
     throw CP11Exception(CKR_TEMPLATE_INCONSISTENT);
 }
 
 void checkArray(CK_ATTRIBUTE const *t, unsigned long n)
 {
     if ((t == nullptr) != (n == 0)) {
-        hl_log(8, "Template invalid (%p,0x%.8x) !\n", (void const *)t, n);
+        hl_log(HL_ERROR, "Template invalid (%p,0x%.8lx) !\n", (void const *)t, n);
         throw CP11Exception(CKR_ARGUMENTS_BAD);
     }
 }
@@ -130,9 +127,9 @@ void CP11Template::Copy(CK_ATTRIBUTE *t, unsigned long n)
     checkArray(t, n);
     releaseAttributes();
     for (unsigned long i = 0; i < n; ++i) {
-        CAttribute *a = makeAttribute(&t[i], "Copy");
+        CAttribute *a = makeAttribute(&t[i], "CP11Template::Copy ");
         if (!append(m_attributes, a))
-            memoryFailure("Copy");
+            memoryFailure("CP11Template::Copy ");
     }
 }
 
@@ -151,10 +148,10 @@ void CP11Template::Copy(CP11Object *o)
                   (source->GetName() == nullptr || a->GetName() != nullptr);
         if (!ok) {
             delete a;
-            memoryFailure("Copy");
+            memoryFailure("CP11Template::Copy ");
         }
         if (!append(m_attributes, a))
-            memoryFailure("Copy");
+            memoryFailure("CP11Template::Copy ");
     }
 }
 
@@ -168,10 +165,10 @@ void CP11Template::Copy(unsigned long *types, unsigned long n)
         CAttribute *a = new (std::nothrow) CAttribute(name, types[i]);
         if (a == nullptr || (name != nullptr && a->GetName() == nullptr)) {
             delete a;
-            memoryFailure("Copy");
+            memoryFailure("CP11Template::Copy ");
         }
         if (!append(m_attributes, a))
-            memoryFailure("Copy");
+            memoryFailure("CP11Template::Copy ");
     }
 }
 
@@ -180,18 +177,18 @@ bool CP11Template::Merge(CK_ATTRIBUTE *t, unsigned long n)
     checkArray(t, n);
     bool changed = false;
     for (unsigned long i = 0; i < n; ++i) {
-        CAttribute *a = makeAttribute(&t[i], "Merge");
+        CAttribute *a = makeAttribute(&t[i], "CP11Template::Merge ");
         CAttribute *existing = findAttribute(a->GetId());
         if (existing == nullptr) {
             if (!append(m_attributes, a))
-                memoryFailure("Merge");
+                memoryFailure("CP11Template::Merge ");
             changed = true;
             continue;
         }
         if (existing->Compare(*a) != 0) {
             if (!existing->Set(*a)) {
                 delete a;
-                memoryFailure("Merge");
+                memoryFailure("CP11Template::Merge ");
             }
             changed = true;
         }

@@ -19,9 +19,7 @@ CP11X509Certificate::CP11X509Certificate() : CP11Certificate()
         addLongAttribute("CKA_JAVA_MIDP_SECURITY_DOMAIN", CKA_JAVA_MIDP_SECURITY_DOMAIN, 0);
         addStringAttribute("CKA_URL", CKA_URL);
     } catch (CP11Exception const &e) {
-        releaseAttributes();
-        p11_frame::raiseLogged("CP11X509Certificate::CP11X509Certificate ( 0x%.8x [ %s ] )\n",
-                               e.GetErrorCode());
+        p11_frame::constructionFailed(*this, "CP11X509Certificate::CP11X509Certificate ", e);
     }
 }
 

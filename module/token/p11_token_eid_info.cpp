@@ -84,7 +84,7 @@ void CP11Token_eiD::setMechanisms()
 void CP11Token_eiD::GetMechanismInfo(unsigned long type, CK_MECHANISM_INFO *info)
 {
     hl_log(HL_ENTER, "CP11Token_eiD::GetMechanismInfo(0x%.8lx,%p)\n", type, (void *)info);
-    hl_log(HL_INFO, "Mechanism : %s \n", vok_core::logText(CP11Convert::CKM2String(type)));
+    hl_log(HL_INFO, "Mechanism : %s \n", vok_core::text(CP11Convert::CKM2String(type)));
     frame("GetMechanismInfo", [&] {
         CP11Token::GetMechanismInfo(type, info);
         for (MechanismRow const &row : MECHANISMS) {

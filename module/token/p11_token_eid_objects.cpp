@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/linux/linux_log.h"
+#include "base/p11_log.h"
 #include "card/qvmd.h"
 #include "objects/p11_certificate.h"
 #include "objects/p11_container.h"
@@ -261,7 +262,8 @@ CP11Container *CP11Token_eiD::findContainer(CP11Template *templ, CBlob *name, un
         if (name != nullptr) {
             char const *label = c->FindStringAttribute(CKA_CONTAINER_LABEL);
             unsigned long length = label != nullptr ? std::strlen(label) : 0;
-            hl_log(HL_INFO, "Current container name : %s ( %d )\n", label, (int)length);
+            hl_log(HL_INFO, "Current container name : %s ( %d )\n", p11_log::text(label),
+                   (int)length);
             if (CBlob(label != nullptr ? label : "", (unsigned)length).Compare(*name) != 0)
                 continue;
         }

@@ -53,7 +53,7 @@ void CP11Token_eiD::logMechanism(CK_MECHANISM *mechanism)
     if (mechanism == nullptr)
         throw CP11Exception(CKR_ARGUMENTS_BAD);
     hl_log(HL_INFO, "Mechanism : %s \n",
-           vok_core::logText(CP11Convert::CKM2String(mechanism->mechanism)));
+           vok_core::text(CP11Convert::CKM2String(mechanism->mechanism)));
     hl_log(HL_INFO, "Parameter : %p (0x%.8lx)\n", mechanism->pParameter, mechanism->ulParameterLen);
 }
 

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <string>
 
+#include "vpcd_card.h"
+
 // Waits until the reader reports a card present (or absent); false on time-out.
 inline bool WaitCardState(SCARDCONTEXT ctx, std::string const &reader, bool present,
                           int timeoutMs = 5000)
@@ -29,4 +31,13 @@ inline bool WaitCardState(SCARDCONTEXT ctx, std::string const &reader, bool pres
             return true;
         state.dwCurrentState = state.dwEventState & ~SCARD_STATE_CHANGED;
     }
+}
+
+// Waits until neither virtual reader holds a card; false on time-out. A test that
+// counts on empty readers starts with it: the reader service sees a card of an
+// earlier test leave only at its next presence poll, after that test has ended.
+inline bool WaitReadersEmpty(SCARDCONTEXT ctx, int timeoutMs = 5000)
+{
+    return WaitCardState(ctx, vpcd::NameOfReader(0), false, timeoutMs) &&
+           WaitCardState(ctx, vpcd::NameOfReader(1), false, timeoutMs);
 }

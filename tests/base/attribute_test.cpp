@@ -138,10 +138,14 @@ TEST(Attribute, CopyAndAssignKeepTextNulAndFlags)
     EXPECT_NE(copy.GetValue(), text.GetValue());
 
     CAttribute assigned;
-    assigned = embeddedText; // a text is copied up to its first NUL
+    assigned = embeddedText; // a text is copied byte for byte, zero bytes and all
     EXPECT_EQ(assigned.GetKind(), 3u);
-    EXPECT_EQ(assigned.GetSize(), 2u);
-    EXPECT_STREQ(assigned.GetString(), "ab");
+    EXPECT_EQ(assigned.GetSize(), 4u);
+    EXPECT_EQ(assigned.Compare("ab\0c", 4), 0);
+    EXPECT_EQ(static_cast<char const *>(assigned.GetValue())[4], 0);
+    CAttribute copied(embeddedText);
+    EXPECT_EQ(copied.GetSize(), 4u);
+    EXPECT_EQ(copied.Compare(embeddedText), 0);
 
     CAttribute bytes(withNul); // bytes are copied whole
     EXPECT_EQ(bytes.Compare(embedded, 4), 0);

@@ -10,7 +10,7 @@ PROBE_EXPORT void probe_open(char const *target)
 
 PROBE_EXPORT void probe_log(char const *text)
 {
-    hl_log(0x20, "%s", text);
+    hl_log(HL_INFO, "%s", text);
 }
 
 PROBE_EXPORT void probe_close()

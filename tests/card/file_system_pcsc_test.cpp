@@ -3,21 +3,13 @@
 // connection. Each file class written, read back, listed and deleted; the change
 // counters raised here and by another application; the container map.
 #include "card_file_support.h"
-#include "card_sim_support.h"
+#include "card_pcsc_support.h"
 
 #include "card/cmap_file.h"
 #include "card/qvmd_cache.h"
 #include "card/qvmd_file_io.h"
 #include "card/qvmd_files.h"
 #include "card/qvmd_info.h"
-#include "card/token_transmit.h"
-#include "channel/card_connection.h"
-#include "channel/channel_manager.h"
-#include "channel/channel_pcsc.h"
-#include "core/p11_slot.h"
-#include "core/p11_token.h"
-#include "pcsc_helpers.h"
-#include "vpcd_card.h"
 
 #include "lzh.h" // the simulator's codec
 
@@ -31,16 +23,12 @@ namespace
 
 using namespace card_test;
 
-const std::string READER = vpcd::NameOfReader(0);
-
-class FileSystemPcscTest : public ::testing::Test
+class FileSystemPcscTest : public PcscTest
 {
   protected:
     void SetUp() override
     {
-        ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &m_ctx),
-                  SCARD_S_SUCCESS);
-        ASSERT_TRUE(WaitCardState(m_ctx, READER, false)); // an earlier card may be leaving
+        PcscTest::SetUp();
         cardsim::CardState state;
         std::string error;
         ASSERT_TRUE(cardsim::Personalise({}, state, &error)) << error;
@@ -52,43 +40,25 @@ class FileSystemPcscTest : public ::testing::Test
             f.fileSize = 8192;
             state.dirs[dir].files[name] = f;
         }
-        m_card.reset(new cardsim::Card(state));
-        m_slotCard.reset(new vpcd::VirtualCard(*m_card, vpcd::PortOfReader(0)));
-        ASSERT_TRUE(m_slotCard->Insert());
-        ASSERT_TRUE(WaitCardState(m_ctx, READER, true));
-        ASSERT_TRUE(m_manager.RegisterChannel(&m_channel, false));
-        ASSERT_TRUE(m_channel.Open(1));
-        m_connection = m_channel.Connect(CBlob(READER.c_str()), false,
-                                         CChannel::PROTOCOL_T0 | CChannel::PROTOCOL_T1);
-        ASSERT_NE(m_connection, nullptr);
-        m_param = CTransmitParam(&m_token, m_connection);
-        ASSERT_EQ(QVMD_CardInitStruct(&m_context, reinterpret_cast<unsigned long>(&m_param),
-                                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                      TokenTransmit),
-                  0u);
-        ASSERT_EQ(QVMD_CheckAppletSelection(&m_context), 0u);
+        m_inserted.reset(new InsertedCard(m_ctx, state));
+        ASSERT_FALSE(HasFailure());
+        m_card = m_inserted->card.get();
+        m_context = m_inserted->get();
+        ASSERT_EQ(QVMD_CheckAppletSelection(m_context), 0u);
     }
     void TearDown() override
     {
-        QVMD_CardReleaseStruct(&m_context);
-        if (m_connection != nullptr) {
-            m_channel.Disconnect(m_connection, CChannel::DISCONNECT_LEAVE);
-            delete m_connection;
-        }
-        m_channel.Close(0);
-        m_manager.UnregisterChannel(&m_channel);
-        if (m_slotCard)
-            m_slotCard->Remove();
-        SCardReleaseContext(m_ctx);
+        m_inserted.reset();
+        PcscTest::TearDown();
     }
 
     uint32_t Read(const Bytes &dir, const Bytes &name, Bytes &out)
     {
         unsigned char *data = nullptr;
         unsigned long length = 0;
-        uint32_t rv = QVMD_ReadFile(&m_context, dir.data(), name.data(), &data, &length);
+        uint32_t rv = QVMD_ReadFile(m_context, dir.data(), name.data(), &data, &length);
         out = data != nullptr ? Bytes(data, data + length) : Bytes{};
-        QVMD_Free(&m_context, data);
+        QVMD_Free(m_context, data);
         return rv;
     }
     std::string List(const Bytes &dir)
@@ -96,23 +66,16 @@ class FileSystemPcscTest : public ::testing::Test
         unsigned char *names = nullptr;
         unsigned long length = 0;
         std::string all;
-        if (QVMD_EnumFilesEx(&m_context, dir.data(), &names, &length, 0) == 0 && names != nullptr)
+        if (QVMD_EnumFilesEx(m_context, dir.data(), &names, &length, 0) == 0 && names != nullptr)
             for (unsigned long at = 0; names[at] != 0; at += strlen((char *)names + at) + 1)
                 all += std::string((char *)names + at) + " ";
-        QVMD_Free(&m_context, names);
+        QVMD_Free(m_context, names);
         return all;
     }
 
-    SCARDCONTEXT m_ctx = 0;
-    std::unique_ptr<cardsim::Card> m_card;
-    std::unique_ptr<vpcd::VirtualCard> m_slotCard;
-    CChannelManager m_manager;
-    CChannelPCSC m_channel;
-    CP11Slot m_slot{&m_channel};
-    CP11Token m_token{&m_slot};
-    CCardConnection *m_connection = nullptr;
-    CTransmitParam m_param;
-    _qv_md_card_struct m_context;
+    std::unique_ptr<InsertedCard> m_inserted;
+    cardsim::Card *m_card = nullptr;
+    _qv_md_card_struct *m_context = nullptr;
 };
 
 TEST_F(FileSystemPcscTest, FilesAndCountersOverTheReaderService)
@@ -136,7 +99,7 @@ TEST_F(FileSystemPcscTest, FilesAndCountersOverTheReaderService)
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
-        ASSERT_EQ(QVMD_WriteFile(&m_context, row.dir.data(), row.file.data(), row.data.data(),
+        ASSERT_EQ(QVMD_WriteFile(m_context, row.dir.data(), row.file.data(), row.data.data(),
                                  row.data.size()),
                   0u);
         std::string dir = NameText(row.dir), file = NameText(row.file);
@@ -152,14 +115,14 @@ TEST_F(FileSystemPcscTest, FilesAndCountersOverTheReaderService)
         ASSERT_EQ(Read(row.dir, row.file, back), 0u);
         EXPECT_EQ(back, row.data);
         EXPECT_NE(List(row.dir).find(file + " "), std::string::npos);
-        ASSERT_EQ(QVMD_DeleteFile(&m_context, row.dir.data(), row.file.data()), 0u);
+        ASSERT_EQ(QVMD_DeleteFile(m_context, row.dir.data(), row.file.data()), 0u);
         EXPECT_EQ(List(row.dir).find(file + " "), std::string::npos);
     }
 
     unsigned char counters[6];
-    ASSERT_EQ(QVMD_OperationChangeCache(&m_context, QVMD_CACHE_CONTAINERS), 0u);
+    ASSERT_EQ(QVMD_OperationChangeCache(m_context, QVMD_CACHE_CONTAINERS), 0u);
     ASSERT_TRUE(m_card->BumpCounters(QVMD_CACHE_FILES));
-    ASSERT_EQ(QVMD_GetCurrentCache(&m_context, counters), 0u);
+    ASSERT_EQ(QVMD_GetCurrentCache(m_context, counters), 0u);
     EXPECT_EQ(ToHex(counters, 6), "00 00 01 00 01 00");
 }
 

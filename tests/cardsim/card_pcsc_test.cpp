@@ -57,6 +57,7 @@ class PcscCardTest : public ::testing::Test
     {
         ASSERT_EQ(SCARD_S_SUCCESS,
                   SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &m_ctx));
+        ASSERT_TRUE(WaitReadersEmpty(m_ctx));
         tx = [this](const Bytes &c) { return Transmit(c); };
     }
     void TearDown() override

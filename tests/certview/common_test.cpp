@@ -16,22 +16,24 @@ using Orvane::Certificate::X509Common;
 namespace
 {
 
-QString hexText(const unsigned char *data, int length, const char *format, const char *between)
+// Each byte as two upper-case hex digits followed by `after`, the bytes joined by `between`.
+QString hexText(const unsigned char *data, int length, const char *after, const char *between)
 {
     QString out;
     for (int i = 0; i < length; i++)
-        out += (i ? QString::fromLatin1(between) : QString()) + QString::asprintf(format, data[i]);
+        out += (i ? QString::fromLatin1(between) : QString()) + QString::asprintf("%02X", data[i]) +
+               QString::fromLatin1(after);
     return out;
 }
 
 QString spacedHex(const Bytes &b)
 {
-    return hexText(b.data(), static_cast<int>(b.size()), "%02X ", "");
+    return hexText(b.data(), static_cast<int>(b.size()), " ", "");
 }
 
 QString colonHex(const Bytes &b)
 {
-    return hexText(b.data(), static_cast<int>(b.size()), "%02X", ":");
+    return hexText(b.data(), static_cast<int>(b.size()), "", ":");
 }
 
 Bytes publicKeyBits(X509 *x)

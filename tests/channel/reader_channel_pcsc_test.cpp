@@ -39,9 +39,7 @@ class ReaderChannelTest : public ::testing::Test
     {
         ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &m_ctx),
                   SCARD_S_SUCCESS);
-        // cards of an earlier test may still be leaving
-        ASSERT_TRUE(WaitCardState(m_ctx, kReader0, false));
-        ASSERT_TRUE(WaitCardState(m_ctx, kReader1, false));
+        ASSERT_TRUE(WaitReadersEmpty(m_ctx));
     }
     void TearDown() override
     {

@@ -22,9 +22,7 @@ class VpcdCardTest : public ::testing::Test
     {
         ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &m_ctx),
                   SCARD_S_SUCCESS);
-        // a card of an earlier test may still be leaving
-        ASSERT_TRUE(WaitCardState(m_ctx, vpcd::NameOfReader(0), false, 5000));
-        ASSERT_TRUE(WaitCardState(m_ctx, vpcd::NameOfReader(1), false, 5000));
+        ASSERT_TRUE(WaitReadersEmpty(m_ctx));
     }
     void TearDown() override
     {

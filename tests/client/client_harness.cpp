@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <set>
 #include <thread>
 
+#include "card.h"
 #include "client_trace.h"
 #include "fake_token_profile.h"
 #include "pcsc_helpers.h"
@@ -20,7 +22,7 @@ ModuleUnderTest FakeTokenModule()
     ModuleUnderTest m;
     m.name = "FakeToken";
     m.path = VOK_TEST_MODULE;
-    m.makeCard = [] { return std::make_unique<vpcd::ScriptedCard>(atr); };
+    m.makeCard = [](ModuleUnderTest &) { return std::make_unique<vpcd::ScriptedCard>(atr); };
     m.atr = atr;
     m.tokenLabel = std::string(FAKE_LABEL) + " v0.0";
     m.serial = FAKE_SERIAL;
@@ -33,6 +35,81 @@ ModuleUnderTest FakeTokenModule()
     for (auto const &entry : FAKE_CONTAINERS_USAGE)
         m.containersUsage.push_back({entry[0], entry[1], entry[2]});
     return m;
+}
+
+namespace
+{
+
+// What the identity-card token shows of a card of this state.
+void DescribeCard(ModuleUnderTest &m, cardsim::CardState const &state)
+{
+    m.atr = state.atr;
+    m.tokenLabel =
+        "vOK RAL v" + std::to_string(state.appletMajor) + "." + std::to_string(state.appletMinor);
+    // the upper-case hexadecimal text of the serial's last eight bytes
+    m.serial.clear();
+    for (size_t i = 8; i < state.serial.size(); ++i)
+        for (int shift : {4, 0})
+            m.serial += "0123456789ABCDEF"[(state.serial[i] >> shift) & 15];
+    for (cardsim::CardPin const &pin : state.pins) {
+        uint64_t *info = pin.role == 0x02   ? m.userPinInfo
+                         : pin.role == 0x04 ? m.soPinInfo
+                                            : nullptr;
+        if (info != nullptr)
+            info[0] = pin.limit, info[1] = pin.tries, info[2] = 0;
+    }
+    // per key size the card lists: the containers holding a key of that size
+    m.containersUsage.clear();
+    for (cardsim::KeySize const &size : state.keySizes) {
+        std::set<int> containers;
+        for (auto const &key : state.keys)
+            if (key.second.bits == size.bits)
+                containers.insert(key.first.first);
+        uint64_t const used = containers.size();
+        m.containersUsage.push_back({size.bits, used, size.count - used});
+    }
+}
+
+} // namespace
+
+ModuleUnderTest IdentityCardModule(cardsim::Personalisation const &p,
+                                   std::vector<std::vector<unsigned char>> *certificates)
+{
+    struct Personalised {
+        cardsim::Personalisation p;
+        std::unique_ptr<cardsim::CardState> state;
+        std::vector<std::vector<unsigned char>> certificates;
+    };
+    auto card = std::make_shared<Personalised>();
+    card->p = p;
+    ModuleUnderTest m;
+    m.name = "IdentityCard";
+    m.path = VOK_MODULE;
+    m.userPin = p.userPin;
+    m.soPin = p.puk;
+    m.makeCard = [card, certificates](ModuleUnderTest &module) {
+        if (card->state == nullptr) {
+            card->state = std::make_unique<cardsim::CardState>();
+            std::string error;
+            EXPECT_TRUE(cardsim::Personalise(card->p, *card->state, &error, &card->certificates))
+                << error;
+        }
+        if (certificates != nullptr)
+            *certificates = card->certificates;
+        DescribeCard(module, *card->state);
+        return std::make_unique<cardsim::Card>(*card->state);
+    };
+    return m;
+}
+
+ModuleUnderTest IdentityCardModule()
+{
+    cardsim::Personalisation p;
+    p.serial = {0, 0, 0, 0, 0, 0, 0, 0, 0x0A, 0xB1, 0xC2, 0xD3, 0xE4, 0xF5, 0x06, 0x17};
+    p.containers.resize(1);
+    p.containers[0].name = "personal";
+    p.containers[0].keys[0].bits = p.containers[0].keys[1].bits = 2048;
+    return IdentityCardModule(p);
 }
 
 std::string ModuleName(::testing::TestParamInfo<ModuleUnderTest> const &info)
@@ -59,7 +136,8 @@ void ClientFixture::Start(ModuleUnderTest const &m, bool initialisedBefore)
 
     ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &m_context),
               SCARD_S_SUCCESS);
-    m_card = m.makeCard();
+    ASSERT_TRUE(WaitReadersEmpty(m_context)); // a card of an earlier test may be leaving
+    m_card = module.makeCard(module);
     m_virtualCard = std::make_unique<vpcd::VirtualCard>(*m_card, vpcd::PortOfReader(0));
     ASSERT_TRUE(m_virtualCard->Insert());
     ASSERT_TRUE(WaitCardState(m_context, vpcd::NameOfReader(0), true));

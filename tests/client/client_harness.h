@@ -20,6 +20,7 @@
 
 #include <p11-kit/pkcs11.h>
 
+#include "personalise.h"
 #include "vpcd_card.h"
 
 namespace client_test
@@ -28,7 +29,8 @@ namespace client_test
 struct ModuleUnderTest {
     std::string name; // a test-name suffix
     std::string path;
-    std::function<std::unique_ptr<vpcd::CardHandler>()> makeCard;
+    // Makes a fresh card for a test; may fill in the fields below from it.
+    std::function<std::unique_ptr<vpcd::CardHandler>(ModuleUnderTest &)> makeCard;
     // what the token shows of the card
     std::vector<unsigned char> atr;
     std::string tokenLabel; // as the reader record gives it: label, " v", digits
@@ -43,6 +45,17 @@ struct ModuleUnderTest {
 // The test build of the module with its fake token, which takes any card
 // that is not an identity card: here a scripted card that answers nothing.
 ModuleUnderTest FakeTokenModule();
+
+// The shipped module with a simulated identity card personalised so: once,
+// when the first card is made (keys take long to make; listing the tests
+// makes none), each test then getting a fresh card of that state. What the
+// token shows is read from the card's state; the card's certificates (DER, by
+// container, signature before exchange) go to *certificates when asked.
+ModuleUnderTest IdentityCardModule(cardsim::Personalisation const &p,
+                                   std::vector<std::vector<unsigned char>> *certificates = nullptr);
+// The card of the tests for any module: one container of two 2048-bit keys
+// and a serial with letters in its text.
+ModuleUnderTest IdentityCardModule();
 
 class ClientFixture : public ::testing::Test
 {
@@ -61,6 +74,8 @@ class ClientFixture : public ::testing::Test
     // The number of slots of the module, and the IDs in list order.
     std::vector<CK_SLOT_ID> SlotIds();
     std::vector<std::string> Log(bool withTime = false);
+    // The card in the reader.
+    vpcd::CardHandler &Card() { return *m_card; }
 
     ModuleUnderTest module;
     std::unique_ptr<Pkcs11Manipulator> client;

@@ -6,14 +6,21 @@
 #include <gtest/gtest.h>
 
 #include <openssl/evp.h>
+#include <openssl/x509.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <regex>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
+
+#include "card.h"
+#include "rsa_key.h"
 
 #include "client/client_codes.h"
 #include "client/vendor_attributes.h"
@@ -52,8 +59,39 @@ Bytes bytes(uint8_t const *data, size_t size)
     return Bytes(data, data + size);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modules, ClientOnEachModule, ::testing::Values(FakeTokenModule()),
-                         ModuleName);
+INSTANTIATE_TEST_SUITE_P(Modules, ClientOnEachModule,
+                         ::testing::Values(FakeTokenModule(), IdentityCardModule()), ModuleName);
+
+TEST_P(ClientOnEachModule, LoadsInitialisesAndFinalisesTheModule)
+{
+    CK_INFO info{};
+    ASSERT_EQ(f->C_GetInfo(&info), CKR_OK);
+    EXPECT_EQ(
+        client->GetInfo(),
+        QStringLiteral("%1.%2").arg(info.libraryVersion.major).arg(info.libraryVersion.minor));
+    client.reset();
+    EXPECT_EQ(f->C_GetInfo(&info), CKR_CRYPTOKI_NOT_INITIALIZED) << "the client did not finalise";
+    std::vector<std::string> const lines = Log();
+    EXPECT_TRUE(HasLine(lines, "     Pkcs11Manipulator: LoadExternalLibrary() returned: 0x1 "
+                               "(More info: argv[1]=" +
+                                   module.path + ");"));
+    EXPECT_TRUE(HasLine(lines, "          >>: C_GetInfo(&info) returned: 0x0;"));
+    EXPECT_TRUE(HasLine(lines, "          >>: C_Finalize(NULL) returned: 0x0;"));
+}
+
+TEST_P(ClientOnEachModule, ASecondClientLeavesTheModuleItDidNotInitialise)
+{
+    ASSERT_EQ(client->SaveReader(slot), CKR_OK);
+    {
+        Pkcs11Manipulator second;
+        EXPECT_EQ(second.LoadApi(QString::fromStdString(module.path)),
+                  static_cast<int>(CKR_CRYPTOKI_ALREADY_INITIALIZED));
+    }
+    CK_INFO info{};
+    EXPECT_EQ(f->C_GetInfo(&info), CKR_OK) << "the second client finalised the first one's module";
+    EXPECT_EQ(client->GetState(slot), CKS_RW_PUBLIC_SESSION);
+    EXPECT_FALSE(HasLine(Log(), "          >>: C_Finalize(NULL) returned: 0x0;"));
+}
 
 TEST_P(ClientOnEachModule, ReaderAndCardRecordsHoldWhatTheCardShows)
 {
@@ -600,40 +638,189 @@ TEST_F(ClientOnFakeToken, RecordsKeepTheirBounds)
     }
 }
 
-TEST_F(ClientOnFakeToken, LoadsInitialisesAndFinalisesTheModule)
-{
-    EXPECT_EQ(client->GetInfo(), QStringLiteral("0.3"));
-    client.reset();
-    CK_INFO info{};
-    EXPECT_EQ(f->C_GetInfo(&info), CKR_CRYPTOKI_NOT_INITIALIZED) << "the client did not finalise";
-    std::vector<std::string> const lines = Log();
-    EXPECT_TRUE(HasLine(lines, "     Pkcs11Manipulator: LoadExternalLibrary() returned: 0x1 "
-                               "(More info: argv[1]=" +
-                                   module.path + ");"));
-    EXPECT_TRUE(HasLine(lines, "          >>: C_GetInfo(&info) returned: 0x0;"));
-    EXPECT_TRUE(HasLine(lines, "          >>: C_Finalize(NULL) returned: 0x0;"));
-}
+// What OpenSSL reads from a certificate: the modulus of its key, the content
+// bytes of its serial number and its validity dates.
+struct CertificateView {
+    Bytes modulus, serial;
+    QDate notBefore, notAfter;
 
-TEST_F(ClientOnFakeToken, ASecondClientLeavesTheModuleItDidNotInitialise)
-{
+    explicit CertificateView(Bytes const &der)
     {
-        Pkcs11Manipulator second;
-        EXPECT_EQ(second.LoadApi(QString::fromStdString(module.path)),
-                  static_cast<int>(CKR_CRYPTOKI_ALREADY_INITIALIZED));
+        unsigned char const *p = der.data();
+        X509 *x = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+        EXPECT_NE(x, nullptr);
+        if (x == nullptr)
+            return;
+        Bytes spki(static_cast<size_t>(i2d_X509_PUBKEY(X509_get_X509_PUBKEY(x), nullptr)));
+        unsigned char *out = spki.data();
+        i2d_X509_PUBKEY(X509_get_X509_PUBKEY(x), &out);
+        Bytes exponent;
+        EXPECT_TRUE(cardsim::RsaPublicParts(spki, true, modulus, exponent));
+        Bytes integer(static_cast<size_t>(i2d_ASN1_INTEGER(X509_get_serialNumber(x), nullptr)));
+        out = integer.data();
+        i2d_ASN1_INTEGER(X509_get_serialNumber(x), &out);
+        serial.assign(integer.begin() + 2, integer.end()); // a short serial: tag, length, content
+        notBefore = dateOf(X509_get0_notBefore(x));
+        notAfter = dateOf(X509_get0_notAfter(x));
+        X509_free(x);
     }
-    CK_INFO info{};
-    EXPECT_EQ(f->C_GetInfo(&info), CKR_OK) << "the second client finalised the first one's module";
-    EXPECT_EQ(client->GetState(slot), CKS_RW_PUBLIC_SESSION);
-    EXPECT_FALSE(HasLine(Log(), "          >>: C_Finalize(NULL) returned: 0x0;"));
-}
-
-class ClientAfterAnEarlierInitialisation : public ClientFixture
-{
-  protected:
-    void SetUp() override { Start(FakeTokenModule(), true); }
+    static QDate dateOf(ASN1_TIME const *time)
+    {
+        struct tm t {
+        };
+        EXPECT_EQ(ASN1_TIME_to_tm(time, &t), 1);
+        return QDate(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
+    }
 };
 
-TEST_F(ClientAfterAnEarlierInitialisation, ReinitializeClosesTheSessionsOfEachPosition)
+// The identity card with containers of every shape the card can hold, each key
+// and certificate as the client records it, and records that pair by the
+// container's name.
+class ClientOnIdentityCardContainers : public ClientFixture
+{
+  protected:
+    struct Shape {
+        std::string name;
+        int signatureBits, exchangeBits;
+        bool publicOnly;   // the exchange key's public half only
+        bool certificates; // the keys' certificates on the card
+    };
+    static std::vector<Shape> const &Shapes()
+    {
+        static std::vector<Shape> const shapes = {
+            {"two keys", 2048, 1024, false, true},
+            {"exchange only", 0, 1024, false, true},
+            {"no certificate", 1024, 0, false, false},
+            {"public only", 0, 1024, true, true},
+            {"a container name thirty-nine bytes long", 1024, 0, false, true},
+        };
+        return shapes;
+    }
+
+    void SetUp() override
+    {
+        cardsim::Personalisation p;
+        for (Shape const &shape : Shapes()) {
+            cardsim::ContainerSpec c;
+            c.name = shape.name;
+            c.keys[0].bits = shape.signatureBits;
+            c.keys[1].bits = shape.exchangeBits;
+            c.keys[1].publicOnly = shape.publicOnly;
+            c.keys[0].certificate = c.keys[1].certificate = shape.certificates;
+            p.containers.push_back(c);
+        }
+        Start(IdentityCardModule(p, &certificates));
+        ASSERT_EQ(client->SaveReader(slot), CKR_OK);
+    }
+
+    // (container, modulus, exponent, flags) of a key record.
+    using KeyRecord = std::tuple<std::string, Bytes, Bytes, Bytes>;
+    // (container, serial, not before, not after, value, SHA-1) of a certificate record.
+    using CertRecord = std::tuple<std::string, Bytes, QDate, QDate, Bytes, std::string>;
+
+    std::multiset<KeyRecord> KeyRecords(bool isPrivate)
+    {
+        std::multiset<KeyRecord> records;
+        int const count = isPrivate ? client->GetPrivKeyCount(slot) : client->GetPubKeyCount(slot);
+        for (int i = 0; i < count; ++i) {
+            key_info const k =
+                isPrivate ? client->GetPrivKeyStruct(slot, i) : client->GetPubKeyStruct(slot, i);
+            EXPECT_EQ(k.modulusBits, uint64_t{k.modulusLen} * 8);
+            records.emplace(text(k.containerName, sizeof(k.containerName)),
+                            bytes(k.modulus, k.modulusLen), bytes(k.exponent, k.exponentLen),
+                            bytes(k.flags, 3));
+        }
+        return records;
+    }
+    std::multiset<CertRecord> CertRecords()
+    {
+        std::multiset<CertRecord> records;
+        for (int i = 0; i < client->GetCertsCount(slot); ++i) {
+            cert_info const c = client->GetCertStruct(slot, i);
+            EXPECT_EQ(client->GetCertSerialLength(slot, i), static_cast<int>(c.serialLen));
+            records.emplace(text(c.containerName, sizeof(c.containerName)),
+                            bytes(c.serial, c.serialLen), c.notBefore, c.notAfter,
+                            bytes(c.value, c.valueLen), c.sha1.toStdString());
+        }
+        return records;
+    }
+
+    std::vector<Bytes> certificates;
+};
+
+TEST_F(ClientOnIdentityCardContainers, KeyAndCertificateRecordsAreThoseOfTheCard)
+{
+    // What the card holds, container by container.
+    cardsim::CardState const card = dynamic_cast<cardsim::Card &>(Card()).Snapshot();
+    std::map<Bytes, Bytes> certificateOfModulus;
+    for (Bytes const &der : certificates)
+        certificateOfModulus[CertificateView(der).modulus] = der;
+    std::multiset<KeyRecord> privateKeys, publicKeys;
+    std::multiset<CertRecord> certs;
+    for (size_t i = 0; i < Shapes().size(); ++i) {
+        Shape const &shape = Shapes()[i];
+        for (int spec = 0; spec < 2; ++spec) {
+            auto key = card.keys.find({static_cast<int>(i), spec});
+            if (key == card.keys.end())
+                continue;
+            Bytes modulus, exponent;
+            ASSERT_TRUE(cardsim::RsaPublicParts(key->second.der,
+                                                key->second.form == cardsim::CardKey::Form::Public,
+                                                modulus, exponent));
+            // signature keys sign and verify, exchange keys decrypt and encrypt
+            Bytes const flags = spec == 0 ? Bytes{1, 0, 0} : Bytes{0, 0, 1};
+            // The token makes a private key object of every key whose public
+            // parts the card gives, so the public-only container has one too.
+            publicKeys.emplace(shape.name, modulus, exponent, flags);
+            privateKeys.emplace(shape.name, modulus, exponent, flags);
+            if (!shape.certificates)
+                continue;
+            Bytes const &der = certificateOfModulus.at(modulus);
+            CertificateView const view(der);
+            certs.emplace(shape.name, view.serial, view.notBefore, view.notAfter, der,
+                          sha1Hex(der));
+        }
+    }
+    ASSERT_EQ(publicKeys.size(), 6u);
+    ASSERT_EQ(certs.size(), 5u);
+
+    // Before a login the private keys stay hidden.
+    ASSERT_EQ(client->SaveObjects(slot), CKR_OK);
+    EXPECT_EQ(client->GetPrivKeyCount(slot), 0);
+    EXPECT_EQ(KeyRecords(false), publicKeys);
+    EXPECT_EQ(CertRecords(), certs);
+
+    ASSERT_EQ(client->Login(slot, q(module.userPin), CKU_USER), CKR_OK);
+    ASSERT_EQ(client->SaveObjects(slot), CKR_OK);
+    std::multiset<KeyRecord> const privateRecords = KeyRecords(true);
+    std::multiset<KeyRecord> const publicRecords = KeyRecords(false);
+    std::multiset<CertRecord> const certRecords = CertRecords();
+    EXPECT_EQ(privateRecords, privateKeys);
+    EXPECT_EQ(publicRecords, publicKeys);
+    EXPECT_EQ(certRecords, certs);
+
+    // The manager pairs by container name: every certificate's key is among
+    // the public keys of its container, and every private key's public half.
+    std::map<std::string, std::set<Bytes>> publicModuli;
+    for (KeyRecord const &k : publicRecords)
+        publicModuli[std::get<0>(k)].insert(std::get<1>(k));
+    for (CertRecord const &c : certRecords)
+        EXPECT_EQ(publicModuli[std::get<0>(c)].count(CertificateView(std::get<4>(c)).modulus), 1u)
+            << std::get<0>(c);
+    for (KeyRecord const &k : privateRecords)
+        EXPECT_EQ(publicModuli[std::get<0>(k)].count(std::get<1>(k)), 1u) << std::get<0>(k);
+}
+
+class ClientAfterAnEarlierInitialisation : public ClientOnEachModule
+{
+  protected:
+    void SetUp() override { Start(GetParam(), true); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Modules, ClientAfterAnEarlierInitialisation,
+                         ::testing::Values(FakeTokenModule(), IdentityCardModule()), ModuleName);
+
+TEST_P(ClientAfterAnEarlierInitialisation, ReinitializeClosesTheSessionsOfEachPosition)
 {
     // The module gives new slot IDs after each initialisation: positions and
     // IDs now differ, as they do once a reader came or went.

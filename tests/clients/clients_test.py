@@ -4,9 +4,10 @@
 # script. The test build of the module makes any card it does not know the fake
 # token, so its part runs with a card that carries no vOK application (played by
 # this script in a process of its own); the shipped module runs with the simulated
-# vOK card: it shows its token, mechanisms and objects, passes pkcs11-tool's own
-# test with the PIN, hashes, verifies a signature made on the card, and deletes a
-# certificate and then its keys from the card.
+# vOK card: its token, mechanisms and objects; logged in, its private keys,
+# signatures that OpenSSL verifies, decryption and the PIN changes; pkcs11-tool's
+# own test with the PIN, hashes, a signature made on the card verified, and a
+# certificate and then its keys deleted from the card.
 # Usage: clients_test.py TEST_MODULE CARDSIM MODULE
 #        clients_test.py --other-card   (the card without a vOK application)
 import hashlib
@@ -23,6 +24,7 @@ import time
 READERS = ["Virtual PCD 00 00", "Virtual PCD 00 01"]
 LABEL = "Fake test token"
 PIN = "123456"
+OBJECTS = ["Fake data one", "Fake data two"]  # the data objects on the test build's token
 failures = []
 
 
@@ -148,7 +150,9 @@ def tools():
     code, out = run("pkcs11-tool", "--module", TEST_MODULE, "-M")
     check(code == 0 and "SHA256-RSA-PKCS" in out and "SHA256" in out, "pkcs11-tool -M", out)
     code, out = run("pkcs11-tool", "--module", TEST_MODULE, "-O", "--login", "--pin", PIN)
-    check(code == 0, "pkcs11-tool -O --login", out)
+    check(code == 0 and out.count("Data object") == len(OBJECTS)
+          and all("label:          '%s'" % label in out for label in OBJECTS),
+          "pkcs11-tool -O --login lists the token's objects", out)
     code, out = run("p11tool", "--provider", TEST_MODULE, "--list-tokens")
     check(code == 0 and LABEL in out, "p11tool --list-tokens", out)
 
@@ -243,6 +247,90 @@ def vok_tools():
           and out.count("Type: Public key") == 4, "p11tool --list-all", out)
 
 
+def key_ids(lib_path, purpose):
+    """CKA_ID (hex) of each private key of the token that has the purpose, with its
+    container name."""
+    lib = PyKCS11.PyKCS11Lib()
+    lib.load(lib_path)
+    session = lib.openSession(lib.getSlotList(tokenPresent=True)[0])
+    session.login(PIN)
+    ids = {}
+    for key in session.findObjects([(PyKCS11.CKA_CLASS, PyKCS11.CKO_PRIVATE_KEY),
+                                    (purpose, True)]):
+        key_id, label = session.getAttributeValue(key, [PyKCS11.CKA_ID, PyKCS11.CKA_LABEL])
+        ids[label] = bytes(key_id).hex()
+    session.logout()
+    session.closeSession()
+    return ids
+
+
+def vok_login_tools(work):
+    code, out = run("pkcs11-tool", "--module", MODULE, "--login", "--pin", PIN, "-O")
+    check(code == 0 and out.count("Private Key Object") == 4,
+          "pkcs11-tool --login -O lists the private keys", out)
+
+    def path(name):
+        return os.path.join(work, name)
+
+    def tool(*args):
+        return run("pkcs11-tool", "--module", MODULE, *args)
+
+    signing = key_ids(MODULE, PyKCS11.CKA_SIGN)["cardsim-container-00"]
+    decrypting = key_ids(MODULE, PyKCS11.CKA_DECRYPT)["cardsim-container-00"]
+    with open(path("document"), "wb") as f:
+        f.write(b"signed by the card through pkcs11-tool\n")
+
+    # a signature that OpenSSL verifies with the key of the card's certificate
+    code, out = tool("--login", "--pin", PIN, "--sign", "-m", "SHA256-RSA-PKCS", "--id", signing,
+                     "-i", path("document"), "-o", path("signature"))
+    check(code == 0, "pkcs11-tool --sign -m SHA256-RSA-PKCS", out)
+    code, out = tool("--read-object", "--type", "cert", "--id", signing, "-o", path("cert.der"))
+    code2, out2 = run("openssl", "x509", "-inform", "DER", "-in", path("cert.der"), "-pubkey",
+                      "-noout", "-out", path("signer.pem"))
+    code3, out3 = run("openssl", "dgst", "-sha256", "-verify", path("signer.pem"), "-signature",
+                      path("signature"), path("document"))
+    check(code == 0 and code2 == 0 and code3 == 0 and "Verified OK" in out3,
+          "openssl dgst -verify accepts the card's signature", out + out2 + out3)
+
+    # what OpenSSL encrypted for the exchange key, decrypted on the card
+    tool("--read-object", "--type", "cert", "--id", decrypting, "-o", path("exchange.der"))
+    run("openssl", "x509", "-inform", "DER", "-in", path("exchange.der"), "-pubkey", "-noout",
+        "-out", path("exchange.pem"))
+    with open(path("plain"), "wb") as f:
+        f.write(b"for the card only")
+    code, out = run("openssl", "pkeyutl", "-encrypt", "-pubin", "-inkey", path("exchange.pem"),
+                    "-in", path("plain"), "-out", path("encrypted"))
+    code2, out2 = tool("--login", "--pin", PIN, "--decrypt", "-m", "RSA-PKCS", "--id", decrypting,
+                       "-i", path("encrypted"), "-o", path("decrypted"))
+    with open(path("decrypted"), "rb") as f:
+        decrypted = f.read()
+    check(code == 0 and code2 == 0 and decrypted == b"for the card only",
+          "pkcs11-tool --decrypt of openssl pkeyutl -encrypt output", out + out2)
+
+    # the user PIN changed and back; a new one from the security officer and back
+    code, out = tool("--change-pin", "--pin", PIN, "--new-pin", "654321")
+    code2, out2 = tool("--login", "--pin", "654321", "-O")
+    code3, out3 = tool("--change-pin", "--pin", "654321", "--new-pin", PIN)
+    check(code == 0 and code2 == 0 and code3 == 0, "pkcs11-tool --change-pin",
+          out + out2 + out3)
+    code, out = tool("--login", "--login-type", "so", "--so-pin", "12345678", "--init-pin",
+                     "--new-pin", "111111")
+    code2, out2 = tool("--change-pin", "--pin", "111111", "--new-pin", PIN)
+    check(code == 0 and code2 == 0, "pkcs11-tool --login --login-type so --init-pin",
+          out + out2)
+
+
+def verifies(modulus, exponent, message, signature):
+    """A PKCS#1 v1.5 SHA-256 signature checked with the public key's own arithmetic."""
+    k = len(modulus)
+    digest_info = bytes.fromhex("3031300d060960864801650304020105000420")
+    expected = digest_info + hashlib.sha256(message).digest()
+    block = b"\x00\x01" + b"\xff" * (k - 3 - len(expected)) + b"\x00" + expected
+    value = pow(int.from_bytes(bytes(signature), "big"), int.from_bytes(bytes(exponent), "big"),
+                int.from_bytes(bytes(modulus), "big"))
+    return value.to_bytes(k, "big") == block
+
+
 def vok_pykcs11():
     lib = PyKCS11.PyKCS11Lib()
     lib.load(MODULE)
@@ -258,7 +346,30 @@ def vok_pykcs11():
           and all(len(i) == 20 and i in key_ids for i in certificate_ids),
           "PyKCS11 lists the certificates and public keys, a key's CKA_ID on each certificate",
           "%r %r" % (certificate_ids, key_ids))
+
+    # a signature by a card key, verified against its public key
+    session.login(PIN)
+    private = session.findObjects([(PyKCS11.CKA_CLASS, PyKCS11.CKO_PRIVATE_KEY),
+                                   (PyKCS11.CKA_SIGN, True)])[0]
+    key_id = session.getAttributeValue(private, [PyKCS11.CKA_ID])[0]
+    public = session.findObjects([(PyKCS11.CKA_CLASS, PyKCS11.CKO_PUBLIC_KEY),
+                                  (PyKCS11.CKA_ID, key_id)])[0]
+    modulus, exponent = session.getAttributeValue(
+        public, [PyKCS11.CKA_MODULUS, PyKCS11.CKA_PUBLIC_EXPONENT])
+    mechanism = PyKCS11.Mechanism(PyKCS11.CKM_SHA256_RSA_PKCS, None)
+    signature = session.sign(private, b"message", mechanism)
+    check(verifies(modulus, exponent, b"message", signature)
+          and not verifies(modulus, exponent, b"other message", signature),
+          "PyKCS11 signs with a card key and the signature verifies")
+    session.logout()
     session.closeSession()
+
+
+def token_in(module, present):
+    """Waits until a token of the module comes (or goes); true when it did."""
+    lib = PyKCS11.PyKCS11Lib()
+    lib.load(module)
+    return wait_for_token(lib, present)
 
 
 def vok_crypto_and_deletion(card):
@@ -353,16 +464,13 @@ def vok_crypto_and_deletion(card):
           "the last visible object takes the card container", "\n".join(files + keys))
 
 
-def token_in(module, present):
-    """Waits until a token of the module comes (or goes); true when it did."""
-    lib = PyKCS11.PyKCS11Lib()
-    lib.load(module)
-    return wait_for_token(lib, present)
-
-
 def main():
     card = Card()
     try:
+        # The reader service sees a card leave only at its next presence poll: the
+        # card of an earlier test (this one's previous run, say) may still be there,
+        # and would pass for ours.
+        check(token_in(TEST_MODULE, False), "the reader is empty before the card goes in")
         card.command("insert")
         check(token_in(TEST_MODULE, True), "the other card becomes the fake token")
         tools()
@@ -379,6 +487,8 @@ def main():
         check(token_in(MODULE, True), "the simulated vOK card becomes a token")
         vok_tools()
         vok_pykcs11()
+        with tempfile.TemporaryDirectory() as work:
+            vok_login_tools(work)
         vok_crypto_and_deletion(card)
     finally:
         card.close()

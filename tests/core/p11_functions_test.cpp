@@ -190,7 +190,7 @@ TEST(ConfigurationTest, LogTargetFromTheTopLevelKey)
         SCOPED_TRACE(c.what);
         std::ofstream(cfg) << c.text;
         my_readcfg(cfg.c_str());
-        hl_log(0x20, "line\n");
+        hl_log(HL_INFO, "line\n");
         closelog();
         if (!c.created.empty()) {
             EXPECT_NE(readFile(c.created).find("line"), std::string::npos);

@@ -36,8 +36,10 @@ struct TestToken : CP11Token {
     static std::condition_variable gateChanged;
     static bool gateOpen;
     static std::atomic<int> atGate;
+    static std::atomic<int> made;
+    int const serial; // tells one token from another, whatever its address
 
-    explicit TestToken(CP11Slot *slot) : CP11Token(slot) { ++alive; }
+    explicit TestToken(CP11Slot *slot) : CP11Token(slot), serial(++made) { ++alive; }
     ~TestToken() override { --alive; }
     bool IsKnown() override
     {
@@ -71,6 +73,7 @@ std::mutex TestToken::gateLock;
 std::condition_variable TestToken::gateChanged;
 bool TestToken::gateOpen = true;
 std::atomic<int> TestToken::atGate{0};
+std::atomic<int> TestToken::made{0};
 
 CP11Token *makeTestToken(CP11Slot *slot)
 {
@@ -181,6 +184,34 @@ TEST_F(ManagerTest, SlotIdsFollowFirstAppearanceAndAreNeverReset)
     EXPECT_EQ(slotList(CK_FALSE), (Ids{2, 3}));
 }
 
+TEST(SlotIds, StayWithinTheSixteenBitsOfASessionHandle)
+{
+    std::vector<unsigned long> allButSeven;
+    for (unsigned long id = 0; id <= 0xFFFF; ++id)
+        if (id != 7)
+            allButSeven.push_back(id);
+    std::vector<unsigned long> all = allButSeven;
+    all.push_back(7);
+    struct Case {
+        char const *what;
+        unsigned long last;
+        std::vector<unsigned long> held;
+        unsigned long next;
+    } const cases[] = {
+        {"the first slot ever", ~0UL, {}, 0},
+        {"counting on", 5, {0, 1, 5}, 6},
+        {"the top itself", 0xFFFE, {0}, 0xFFFF},
+        {"past the top: the lowest free", 0xFFFF, {0, 1, 3}, 2},
+        {"after the wrap: on from there", 2, {0, 1, 3, 4}, 5},
+        {"one left", 0xFFFF, allButSeven, 7},
+        {"none left", 3, all, CP11Manager::SLOT_ID_NONE},
+    };
+    for (Case const &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(CP11Manager::nextSlotId(c.last, c.held), c.next);
+    }
+}
+
 TEST_F(ManagerTest, SlotsFromTheMonitorOfAScriptedService)
 {
     FakePcsc::Get().SetReaders({"Reader A", "Reader B"});
@@ -285,14 +316,12 @@ TEST_F(ManagerTest, ANewInsertionReplacesALeftoverToken)
 {
     manager.Initialize(nullptr);
     deliver("Reader A", EVT_CHANNEL_READER_FOUND | EVT_CHANNEL_CARD_INSERTED);
-    CP11Token *first = manager.GetToken(0);
+    int first = static_cast<TestToken *>(manager.GetToken(0))->serial;
     // the removal of the first card was never reported
     deliver("Reader A", EVT_CHANNEL_CARD_INSERTED);
     EXPECT_EQ(TestToken::alive, 1);
     EXPECT_EQ(TestToken::finalized, 1);
-    CP11Token *second = manager.GetToken(0);
-    EXPECT_NE(second, nullptr);
-    (void)first; // deleted: only its address is compared above
+    EXPECT_NE(static_cast<TestToken *>(manager.GetToken(0))->serial, first);
     deliver("Reader A", EVT_CHANNEL_CARD_REMOVED);
     EXPECT_EQ(TestToken::alive, 0);
     EXPECT_EQ(rv([&] { manager.GetToken(0); }), CKR_TOKEN_NOT_PRESENT);

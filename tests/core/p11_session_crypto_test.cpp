@@ -5,6 +5,7 @@
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
+#include <openssl/rsa.h>
 #include <openssl/sha.h>
 
 #include "crypto/digest.h"
@@ -44,6 +45,34 @@ bool opensslVerifySha256(Bytes const &n, Bytes const &e, Bytes const &data, Byte
     BN_free(be);
     return ok;
 }
+
+// An RSA key made by OpenSSL, as the components a caller hands to C_CreateObject.
+struct OpenSslKey {
+    Bytes n, e, d, p, q, dp, dq, qinv;
+
+    explicit OpenSslKey(unsigned bits)
+    {
+        EVP_PKEY *pkey = EVP_RSA_gen(bits);
+        struct {
+            char const *name;
+            Bytes *out;
+        } const parts[] = {
+            {OSSL_PKEY_PARAM_RSA_N, &n},          {OSSL_PKEY_PARAM_RSA_E, &e},
+            {OSSL_PKEY_PARAM_RSA_D, &d},          {OSSL_PKEY_PARAM_RSA_FACTOR1, &p},
+            {OSSL_PKEY_PARAM_RSA_FACTOR2, &q},    {OSSL_PKEY_PARAM_RSA_EXPONENT1, &dp},
+            {OSSL_PKEY_PARAM_RSA_EXPONENT2, &dq}, {OSSL_PKEY_PARAM_RSA_COEFFICIENT1, &qinv},
+        };
+        for (auto const &part : parts) {
+            BIGNUM *bn = nullptr;
+            if (pkey != nullptr && EVP_PKEY_get_bn_param(pkey, part.name, &bn) == 1) {
+                part.out->resize(BN_num_bytes(bn));
+                BN_bn2bin(bn, part.out->data());
+            }
+            BN_free(bn);
+        }
+        EVP_PKEY_free(pkey);
+    }
+};
 
 // A key context that records what is loaded into it and when it dies.
 class RecordingCtx : public CKeyAsymetric
@@ -192,6 +221,55 @@ TEST_F(Crypto, GeneratedKeyPairSignsWhatOpenSslVerifies)
     // The keys go with the session that made them.
     token->CloseSession(a);
     EXPECT_EQ(codeOf([&] { token->SignInit(b, &sha256Rsa, priv); }), CKR_KEY_HANDLE_INVALID);
+}
+
+TEST_F(Crypto, CreatedKeysKeepTheirClassAndSignLikeGeneratedOnes)
+{
+    OpenSslKey made(1024);
+    ASSERT_EQ(made.n.size(), 128u);
+    unsigned long h = open();
+    ASSERT_EQ(login(h), NO_ERROR);
+    CK_OBJECT_CLASS pubClass = CKO_PUBLIC_KEY, privClass = CKO_PRIVATE_KEY;
+    CK_KEY_TYPE rsa = CKK_RSA;
+    CK_BBOOL no = CK_FALSE, yes = CK_TRUE;
+    auto entry = [](CK_ATTRIBUTE_TYPE type, Bytes &value) {
+        return CK_ATTRIBUTE{type, value.data(), value.size()};
+    };
+    CK_ATTRIBUTE pubT[] = {
+        {CKA_CLASS, &pubClass, sizeof(pubClass)}, {CKA_KEY_TYPE, &rsa, sizeof(rsa)},
+        {CKA_TOKEN, &no, 1},                      {CKA_VERIFY, &yes, 1},
+        entry(CKA_MODULUS, made.n),               entry(CKA_PUBLIC_EXPONENT, made.e),
+    };
+    CK_ATTRIBUTE privT[] = {
+        {CKA_CLASS, &privClass, sizeof(privClass)},
+        {CKA_KEY_TYPE, &rsa, sizeof(rsa)},
+        {CKA_TOKEN, &no, 1},
+        {CKA_PRIVATE, &yes, 1},
+        {CKA_SIGN, &yes, 1},
+        entry(CKA_MODULUS, made.n),
+        entry(CKA_PUBLIC_EXPONENT, made.e),
+        entry(CKA_PRIVATE_EXPONENT, made.d),
+        entry(CKA_PRIME_1, made.p),
+        entry(CKA_PRIME_2, made.q),
+        entry(CKA_EXPONENT_1, made.dp),
+        entry(CKA_EXPONENT_2, made.dq),
+        entry(CKA_COEFFICIENT, made.qinv),
+    };
+    unsigned long pub = 0, priv = 0;
+    ASSERT_EQ(codeOf([&] { token->CreateObject(h, pubT, 6, &pub); }), NO_ERROR);
+    ASSERT_EQ(codeOf([&] { token->CreateObject(h, privT, 13, &priv); }), NO_ERROR);
+    EXPECT_NE(dynamic_cast<CP11RSAPublicKey *>(token->findObject(pub)), nullptr);
+    EXPECT_NE(dynamic_cast<CP11RSAPrivateKey *>(token->findObject(priv)), nullptr);
+    unsigned long bits = 1024;
+    EXPECT_EQ(attribute(h, pub, CKA_MODULUS_BITS),
+              Bytes((unsigned char *)&bits, (unsigned char *)&bits + sizeof(bits)));
+
+    Bytes data = {'c', 'r', 'e', 'a', 't', 'e', 'd'};
+    Bytes sig = sign(h, priv, data);
+    EXPECT_TRUE(opensslVerifySha256(made.n, made.e, data, sig));
+    EXPECT_EQ(verify(h, pub, data, sig), NO_ERROR);
+    sig[3] ^= 1;
+    EXPECT_EQ(verify(h, pub, data, sig), CKR_SIGNATURE_INVALID);
 }
 
 TEST_F(Crypto, KeyPairHandlesFollowSessionObjects)

@@ -298,6 +298,29 @@ TEST_F(Sessions, SessionObjectIsSharedAndGoesWithItsSession)
     EXPECT_EQ(pages(b, 10), Pages({{fromB}, {}}));
 }
 
+TEST_F(Sessions, TextValuesWithZeroBytesKeepEveryByte)
+{
+    unsigned long h = open();
+    std::string const labels[] = {std::string("ab\0c", 4), std::string("end\0", 4)};
+    for (std::string const &text : labels) {
+        SCOPED_TRACE(text.size());
+        CK_OBJECT_CLASS cls = CKO_DATA;
+        CK_BBOOL no = CK_FALSE;
+        CK_ATTRIBUTE t[] = {
+            {CKA_CLASS, &cls, sizeof(cls)},
+            {CKA_TOKEN, &no, sizeof(no)},
+            {CKA_LABEL, (void *)text.data(), text.size()},
+            {CKA_APPLICATION, (void *)text.data(), text.size()},
+        };
+        unsigned long object = 0;
+        ASSERT_EQ(codeOf([&] { token->CreateObject(h, t, 4, &object); }), NO_ERROR);
+        EXPECT_EQ(label(h, object), text);
+        // the creating template finds what it made
+        EXPECT_EQ(pages(h, 10, t, 4), (std::vector<std::vector<unsigned long>>{{object}, {}}));
+        token->DestroyObject(h, object);
+    }
+}
+
 TEST_F(Sessions, SessionObjectNumbering)
 {
     unsigned long h = open();

@@ -66,6 +66,18 @@ TEST(Random, ConcurrentCallersAllGetBytes)
     EXPECT_EQ(distinct.size(), results.size());
 }
 
+// Freed at unload; a generator used again afterwards starts afresh and does not
+// repeat the freed one's stream.
+TEST(Random, FreedGeneratorIsMadeAnewOnNextUse)
+{
+    Bytes before = draw(32);
+    crypto_random_free();
+    crypto_random_free(); // nothing left to free
+    Bytes after = draw(32);
+    EXPECT_NE(after, before);
+    EXPECT_NE(after, Bytes(32, 0));
+}
+
 // A forked child must not repeat the bytes its parent draws next.
 TEST(Random, ForkedChildGetsItsOwnStream)
 {

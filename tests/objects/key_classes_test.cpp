@@ -119,16 +119,39 @@ TEST(KeyClasses, TemplatesAreAcceptedButDropped)
     EXPECT_TRUE(valueOf(priv, CKA_UNWRAP_TEMPLATE).empty());
 }
 
-TEST(KeyClasses, ModulusBitsFollowAModulusFromTheCardOnly)
+TEST(KeyClasses, ModulusBitsFollowTheModulus)
 {
-    CP11RSAPublicKey card, created;
+    // from the card at once
+    CP11RSAPublicKey card;
     ASSERT_EQ(write(card, CKA_MODULUS, Bytes(256, 0xC1), P11_OP_INTERNAL), 0UL);
     EXPECT_EQ(valueOf(card, CKA_MODULUS_BITS), ulongBytes(2048));
-    ASSERT_EQ(write(created, CKA_MODULUS, Bytes(256, 0xC1), P11_OP_CREATE), 0UL);
-    EXPECT_TRUE(valueOf(created, CKA_MODULUS_BITS).empty());
     // the size counts the modulus and its bit count
     CP11RSAPublicKey fresh;
     EXPECT_EQ(card.GetSize(), fresh.GetSize() + 256 + 8);
+
+    // from the caller's modulus once the created key is complete
+    struct Case {
+        Bytes modulus;
+        unsigned long bits;
+    } const cases[] = {
+        {Bytes(256, 0xC1), 2048},
+        {Bytes(128, 0x01), 1017},
+        {[] {
+             Bytes m(129, 0xFF);
+             m[0] = 0; // a sign byte in front
+             return m;
+         }(),
+         1024},
+    };
+    for (Case const &c : cases) {
+        SCOPED_TRACE(c.bits);
+        CP11RSAPublicKey created;
+        ASSERT_EQ(write(created, CKA_MODULUS, c.modulus, P11_OP_CREATE), 0UL);
+        ASSERT_EQ(write(created, CKA_PUBLIC_EXPONENT, Bytes{1, 0, 1}, P11_OP_CREATE), 0UL);
+        EXPECT_TRUE(valueOf(created, CKA_MODULUS_BITS).empty());
+        ASSERT_EQ(codeOf([&] { created.Verify(P11_OP_CREATE); }), 0UL);
+        EXPECT_EQ(valueOf(created, CKA_MODULUS_BITS), ulongBytes(c.bits));
+    }
 }
 
 TEST(KeyClasses, DatesMayBeFilledInOnceByTheApplication)

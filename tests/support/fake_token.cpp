@@ -36,17 +36,17 @@ constexpr unsigned long NOBODY = ~0UL;
 // its type 16 line and is thrown on.
 template <typename Body> void frame(char const *method, Body body)
 {
-    hl_log(1, "CP11Token_Fake::%s()\n", method);
+    hl_log(HL_ENTER, "CP11Token_Fake::%s()\n", method);
     try {
         body();
     } catch (CP11Exception &e) {
         decloglevel();
         char const *name = CP11Convert::CKR2String(e.GetErrorCode());
-        hl_log(0x10, "CP11Token_Fake::%s( 0x%.8x [ %s ] )\n", method, e.GetErrorCode(),
+        hl_log(HL_EXCEPTION, "CP11Token_Fake::%s( 0x%.8lx [ %s ] )\n", method, e.GetErrorCode(),
                name != nullptr ? name : vok_log::NULL_TEXT);
         throw CP11Exception(e.GetErrorCode());
     }
-    hl_log(2, "CP11Token_Fake::%s( )\n", method);
+    hl_log(HL_LEAVE, "CP11Token_Fake::%s( )\n", method);
 }
 
 [[noreturn]] void fail(unsigned long rv)
@@ -173,8 +173,8 @@ CP11Token_Fake::~CP11Token_Fake() {}
 
 bool CP11Token_Fake::IsKnown()
 {
-    hl_log(1, "CP11Token_Fake::IsKnown()\n");
-    hl_log(2, "CP11Token_Fake::IsKnown( %s )\n", "YES");
+    hl_log(HL_ENTER, "CP11Token_Fake::IsKnown()\n");
+    hl_log(HL_LEAVE, "CP11Token_Fake::IsKnown( %s )\n", "YES");
     return true;
 }
 
@@ -404,11 +404,13 @@ void CP11Token_Fake::CreateObject(unsigned long session, CK_ATTRIBUTE *templ, un
             if (entryLong(findEntry(templ, count, CKA_KEY_TYPE)) != CKK_RSA)
                 fail(CKR_TEMPLATE_INCONSISTENT);
             created.reset(new CP11RSAPublicKey());
+            setAllowedMechanisms(created.get(), CKF_VERIFY); // as for a generated key
             break;
         case CKO_PRIVATE_KEY:
             if (entryLong(findEntry(templ, count, CKA_KEY_TYPE)) != CKK_RSA)
                 fail(CKR_TEMPLATE_INCONSISTENT);
             created.reset(new CP11RSAPrivateKey());
+            setAllowedMechanisms(created.get(), CKF_SIGN);
             break;
         case CKO_CERTIFICATE:
             if (entryLong(findEntry(templ, count, CKA_CERTIFICATE_TYPE)) != CKC_X_509)

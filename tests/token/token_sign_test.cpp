@@ -5,6 +5,7 @@
 #include "token_rsa_oracle.h"
 #include "token_sim_support.h"
 
+#include "card/qvdes_prov.h"
 #include "objects/p11_container.h"
 #include "objects/p11_private_key.h"
 #include "objects/p11_rsa_private_key.h"
@@ -371,4 +372,64 @@ TEST(TokenSign, SessionKeysSignAndDecryptInSoftware)
     ASSERT_EQ(s.decrypt(Encrypt(key.get(), text("secret")), plain), CKR_OK);
     EXPECT_EQ(plain, text("secret"));
     EXPECT_EQ(s.sim.channel->apdus, apdus) << "the card is not asked";
+}
+
+namespace
+{
+
+// The simulated card, its replies passed through a change of the test's.
+class ChangedCard : public cardsim::Card
+{
+  public:
+    using cardsim::Card::Card;
+    Bytes Apdu(Bytes const &command) override
+    {
+        Bytes reply = cardsim::Card::Apdu(command);
+        return change ? change(command, reply) : reply;
+    }
+    std::function<Bytes(Bytes const &, Bytes const &)> change;
+};
+
+// The R-MAC the card gives data in the token's open session.
+Bytes responseMac(CCardCryptoSet const &crypto, Bytes data)
+{
+    data.push_back(0x80);
+    while (data.size() % 8 != 0)
+        data.push_back(0);
+    unsigned long length = data.size();
+    QVDES_DESProv_Crypt3DES_CBC(crypto.state.sessionMac, data.data(), &length, crypto.state.chain,
+                                8, 1);
+    return Bytes(data.end() - 8, data.end());
+}
+
+} // namespace
+
+TEST(TokenDecrypt, AResultShorterThanTheKeyIsRefused)
+{
+    // the card answers the decryption with one byte less, properly protected
+    Signer s(true);
+    auto *card = new ChangedCard(s.sim.card->Snapshot());
+    s.sim.card.reset(card);
+    card->PowerOn();
+    ASSERT_EQ(card->Apdu(Hex("00 A4 04 00 0A A0 00 00 00 28 80 10 30 01 FF")), (Bytes{0x90, 0}));
+    card->change = [&](Bytes const &c, Bytes const &reply) {
+        if (c.size() < 2 || c[0] != 0xB4 || c[1] != 0x7A || reply.size() != 64 + 8 + 2)
+            return reply;
+        Bytes data(reply.begin() + 1, reply.begin() + 64);
+        Bytes out = data, mac = responseMac(s.sim.token->Crypto(), data);
+        out.insert(out.end(), mac.begin(), mac.end());
+        out.insert(out.end(), {0x90, 0x00});
+        return out;
+    };
+    PKey key = s.cardKey(1, 1);
+    ASSERT_EQ(s.init(CKM_RSA_X_509, s.key(1, false), false), CKR_OK);
+    Bytes out;
+    EXPECT_EQ(s.decrypt(Encrypt(key.get(), Bytes(64, 0x22), false), out), CKR_DEVICE_ERROR);
+    EXPECT_TRUE(out.empty());
+    EXPECT_TRUE(s.sim.token->CryptoClear());
+
+    card->change = nullptr;
+    ASSERT_EQ(s.init(CKM_RSA_X_509, s.key(1, false), false), CKR_OK);
+    EXPECT_EQ(s.decrypt(Encrypt(key.get(), Bytes(64, 0x22), false), out), CKR_OK);
+    EXPECT_EQ(out, Bytes(64, 0x22));
 }

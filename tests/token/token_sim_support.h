@@ -44,6 +44,7 @@ class TestToken : public CP11Token_eiD
     bool Connected() const { return m_connection != nullptr; }
     void UpdateObjects(bool all) { updateObjects(all); }
     bool CryptoClear() const { return m_crypto.IsClear(); }
+    CCardCryptoSet const &Crypto() const { return m_crypto; }
 };
 
 // A personalised simulated card behind a slot of its own, with a token on it.

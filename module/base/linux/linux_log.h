@@ -14,7 +14,7 @@
 namespace vok_log
 {
 
-// Line-type bits.
+// Line-type bits. Callers pass a line type by these names, never as a number.
 enum : unsigned long {
     HL_ENTER = 0x01,
     HL_LEAVE = 0x02,
@@ -62,8 +62,8 @@ int openlog(char const *target);
 void closelog();
 void hl_setopts(unsigned long logtypes, unsigned long flags, unsigned long maxlvl);
 // printf-style; a NULL "%s" argument prints NULL_TEXT, "%n" is ignored.
-void hl_log(unsigned long type, char const *fmt, ...);
-void log(char const *fmt, ...);
+void hl_log(unsigned long type, char const *fmt, ...) __attribute__((format(printf, 2, 3)));
+void log(char const *fmt, ...) __attribute__((format(printf, 1, 2)));
 void hexdump(void const *p, int n);
 void hl_hd(unsigned long type, void const *p, int n);
 
@@ -104,10 +104,18 @@ using vok_log::err;
 using vok_log::getlogthreadptr;
 using vok_log::GetTickCount;
 using vok_log::hexdump;
+using vok_log::HL_DEBUG;
+using vok_log::HL_DEBUG_DATA;
+using vok_log::HL_ENTER;
+using vok_log::HL_ERROR;
+using vok_log::HL_EXCEPTION;
 using vok_log::hl_hd;
+using vok_log::HL_INFO;
+using vok_log::HL_LEAVE;
 using vok_log::hl_log;
 using vok_log::hl_openlog;
 using vok_log::hl_setopts;
+using vok_log::HL_WARNING;
 using vok_log::incloglevel;
 using vok_log::log;
 using vok_log::openlog;
