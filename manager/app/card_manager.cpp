@@ -67,6 +67,9 @@ CardManager::CardManager(QWidget *parent, const QString &modulePath)
     window.setWindowTitle(tr("Správce karty"));
     window.setWindowIcon(QIcon(QStringLiteral(":/icons/icon")));
     messageBox = new QMessageBox(this);
+    progressNotice = new QMessageBox(this);
+    progressNotice->setObjectName(QStringLiteral("progressNotice"));
+    progressNotice->setModal(false);
     inputDialog = new QInputDialog(this);
     inputDialog->setInputMode(QInputDialog::TextInput);
     createActions();

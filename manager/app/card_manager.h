@@ -26,6 +26,8 @@
 #include "usb_readers.h"
 
 class QAction;
+class SecretText;
+class SlotLog;
 class QInputDialog;
 class QLabel;
 class QMenu;
@@ -156,6 +158,71 @@ class CardManager : public QMainWindow
     void showCertificateOfCurrentKey();
     bool blocksInput(QObject *obj, QEvent *event) const;
 
+    // The card operations' shared steps (card_manager_steps.cpp).
+    enum class Secret { Pin, Puk, NewPin, NewPuk };
+    enum class PinResult {
+        LoggedIn,
+        Stopped, // cancelled or refused: the operation's closing steps follow
+        Ended,   // the session was lost or the secret is blocked: nothing more happens
+    };
+    // GetState of the slot into state; -1 (the session is gone) shows the notice,
+    // reloads, marks the operation's last log line and gives true.
+    bool sessionLost(int slot, SlotLog &entry, int &state);
+    void showError(const QString &text);
+    // The message's prefix, the code in lower-case hexadecimal and ").".
+    static QString codeText(const QString &prefix, int code);
+    // A new shared input dialog in place of the old one.
+    void freshInputDialog();
+    // A password prompt in the shared input dialog; false when it was not accepted.
+    // The entry is taken out of the dialog either way.
+    bool askSecret(const QString &title, const QString &label, SecretText &entry);
+    // Shows the error box of an entry that breaks the rules of its kind of secret
+    // (digits only, within its and the token's length bounds) and gives true.
+    bool refuseEntry(const QString &entry, Secret secret, int slot);
+    // Asks for a new PIN or PUK twice until both entries agree and keep the rules;
+    // false when the user cancels.
+    bool askNewSecret(const QString &title, Secret secret, int slot, SecretText &value);
+    // Login through the client; a refused secret is not left kept in the client.
+    int logIn(int slot, const QString &secret, int userType);
+    // The progress notice, shown without blocking while one card call runs.
+    void showProgress(const QString &text, const QString &informative);
+    void closeProgress();
+    // Shows the page of the shown item again, when it is of that kind.
+    void redraw(ItemKind kind);
+    // The user's PIN log-in of the key and certificate operations.
+    PinResult pinLoop(int slot, ItemKind redrawn);
+
+    // The PIN operations (card_manager_pins.cpp).
+    int shownCardSlot();
+    QString progressInformative() const;
+    PinResult presentSecret(int slot, Secret secret, int &state, SlotLog &entry);
+    // The texts and kind of one change of a secret.
+    struct SecretChange {
+        QString title;
+        Secret fresh; // NewPin or NewPuk
+        bool unblock; // InitPin in the PUK's session, else ChangePin
+        QString progress, success, failure;
+    };
+    bool changeSecret(int slot, const SecretChange &change);
+    // A PIN operation: the log-in with the presented secret, the change, the closing
+    // refresh of the tries and the card's page.
+    void changePinOrPuk(const char *what, Secret presented, const SecretChange &change);
+
+    // The key and certificate operations (card_manager_operations.cpp).
+    // What the shown item of a kind stands for.
+    struct Shown {
+        QTreeWidgetItem *item = nullptr;
+        int slot = -1;
+        int key = -1;         // the key item's entry in the slot's key lists
+        int certificate = -1; // its certificate's index in the client's table, -1: none
+        QString container;    // the key item's container name
+    };
+    // False when no item of that kind is shown, or the lists hold no entry for it (a
+    // certificate item also needs its certificate's record).
+    bool shownObject(ItemKind kind, Shown &shown);
+    QString refreshNotice() const;
+    PinResult logInUnlessLoggedIn(int slot, int state, ItemKind redrawn);
+
     bool printProgress = true;
     QTreeWidgetItem *shownItem = nullptr; // see shownItemOf
     QProgressDialog *progress = nullptr;  // while reload runs
@@ -230,8 +297,9 @@ class CardManager : public QMainWindow
     QAction *aboutAct = nullptr;
 
     std::unique_ptr<QPrinter> printer;
-    QMessageBox *messageBox = nullptr;   // child of this object
-    QInputDialog *inputDialog = nullptr; // child of this object
+    QMessageBox *messageBox = nullptr;     // child of this object
+    QInputDialog *inputDialog = nullptr;   // child of this object
+    QMessageBox *progressNotice = nullptr; // child of this object, never modal
 
     QMainWindow window;
     std::unique_ptr<Pkcs11Manipulator> pkcs11;

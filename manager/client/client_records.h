@@ -31,6 +31,8 @@ struct card_info {
     uint64_t containersUsed;
     uint64_t containersFree;
     uint64_t rsa2048[3]; // key size, used, free of the 2048-bit containers
+    uint64_t minPinLen;  // the shortest and longest PIN the token takes, in bytes
+    uint64_t maxPinLen;
 };
 
 struct key_info {

@@ -121,6 +121,8 @@ int Pkcs11Manipulator::SaveCard(int slot)
     copyTrimmed(card.serialNumber, ti.serialNumber, sizeof(ti.serialNumber));
     card.freePublicMemory = ti.ulFreePublicMemory;
     card.totalPublicMemory = ti.ulTotalPublicMemory;
+    card.minPinLen = ti.ulMinPinLen;
+    card.maxPinLen = ti.ulMaxPinLen;
 
     AttributeValues values;
     rv = readAttributes(hSes[slot], 0, {CKA_USER_PIN_INFO, CKA_SO_PIN_INFO, CKA_CONTAINERS_USAGE},

@@ -2,15 +2,20 @@
 // look at: it starts the window as cardadmin does (the language from the language
 // file under $HOME), then grabs the screen with the welcome page, with each menu open,
 // with the wizard page after a refresh (the PIN typed into its prompt), with the tree
-// and the page of each kind of item, and with the diagnostic report. Runs on a real
-// display (Xvfb), where the screen holds the open menus too; the tests never look at
-// these pictures.
+// and the page of each kind of item, with the diagnostic report, and with the dialogs of
+// the operations (PIN prompts, the import's file dialog, a success box, the two tabs of
+// the certificate dialog). Runs on a real display (Xvfb), where the screen holds the
+// open menus too; the tests never look at these pictures.
 //
 // Usage: cardadmin_shots <module> <output directory> <name prefix> [blocked]
 // With "blocked" (a card whose PIN is blocked) it takes the refreshed tree with the
 // card's page only.
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QTabWidget>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QEventLoop>
@@ -24,6 +29,7 @@
 #include <QTreeWidget>
 
 #include <cstdio>
+#include <functional>
 
 #include "card_manager.h"
 #include "language.h"
@@ -92,6 +98,117 @@ QList<std::pair<QString, QTreeWidgetItem *>> itemsToShow(QTreeWidget *tree, bool
     return items;
 }
 
+// Runs a command whose modal dialogs are met in turn: each one is left to paint, shot
+// when its step names a picture, and handed to the step's action (which closes it).
+struct DialogStep {
+    QString picture; // empty: no picture
+    std::function<void(QWidget *)> act;
+};
+
+bool runWithDialogs(const QWidget &window, const std::function<void()> &command,
+                    QList<DialogStep> steps)
+{
+    bool ok = true;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (modal == nullptr || steps.isEmpty())
+            return;
+        poll.stop();
+        settle(); // painted
+        DialogStep step = steps.takeFirst();
+        if (!step.picture.isEmpty()) {
+            QRect area = window.frameGeometry() | modal->frameGeometry();
+            QPixmap screen = QGuiApplication::primaryScreen()->grabWindow(0);
+            bool saved = screen.copy(area).save(step.picture, "PNG");
+            std::printf("%s %s\n", saved ? "saved" : "could not save", qPrintable(step.picture));
+            ok &= saved;
+        }
+        step.act(modal);
+        poll.start(50);
+    });
+    poll.start(50);
+    command();
+    settle();
+    if (!steps.isEmpty()) {
+        std::printf("%d dialogs were not shown\n", int(steps.size()));
+        ok = false;
+    }
+    return ok;
+}
+
+void typeAndAccept(QWidget *dialog, const QString &text)
+{
+    if (auto *input = qobject_cast<QInputDialog *>(dialog)) {
+        input->setTextValue(text);
+        input->accept();
+    }
+}
+
+void reject(QWidget *dialog)
+{
+    if (auto *d = qobject_cast<QDialog *>(dialog))
+        d->reject();
+}
+
+// The PIN prompts, the PKCS#12 import's file dialog, a success box (a certificate
+// exported) and both tabs of the certificate dialog; the card is left as it was.
+bool shootOperations(CardManager &manager, QTreeWidget *tree, const QString &base)
+{
+    QTreeWidgetItem *card = tree->topLevelItem(0) ? tree->topLevelItem(0)->child(0) : nullptr;
+    QTreeWidgetItem *certificate = nullptr;
+    for (int k = 0; card && k < card->childCount() && !certificate; ++k)
+        certificate = card->child(k)->child(0);
+    if (card == nullptr || certificate == nullptr) {
+        std::printf("no card or certificate for the operations\n");
+        return false;
+    }
+    auto show = [tree](QTreeWidgetItem *item) {
+        tree->setCurrentItem(item);
+        emit tree->itemPressed(item, 0);
+        settle();
+    };
+    auto trigger = [&manager](const char *name) {
+        return [&manager, name] { manager.findChild<QAction *>(QLatin1String(name))->trigger(); };
+    };
+    bool ok = true;
+    show(card);
+    ok &= runWithDialogs(
+        manager.visibleWindow(), trigger("changePin"),
+        {{base + "-pin-prompt.png", [](QWidget *d) { typeAndAccept(d, QStringLiteral("123456")); }},
+         {base + "-pin-new.png", reject}});
+    ok &= runWithDialogs(manager.visibleWindow(), trigger("importKey"),
+                         {{base + "-import.png", reject}});
+    show(certificate);
+    const QString exported = QDir::temp().filePath(QStringLiteral("cardadmin-shot.cer"));
+    ok &= runWithDialogs(
+        manager.visibleWindow(), trigger("exportCert"),
+        {{QString(),
+          [exported](QWidget *d) {
+              auto *dialog = qobject_cast<QFileDialog *>(d);
+              if (dialog == nullptr)
+                  return reject(d);
+              dialog->selectFile(exported);
+              if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+                  name->setText(QFileInfo(exported).fileName());
+              static_cast<QDialog *>(dialog)->accept();
+          }},
+         {base + "-success.png", reject}});
+    QFile::remove(exported);
+    ok &= runWithDialogs(
+        manager.visibleWindow(), trigger("showCertview"),
+        {{base + "-viewer-general.png", [base, &ok](QWidget *d) {
+              auto *tabs = d->findChild<QTabWidget *>();
+              if (tabs != nullptr)
+                  tabs->setCurrentIndex(1);
+              settle();
+              QPixmap screen = QGuiApplication::primaryScreen()->grabWindow(0);
+              ok &= screen.copy(d->frameGeometry()).save(base + "-viewer-details.png", "PNG");
+              reject(d);
+          }}});
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -155,6 +272,8 @@ int main(int argc, char **argv)
         manager.findChild<QAction *>(QStringLiteral("showDiag"))->trigger();
         settle();
         ok &= shoot(window, nullptr, out + "/" + prefix + "-diag.png");
+        answers.stop();
+        ok &= shootOperations(manager, tree, out + "/" + prefix);
     }
     return ok ? 0 : 1;
 }

@@ -92,7 +92,7 @@ TEST(ItemActions, EachKindAllowsItsActionsByModeCertificateAndPin)
 
 TEST(UsbReaders, ReadersAreFoundByTheirModelAtTheirOccurrence)
 {
-    const QString listing = "Bus 002 Device 001: ID 1d6b:0003 Linux Foundation 3.0 root hub\n"
+    const QString listing = "Bus 002 Device 001: ID 0f0f:0003 Example 3.0 root hub\n"
                             "Bus 001 Device 004: ID 1209:a001 Example Twin Reader\n"
                             "Bus 001 Device 007: ID 1209:a001 Example Twin Reader\n"
                             "Bus 003 Device 002: ID 1209:a002 Sample Desk Reader R3\n"

@@ -323,5 +323,336 @@
         <source>&lt;li&gt;Nebyla nalezena žádná čtečka čipových karet&lt;/li&gt;</source>
         <translation>&lt;li&gt;No smart card reader was found&lt;/li&gt;</translation>
     </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Z důvodu zachování konzistence dat bude nyní aktualizován obsah Správce karty.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;Card manager need to be refreshed to keep data consistent.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Probíhá testování integrity klíčů. Prosím vyčkejte na dokončení operace.
+</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;Testing keys integrity. Please wait.
+</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Neodpojujte kartu od čtečky čipových karet.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;Do not remove card from the reader.</translation>
+    </message>
+    <message>
+        <source>Informace</source>
+        <translation>Information</translation>
+    </message>
+    <message>
+        <source>Klíče jsou v pořádku.</source>
+        <translation>Keys are all right.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Jeden klíč z dvojice soukromý klíč/veřejný klíč chybí - viz informace &quot;Klíče&quot; v přehledu kontejneru.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;Either private or public key is missing. More info in &quot;Keys&quot; attribute in container overview.</translation>
+    </message>
+    <message>
+        <source>Klíče nejsou v pořádku.</source>
+        <translation>Keys are not all right.</translation>
+    </message>
+    <message>
+        <source>Nepodařilo se ověřit integritu klíčů (chyba 0x</source>
+        <translation>It is impossible to check keys integrity (error 0x</translation>
+    </message>
+    <message>
+        <source>Import klíče</source>
+        <translation>Import key</translation>
+    </message>
+    <message>
+        <source>Privátní klíče (*.pfx)</source>
+        <translation>Private keys (*.pfx)</translation>
+    </message>
+    <message>
+        <source>Oveření hesla</source>
+        <translation>Password check</translation>
+    </message>
+    <message>
+        <source>Zadejte heslo, které bylo zadáno při exportu privátního klíče:</source>
+        <translation>Input password which was set when selected private key was exported:</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Probíhá import klíče a certifikátu na kartu. Prosím vyčkejte na dokončení operace.&lt;/p&gt;
+</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;Importing keys and certifikate into card. Please wait.&lt;/p&gt;
+</translation>
+    </message>
+    <message>
+        <source>Klíč byl úspěšně importován.</source>
+        <translation>Key was successfully imported.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Klíč nebyl importován. Bylo zadáno nesprávné heslo exportovaného privátního klíče.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;Key was not imported. Wrong password of exported private key.</translation>
+    </message>
+    <message>
+        <source>Klíč nebyl importován (nepodporovaná velikost klíče).</source>
+        <translation>Key was not imported (unsupported key size).</translation>
+    </message>
+    <message>
+        <source>Klíč nebyl importován (chyba 0x</source>
+        <translation>Key was not imported (error 0x</translation>
+    </message>
+    <message>
+        <source>Import certifikátu</source>
+        <translation>Import certificate</translation>
+    </message>
+    <message>
+        <source>Certifikáty (*.cer)</source>
+        <translation>Certificates (*.cer)</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Soubor neobsahuje certifikát ve formátu DER ani PEM.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;The file holds no certificate in DER or PEM form.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Certifikát nepatří ke klíči vybraného kontejneru.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;The certificate does not belong to the key of the selected container.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Probíhá import certifikátu na kartu. Prosím vyčkejte na dokončení operace.
+</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;Importing certificate into card. Please wait.</translation>
+    </message>
+    <message>
+        <source>Certifikát nebyl importován (chyba 0x</source>
+        <translation>Certificate was not imported (error 0x</translation>
+    </message>
+    <message>
+        <source>Certifikát byl úspěšně importován.</source>
+        <translation>Certificate was successfully imported.</translation>
+    </message>
+    <message>
+        <source>Export certifikátu</source>
+        <translation>Export certificate</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Certifikát byl úspěšně exportován do souboru.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;Certificate was successfully exported into a file.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Certifikát nebyl exportován. Zkontrolujte, zda máte dostatečná práva pro zápis na zvolené místo na disku.</source>
+        <translation>&lt;p aling=&apos;center&apos;&gt;Certificate was not exported. Please make sure you have rights to write to selected location on disc.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Kontejner nemá veřejný klíč, klíč nelze exportovat.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;The container has no public key: there is no key to export.</translation>
+    </message>
+    <message>
+        <source>Export klíče</source>
+        <translation>Export key</translation>
+    </message>
+    <message>
+        <source>Klíče (*.der)</source>
+        <translation>Keys (*.der)</translation>
+    </message>
+    <message>
+        <source>Klíč byl úspěšně exportován do souboru.</source>
+        <translation>Key was successfully exported into file.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Klíč nebyl exportován. Zkontrolujte, zda máte dostatečná práva pro zápis na zvolené místo na disku.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;Certificate was not exported. Please make sure you have rights to write to selected location on disc.</translation>
+    </message>
+    <message>
+        <source>Požadovaná operace je přístupná pouze v expertním módu.
+(Menu: Soubor - Expertní mód)</source>
+        <translation>Requested operation is available only in Expert mode.
+(Menu: File - Expert mode)</translation>
+    </message>
+    <message>
+        <source>Chcete skutečně smazat vybraný objekt z karty?</source>
+        <translation>Do you really want to remove selected object from card?</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Probíhá mazání objektu/objektů. Prosím vyčkejte na dokončení operace.&lt;/p&gt;
+</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;Deleting selected object. Please wait.&lt;/p&gt;
+</translation>
+    </message>
+    <message>
+        <source>Objekt nebyl smazán (chyba 0x</source>
+        <translation>Object was not removed (error 0x</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Objekt byl úspěšně smazán.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;Object was successfully removed.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Neodpojujte kartu od čtečky čipových karet.&lt;/p</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;Do not remove card from smart card reader.&lt;/p</translation>
+    </message>
+    <message>
+        <source>PUK karty je zablokován.</source>
+        <translation>PUK of selected card is locked.</translation>
+    </message>
+    <message>
+        <source>Oveření PUK</source>
+        <translation>PUK verification</translation>
+    </message>
+    <message>
+        <source>Zadejte PUK
+Zbývající počet pokusů: </source>
+        <translation>Input PUK
+Remaining attempts: </translation>
+    </message>
+    <message>
+        <source>Zadejte PIN
+Zbývající počet pokusů: </source>
+        <translation>Input PIN
+Remaining attempts: </translation>
+    </message>
+    <message>
+        <source>Přihlášení ke kartě se nezdařilo (chyba 0x</source>
+        <translation>Login to the card failed (error 0x</translation>
+    </message>
+    <message>
+        <source>Byl zadán chybný PUK.</source>
+        <translation>Wrong PUK entered.</translation>
+    </message>
+    <message>
+        <source>Byl zadán chybný PIN.</source>
+        <translation>Wrong PIN entered.</translation>
+    </message>
+    <message>
+        <source>PUK byl zablokován.</source>
+        <translation>PUK was locked.</translation>
+    </message>
+    <message>
+        <source>PIN byl zablokován.</source>
+        <translation>PIN was locked.</translation>
+    </message>
+    <message>
+        <source>Změna PIN</source>
+        <translation>PIN change</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Probíhá změna PIN. Prosím vyčkejte na dokončení operace.&lt;/p&gt;
+</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;Changing PIN number. Please wait.&lt;/p&gt;
+</translation>
+    </message>
+    <message>
+        <source>PIN byl úspěšně změněn.</source>
+        <translation>PIN was successully changed.</translation>
+    </message>
+    <message>
+        <source>Během změny hodnoty PIN byla vyjmuta karta.</source>
+        <translation>Card was removed from reader while changing PIN number.</translation>
+    </message>
+    <message>
+        <source>Během změny hodnoty PIN se vyskytla chyba (0x</source>
+        <translation>An error occured while changing PIN number (0x</translation>
+    </message>
+    <message>
+        <source>Změna PUK</source>
+        <translation>PUK change</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Probíhá změna PUK. Prosím vyčkejte na dokončení operace.&lt;/p&gt;
+</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;Changing PUK number. Please wait.&lt;/p&gt;
+</translation>
+    </message>
+    <message>
+        <source>PUK byl úspěšně změněn.</source>
+        <translation>PUK was successfully changed.</translation>
+    </message>
+    <message>
+        <source>Během změny hodnoty PUK se vyskytla chyba (0x</source>
+        <translation>An error occured while changing PUK number (0x</translation>
+    </message>
+    <message>
+        <source>Odblokování PIN</source>
+        <translation>PIN unblock</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Probíhá odblokování PIN. Prosím vyčkejte na dokončení operace.&lt;/p&gt;
+</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;Unlocking PIN number. Please wait.&lt;/p&gt;
+</translation>
+    </message>
+    <message>
+        <source>PIN byl úspěšně odblokován.</source>
+        <translation>PIN was successfully unblocked.</translation>
+    </message>
+    <message>
+        <source>Během operace odblokování PIN se vyskytla chyba (0x</source>
+        <translation>An error occured while unlocking PIN number (0x</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;V průběhu práce bylo přerušeno spojení s kartou (karta mohla být vyjmuta ze čtečky). Data se kterými pracujete mohou být neplatná</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;The connection to card was interupted during your work (card might have been removed from reader). Data you work with can be invalid.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;PUK musí obsahovat alespoň jednu číslici.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;PUK must contain at least one digit.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Nový PUK musí obsahovat alespoň osm číslic.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;New PUK must contain at least eight digits.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Nový PIN musí obsahovat alespoň pět číslic.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;New PIN must contain at least five digits.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;PUK musí obsahovat alespoň %1 číslic.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;PUK must contain at least %1 digits.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;PIN musí obsahovat alespoň %1 číslic.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;PIN must contain at least %1 digits.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;PUK smí obsahovat pouze číslice.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;PUK may contain digits only.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;PIN smí obsahovat pouze číslice.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;PIN may contain digits only.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;PUK smí obsahovat nejvýše %1 číslic.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;PUK may contain at most %1 digits.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;PIN smí obsahovat nejvýše %1 číslic.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;PIN may contain at most %1 digits.</translation>
+    </message>
+    <message>
+        <source>Zadejte nový PUK:</source>
+        <translation>Input new PUK:</translation>
+    </message>
+    <message>
+        <source>Zadejte nový PIN:</source>
+        <translation>Input new PIN:</translation>
+    </message>
+    <message>
+        <source>Zopakujte nový PUK:</source>
+        <translation>Repeat new PUK:</translation>
+    </message>
+    <message>
+        <source>Zopakujte nový PIN:</source>
+        <translation>Repeat new PIN:</translation>
+    </message>
+    <message>
+        <source>Zadané hodnoty nového PUKu se neshodují.</source>
+        <translation>Inputed values are not same.</translation>
+    </message>
+    <message>
+        <source>Zadané hodnoty nového PINu se neshodují.</source>
+        <translation>Values of new PIN number are not same.</translation>
+    </message>
+    <message>
+        <source>Zpracovávání</source>
+        <translation>Processing</translation>
+    </message>
+    <message>
+        <source>PIN karty je zablokován.</source>
+        <translation>PIN of selected card is locked.</translation>
+    </message>
 </context>
 </TS>

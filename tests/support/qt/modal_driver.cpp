@@ -3,7 +3,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QProgressDialog>
 #include <QTimer>
 
@@ -110,6 +112,12 @@ ModalDriver &ModalDriver::chooseFile(const QString &path)
             if (QWidget *focused = dialog->focusWidget())
                 focused->clearFocus();
             dialog->selectFile(path);
+            // selectFile leaves the name field alone while it has the focus, which a
+            // dialog shown right after another one may have already
+            const QFileInfo file(path);
+            if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+                name != nullptr && file.absolutePath() == dialog->directory().absolutePath())
+                name->setText(file.fileName());
             static_cast<QDialog *>(dialog)->accept(); // QFileDialog's own is protected
         }
     });
@@ -128,16 +136,24 @@ ModalDriver &ModalDriver::cancel(const char *className)
     return expect(className, [](QWidget *widget) { close(widget); });
 }
 
+ModalDriver &ModalDriver::passOver(const QString &objectName)
+{
+    passedOver << objectName;
+    return *this;
+}
+
 // The active modal widget; without one, a shown widget of the class the next step
 // expects (a progress dialog need not be modal).
 QWidget *ModalDriver::candidate() const
 {
-    if (QWidget *modal = QApplication::activeModalWidget())
+    QWidget *modal = QApplication::activeModalWidget();
+    if (modal != nullptr && !passedOver.contains(modal->objectName()))
         return modal;
     if (steps.empty())
         return nullptr;
     for (QWidget *widget : QApplication::topLevelWidgets())
-        if (widget->isVisible() && widget->inherits(steps.front().className.constData()))
+        if (widget->isVisible() && widget->inherits(steps.front().className.constData()) &&
+            !passedOver.contains(widget->objectName()))
             return widget;
     return nullptr;
 }

@@ -16,6 +16,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <condition_variable>
@@ -69,6 +70,9 @@ class ModalDriver : public QObject
     ModalDriver &cancelProgress();
     // Any dialog of the class: rejects it (Cancel or Escape).
     ModalDriver &cancel(const char *className);
+    // Never meets a widget of this object name, such as a notice that is shown without
+    // waiting and closes by itself.
+    ModalDriver &passOver(const QString &objectName);
 
     // The dialogs met so far, expected or not, in order.
     const QList<SeenDialog> &seen() const { return met; }
@@ -89,6 +93,7 @@ class ModalDriver : public QObject
 
     std::deque<Step> steps;
     QList<SeenDialog> met;
+    QStringList passedOver;
     QPointer<QWidget> current; // acted on and still shown
     QTimer *timer;
 

@@ -1,0 +1,163 @@
+// The PIN operations on the card whose page is shown: PIN change, PUK change and PIN
+// unblocking with the PUK.
+//
+// Each one asks for the secret it presents (also when the session is logged in
+// already, so that the old value of a change is always the one just typed), checks
+// every entry against the PIN rules before any card call, and ends by refreshing the
+// tries it may have changed and redrawing the card's page. A wrong secret costs a
+// try, shows its box and asks again from the start.
+#include <QTreeWidget>
+
+#include "card_manager.h"
+#include "secret_text.h"
+#include "slot_log.h"
+
+namespace
+{
+
+bool loggedIn(int state)
+{
+    return state == int(CKS_RW_USER_FUNCTIONS) || state == int(CKS_RW_SO_FUNCTIONS) ||
+           state == int(CKS_RO_USER_FUNCTIONS);
+}
+
+} // namespace
+
+int CardManager::shownCardSlot()
+{
+    QTreeWidgetItem *card = shownItemOf(CardItem);
+    return card != nullptr ? slotOf(card) : -1;
+}
+
+QString CardManager::progressInformative() const
+{
+    return tr("<p align='center'>Neodpojujte kartu od čtečky čipových karet.</p");
+}
+
+// Logs in with a secret the user types. Wrong secrets are asked for again while tries
+// remain; the user's cancel, a blocked secret and any other refusal end it.
+CardManager::PinResult CardManager::presentSecret(int slot, Secret secret, int &state,
+                                                  SlotLog &entry)
+{
+    const bool puk = secret == Secret::Puk;
+    const int userType = puk ? int(CKU_SO) : int(CKU_USER);
+    for (;;) {
+        if (sessionLost(slot, entry, state))
+            return PinResult::Ended;
+        if (puk && pkcs11->GetCardStruct(slot).soPin[1] == 0) {
+            showError(tr("PUK karty je zablokován."));
+            return PinResult::Ended; // nothing to refresh
+        }
+        card_info card = pkcs11->GetCardStruct(slot);
+        SecretText typed;
+        if (!askSecret(puk ? tr("Oveření PUK") : tr("Oveření PIN"),
+                       (puk ? tr("Zadejte PUK\nZbývající počet pokusů: ")
+                            : tr("Zadejte PIN\nZbývající počet pokusů: ")) +
+                           QString::number(puk ? card.soPin[1] : card.userPin[1]),
+                       typed))
+            return PinResult::Stopped;
+        if (refuseEntry(typed.text(), secret, slot))
+            continue;
+        if (loggedIn(state)) {
+            int s = slot;
+            pkcs11->Logout(s);
+        }
+        int rc = logIn(slot, typed.text(), userType);
+        typed.wipe();
+        if (rc == int(CKR_OK))
+            return PinResult::LoggedIn;
+        if (rc != int(CKR_PIN_INCORRECT) && rc != int(CKR_PIN_LOCKED)) {
+            showError(codeText(tr("Přihlášení ke kartě se nezdařilo (chyba 0x"), rc));
+            return PinResult::Stopped;
+        }
+        pkcs11->UpdatePinTries(slot, userType);
+        card = pkcs11->GetCardStruct(slot);
+        redraw(CardItem);
+        // the last wrong secret blocks it
+        if (rc == int(CKR_PIN_INCORRECT) && (puk ? card.soPin[1] : card.userPin[1]) != 0) {
+            showError(puk ? tr("Byl zadán chybný PUK.") : tr("Byl zadán chybný PIN."));
+            continue;
+        }
+        showError(puk ? tr("PUK byl zablokován.") : tr("PIN byl zablokován."));
+        return PinResult::Stopped;
+    }
+}
+
+// One change of a secret after the log-in with the old one: the new value asked for
+// twice, the card call behind the progress notice, its result shown. False when the
+// card refused the change (the tries are then not read again).
+bool CardManager::changeSecret(int slot, const SecretChange &change)
+{
+    SecretText value;
+    if (!askNewSecret(change.title, change.fresh, slot, value))
+        return true;
+    showProgress(change.progress, progressInformative());
+    int rc = change.unblock ? pkcs11->InitPin(slot, value.text())
+                            : pkcs11->ChangePin(slot, value.text());
+    closeProgress();
+    if (rc != int(CKR_OK)) {
+        showError(rc == int(CKR_DEVICE_REMOVED) ? tr("Během změny hodnoty PIN byla vyjmuta karta.")
+                                                : codeText(change.failure, rc));
+        return false;
+    }
+    if (!change.unblock) {
+        // the new value is proved at once
+        int s = slot;
+        pkcs11->Logout(s);
+        logIn(slot, value.text(), change.fresh == Secret::NewPuk ? CKU_SO : CKU_USER);
+    }
+    showMessage(tr("Úspěch"), change.success, QMessageBox::Information);
+    return true;
+}
+
+void CardManager::changePinOrPuk(const char *what, Secret presented, const SecretChange &change)
+{
+    SlotLog entry(*pkcs11, QLatin1String(what));
+    int slot = shownCardSlot();
+    if (slot < 0)
+        return;
+    int state = 0;
+    PinResult login = presentSecret(slot, presented, state, entry);
+    if (login == PinResult::Ended)
+        return;
+    bool refresh = login != PinResult::LoggedIn || changeSecret(slot, change);
+    if (login == PinResult::LoggedIn && presented == Secret::Puk) {
+        // the security officer logs out, so that the holder can log in at once
+        int s = slot;
+        pkcs11->Logout(s);
+    }
+    if (refresh)
+        pkcs11->UpdatePinTries(slot,
+                               change.unblock || presented == Secret::Pin ? CKU_USER : CKU_SO);
+    redraw(CardItem);
+}
+
+void CardManager::changePin()
+{
+    changePinOrPuk("changePin()", Secret::Pin,
+                   {tr("Změna PIN"), Secret::NewPin, false,
+                    tr("<p align='center'>Probíhá změna PIN. Prosím vyčkejte na dokončení "
+                       "operace.</p>\n"),
+                    tr("PIN byl úspěšně změněn."),
+                    tr("Během změny hodnoty PIN se vyskytla chyba (0x")});
+}
+
+void CardManager::changePuk()
+{
+    changePinOrPuk("changePuk()", Secret::Puk,
+                   {tr("Změna PUK"), Secret::NewPuk, false,
+                    tr("<p align='center'>Probíhá změna PUK. Prosím vyčkejte na dokončení "
+                       "operace.</p>\n"),
+                    tr("PUK byl úspěšně změněn."),
+                    tr("Během změny hodnoty PUK se vyskytla chyba (0x")});
+}
+
+void CardManager::unblockPin()
+{
+    changePinOrPuk("unblockPin()", Secret::Puk,
+                   {tr("Odblokování PIN"), Secret::NewPin, true,
+                    tr("<p align='center'>Probíhá odblokování PIN. Prosím vyčkejte na "
+                       "dokončení operace.</p>\n"),
+                    tr("PIN byl úspěšně odblokován."),
+                    tr("Během operace odblokování PIN se vyskytla chyba (0x")});
+}

@@ -1,0 +1,414 @@
+// The key and certificate operations of the card manager over the real card service,
+// driven through the menus and page links: PKCS#12 import, certificate import, key
+// test, certificate and public-key export, the certificate dialog, and deletion.
+//
+// The card's containers: "keys" and "spare" without certificate, "keys-long" (whose
+// name starts with "keys") and "signer" with one, and "public only" with only a public
+// key. The certificate table thus lists "keys-long" and "signer" at other positions
+// than the key lists do.
+#include "card_window_fixture.h"
+
+#include <QAbstractButton>
+#include <QPushButton>
+#include <QFile>
+#include <QTabWidget>
+
+#include <openssl/core_names.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include "key_material.h"
+
+using namespace app_test;
+using client_test::Pkcs12Kind;
+
+namespace
+{
+
+const char kPassword[] = "heslo 1";
+
+cardsim::Personalisation keyCard()
+{
+    cardsim::Personalisation p;
+    p.containers = {container("keys", 0, 1024), container("keys-long", 0, 1024),
+                    container("signer", 1024, 0), container("public only", 0, 1024),
+                    container("spare", 0, 1024)};
+    p.containers[0].keys[1].certificate = false;
+    p.containers[3].keys[1].publicOnly = true;
+    p.containers[3].keys[1].certificate = false;
+    p.containers[4].keys[1].certificate = false;
+    return p;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray bytesOf(const std::vector<unsigned char> &bytes)
+{
+    return QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
+}
+
+QByteArray pem(X509 *certificate)
+{
+    BIO *bio = BIO_new(BIO_s_mem());
+    PEM_write_bio_X509(bio, certificate);
+    char *data = nullptr;
+    long length = BIO_get_mem_data(bio, &data);
+    QByteArray text(data, length);
+    BIO_free(bio);
+    return text;
+}
+
+// The modulus of an RSA public key, in hexadecimal.
+std::string modulusOf(EVP_PKEY *key)
+{
+    BIGNUM *n = nullptr;
+    if (key == nullptr || EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_N, &n) != 1)
+        return "";
+    char *hex = BN_bn2hex(n);
+    std::string text = hex;
+    OPENSSL_free(hex);
+    BN_free(n);
+    return text;
+}
+
+class CardKeysTest : public CardWindowTest
+{
+  protected:
+    CardKeysTest() { driver.passOver("progressNotice"); }
+
+    void startWithPin(const cardsim::Personalisation &p = keyCard())
+    {
+        start(p);
+        reloadWithPin();
+    }
+    // The item of the key container of that name (the first, when several).
+    QTreeWidgetItem *keyItem(const QString &name)
+    {
+        QTreeWidgetItem *card = item({0, 0});
+        for (int k = 0; card && k < card->childCount(); ++k)
+            if (card->child(k)->text(0) == name)
+                return card->child(k);
+        ADD_FAILURE() << "no key item " << name.toStdString();
+        return nullptr;
+    }
+    QString file(const QString &name) const { return home.path() + "/" + name; }
+    // The key pair of a container's key as the card holds it.
+    EvpPkeyPtr keyOnCard(int container, int spec)
+    {
+        token_test::Bytes der = card->Snapshot().keys.at({container, spec}).der;
+        const unsigned char *p = der.data();
+        return EvpPkeyPtr(d2i_AutoPrivateKey(nullptr, &p, long(der.size())));
+    }
+    // Runs the command and answers its dialogs; a change ends with a reload, which asks
+    // for the PIN again.
+    void run(const QString &how, const std::function<void(vok_qt::ModalDriver &)> &answer)
+    {
+        answer(driver);
+        if (how.startsWith("link:")) {
+            ASSERT_TRUE(page()->toHtml().contains("href=\"" + how.mid(5) + "\""));
+            emit page()->anchorClicked(QUrl(how.mid(5)));
+        } else {
+            action(how.toLatin1().constData())->trigger();
+        }
+        ASSERT_TRUE(driver.finished());
+    }
+    const vok_qt::SeenDialog &last() { return driver.seen().last(); }
+    // The last message box before the reload's PIN prompt.
+    vok_qt::SeenDialog resultBox()
+    {
+        for (qsizetype i = driver.seen().size() - 1; i >= 0; --i)
+            if (driver.seen()[i].className == "QMessageBox")
+                return driver.seen()[i];
+        return {};
+    }
+};
+
+TEST_F(CardKeysTest, Pkcs12ImportMakesANewContainerOrRefusesTheFile)
+{
+    EvpPkeyPtr key = client_test::RsaKey(2048), small = client_test::RsaKey(1024);
+    X509Ptr certificate = client_test::Certificate(key.get(), "imported holder");
+    X509Ptr smallCertificate = client_test::Certificate(small.get(), "small holder");
+    struct Row {
+        const char *what;
+        EVP_PKEY *key;
+        X509 *certificate;
+        Pkcs12Kind kind;
+        const char *password;
+        QString result;
+        bool imported;
+    };
+    const Row rows[] = {
+        {"modern", key.get(), certificate.get(), Pkcs12Kind::MODERN, kPassword,
+         "Klíč byl úspěšně importován.", true},
+        {"legacy ciphers", key.get(), certificate.get(), Pkcs12Kind::LEGACY, kPassword,
+         "Klíč byl úspěšně importován.", true},
+        {"wrong password", key.get(), certificate.get(), Pkcs12Kind::MODERN, "heslo 2",
+         "<p align='center'>Klíč nebyl importován. Bylo zadáno nesprávné heslo exportovaného "
+         "privátního klíče.",
+         false},
+        {"1024-bit key", small.get(), smallCertificate.get(), Pkcs12Kind::MODERN, kPassword,
+         "Klíč nebyl importován (nepodporovaná velikost klíče).", false},
+    };
+    startWithPin();
+    auto withCertificate = [this] {
+        int count = 0;
+        for (int k = 0; k < item({0, 0})->childCount(); ++k)
+            count += item({0, 0})->child(k)->childCount();
+        return count;
+    };
+    int containers = item({0, 0})->childCount(), certified = withCertificate();
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        const QString path = file(QString::fromLatin1(row.what) + ".pfx");
+        writeFile(path,
+                  bytesOf(client_test::Pkcs12(row.key, row.certificate, kPassword, row.kind)));
+        click(item({0, 0}));
+        QString passwordLabel;
+        run("importKey", [&](vok_qt::ModalDriver &d) {
+            d.chooseFile(path).expect("QInputDialog", [&](QWidget *w) {
+                auto *input = static_cast<QInputDialog *>(w);
+                passwordLabel = input->labelText();
+                EXPECT_EQ(input->textEchoMode(), QLineEdit::Password);
+                input->setTextValue(QString::fromUtf8(row.password));
+                input->accept();
+            });
+            d.pressButton();
+            if (row.imported)
+                d.enterText(kPin);
+        });
+        EXPECT_EQ(passwordLabel, "Zadejte heslo, které bylo zadáno při exportu privátního klíče:");
+        EXPECT_EQ(resultBox().text, row.result);
+        EXPECT_EQ(resultBox().icon,
+                  row.imported ? QMessageBox::Information : QMessageBox::Critical);
+        containers += row.imported ? 1 : 0;
+        certified += row.imported ? 1 : 0; // each with its certificate
+        EXPECT_EQ(item({0, 0})->childCount(), containers) << shape().join("\n").toStdString();
+        EXPECT_EQ(withCertificate(), certified);
+    }
+}
+
+TEST_F(CardKeysTest, CertificateImportTakesDerOrPemOfTheContainersKeyOnly)
+{
+    startWithPin();
+    EvpPkeyPtr keys = keyOnCard(0, 1), spare = keyOnCard(4, 1);
+    ASSERT_NE(keys, nullptr);
+    ASSERT_NE(spare, nullptr);
+    X509Ptr forKeys = client_test::Certificate(keys.get(), "keys holder");
+    X509Ptr forSpare = client_test::Certificate(spare.get(), "spare holder");
+    writeFile(file("keys.cer"), bytesOf(client_test::Der(forKeys.get())));
+    writeFile(file("spare-pem.cer"), pem(forSpare.get()));
+    writeFile(file("garbage.cer"), bytesOf(client_test::Der(forKeys.get())).append("trailing"));
+    struct Row {
+        const char *what;
+        QString container, path, result;
+        bool imported;
+    };
+    const Row rows[] = {
+        {"garbage", "keys", file("garbage.cer"),
+         "<p align='center'>Soubor neobsahuje certifikát ve formátu DER ani PEM.", false},
+        {"another key's certificate", "keys", file("spare-pem.cer"),
+         "<p align='center'>Certifikát nepatří ke klíči vybraného kontejneru.", false},
+        {"DER", "keys", file("keys.cer"), "Certifikát byl úspěšně importován.", true},
+        {"PEM", "spare", file("spare-pem.cer"), "Certifikát byl úspěšně importován.", true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        const size_t apdus = card->ApduCount();
+        click(keyItem(row.container));
+        run("importCert", [&](vok_qt::ModalDriver &d) {
+            d.chooseFile(row.path).pressButton();
+            if (row.imported)
+                d.enterText(kPin);
+        });
+        EXPECT_EQ(resultBox().text, row.result);
+        if (!row.imported) {
+            EXPECT_EQ(card->ApduCount(), apdus) << "a refused file reached the card";
+        }
+        QTreeWidgetItem *key = keyItem(row.container);
+        EXPECT_EQ(key->childCount(), row.imported ? 1 : 0);
+    }
+    // the certificate on the card is the file's
+    click(keyItem("keys")->child(0));
+    run("exportCert",
+        [&](vok_qt::ModalDriver &d) { d.chooseFile(file("back.cer")).pressButton(); });
+    EXPECT_EQ(readFile(file("back.cer")), bytesOf(client_test::Der(forKeys.get())));
+}
+
+TEST_F(CardKeysTest, ExportsTheShownKeysCertificateAndPublicKey)
+{
+    startWithPin();
+    for (const QString &name : {QString("keys-long"), QString("signer")}) {
+        SCOPED_TRACE(name.toStdString());
+        // the certificate through the key page's link, as the user reaches it
+        click(keyItem(name));
+        run("link:toCertificate", [](vok_qt::ModalDriver &) {});
+        const QString cer = file(name + ".cer"), der = file(name + ".der");
+        run("exportCert", [&](vok_qt::ModalDriver &d) { d.chooseFile(cer).pressButton(); });
+        EXPECT_EQ(last().text, "<p align='center'>Certifikát byl úspěšně exportován do souboru.");
+        click(keyItem(name));
+        run("exportKey", [&](vok_qt::ModalDriver &d) { d.chooseFile(der).pressButton(); });
+        EXPECT_EQ(last().text, "Klíč byl úspěšně exportován do souboru.");
+
+        const QByteArray certificateBytes = readFile(cer);
+        EXPECT_TRUE(std::find(certificates.begin(), certificates.end(),
+                              token_test::Bytes(certificateBytes.begin(),
+                                                certificateBytes.end())) != certificates.end());
+        const auto *p = reinterpret_cast<const unsigned char *>(certificateBytes.constData());
+        X509Ptr certificate(d2i_X509(nullptr, &p, long(certificateBytes.size())));
+        ASSERT_NE(certificate, nullptr);
+        const QByteArray keyBytes = readFile(der);
+        const auto *k = reinterpret_cast<const unsigned char *>(keyBytes.constData());
+        EvpPkeyPtr publicKey(d2i_PublicKey(EVP_PKEY_RSA, nullptr, &k, long(keyBytes.size())));
+        ASSERT_NE(publicKey, nullptr);
+        EXPECT_EQ(modulusOf(publicKey.get()), modulusOf(X509_get0_pubkey(certificate.get())))
+            << "the exported key is not the one of its certificate";
+    }
+    // a place that cannot be written is a failure
+    click(keyItem("signer")->child(0));
+    run("exportCert",
+        [&](vok_qt::ModalDriver &d) { d.chooseFile(file("missing/signer.cer")).pressButton(); });
+    EXPECT_EQ(last().title, "Chyba");
+    EXPECT_EQ(last().icon, QMessageBox::Critical);
+}
+
+TEST_F(CardKeysTest, KeyTestSignsAndVerifiesWithTheContainersKeys)
+{
+    // read without the PIN: the test asks for it, a wrong one first
+    start(keyCard());
+    driver.cancel("QInputDialog").pressButton();
+    reload();
+    ASSERT_TRUE(driver.finished());
+    struct Row {
+        const char *what;
+        QString container;
+        std::function<void(vok_qt::ModalDriver &)> answer;
+        QString result;
+        int icon;
+    };
+    const Row rows[] = {
+        {"a wrong PIN first", "signer",
+         [](vok_qt::ModalDriver &d) {
+             d.enterText(kWrongPin).pressButton().enterText(kPin).pressButton();
+         },
+         "Klíče jsou v pořádku.", QMessageBox::Information},
+        {"logged in", "signer", [](vok_qt::ModalDriver &d) { d.pressButton(); },
+         "Klíče jsou v pořádku.", QMessageBox::Information},
+        {"an exchange key, which does not sign", "keys-long",
+         [](vok_qt::ModalDriver &d) { d.pressButton(); },
+         "Nepodařilo se ověřit integritu klíčů (chyba 0x68).", QMessageBox::Critical},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        click(keyItem(row.container));
+        run("testKey", row.answer);
+        EXPECT_EQ(last().text, row.result);
+        EXPECT_EQ(last().icon, row.icon);
+    }
+    EXPECT_EQ(driver.seen()[3].text, "Byl zadán chybný PIN.");
+    EXPECT_TRUE(driver.seen()[4].text.endsWith("Zbývající počet pokusů: 2"));
+}
+
+TEST_F(CardKeysTest, DeletesTheShownCertificateOrTheWholeContainer)
+{
+    startWithPin();
+    struct Row {
+        const char *what;
+        QString container;
+        bool certificatePage; // reached through the key page's link
+        bool expert, confirmed;
+        QStringList shape; // the card's key items afterwards
+    };
+    const QStringList unchanged = {"keys [key]",       "keys-long [keyCert]", "Certifikát [cert]",
+                                   "signer [keyCert]", "Certifikát [cert]",   "public only [key]",
+                                   "spare [key]"};
+    const Row rows[] = {
+        {"outside expert mode", "keys-long", false, false, false, unchanged},
+        {"cancelled", "keys-long", true, true, false, unchanged},
+        {"the certificate alone",
+         "keys-long",
+         true,
+         true,
+         true,
+         {"keys [key]", "keys-long [key]", "signer [keyCert]", "Certifikát [cert]",
+          "public only [key]", "spare [key]"}},
+        {"the whole container, its prefix's neighbour kept",
+         "keys-long",
+         false,
+         true,
+         true,
+         {"keys [key]", "signer [keyCert]", "Certifikát [cert]", "public only [key]",
+          "spare [key]"}},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        if (action("expertMode")->isChecked() != row.expert)
+            action("expertMode")->trigger();
+        click(keyItem(row.container));
+        if (row.certificatePage)
+            run("link:toCertificate", [](vok_qt::ModalDriver &) {});
+        EXPECT_EQ(tree()->currentItem(), keyItem(row.container)) << "the key item stays current";
+        const char *how = row.certificatePage ? "deleteCert" : "deleteKey";
+        if (!row.expert) {
+            // the menu offers no deletion outside expert mode; the page's link still asks
+            EXPECT_FALSE(action(how)->isEnabled());
+            run("link:deleteObject", [](vok_qt::ModalDriver &d) { d.pressButton(); });
+            EXPECT_EQ(last().text, "Požadovaná operace je přístupná pouze v expertním módu.\n"
+                                   "(Menu: Soubor - Expertní mód)");
+        } else {
+            run(how, [&](vok_qt::ModalDriver &d) {
+                d.expect("QMessageBox", [&](QWidget *w) {
+                    auto *box = static_cast<QMessageBox *>(w);
+                    EXPECT_EQ(static_cast<QAbstractButton *>(box->defaultButton()),
+                              box->button(QMessageBox::Cancel));
+                    box->button(row.confirmed ? QMessageBox::Ok : QMessageBox::Cancel)->click();
+                });
+                if (row.confirmed)
+                    d.pressButton().enterText(kPin);
+            });
+            if (row.confirmed) {
+                EXPECT_EQ(resultBox().text, "<p align='center'>Objekt byl úspěšně smazán.");
+            }
+        }
+        QStringList keys = shape().mid(2, shape().size() - 3);
+        for (QString &line : keys)
+            line = line.trimmed();
+        EXPECT_EQ(keys, row.shape);
+    }
+}
+
+TEST_F(CardKeysTest, CertificateDialogOpensFromTheCertificatePage)
+{
+    startWithPin();
+    click(keyItem("signer")->child(0));
+    QStringList tabs;
+    QString title;
+    run("link:showCertview", [&](vok_qt::ModalDriver &d) {
+        d.expect("QDialog", [&](QWidget *w) {
+            title = w->windowTitle();
+            if (auto *tabWidget = w->findChild<QTabWidget *>())
+                for (int i = 0; i < tabWidget->count(); ++i)
+                    tabs << tabWidget->tabText(i);
+            static_cast<QDialog *>(w)->reject();
+        });
+    });
+    EXPECT_EQ(driver.seen().last().className, "Orvane::Certificate::X509Viewer");
+    EXPECT_EQ(tabs.size(), 2) << tabs.join(", ").toStdString();
+    EXPECT_FALSE(title.isEmpty());
+    // the certificate's summary joins the suggestions, as text
+    action("suggestSolutions")->trigger();
+    EXPECT_TRUE(page()->toPlainText().contains("Test holder"))
+        << page()->toPlainText().toStdString();
+}
+
+} // namespace
