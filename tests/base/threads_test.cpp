@@ -168,6 +168,7 @@ class Stuck : public CThread
   public:
     std::atomic<bool> left{false};
     std::atomic<bool> *unwound = nullptr; // set when the thread's stack unwinds
+    std::atomic<bool> entered{false};     // set once the mark above is in place
     void *Entry() override
     {
         struct Mark {
@@ -178,6 +179,7 @@ class Stuck : public CThread
                     *flag = true;
             }
         } mark{unwound};
+        entered = true;
         for (;;)
             sleep(1);
         return nullptr;
@@ -209,6 +211,11 @@ TEST(Thread, KillAndDestructionStopARunningThread)
         Stuck destroyed;
         destroyed.unwound = &unwound;
         ASSERT_TRUE(destroyed.Run());
+        // a thread cancelled before its body began has no stack to unwind
+        auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (!destroyed.entered && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(destroyed.entered);
     }
     EXPECT_TRUE(unwound) << "the destructor returned before its thread had ended";
 }
