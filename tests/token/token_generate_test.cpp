@@ -230,9 +230,10 @@ TEST(TokenKeyUsage, GenerationAndImportPutAKeyIntoTheSameContainer)
             EXPECT_EQ(container->GetKeyPrivate()->GetHandle(), priv);
             EXPECT_EQ(container->FindLongAttribute(CKA_CONTAINER_TYPE), row.type);
             EXPECT_EQ(container->FindByteAttribute(CKA_CONTAINER_KEY_NUMBER), row.spec);
-            ASSERT_EQ(card.keys.size(), 1u);
-            ASSERT_EQ(card.keys.count({0, row.spec}), 1u);
-            EXPECT_EQ(card.keys.at({0, row.spec}).usage, row.usage);
+            EXPECT_EQ(card.keys.size(), 1u);
+            EXPECT_EQ(card.keys.count({0, row.spec}), 1u);
+            if (card.keys.count({0, row.spec}) == 1)
+                EXPECT_EQ(card.keys.at({0, row.spec}).usage, row.usage);
             // the key's size on its side of the container map record
             std::vector<unsigned char> record = MapRecord(card, 0);
             size_t side = row.spec == 0 ? 82 : 84;
