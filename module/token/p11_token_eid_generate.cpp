@@ -256,7 +256,7 @@ void CP11Token_eiD::generateKeyPair(CP11PublicKey *pub, CP11PrivateKey *priv,
             try {
                 std::unique_ptr<CP11RSAPublicKey> publicCopy(new CP11RSAPublicKey(*rsaPublic));
                 std::unique_ptr<CP11RSAPrivateKey> privateCopy(new CP11RSAPrivateKey(*rsaPrivate));
-                // the card's key capacity, less the key just made
+                // the key capacity as the card lists it now
                 if (QVMD_GetInfo(m_card, m_card->info, QVMD_INFO_KEY_CAPACITY) != 0)
                     throw CP11Exception(CKR_DEVICE_ERROR);
 
@@ -356,18 +356,24 @@ CP11Container *CP11Token_eiD::newContainer(unsigned long bits)
 CP11Container *CP11Token_eiD::newKeyContainer(CP11Object *privateKey, unsigned long bits,
                                               unsigned long *usage)
 {
-    CContainerKind kind = containerKindOf(privateKey);
-    std::unique_ptr<CP11Container> container(newContainer(bits));
-    hl_log(HL_INFO, "Container type : 0x%.8lx ( %s )\n", kind.type,
-           isSignature(kind.type) ? "CKCT_SIGNATURE" : "CKCT_EXCHANGE");
-    char name[NAME_SIZE];
-    generateContainerName(name, sizeof(name), container->FindByteAttribute(CKA_CONTAINER_ID));
-    if (!container->SetAttribute(CKA_CONTAINER_TYPE, kind.type) ||
-        !container->SetAttribute(CKA_CONTAINER_LABEL, name, ~0UL) ||
-        !container->SetAttribute(CKA_CONTAINER_KEY_NUMBER, kind.keyNumber))
-        throw CP11Exception(CKR_HOST_MEMORY);
-    *usage = kind.usage;
-    return container.release();
+    hl_log(HL_ENTER, "CP11Token_eiD::newKeyContainer(%p,0x%.8lx,%p)\n", (void *)privateKey, bits,
+           (void *)usage);
+    CP11Container *result = nullptr;
+    frame("newKeyContainer", [&] {
+        CContainerKind kind = containerKindOf(privateKey);
+        std::unique_ptr<CP11Container> container(newContainer(bits));
+        hl_log(HL_INFO, "Container type : 0x%.8lx ( %s )\n", kind.type,
+               isSignature(kind.type) ? "CKCT_SIGNATURE" : "CKCT_EXCHANGE");
+        char name[NAME_SIZE];
+        generateContainerName(name, sizeof(name), container->FindByteAttribute(CKA_CONTAINER_ID));
+        if (!container->SetAttribute(CKA_CONTAINER_TYPE, kind.type) ||
+            !container->SetAttribute(CKA_CONTAINER_LABEL, name, ~0UL) ||
+            !container->SetAttribute(CKA_CONTAINER_KEY_NUMBER, kind.keyNumber))
+            throw CP11Exception(CKR_HOST_MEMORY);
+        *usage = kind.usage;
+        result = container.release();
+    });
+    return result;
 }
 
 void CP11Token_eiD::createContainer(CP11Container *container, unsigned long flags,
