@@ -285,29 +285,37 @@ TEST(TokenLogin, PinLengthsAndStatesOfTheChanges)
 
 TEST(TokenLogin, APinChangeTakesOnlyThePinCounterForTheTokensOwn)
 {
-    // Another application adds a key container, raising the containers and files
-    // counters, while the token's session is open; then the token changes the
-    // PIN. Only the PIN counter moved by the token's hand: the rest stays news,
-    // and what depends on the card's containers is read again.
     SimToken sim(withContainer());
     ASSERT_TRUE(sim.Insert());
     CK_SESSION_HANDLE h = sim.Open(RW);
+
+    // a PIN change alone: the token's own change, after which what was read of
+    // the card's containers and files still holds
+    ASSERT_EQ(setPin(*sim.token, h, PIN, "654321"), CKR_OK);
+    EXPECT_EQ(sim.token->tokenCacheSynchronize(0), 0u);
+    sim.token->CloseAllSessions();
+    unsigned long hits = sim.token->ReadCacheHits();
+    h = sim.Open(RW);
+    EXPECT_GT(sim.token->ReadCacheHits(), hits) << "the load answered from the reads kept";
     size_t objects = sim.Find(h).size();
     CK_TOKEN_INFO info;
     sim.token->GetInfo(&info);
     CK_ULONG freeBefore = info.ulFreePrivateMemory;
 
+    // another application adds a key container, raising the containers and
+    // files counters, and then the token changes the PIN: only the PIN counter
+    // moved by the token's hand, the rest stays news
     std::ostringstream out;
     ASSERT_TRUE(cardsim::RunControl(*sim.card, "key 1 1 1024", out));
     ASSERT_EQ(out.str().rfind("ok", 0), 0u) << out.str();
     ASSERT_TRUE(sim.card->BumpCounters(QVMD_CACHE_CONTAINERS | QVMD_CACHE_FILES));
-    ASSERT_EQ(setPin(*sim.token, h, PIN, "654321"), CKR_OK);
+    ASSERT_EQ(setPin(*sim.token, h, "654321", PIN), CKR_OK);
     EXPECT_EQ(sim.token->tokenCacheSynchronize(0), QVMD_CACHE_CONTAINERS | QVMD_CACHE_FILES)
         << "the other application's changes are not taken for the token's";
 
-    // the private memory is counted again at the token's next change: a public
-    // data object
-    ASSERT_EQ(login(*sim.token, h, CKU_USER, "654321"), CKR_OK);
+    // the private memory is counted again at the token's next change (a public
+    // data object), and the next load reads the card, not what was read before
+    ASSERT_EQ(login(*sim.token, h, CKU_USER, PIN), CKR_OK);
     CK_OBJECT_CLASS data = CKO_DATA;
     CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
     CK_ATTRIBUTE templ[] = {
@@ -316,8 +324,6 @@ TEST(TokenLogin, APinChangeTakesOnlyThePinCounterForTheTokensOwn)
     ASSERT_EQ(Rv([&] { sim.token->CreateObject(h, templ, 3, &object); }), CKR_OK);
     sim.token->GetInfo(&info);
     EXPECT_EQ(info.ulFreePrivateMemory, freeBefore - (1024 / 8 + 86)) << "the new container's";
-
-    // and the next load reads the card, not what was read before the change
     sim.token->CloseAllSessions();
     h = sim.Open(RW);
     EXPECT_EQ(sim.Find(h).size(), objects + 3) << "its certificate, its public key, the data";
