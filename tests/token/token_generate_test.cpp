@@ -232,14 +232,23 @@ TEST(TokenKeyUsage, GenerationAndImportPutAKeyIntoTheSameContainer)
             EXPECT_EQ(container->FindByteAttribute(CKA_CONTAINER_KEY_NUMBER), row.spec);
             EXPECT_EQ(card.keys.size(), 1u);
             EXPECT_EQ(card.keys.count({0, row.spec}), 1u);
-            if (card.keys.count({0, row.spec}) == 1)
+            if (card.keys.count({0, row.spec}) == 1) {
                 EXPECT_EQ(card.keys.at({0, row.spec}).usage, row.usage);
+            }
             // the key's size on its side of the container map record
             std::vector<unsigned char> record = MapRecord(card, 0);
             size_t side = row.spec == 0 ? 82 : 84;
             EXPECT_EQ(record[side] | record[side + 1] << 8, 1024);
             EXPECT_EQ(record[166 - side] | record[167 - side] << 8, 0);
             EXPECT_EQ(MapName(record), container->FindStringAttribute(CKA_CONTAINER_LABEL));
+
+            // read back, the key does what it did, whatever the card's flags say
+            w.Reload();
+            std::vector<CK_OBJECT_HANDLE> keys = w.Objects(CKO_PRIVATE_KEY);
+            ASSERT_EQ(keys.size(), 1u);
+            EXPECT_EQ(w.sim.Attribute(w.s, keys[0], CKA_SIGN), Bytes{row.sign});
+            EXPECT_EQ(w.sim.Attribute(w.s, keys[0], CKA_DECRYPT), Bytes{row.decrypt});
+            EXPECT_EQ(w.sim.Attribute(w.s, keys[0], CKA_UNWRAP), Bytes{row.unwrap});
         }
     }
 }
