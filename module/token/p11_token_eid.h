@@ -480,6 +480,12 @@ class CP11Token_eiD : public CP11Token
     // size, not yet on the card nor in the list. CKR_KEY_SIZE_RANGE for a size
     // the card does not list, CKR_DEVICE_MEMORY for a full card.
     CP11Container *newContainer(unsigned long bits);
+    // The new container of a private key, as newContainer gives it, with the
+    // type and key number the key's usage gives (containerKindOf) and a new
+    // name as its label; *usage receives the container flags for
+    // createContainer. Generation and import take their containers here.
+    CP11Container *newKeyContainer(CP11Object *privateKey, unsigned long bits,
+                                   unsigned long *usage);
     // Registers the container in the container map and has the card create it
     // (generating the key when an exponent of at most 8 bytes is given, else
     // keeping the slot for an import); then the container is in the list. A

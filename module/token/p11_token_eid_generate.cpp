@@ -29,6 +29,7 @@
 #include "objects/p11_rsa_private_key.h"
 #include "objects/p11_rsa_public_key.h"
 #include "objects/p11_template.h"
+#include "token/container_kind.h"
 #include "token/containers_usage.h"
 #include "token/p11_token_eid.h"
 
@@ -244,38 +245,20 @@ void CP11Token_eiD::generateKeyPair(CP11PublicKey *pub, CP11PrivateKey *priv,
                 bits > FindLongAttribute(TOKEN_A_MAX_RSA_KEY_SIZE))
                 throw CP11Exception(CKR_KEY_SIZE_RANGE);
 
-            bool signs = priv->FindByteAttribute(CKA_SIGN) != 0;
-            bool decrypts = priv->FindByteAttribute(CKA_DECRYPT) != 0;
-            bool unwraps = priv->FindByteAttribute(CKA_UNWRAP) != 0;
-            unsigned long usage = (signs ? 1 : 0) | (decrypts || unwraps ? 6 : 0);
-            // a key that decrypts (or unwraps) is an exchange key, even when it
-            // signs too; a key for nothing has no place on the card
-            if (!signs && !decrypts && !unwraps) {
-                hl_log(HL_ERROR, "Key usage missing ( CKA_SIGN, CKA_DECRYPT, CKA_UNWRAP ).\n");
-                throw CP11Exception(CKR_TEMPLATE_INCONSISTENT);
-            }
-            unsigned long type =
-                decrypts || unwraps ? CONTAINER_TYPE_EXCHANGE : CONTAINER_TYPE_SIGNATURE;
-
-            std::unique_ptr<CP11Container> fresh(newContainer(bits));
+            unsigned long usage = 0;
+            std::unique_ptr<CP11Container> fresh(newKeyContainer(priv, bits, &usage));
             unsigned char number = fresh->FindByteAttribute(CKA_CONTAINER_ID);
-            unsigned char keyNumber =
-                isSignature(type) ? QVMD_KEY_SPEC_SIGNATURE : QVMD_KEY_SPEC_EXCHANGE;
-            hl_log(HL_INFO, "Container type : 0x%.8lx ( %s )\n", type,
-                   isSignature(type) ? "CKCT_SIGNATURE" : "CKCT_EXCHANGE");
-            char name[NAME_SIZE];
-            generateContainerName(name, sizeof(name), number);
-            if (!fresh->SetAttribute(CKA_CONTAINER_TYPE, type) ||
-                !fresh->SetAttribute(CKA_CONTAINER_LABEL, name, ~0UL) ||
-                !fresh->SetAttribute(CKA_CONTAINER_KEY_NUMBER, keyNumber))
-                throw CP11Exception(CKR_HOST_MEMORY);
+            unsigned char keyNumber = fresh->FindByteAttribute(CKA_CONTAINER_KEY_NUMBER);
+            std::string name = fresh->FindStringAttribute(CKA_CONTAINER_LABEL);
             createContainer(fresh.get(), usage, bits, exponent, length);
             CP11Container *container = fresh.release(); // the token's now
 
             try {
                 std::unique_ptr<CP11RSAPublicKey> publicCopy(new CP11RSAPublicKey(*rsaPublic));
                 std::unique_ptr<CP11RSAPrivateKey> privateCopy(new CP11RSAPrivateKey(*rsaPrivate));
-                QVMD_GetInfo(m_card, m_card->info, QVMD_INFO_KEY_CAPACITY);
+                // the key capacity as the card lists it now
+                if (QVMD_GetInfo(m_card, m_card->info, QVMD_INFO_KEY_CAPACITY) != 0)
+                    throw CP11Exception(CKR_DEVICE_ERROR);
 
                 // the new key as the card made it
                 KeyInfo key(m_card, number, keyNumber);
@@ -299,7 +282,7 @@ void CP11Token_eiD::generateKeyPair(CP11PublicKey *pub, CP11PrivateKey *priv,
                     unsigned long labelLength = 0;
                     copy->FindBinaryAttribute(CKA_LABEL, &labelLength);
                     if (labelLength == 0)
-                        copy->SetAttribute(CKA_LABEL, name, ~0UL);
+                        copy->SetAttribute(CKA_LABEL, name.c_str(), ~0UL);
                 }
                 container->SetKeyPublic(publicCopy.release());
                 container->SetKeyPrivate(privateCopy.release());
@@ -365,6 +348,29 @@ CP11Container *CP11Token_eiD::newContainer(unsigned long bits)
         std::unique_ptr<CP11Container> container(new CP11Container(nullptr, nullptr, nullptr));
         if (!container->SetAttribute(CKA_CONTAINER_ID, (unsigned char)free))
             throw CP11Exception(CKR_HOST_MEMORY);
+        result = container.release();
+    });
+    return result;
+}
+
+CP11Container *CP11Token_eiD::newKeyContainer(CP11Object *privateKey, unsigned long bits,
+                                              unsigned long *usage)
+{
+    hl_log(HL_ENTER, "CP11Token_eiD::newKeyContainer(%p,0x%.8lx,%p)\n", (void *)privateKey, bits,
+           (void *)usage);
+    CP11Container *result = nullptr;
+    frame("newKeyContainer", [&] {
+        CContainerKind kind = containerKindOf(privateKey);
+        std::unique_ptr<CP11Container> container(newContainer(bits));
+        hl_log(HL_INFO, "Container type : 0x%.8lx ( %s )\n", kind.type,
+               isSignature(kind.type) ? "CKCT_SIGNATURE" : "CKCT_EXCHANGE");
+        char name[NAME_SIZE];
+        generateContainerName(name, sizeof(name), container->FindByteAttribute(CKA_CONTAINER_ID));
+        if (!container->SetAttribute(CKA_CONTAINER_TYPE, kind.type) ||
+            !container->SetAttribute(CKA_CONTAINER_LABEL, name, ~0UL) ||
+            !container->SetAttribute(CKA_CONTAINER_KEY_NUMBER, kind.keyNumber))
+            throw CP11Exception(CKR_HOST_MEMORY);
+        *usage = kind.usage;
         result = container.release();
     });
     return result;

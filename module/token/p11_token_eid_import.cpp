@@ -352,30 +352,11 @@ void CP11Token_eiD::pushPrivateKey(CP11Object *key, unsigned long *handle)
             if (bits < FindLongAttribute(TOKEN_A_MIN_RSA_KEY_SIZE) ||
                 bits > FindLongAttribute(TOKEN_A_MAX_RSA_KEY_SIZE))
                 throw CP11Exception(CKR_KEY_SIZE_RANGE);
-            bool signs = key->FindByteAttribute(CKA_SIGN) != 0;
-            bool decrypts = key->FindByteAttribute(CKA_DECRYPT) != 0;
-            bool unwraps = key->FindByteAttribute(CKA_UNWRAP) != 0;
-            if (!signs && !decrypts && !unwraps) {
-                hl_log(HL_ERROR, "Key usage missing ( CKA_SIGN, CKA_DECRYPT, CKA_UNWRAP ).\n");
-                throw CP11Exception(CKR_TEMPLATE_INCONSISTENT);
-            }
-            unsigned long usage = (signs ? 1 : 0) | (decrypts || unwraps ? 6 : 0);
-            // a key that decrypts is an exchange key, even when it signs too
-            unsigned long type =
-                decrypts || unwraps ? CONTAINER_TYPE_EXCHANGE : CONTAINER_TYPE_SIGNATURE;
-
-            std::unique_ptr<CP11Container> fresh(newContainer(bits));
-            unsigned char number = fresh->FindByteAttribute(CKA_CONTAINER_ID);
-            char name[40];
-            generateContainerName(name, sizeof(name), number);
-            if (!fresh->SetAttribute(CKA_CONTAINER_TYPE, type) ||
-                !fresh->SetAttribute(CKA_CONTAINER_LABEL, name, ~0UL) ||
-                !fresh->SetAttribute(CKA_CONTAINER_KEY_NUMBER,
-                                     (unsigned char)(type == CONTAINER_TYPE_SIGNATURE
-                                                         ? QVMD_KEY_SPEC_SIGNATURE
-                                                         : QVMD_KEY_SPEC_EXCHANGE)))
-                throw CP11Exception(CKR_HOST_MEMORY);
-            logContainer(fresh.get());
+            unsigned long usage = 0;
+            std::unique_ptr<CP11Container> fresh(newKeyContainer(key, bits, &usage));
+            hl_log(HL_INFO, "Container number : %d\n",
+                   (int)fresh->FindByteAttribute(CKA_CONTAINER_ID));
+            std::string name = fresh->FindStringAttribute(CKA_CONTAINER_LABEL);
             createContainer(fresh.get(), usage, bits, nullptr, 0);
             CP11Container *container = fresh.release(); // the token's now
 

@@ -5,6 +5,8 @@
 
 #include <cctype>
 
+#include "objects/p11_container.h"
+
 using namespace token_test;
 
 namespace
@@ -72,6 +74,8 @@ TEST(TokenGenerate, AFailureAtAnyStepLeavesTheCardAsItWas)
          CKR_DEVICE_MEMORY},
         {"the new key unreadable", [](SimToken &s) { FailCommand(s, 0xB0, 0x74, 0x70); },
          CKR_DEVICE_ERROR},
+        {"the key capacity unreadable once the key is made",
+         [](SimToken &s) { FailCommand(s, 0xB0, 0x10, 0x70); }, CKR_DEVICE_ERROR},
         {"the counters before the attribute file not written",
          [](SimToken &s) { RefuseWrite(s, 3); }, CKR_DEVICE_ERROR},
         {"the attribute file not written", [](SimToken &s) { RefuseWrite(s, 4); },
@@ -171,5 +175,80 @@ TEST(TokenGenerate, TheCardMakesKeysOfExponent65537Or3Only)
         EXPECT_EQ(e, row.made);
         EXPECT_EQ(w.sim.Attribute(w.s, pub, CKA_PUBLIC_EXPONENT), row.shown);
         EXPECT_EQ(w.sim.Attribute(w.s, priv, CKA_PUBLIC_EXPONENT), row.shown);
+    }
+}
+
+TEST(TokenKeyUsage, GenerationAndImportPutAKeyIntoTheSameContainer)
+{
+    struct Row {
+        CK_BBOOL sign, decrypt, unwrap;
+        CK_RV rv;
+        unsigned long type = 0; // the token's container type
+        int spec = 0;           // the key's place in the card container
+        unsigned char usage = 0;
+    };
+    // a key that decrypts is an exchange key, even when it signs too; one that
+    // signs and does not decrypt a signature key, whatever it may unwrap
+    Row const rows[] = {
+        {1, 0, 0, CKR_OK, CONTAINER_TYPE_SIGNATURE, 0, 1},
+        {1, 0, 1, CKR_OK, CONTAINER_TYPE_SIGNATURE, 0, 7},
+        {1, 1, 0, CKR_OK, CONTAINER_TYPE_EXCHANGE, 1, 7},
+        {1, 1, 1, CKR_OK, CONTAINER_TYPE_EXCHANGE, 1, 7},
+        {0, 1, 0, CKR_OK, CONTAINER_TYPE_EXCHANGE, 1, 6},
+        {0, 0, 1, CKR_OK, CONTAINER_TYPE_EXCHANGE, 1, 6},
+        {0, 1, 1, CKR_OK, CONTAINER_TYPE_EXCHANGE, 1, 6},
+        {0, 0, 0, CKR_TEMPLATE_INCONSISTENT},
+    };
+    OpenSslKey imported(1024);
+    for (bool generated : {true, false}) {
+        for (Row const &row : rows) {
+            SCOPED_TRACE(testing::Message()
+                         << (generated ? "generated" : "imported") << ": sign " << (int)row.sign
+                         << " decrypt " << (int)row.decrypt << " unwrap " << (int)row.unwrap);
+            Writing w;
+            std::string before = CardContents(w.sim.card->Snapshot());
+            std::vector<CK_ATTRIBUTE> usage = {{CKA_SIGN, (void *)&row.sign, 1},
+                                               {CKA_DECRYPT, (void *)&row.decrypt, 1},
+                                               {CKA_UNWRAP, (void *)&row.unwrap, 1}};
+            CK_OBJECT_HANDLE priv = 0;
+            if (generated) {
+                KeyPairTemplates t(1024);
+                t.privateKey.insert(t.privateKey.end(), usage.begin(), usage.end());
+                CK_OBJECT_HANDLE pub = 0;
+                ASSERT_EQ(t.Generate(*w.sim.token, w.s, &pub, &priv), row.rv);
+            } else {
+                PrivateKeyTemplate t(imported, usage);
+                ASSERT_EQ(w.Create(t.entries, &priv), row.rv);
+            }
+            cardsim::CardState card = w.sim.card->Snapshot();
+            if (row.rv != CKR_OK) {
+                EXPECT_EQ(CardContents(card), before);
+                continue;
+            }
+            ASSERT_EQ(w.sim.token->Containers().Count(), 1u);
+            CP11Container *container = *w.sim.token->Containers().begin();
+            EXPECT_EQ(container->GetKeyPrivate()->GetHandle(), priv);
+            EXPECT_EQ(container->FindLongAttribute(CKA_CONTAINER_TYPE), row.type);
+            EXPECT_EQ(container->FindByteAttribute(CKA_CONTAINER_KEY_NUMBER), row.spec);
+            EXPECT_EQ(card.keys.size(), 1u);
+            EXPECT_EQ(card.keys.count({0, row.spec}), 1u);
+            if (card.keys.count({0, row.spec}) == 1) {
+                EXPECT_EQ(card.keys.at({0, row.spec}).usage, row.usage);
+            }
+            // the key's size on its side of the container map record
+            std::vector<unsigned char> record = MapRecord(card, 0);
+            size_t side = row.spec == 0 ? 82 : 84;
+            EXPECT_EQ(record[side] | record[side + 1] << 8, 1024);
+            EXPECT_EQ(record[166 - side] | record[167 - side] << 8, 0);
+            EXPECT_EQ(MapName(record), container->FindStringAttribute(CKA_CONTAINER_LABEL));
+
+            // read back, the key does what it did, whatever the card's flags say
+            w.Reload();
+            std::vector<CK_OBJECT_HANDLE> keys = w.Objects(CKO_PRIVATE_KEY);
+            ASSERT_EQ(keys.size(), 1u);
+            EXPECT_EQ(w.sim.Attribute(w.s, keys[0], CKA_SIGN), Bytes{row.sign});
+            EXPECT_EQ(w.sim.Attribute(w.s, keys[0], CKA_DECRYPT), Bytes{row.decrypt});
+            EXPECT_EQ(w.sim.Attribute(w.s, keys[0], CKA_UNWRAP), Bytes{row.unwrap});
+        }
     }
 }

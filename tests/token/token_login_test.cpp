@@ -4,7 +4,10 @@
 // come before the card leave the login alone, and the card checks every PIN typed.
 #include "token_sim_support.h"
 
+#include <sstream>
+
 #include "card/qvmd.h"
+#include "control.h"
 #include "objects/p11_container.h"
 #include "objects/p11_private_key.h"
 
@@ -278,4 +281,55 @@ TEST(TokenLogin, PinLengthsAndStatesOfTheChanges)
         EXPECT_EQ(row.call(), row.rv);
     }
     EXPECT_EQ(sim.channel->apdus, apdus) << "refused before the card";
+}
+
+TEST(TokenLogin, APinChangeTakesOnlyThePinCounterForTheTokensOwn)
+{
+    SimToken sim(withContainer());
+    ASSERT_TRUE(sim.Insert());
+    CK_SESSION_HANDLE h = sim.Open(RW);
+
+    // the APDUs of a load once every session has closed
+    auto reload = [&] {
+        sim.token->CloseAllSessions();
+        int before = sim.channel->apdus;
+        h = sim.Open(RW);
+        return sim.channel->apdus - before;
+    };
+    int quiet = reload();
+
+    // a PIN change alone: the token's own change, after which what was read of
+    // the card's containers and files still holds
+    ASSERT_EQ(setPin(*sim.token, h, PIN, "654321"), CKR_OK);
+    EXPECT_EQ(sim.token->tokenCacheSynchronize(0), 0u);
+    EXPECT_EQ(reload(), quiet) << "the load answered from the reads kept";
+    size_t objects = sim.Find(h).size();
+    CK_TOKEN_INFO info;
+    sim.token->GetInfo(&info);
+    CK_ULONG freeBefore = info.ulFreePrivateMemory;
+
+    // another application adds a key container, raising the containers and
+    // files counters, and then the token changes the PIN: only the PIN counter
+    // moved by the token's hand, the rest stays news
+    std::ostringstream out;
+    ASSERT_TRUE(cardsim::RunControl(*sim.card, "key 1 1 1024", out));
+    ASSERT_EQ(out.str().rfind("ok", 0), 0u) << out.str();
+    ASSERT_TRUE(sim.card->BumpCounters(QVMD_CACHE_CONTAINERS | QVMD_CACHE_FILES));
+    ASSERT_EQ(setPin(*sim.token, h, "654321", PIN), CKR_OK);
+    EXPECT_EQ(sim.token->tokenCacheSynchronize(0), QVMD_CACHE_CONTAINERS | QVMD_CACHE_FILES)
+        << "the other application's changes are not taken for the token's";
+
+    // the private memory is counted again at the token's next change (a public
+    // data object), and the next load reads the card, not what was read before
+    ASSERT_EQ(login(*sim.token, h, CKU_USER, PIN), CKR_OK);
+    CK_OBJECT_CLASS data = CKO_DATA;
+    CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
+    CK_ATTRIBUTE templ[] = {
+        {CKA_CLASS, &data, sizeof(data)}, {CKA_TOKEN, &yes, 1}, {CKA_PRIVATE, &no, 1}};
+    CK_OBJECT_HANDLE object = 0;
+    ASSERT_EQ(Rv([&] { sim.token->CreateObject(h, templ, 3, &object); }), CKR_OK);
+    sim.token->GetInfo(&info);
+    EXPECT_EQ(info.ulFreePrivateMemory, freeBefore - (1024 / 8 + 86)) << "the new container's";
+    EXPECT_GT(reload(), quiet);
+    EXPECT_EQ(sim.Find(h).size(), objects + 3) << "its certificate, its public key, the data";
 }

@@ -404,32 +404,51 @@ Bytes responseMac(CCardCryptoSet const &crypto, Bytes data)
 
 } // namespace
 
-TEST(TokenDecrypt, AResultShorterThanTheKeyIsRefused)
+TEST(TokenCardStep, AResultShorterThanTheKeyIsRefused)
 {
-    // the card answers the decryption with one byte less, properly protected
-    Signer s(true);
-    auto *card = new ChangedCard(s.sim.card->Snapshot());
-    s.sim.card.reset(card);
-    card->PowerOn();
-    ASSERT_EQ(card->Apdu(Hex("00 A4 04 00 0A A0 00 00 00 28 80 10 30 01 FF")), (Bytes{0x90, 0}));
-    card->change = [&](Bytes const &c, Bytes const &reply) {
-        if (c.size() < 2 || c[0] != 0xB4 || c[1] != 0x7A || reply.size() != 64 + 8 + 2)
-            return reply;
-        Bytes data(reply.begin() + 1, reply.begin() + 64);
-        Bytes out = data, mac = responseMac(s.sim.token->Crypto(), data);
-        out.insert(out.end(), mac.begin(), mac.end());
-        out.insert(out.end(), {0x90, 0x00});
-        return out;
+    // the card answers with one byte less than the key's length, properly
+    // protected: nothing is read past the card's reply, and nothing is delivered
+    struct Row {
+        char const *what;
+        bool signs;
+        unsigned char ins;
     };
-    PKey key = s.cardKey(1, 1);
-    ASSERT_EQ(s.init(CKM_RSA_X_509, s.key(1, false), false), CKR_OK);
-    Bytes out;
-    EXPECT_EQ(s.decrypt(Encrypt(key.get(), Bytes(64, 0x22), false), out), CKR_DEVICE_ERROR);
-    EXPECT_TRUE(out.empty());
-    EXPECT_TRUE(s.sim.token->CryptoClear());
+    Row const rows[] = {{"a signature", true, 0x78}, {"a decryption", false, 0x7A}};
+    for (Row const &row : rows) {
+        SCOPED_TRACE(row.what);
+        Signer s(true);
+        auto *card = new ChangedCard(s.sim.card->Snapshot());
+        s.sim.card.reset(card);
+        card->PowerOn();
+        ASSERT_EQ(card->Apdu(Hex("00 A4 04 00 0A A0 00 00 00 28 80 10 30 01 FF")),
+                  (Bytes{0x90, 0}));
+        card->change = [&](Bytes const &c, Bytes const &reply) {
+            if (c.size() < 2 || c[0] != 0xB4 || c[1] != row.ins || reply.size() != 64 + 8 + 2)
+                return reply;
+            Bytes data(reply.begin() + 1, reply.begin() + 64);
+            Bytes out = data, mac = responseMac(s.sim.token->Crypto(), data);
+            out.insert(out.end(), mac.begin(), mac.end());
+            out.insert(out.end(), {0x90, 0x00});
+            return out;
+        };
+        PKey key = s.cardKey(1, row.signs ? 0 : 1);
+        Bytes plain(64, 0x22);
+        Bytes in = row.signs ? plain : Encrypt(key.get(), plain, false);
+        auto run = [&](Bytes &out) {
+            EXPECT_EQ(s.init(CKM_RSA_X_509, s.key(1, row.signs), row.signs), CKR_OK);
+            return row.signs ? s.sign(in, out) : s.decrypt(in, out);
+        };
+        Bytes out;
+        EXPECT_EQ(run(out), CKR_DEVICE_ERROR);
+        EXPECT_TRUE(out.empty());
+        EXPECT_FALSE(s.signing());
+        EXPECT_TRUE(s.sim.token->CryptoClear());
 
-    card->change = nullptr;
-    ASSERT_EQ(s.init(CKM_RSA_X_509, s.key(1, false), false), CKR_OK);
-    EXPECT_EQ(s.decrypt(Encrypt(key.get(), Bytes(64, 0x22), false), out), CKR_OK);
-    EXPECT_EQ(out, Bytes(64, 0x22));
+        card->change = nullptr;
+        ASSERT_EQ(run(out), CKR_OK);
+        if (row.signs)
+            EXPECT_TRUE(Verifies(key.get(), CKM_RSA_X_509, plain, out));
+        else
+            EXPECT_EQ(out, plain);
+    }
 }
