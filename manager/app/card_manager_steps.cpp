@@ -1,6 +1,8 @@
 // The steps the card holder's operations share: the lost-session way, secret prompts
-// with the rules for PINs and PUKs, the loop for a new secret, the progress notice,
-// error boxes with a code, and the PIN log-in of the key and certificate operations.
+// with the rules for PINs and PUKs and the one entry routine behind every PIN and PUK
+// prompt (the tree's reload too), the loop for a new secret, the progress notice,
+// error boxes with a code or for a card pulled out, and the PIN log-in of the key and
+// certificate operations.
 //
 // A secret never leaves these steps as more than one wiped-after-use copy: the
 // dialog's text is cleared as soon as it is read, and a refused log-in does not leave
