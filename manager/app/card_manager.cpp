@@ -403,8 +403,10 @@ void CardManager::version()
                     QMessageBox::Critical);
         return;
     }
-    showMessage(tr("Information"),
-                tr("<p align='center'>Language change will take place next time you start "
-                   "this application."),
+    // in the window's language, and in the one just chosen beneath it
+    showMessage(tr("Informace"),
+                tr("<p align='center'>Změna jazykové verze se projeví po restartování "
+                   "aplikace.</p><p align='center'>Language change will take place next time "
+                   "you start this application."),
                 QMessageBox::Information);
 }

@@ -171,6 +171,14 @@ class CardManager : public QMainWindow
     void showError(const QString &text);
     // The message's prefix, the code in lower-case hexadecimal and ").".
     static QString codeText(const QString &prefix, int code);
+    // The module's answer for a card that left its reader: CKR_DEVICE_REMOVED, or
+    // CKR_TOKEN_NOT_PRESENT for a session whose card has gone.
+    static bool cardRemoved(int rc);
+    // The error box of a failed card call: for a removed card the operation's
+    // card-removed text (the common one when `removed` is empty) and the notice that
+    // the window is read anew, else the prefix with the code. The caller reloads after
+    // a removed card, once nothing of the operation is left to do.
+    void showFailure(const QString &prefix, int rc, const QString &removed = QString());
     // A new shared input dialog in place of the old one.
     void freshInputDialog();
     // A password prompt in the shared input dialog; false when it was not accepted.
@@ -182,8 +190,18 @@ class CardManager : public QMainWindow
     // Asks for a new PIN or PUK twice until both entries agree and keep the rules;
     // false when the user cancels.
     bool askNewSecret(const QString &title, Secret secret, int slot, SecretText &value);
+    // One entry of a secret that logs the session in, shared by every prompt for the
+    // PIN or the PUK: the prompt; an entry that breaks the rules of its kind gets its
+    // box and reaches no card (Refused); else the session is logged out first when
+    // `logOutFirst`, and logged in with the entry (Presented, rc the log-in's code).
+    enum class Entry { Cancelled, Refused, Presented };
+    Entry enterSecret(int slot, Secret secret, const QString &title, const QString &label,
+                      bool logOutFirst, int &rc);
     // Login through the client; a refused secret is not left kept in the client.
     int logIn(int slot, const QString &secret, int userType);
+    // A log-in refused for another reason than the secret: its box; after a removed
+    // card the window is read anew and the operation ends.
+    PinResult logInFailed(int rc);
     // The progress notice, shown without blocking while one card call runs.
     void showProgress(const QString &text, const QString &informative);
     void closeProgress();
@@ -203,7 +221,8 @@ class CardManager : public QMainWindow
         bool unblock; // InitPin in the PUK's session, else ChangePin
         QString progress, success, failure;
     };
-    bool changeSecret(int slot, const SecretChange &change);
+    // The change's result: 0, or the failing code of the card call (already shown).
+    int changeSecret(int slot, const SecretChange &change);
     // A PIN operation: the log-in with the presented secret, the change, the closing
     // refresh of the tries and the card's page.
     void changePinOrPuk(const char *what, Secret presented, const SecretChange &change);

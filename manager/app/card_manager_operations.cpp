@@ -95,7 +95,11 @@ void CardManager::testKey()
         else if (rc == int(CKR_SIGNATURE_INVALID))
             showError(tr("Klíče nejsou v pořádku."));
         else
-            showError(codeText(tr("Nepodařilo se ověřit integritu klíčů (chyba 0x"), rc));
+            showFailure(tr("Nepodařilo se ověřit integritu klíčů (chyba 0x"), rc);
+        if (cardRemoved(rc)) {
+            reload(); // the page no longer shows a card that is gone
+            return;
+        }
     }
     pkcs11->UpdatePinTries(key.slot, CKU_USER);
 }
@@ -117,7 +121,7 @@ void CardManager::importKey()
     SecretText password;
     if (login == PinResult::LoggedIn) {
         freshInputDialog();
-        if (askSecret(tr("Oveření hesla"),
+        if (askSecret(tr("Ověření hesla"),
                       tr("Zadejte heslo, které bylo zadáno při exportu privátního klíče:"),
                       password)) {
             showProgress(tr("<p align='center'>Probíhá import klíče a certifikátu na kartu. "
@@ -135,11 +139,11 @@ void CardManager::importKey()
             else if (rc == client_code::KEY_SIZE)
                 showError(tr("Klíč nebyl importován (nepodporovaná velikost klíče)."));
             else
-                showError(codeText(tr("Klíč nebyl importován (chyba 0x"), rc));
+                showFailure(tr("Klíč nebyl importován (chyba 0x"), rc);
         }
     }
     pkcs11->UpdatePinTries(card.slot, CKU_USER);
-    if (rc == int(CKR_OK))
+    if (rc == int(CKR_OK) || cardRemoved(rc))
         reload();
 }
 
@@ -171,7 +175,9 @@ void CardManager::importCert()
     int rc = pkcs11->ImportCert(key.slot, certificate.get(), key.container);
     closeProgress();
     if (rc != int(CKR_OK)) {
-        showError(codeText(tr("Certifikát nebyl importován (chyba 0x"), rc));
+        showFailure(tr("Certifikát nebyl importován (chyba 0x"), rc);
+        if (cardRemoved(rc))
+            reload(); // the page no longer shows a card that is gone
         return;
     }
     showMessage(tr("Úspěch"), tr("Certifikát byl úspěšně importován."), QMessageBox::Information,
@@ -286,7 +292,9 @@ void CardManager::deleteObject()
     int rc = pkcs11->DeleteObject(object.slot, certificate ? 1 : 2, container.constData());
     closeProgress();
     if (rc != int(CKR_OK)) {
-        showError(codeText(tr("Objekt nebyl smazán (chyba 0x"), rc));
+        showFailure(tr("Objekt nebyl smazán (chyba 0x"), rc);
+        if (cardRemoved(rc))
+            reload(); // the page no longer shows a card that is gone
         return;
     }
     showMessage(tr("Úspěch"), tr("<p align='center'>Objekt byl úspěšně smazán."),

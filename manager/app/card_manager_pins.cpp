@@ -4,7 +4,7 @@
 // Each one asks for the secret it presents (also when the session is logged in
 // already, so that the old value of a change is always the one just typed), checks
 // every entry against the PIN rules before any card call, and ends by refreshing the
-// tries it may have changed and redrawing the card's page. A wrong secret costs a
+// tries of both secrets and redrawing the card's page. A wrong secret costs a
 // try, shows its box and asks again from the start.
 #include <QTreeWidget>
 
@@ -49,27 +49,20 @@ CardManager::PinResult CardManager::presentSecret(int slot, Secret secret, int &
             return PinResult::Ended; // nothing to refresh
         }
         card_info card = pkcs11->GetCardStruct(slot);
-        SecretText typed;
-        if (!askSecret(puk ? tr("Oveření PUK") : tr("Oveření PIN"),
-                       (puk ? tr("Zadejte PUK\nZbývající počet pokusů: ")
-                            : tr("Zadejte PIN\nZbývající počet pokusů: ")) +
-                           QString::number(puk ? card.soPin[1] : card.userPin[1]),
-                       typed))
+        int rc = 0;
+        Entry typed = enterSecret(slot, secret, puk ? tr("Ověření PUK") : tr("Ověření PIN"),
+                                  (puk ? tr("Zadejte PUK\nZbývající počet pokusů: ")
+                                       : tr("Zadejte PIN\nZbývající počet pokusů: ")) +
+                                      QString::number(puk ? card.soPin[1] : card.userPin[1]),
+                                  loggedIn(state), rc);
+        if (typed == Entry::Cancelled)
             return PinResult::Stopped;
-        if (refuseEntry(typed.text(), secret, slot))
+        if (typed == Entry::Refused)
             continue;
-        if (loggedIn(state)) {
-            int s = slot;
-            pkcs11->Logout(s);
-        }
-        int rc = logIn(slot, typed.text(), userType);
-        typed.wipe();
         if (rc == int(CKR_OK))
             return PinResult::LoggedIn;
-        if (rc != int(CKR_PIN_INCORRECT) && rc != int(CKR_PIN_LOCKED)) {
-            showError(codeText(tr("Přihlášení ke kartě se nezdařilo (chyba 0x"), rc));
-            return PinResult::Stopped;
-        }
+        if (rc != int(CKR_PIN_INCORRECT) && rc != int(CKR_PIN_LOCKED))
+            return logInFailed(rc);
         pkcs11->UpdatePinTries(slot, userType);
         card = pkcs11->GetCardStruct(slot);
         redraw(CardItem);
@@ -84,21 +77,19 @@ CardManager::PinResult CardManager::presentSecret(int slot, Secret secret, int &
 }
 
 // One change of a secret after the log-in with the old one: the new value asked for
-// twice, the card call behind the progress notice, its result shown. False when the
-// card refused the change (the tries are then not read again).
-bool CardManager::changeSecret(int slot, const SecretChange &change)
+// twice, the card call behind the progress notice, its result shown.
+int CardManager::changeSecret(int slot, const SecretChange &change)
 {
     SecretText value;
     if (!askNewSecret(change.title, change.fresh, slot, value))
-        return true;
+        return int(CKR_OK);
     showProgress(change.progress, progressInformative());
     int rc = change.unblock ? pkcs11->InitPin(slot, value.text())
                             : pkcs11->ChangePin(slot, value.text());
     closeProgress();
     if (rc != int(CKR_OK)) {
-        showError(rc == int(CKR_DEVICE_REMOVED) ? tr("Během změny hodnoty PIN byla vyjmuta karta.")
-                                                : codeText(change.failure, rc));
-        return false;
+        showFailure(change.failure, rc, tr("Během změny hodnoty PIN byla vyjmuta karta."));
+        return rc;
     }
     if (!change.unblock) {
         // the new value is proved at once
@@ -107,7 +98,7 @@ bool CardManager::changeSecret(int slot, const SecretChange &change)
         logIn(slot, value.text(), change.fresh == Secret::NewPuk ? CKU_SO : CKU_USER);
     }
     showMessage(tr("Úspěch"), change.success, QMessageBox::Information);
-    return true;
+    return rc;
 }
 
 void CardManager::changePinOrPuk(const char *what, Secret presented, const SecretChange &change)
@@ -120,15 +111,19 @@ void CardManager::changePinOrPuk(const char *what, Secret presented, const Secre
     PinResult login = presentSecret(slot, presented, state, entry);
     if (login == PinResult::Ended)
         return;
-    bool refresh = login != PinResult::LoggedIn || changeSecret(slot, change);
+    int rc = login == PinResult::LoggedIn ? changeSecret(slot, change) : int(CKR_OK);
     if (login == PinResult::LoggedIn && presented == Secret::Puk) {
         // the security officer logs out, so that the holder can log in at once
         int s = slot;
         pkcs11->Logout(s);
     }
-    if (refresh)
-        pkcs11->UpdatePinTries(slot,
-                               change.unblock || presented == Secret::Pin ? CKU_USER : CKU_SO);
+    if (cardRemoved(rc)) {
+        reload(); // the page no longer shows a card that is gone
+        return;
+    }
+    // a PUK log-in also resets the PUK's tries, an unblocking the PIN's: both are read
+    pkcs11->UpdatePinTries(slot, CKU_USER);
+    pkcs11->UpdatePinTries(slot, CKU_SO);
     redraw(CardItem);
 }
 

@@ -1,6 +1,8 @@
 // The steps the card holder's operations share: the lost-session way, secret prompts
-// with the rules for PINs and PUKs, the loop for a new secret, the progress notice,
-// error boxes with a code, and the PIN log-in of the key and certificate operations.
+// with the rules for PINs and PUKs and the one entry routine behind every PIN and PUK
+// prompt (the tree's reload too), the loop for a new secret, the progress notice,
+// error boxes with a code or for a card pulled out, and the PIN log-in of the key and
+// certificate operations.
 //
 // A secret never leaves these steps as more than one wiped-after-use copy: the
 // dialog's text is cleared as soon as it is read, and a refused log-in does not leave
@@ -39,6 +41,24 @@ void CardManager::showError(const QString &text)
 QString CardManager::codeText(const QString &prefix, int code)
 {
     return prefix + QString::number(code, 16) + QStringLiteral(").");
+}
+
+bool CardManager::cardRemoved(int rc)
+{
+    return rc == int(CKR_DEVICE_REMOVED) || rc == int(CKR_TOKEN_NOT_PRESENT);
+}
+
+void CardManager::showFailure(const QString &prefix, int rc, const QString &removed)
+{
+    if (!cardRemoved(rc)) {
+        showError(codeText(prefix, rc));
+        return;
+    }
+    showMessage(tr("Chyba"),
+                removed.isEmpty()
+                    ? tr("<p align='center'>Během operace byla vyjmuta karta ze čtečky.")
+                    : removed,
+                QMessageBox::Critical, refreshNotice());
 }
 
 void CardManager::freshInputDialog()
@@ -128,6 +148,22 @@ bool CardManager::askNewSecret(const QString &title, Secret secret, int slot, Se
     }
 }
 
+CardManager::Entry CardManager::enterSecret(int slot, Secret secret, const QString &title,
+                                            const QString &label, bool logOutFirst, int &rc)
+{
+    SecretText typed;
+    if (!askSecret(title, label, typed))
+        return Entry::Cancelled;
+    if (refuseEntry(typed.text(), secret, slot))
+        return Entry::Refused;
+    if (logOutFirst) {
+        int s = slot;
+        pkcs11->Logout(s);
+    }
+    rc = logIn(slot, typed.text(), secret == Secret::Puk ? CKU_SO : CKU_USER);
+    return Entry::Presented;
+}
+
 int CardManager::logIn(int slot, const QString &secret, int userType)
 {
     int rc = pkcs11->Login(slot, secret, userType);
@@ -149,9 +185,10 @@ void CardManager::showProgress(const QString &text, const QString &informative)
     waitForProgress();
 }
 
+// A message box without buttons refuses close(): hiding it is what takes it away.
 void CardManager::closeProgress()
 {
-    progressNotice->close();
+    progressNotice->hide();
 }
 
 void CardManager::redraw(ItemKind kind)
@@ -167,16 +204,15 @@ CardManager::PinResult CardManager::pinLoop(int slot, ItemKind redrawn)
         return PinResult::Ended;
     }
     for (;;) {
-        SecretText pin;
-        if (!askSecret(tr("Oveření PIN"),
-                       tr("Zadejte PIN\nZbývající počet pokusů: ") +
-                           QString::number(pkcs11->GetCardStruct(slot).userPin[1]),
-                       pin))
+        int rc = 0;
+        Entry entry = enterSecret(slot, Secret::Pin, tr("Ověření PIN"),
+                                  tr("Zadejte PIN\nZbývající počet pokusů: ") +
+                                      QString::number(pkcs11->GetCardStruct(slot).userPin[1]),
+                                  false, rc);
+        if (entry == Entry::Cancelled)
             return PinResult::Stopped;
-        if (refuseEntry(pin.text(), Secret::Pin, slot))
+        if (entry == Entry::Refused)
             continue;
-        int rc = logIn(slot, pin.text(), CKU_USER);
-        pin.wipe();
         if (rc == int(CKR_OK))
             return PinResult::LoggedIn;
         if (rc == int(CKR_PIN_INCORRECT) || rc == int(CKR_PIN_LOCKED)) {
@@ -190,7 +226,15 @@ CardManager::PinResult CardManager::pinLoop(int slot, ItemKind redrawn)
             showError(tr("PIN byl zablokován."));
             return PinResult::Stopped;
         }
-        showError(codeText(tr("Přihlášení ke kartě se nezdařilo (chyba 0x"), rc));
-        return PinResult::Stopped;
+        return logInFailed(rc);
     }
+}
+
+CardManager::PinResult CardManager::logInFailed(int rc)
+{
+    showFailure(tr("Přihlášení ke kartě se nezdařilo (chyba 0x"), rc);
+    if (!cardRemoved(rc))
+        return PinResult::Stopped;
+    reload(); // the page no longer shows a card that is gone
+    return PinResult::Ended;
 }

@@ -217,19 +217,16 @@ CardManager::Read CardManager::askForPin(int i, const QString &reader, const QSt
     if (pkcs11->GetState(i) == int(CKS_RW_USER_FUNCTIONS))
         return Read::Done;
     for (;;) {
-        inputDialog->setWindowTitle(tr("Oveření PIN"));
-        inputDialog->setLabelText(
-            tr("<p align='center'><b>Zadejte prosím PIN pro následující kartu:</b>") +
-            tr("</p><p align='center'>Čtečka: ") + escaped(reader) +
-            tr("</p><p align='center'>Číslo karty: ") + escaped(card) +
-            tr("</p><p align='center'>Zbývající počet pokusů: ") +
-            QString::number(pkcs11->GetCardStruct(i).userPin[1]));
-        inputDialog->setTextEchoMode(QLineEdit::Password);
-        inputDialog->setTextValue(QString());
-        bool accepted = inputDialog->exec() == QDialog::Accepted;
-        QString pin = inputDialog->textValue();
-        inputDialog->setTextValue(QString());
-        if (!accepted) {
+        int rc = 0;
+        Entry entry =
+            enterSecret(i, Secret::Pin, tr("Ověření PIN"),
+                        tr("<p align='center'><b>Zadejte prosím PIN pro následující kartu:</b>") +
+                            tr("</p><p align='center'>Čtečka: ") + escaped(reader) +
+                            tr("</p><p align='center'>Číslo karty: ") + escaped(card) +
+                            tr("</p><p align='center'>Zbývající počet pokusů: ") +
+                            QString::number(pkcs11->GetCardStruct(i).userPin[1]),
+                        true, rc);
+        if (entry == Entry::Cancelled) {
             showMessage(tr("Upozornění"),
                         tr("<p align='center'>Budou zobrazeny pouze veřejné objekty. Pro přístup "
                            "k privátním objektům je třeba zadat korektní PIN."),
@@ -237,16 +234,9 @@ CardManager::Read CardManager::askForPin(int i, const QString &reader, const QSt
             pinInfoText[i] += QStringLiteral("CardInfo: PIN was not entered<br>");
             return Read::Done;
         }
-        if (pin.isEmpty()) {
-            showMessage(tr("Chyba"),
-                        tr("<p align='center'>PIN musí obsahovat alespoň jednu číslici."),
-                        QMessageBox::Critical);
+        if (entry == Entry::Refused)
             continue;
-        }
         pinInfoText[i] += QStringLiteral("CardInfo: PIN was entered<br>");
-        pkcs11->Logout(i);
-        int rc = pkcs11->Login(i, pin, CKU_USER);
-        pin.fill(QChar(u'\0'));
         if (rc == int(CKR_OK)) {
             pinInfoText[i] += QStringLiteral("CardInfo: PIN was verified<br>");
             return Read::Done;

@@ -126,19 +126,22 @@ TEST_F(WindowTest, WindowFitsTheScreensFreeSpace)
     EXPECT_EQ(window().minimumSize(), QSize(int(free.width() / 2.5), int(free.height() / 2.5)));
 }
 
-TEST_F(WindowTest, LanguageToggleWritesTheFileAndSaysSoInTheNewLanguage)
+TEST_F(WindowTest, LanguageToggleWritesTheFileAndSaysSoInBothLanguages)
 {
+    // the window's language first, the chosen one beneath it
     struct Row {
         bool english;
         const char *before, *after;
         const char *title, *text;
     };
     const Row rows[] = {
-        {false, "LANG: 0", "LANG: 1", "Information",
+        {false, "LANG: 0", "LANG: 1", "Informace",
+         "<p align='center'>Změna jazykové verze se projeví po restartování aplikace.</p><p "
+         "align='center'>Language change will take place next time you start this application."},
+        {true, "LANG: 1", "LANG: 0", "Information",
          "<p align='center'>Language change will take place next time you start this "
-         "application."},
-        {true, "LANG: 1", "LANG: 0", "Informace",
-         "<p align='center'>Změna jazykové verze se projeví po restartování aplikace."},
+         "application.</p><p align='center'>Změna jazykové verze se projeví po restartování "
+         "aplikace."},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.before);

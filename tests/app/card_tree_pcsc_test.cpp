@@ -92,7 +92,7 @@ TEST_F(CardTreeTest, ReloadAsksForThePinUntilItIsRightAndLaysOutTheCard)
         ASSERT_TRUE(driver.finished());
         const QList<vok_qt::SeenDialog> seen = driver.seen().mid(before);
         ASSERT_EQ(seen.size(), 3);
-        EXPECT_EQ(seen[0].title, row.english ? "PIN verification" : "Oveření PIN");
+        EXPECT_EQ(seen[0].title, row.english ? "PIN verification" : "Ověření PIN");
         EXPECT_EQ(seen[0].text, QString::fromUtf8(row.prompt) + "3");
         EXPECT_EQ(seen[1].text, QString::fromUtf8(row.wrong));
         EXPECT_EQ(seen[1].icon, QMessageBox::Critical);

@@ -151,8 +151,9 @@ void reject(QWidget *dialog)
         d->reject();
 }
 
-// The PIN prompts, the PKCS#12 import's file dialog, a success box (a certificate
-// exported) and both tabs of the certificate dialog; the card is left as it was.
+// The PIN prompts, a PIN change's success box and the window after it, the PKCS#12
+// import's file dialog, a success box (a certificate exported) and both tabs of the certificate
+// dialog; the card is left as it was.
 bool shootOperations(CardManager &manager, QTreeWidget *tree, const QString &base)
 {
     QTreeWidgetItem *card = tree->topLevelItem(0) ? tree->topLevelItem(0)->child(0) : nullptr;
@@ -177,6 +178,15 @@ bool shootOperations(CardManager &manager, QTreeWidget *tree, const QString &bas
         manager.visibleWindow(), trigger("changePin"),
         {{base + "-pin-prompt.png", [](QWidget *d) { typeAndAccept(d, QStringLiteral("123456")); }},
          {base + "-pin-new.png", reject}});
+    // a whole change, to the same PIN: its success box, then the window without the
+    // progress notice
+    auto typePin = [](QWidget *d) { typeAndAccept(d, QStringLiteral("123456")); };
+    ok &= runWithDialogs(manager.visibleWindow(), trigger("changePin"),
+                         {{QString(), typePin},
+                          {QString(), typePin},
+                          {QString(), typePin},
+                          {base + "-pin-changed.png", reject}});
+    ok &= shoot(manager.visibleWindow(), nullptr, base + "-pin-changed-after.png");
     ok &= runWithDialogs(manager.visibleWindow(), trigger("importKey"),
                          {{base + "-import.png", reject}});
     show(certificate);

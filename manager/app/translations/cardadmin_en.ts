@@ -144,12 +144,8 @@
         <translation>&lt;p align=&apos;center&apos;&gt;The language could not be changed: the file %1 cannot be written.</translation>
     </message>
     <message>
-        <source>Information</source>
-        <translation>Informace</translation>
-    </message>
-    <message>
-        <source>&lt;p align=&apos;center&apos;&gt;Language change will take place next time you start this application.</source>
-        <translation>&lt;p align=&apos;center&apos;&gt;Změna jazykové verze se projeví po restartování aplikace.</translation>
+        <source>&lt;p align=&apos;center&apos;&gt;Změna jazykové verze se projeví po restartování aplikace.&lt;/p&gt;&lt;p align=&apos;center&apos;&gt;Language change will take place next time you start this application.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;Language change will take place next time you start this application.&lt;/p&gt;&lt;p align=&apos;center&apos;&gt;Změna jazykové verze se projeví po restartování aplikace.</translation>
     </message>
     <message>
         <source>&lt;br/&gt;Nebyla nalezena čtečka čipových karet. Ujistěte se prosím, že podpora PC/SC je správně nastavena. Zkontrolujte také správné připojení čtečky čipových karet.</source>
@@ -197,23 +193,23 @@
     </message>
     <message>
         <source>Diagnostické informace byly úspěšně uloženy.</source>
-        <translation>Diagostic information was successfully saved.</translation>
+        <translation>Diagnostic information was successfully saved.</translation>
     </message>
     <message>
         <source>&lt;p align=&apos;center&apos;&gt;Diagnostické informace nebyly uloženy. Zkontrolujte, zda máte dostatečná oprávnění k zápisu na požadované místo na disku.</source>
-        <translation>&lt;p aling=&apos;center&apos;&gt;Diagnostic information was not exported. Please make sure you have rights to write to selected location on disc.</translation>
+        <translation>&lt;p align=&apos;center&apos;&gt;Diagnostic information was not exported. Please make sure you have rights to write to selected location on disc.</translation>
     </message>
     <message>
         <source>&lt;p align=&apos;center&apos;&gt;Během načítání se vyskytla chyba.</source>
-        <translation>&lt;p align=&apos;center&apos;&gt;An error occured while loading data.</translation>
+        <translation>&lt;p align=&apos;center&apos;&gt;An error occurred while loading data.</translation>
     </message>
     <message>
         <source>&lt;p align=&apos;center&apos;&gt;Pravděpodobně byla karta odpojena od čtečky.</source>
-        <translation>&lt;p align=&apos;center&apos;&gt;Card was probably disconected from the reader.</translation>
+        <translation>&lt;p align=&apos;center&apos;&gt;Card was probably disconnected from the reader.</translation>
     </message>
     <message>
         <source>&lt;li&gt;&lt;b&gt;Při načítání dat z karty se vyskytla chyba. Doporučuji opětovně načíst data z karty&lt;/b&gt;&lt;/li&gt;</source>
-        <translation>&lt;li&gt;&lt;b&gt;An error occured while loading data. It is suggested to reload data again.&lt;/b&gt;&lt;/li&gt;</translation>
+        <translation>&lt;li&gt;&lt;b&gt;An error occurred while loading data. It is suggested to reload data again.&lt;/b&gt;&lt;/li&gt;</translation>
     </message>
     <message>
         <source>&lt;b&gt;Načítání informací o čtečkách&lt;/b&gt;</source>
@@ -244,7 +240,7 @@
         <translation>&lt;p align=&apos;center&apos;&gt;&lt;b&gt;Loading information about objects&lt;/b&gt;&lt;/p&gt;&lt;p align=&apos;center&apos;&gt;Reader: </translation>
     </message>
     <message>
-        <source>Oveření PIN</source>
+        <source>Ověření PIN</source>
         <translation>PIN verification</translation>
     </message>
     <message>
@@ -285,7 +281,7 @@
     </message>
     <message>
         <source>&lt;p align=&apos;center&apos;&gt;PIN i PUK karty s číslem &lt;b&gt;</source>
-        <translation>&lt;p align=&apos;center&apos;&gt;PIN number and PUK number of card with number &lt;b&gt;</translation>
+        <translation>&lt;p align=&apos;center&apos;&gt;PIN and PUK of card with number &lt;b&gt;</translation>
     </message>
     <message>
         <source>&lt;/b&gt; ve čtečce &lt;b&gt;</source>
@@ -297,7 +293,7 @@
     </message>
     <message>
         <source>&lt;p align=&apos;center&apos;&gt;PIN karty s číslem &lt;b&gt;</source>
-        <translation>&lt;p align=&apos;center&apos;&gt;PIN number of card with number &lt;b&gt;</translation>
+        <translation>&lt;p align=&apos;center&apos;&gt;PIN of card with number &lt;b&gt;</translation>
     </message>
     <message>
         <source>&lt;/b&gt; je zablokovaný. Dokud PIN neodblokujete, nebude možné přistupovat k privátním objektům na kartě&lt;/p&gt;</source>
@@ -309,7 +305,7 @@
     </message>
     <message>
         <source>&lt;/b&gt; vypršela platnost. Doporučuji nechat si vystavit nový&lt;/li&gt;</source>
-        <translation>&lt;/b&gt; is out of date. We suggest to nenew this certificate&lt;/li&gt;</translation>
+        <translation>&lt;/b&gt; is out of date. We suggest to renew this certificate&lt;/li&gt;</translation>
     </message>
     <message>
         <source>Načítání dat bylo přerušeno uživatelem. Zjištěné informace jsou pravděpodobně nekompletní a mohou být i zkreslené oproti reálnému stavu. Pro práci s informacemi na kartě doporučuji </source>
@@ -325,7 +321,7 @@
     </message>
     <message>
         <source>&lt;p align=&apos;center&apos;&gt;Z důvodu zachování konzistence dat bude nyní aktualizován obsah Správce karty.</source>
-        <translation>&lt;p align=&apos;center&apos;&gt;Card manager need to be refreshed to keep data consistent.</translation>
+        <translation>&lt;p align=&apos;center&apos;&gt;Card manager needs to be refreshed to keep data consistent.</translation>
     </message>
     <message>
         <source>&lt;p align=&apos;center&apos;&gt;Probíhá testování integrity klíčů. Prosím vyčkejte na dokončení operace.
@@ -366,7 +362,7 @@
         <translation>Private keys (*.pfx)</translation>
     </message>
     <message>
-        <source>Oveření hesla</source>
+        <source>Ověření hesla</source>
         <translation>Password check</translation>
     </message>
     <message>
@@ -376,7 +372,7 @@
     <message>
         <source>&lt;p align=&apos;center&apos;&gt;Probíhá import klíče a certifikátu na kartu. Prosím vyčkejte na dokončení operace.&lt;/p&gt;
 </source>
-        <translation>&lt;p align=&apos;center&apos;&gt;Importing keys and certifikate into card. Please wait.&lt;/p&gt;
+        <translation>&lt;p align=&apos;center&apos;&gt;Importing keys and certificate into card. Please wait.&lt;/p&gt;
 </translation>
     </message>
     <message>
@@ -434,7 +430,7 @@
     </message>
     <message>
         <source>&lt;p align=&apos;center&apos;&gt;Certifikát nebyl exportován. Zkontrolujte, zda máte dostatečná práva pro zápis na zvolené místo na disku.</source>
-        <translation>&lt;p aling=&apos;center&apos;&gt;Certificate was not exported. Please make sure you have rights to write to selected location on disc.</translation>
+        <translation>&lt;p align=&apos;center&apos;&gt;Certificate was not exported. Please make sure you have rights to write to selected location on disc.</translation>
     </message>
     <message>
         <source>&lt;p align=&apos;center&apos;&gt;Kontejner nemá veřejný klíč, klíč nelze exportovat.</source>
@@ -454,7 +450,7 @@
     </message>
     <message>
         <source>&lt;p align=&apos;center&apos;&gt;Klíč nebyl exportován. Zkontrolujte, zda máte dostatečná práva pro zápis na zvolené místo na disku.</source>
-        <translation>&lt;p align=&apos;center&apos;&gt;Certificate was not exported. Please make sure you have rights to write to selected location on disc.</translation>
+        <translation>&lt;p align=&apos;center&apos;&gt;Key was not exported. Please make sure you have rights to write to selected location on disc.</translation>
     </message>
     <message>
         <source>Požadovaná operace je přístupná pouze v expertním módu.
@@ -489,7 +485,7 @@
         <translation>PUK of selected card is locked.</translation>
     </message>
     <message>
-        <source>Oveření PUK</source>
+        <source>Ověření PUK</source>
         <translation>PUK verification</translation>
     </message>
     <message>
@@ -507,6 +503,10 @@ Remaining attempts: </translation>
     <message>
         <source>Přihlášení ke kartě se nezdařilo (chyba 0x</source>
         <translation>Login to the card failed (error 0x</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Během operace byla vyjmuta karta ze čtečky.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;The card was removed from the reader during the operation.</translation>
     </message>
     <message>
         <source>Byl zadán chybný PUK.</source>
@@ -531,20 +531,20 @@ Remaining attempts: </translation>
     <message>
         <source>&lt;p align=&apos;center&apos;&gt;Probíhá změna PIN. Prosím vyčkejte na dokončení operace.&lt;/p&gt;
 </source>
-        <translation>&lt;p align=&apos;center&apos;&gt;Changing PIN number. Please wait.&lt;/p&gt;
+        <translation>&lt;p align=&apos;center&apos;&gt;Changing PIN. Please wait.&lt;/p&gt;
 </translation>
     </message>
     <message>
         <source>PIN byl úspěšně změněn.</source>
-        <translation>PIN was successully changed.</translation>
+        <translation>PIN was successfully changed.</translation>
     </message>
     <message>
         <source>Během změny hodnoty PIN byla vyjmuta karta.</source>
-        <translation>Card was removed from reader while changing PIN number.</translation>
+        <translation>Card was removed from reader while changing PIN.</translation>
     </message>
     <message>
         <source>Během změny hodnoty PIN se vyskytla chyba (0x</source>
-        <translation>An error occured while changing PIN number (0x</translation>
+        <translation>An error occurred while changing PIN (0x</translation>
     </message>
     <message>
         <source>Změna PUK</source>
@@ -553,7 +553,7 @@ Remaining attempts: </translation>
     <message>
         <source>&lt;p align=&apos;center&apos;&gt;Probíhá změna PUK. Prosím vyčkejte na dokončení operace.&lt;/p&gt;
 </source>
-        <translation>&lt;p align=&apos;center&apos;&gt;Changing PUK number. Please wait.&lt;/p&gt;
+        <translation>&lt;p align=&apos;center&apos;&gt;Changing PUK. Please wait.&lt;/p&gt;
 </translation>
     </message>
     <message>
@@ -562,7 +562,7 @@ Remaining attempts: </translation>
     </message>
     <message>
         <source>Během změny hodnoty PUK se vyskytla chyba (0x</source>
-        <translation>An error occured while changing PUK number (0x</translation>
+        <translation>An error occurred while changing PUK (0x</translation>
     </message>
     <message>
         <source>Odblokování PIN</source>
@@ -571,7 +571,7 @@ Remaining attempts: </translation>
     <message>
         <source>&lt;p align=&apos;center&apos;&gt;Probíhá odblokování PIN. Prosím vyčkejte na dokončení operace.&lt;/p&gt;
 </source>
-        <translation>&lt;p align=&apos;center&apos;&gt;Unlocking PIN number. Please wait.&lt;/p&gt;
+        <translation>&lt;p align=&apos;center&apos;&gt;Unblocking PIN. Please wait.&lt;/p&gt;
 </translation>
     </message>
     <message>
@@ -580,11 +580,11 @@ Remaining attempts: </translation>
     </message>
     <message>
         <source>Během operace odblokování PIN se vyskytla chyba (0x</source>
-        <translation>An error occured while unlocking PIN number (0x</translation>
+        <translation>An error occurred while unblocking PIN (0x</translation>
     </message>
     <message>
         <source>&lt;p align=&apos;center&apos;&gt;V průběhu práce bylo přerušeno spojení s kartou (karta mohla být vyjmuta ze čtečky). Data se kterými pracujete mohou být neplatná</source>
-        <translation>&lt;p align=&apos;center&apos;&gt;The connection to card was interupted during your work (card might have been removed from reader). Data you work with can be invalid.</translation>
+        <translation>&lt;p align=&apos;center&apos;&gt;The connection to card was interrupted during your work (card might have been removed from reader). Data you work with can be invalid.</translation>
     </message>
     <message>
         <source>&lt;p align=&apos;center&apos;&gt;PUK musí obsahovat alespoň jednu číslici.</source>
@@ -640,11 +640,11 @@ Remaining attempts: </translation>
     </message>
     <message>
         <source>Zadané hodnoty nového PUKu se neshodují.</source>
-        <translation>Inputed values are not same.</translation>
+        <translation>Values of new PUK are not the same.</translation>
     </message>
     <message>
         <source>Zadané hodnoty nového PINu se neshodují.</source>
-        <translation>Values of new PIN number are not same.</translation>
+        <translation>Values of new PIN are not the same.</translation>
     </message>
     <message>
         <source>Zpracovávání</source>

@@ -1,0 +1,303 @@
+// How the card manager's operations end, as the card holder sees them, over the real
+// card service: the progress notice goes away, the card page shows the card's own
+// tries of both secrets, an entry the PIN rules refuse reaches no card at any prompt,
+// a card pulled during an operation is reported as removed and no longer shown, and
+// the English texts of the operations' boxes.
+#include "card_window_fixture.h"
+
+#include <QAbstractButton>
+#include <QFile>
+
+#include "key_material.h"
+
+using namespace app_test;
+
+namespace
+{
+
+const QString kPuk = "12345678";
+const QString kWrongPuk = "87654321";
+const QString kNewPin = "24680";
+const char kPassword[] = "heslo 1";
+const QString kSerial = "1122334455667788";
+
+cardsim::Personalisation oneContainer()
+{
+    cardsim::Personalisation p;
+    p.containers = {container("keys", 2048, 0)};
+    return p;
+}
+
+class CardOutcomesTest : public CardWindowTest
+{
+  protected:
+    CardOutcomesTest() { driver.passOver("progressNotice"); }
+
+    QMessageBox *notice() { return manager->findChild<QMessageBox *>("progressNotice"); }
+    unsigned triesOnCard(size_t index) { return card->Snapshot().pins.at(index).tries; }
+    // The value of the card page's row whose label starts so.
+    QString row(const QString &label)
+    {
+        for (const QString &line : pageRows())
+            if (line.startsWith(label))
+                return line.mid(line.indexOf(": ") + 2);
+        ADD_FAILURE() << "no row " << label.toStdString() << " in\n"
+                      << pageRows().join("\n").toStdString();
+        return QString();
+    }
+    // A PKCS#12 file with a fresh 2048-bit key pair and its certificate.
+    QString pfxFile()
+    {
+        EvpPkeyPtr key = client_test::RsaKey(2048);
+        X509Ptr certificate = client_test::Certificate(key.get(), "imported holder");
+        client_test::Bytes bytes = client_test::Pkcs12(key.get(), certificate.get(), kPassword,
+                                                       client_test::Pkcs12Kind::MODERN);
+        const QString path = home.path() + "/imported.pfx";
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
+        return path;
+    }
+    // Answers an input dialog with the text after running the step.
+    static vok_qt::ModalDriver::Action typeAfter(std::function<void()> step, QString text)
+    {
+        return [step, text](QWidget *w) {
+            step();
+            auto *input = static_cast<QInputDialog *>(w);
+            input->setTextValue(text);
+            input->accept();
+        };
+    }
+    void pullCard()
+    {
+        removeCard();
+        ASSERT_TRUE(moduleSeesNoCard());
+    }
+};
+
+TEST_F(CardOutcomesTest, TheProgressNoticeGoesWhenItsOperationEnds)
+{
+    start(oneContainer());
+    reloadWithPin();
+    const QString pfx = pfxFile();
+    struct Row {
+        const char *what;
+        const char *how;
+        std::function<void(vok_qt::ModalDriver &)> answer;
+        QString title; // of the result box
+    };
+    const Row rows[] = {
+        {"PIN change", "changePin",
+         [](vok_qt::ModalDriver &d) {
+             d.enterText(kPin).enterText(kNewPin).enterText(kNewPin).pressButton();
+         },
+         "Úspěch"},
+        {"key import", "importKey",
+         [&](vok_qt::ModalDriver &d) {
+             // logged in with the new PIN; the reload afterwards asks for it
+             d.chooseFile(pfx).enterText(kPassword).pressButton().enterText(kNewPin);
+         },
+         "Úspěch"},
+        {"failed PIN change", "changePin",
+         [this](vok_qt::ModalDriver &d) {
+             d.enterText(kNewPin).enterText("13579");
+             // every reply of the card comes cut short while the change runs
+             d.expect("QInputDialog",
+                      typeAfter([this] { card->SetFault(cardsim::Fault::Truncate, 1); }, "13579"));
+             d.expect("QMessageBox", [this](QWidget *w) {
+                 card->SetFault(cardsim::Fault::None);
+                 static_cast<QMessageBox *>(w)->button(QMessageBox::Ok)->click();
+             });
+         },
+         "Chyba"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        click(item({0, 0}));
+        row.answer(driver);
+        action(row.how)->trigger();
+        ASSERT_TRUE(driver.finished());
+        EXPECT_EQ(notice()->windowTitle(), "Zpracovávání") << "the notice was shown";
+        EXPECT_FALSE(notice()->isVisible());
+        QString title;
+        for (const vok_qt::SeenDialog &seen : driver.seen())
+            if (seen.className == "QMessageBox")
+                title = seen.title;
+        EXPECT_EQ(title, row.title);
+    }
+}
+
+TEST_F(CardOutcomesTest, CardPageShowsBothTriesAfterAnUnblocking)
+{
+    start(oneContainer(), [](cardsim::Card &c) { ASSERT_TRUE(c.SetPinTries(0, 0)); });
+    driver.pressButton(); // the blocked PIN's notice instead of a prompt
+    reload();
+    ASSERT_TRUE(driver.finished());
+    click(item({0, 0}));
+    // a wrong PUK first costs a try; the right one gives it back
+    driver.enterText(kWrongPuk).pressButton().enterText(kPuk);
+    driver.enterText(kNewPin).enterText(kNewPin).pressButton();
+    action("unblockPin")->trigger();
+    ASSERT_TRUE(driver.finished());
+    EXPECT_EQ(driver.seen()[2].text, "Byl zadán chybný PUK.");
+    EXPECT_EQ(driver.seen().last().text, "PIN byl úspěšně odblokován.");
+    ASSERT_EQ(triesOnCard(0), 3u);
+    ASSERT_EQ(triesOnCard(1), 5u);
+    EXPECT_TRUE(row("Počet pokusů zadání PINu").startsWith("3/"));
+    EXPECT_TRUE(row("Počet pokusů zadání PUKu").startsWith("5/"));
+}
+
+TEST_F(CardOutcomesTest, ReloadPromptRefusesWhatEveryPromptRefuses)
+{
+    struct Row {
+        const char *what;
+        QString entry, refusal;
+    };
+    const Row rows[] = {
+        {"letters", "12a456", "<p align='center'>PIN smí obsahovat pouze číslice."},
+        {"longer than the token takes", "123456789",
+         "<p align='center'>PIN smí obsahovat nejvýše 8 číslic."},
+        {"empty", "", "<p align='center'>PIN musí obsahovat alespoň jednu číslici."},
+    };
+    start(oneContainer());
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        size_t apdusAtEntry = 0, apdusAtRefusal = 0;
+        QString title;
+        driver.expect("QInputDialog", [&](QWidget *w) {
+            title = w->windowTitle();
+            typeAfter([&] { apdusAtEntry = card->ApduCount(); }, row.entry)(w);
+        });
+        driver.expect("QMessageBox", [&](QWidget *w) {
+            apdusAtRefusal = card->ApduCount();
+            static_cast<QMessageBox *>(w)->button(QMessageBox::Ok)->click();
+        });
+        driver.enterText(kPin);
+        const qsizetype before = driver.seen().size();
+        reload();
+        ASSERT_TRUE(driver.finished());
+        EXPECT_EQ(title, "Ověření PIN");
+        EXPECT_EQ(driver.seen()[before + 1].text, row.refusal);
+        EXPECT_EQ(driver.seen()[before + 1].icon, QMessageBox::Critical);
+        EXPECT_EQ(apdusAtRefusal, apdusAtEntry) << "the card saw the refused entry";
+        EXPECT_EQ(triesOnCard(0), 3u);
+        EXPECT_EQ(stateOfANewSession(), CKS_RO_USER_FUNCTIONS) << "the PIN after it logged in";
+    }
+}
+
+TEST_F(CardOutcomesTest, ACardPulledDuringAnOperationIsReportedRemovedAndNoLongerShown)
+{
+    const QString anyOperation = "<p align='center'>Během operace byla vyjmuta karta ze čtečky.";
+    struct Row {
+        const char *what;
+        std::function<void()> select; // the item whose page is shown
+        const char *how;
+        std::function<void(vok_qt::ModalDriver &)> answer;
+        QString text;
+    };
+    QString pfx;
+    const Row rows[] = {
+        {"PIN change, at the repeated new PIN",
+         [&] {
+             click(item({0, 0}));
+         },
+         "changePin",
+         [&](vok_qt::ModalDriver &d) {
+             d.enterText(kPin).enterText(kNewPin);
+             d.expect("QInputDialog", typeAfter([&] { pullCard(); }, kNewPin)).pressButton();
+         },
+         "Během změny hodnoty PIN byla vyjmuta karta."},
+        {"PIN change, at the PIN",
+         [&] {
+             click(item({0, 0}));
+         },
+         "changePin",
+         [&](vok_qt::ModalDriver &d) {
+             d.expect("QInputDialog", typeAfter([&] { pullCard(); }, kPin)).pressButton();
+         },
+         anyOperation},
+        {"key import, at the password",
+         [&] {
+             click(item({0, 0}));
+         },
+         "importKey",
+         [&](vok_qt::ModalDriver &d) {
+             d.chooseFile(pfx);
+             d.expect("QInputDialog", typeAfter([&] { pullCard(); }, kPassword)).pressButton();
+         },
+         anyOperation},
+        {"deletion, at the confirmation",
+         [&] {
+             action("expertMode")->trigger();
+             click(item({0, 0, 0}));
+         },
+         "deleteKey",
+         [&](vok_qt::ModalDriver &d) {
+             d.expect("QMessageBox", [&](QWidget *w) {
+                 pullCard();
+                 static_cast<QMessageBox *>(w)->button(QMessageBox::Ok)->click();
+             });
+             d.pressButton();
+         },
+         anyOperation},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        start(oneContainer());
+        reloadWithPin();
+        pfx = pfxFile();
+        row.select();
+        row.answer(driver);
+        action(row.how)->trigger();
+        ASSERT_TRUE(driver.finished());
+        const vok_qt::SeenDialog &box = driver.seen().last();
+        EXPECT_EQ(box.title, "Chyba");
+        EXPECT_EQ(box.text, row.text);
+        EXPECT_EQ(box.icon, QMessageBox::Critical);
+        EXPECT_EQ(box.informative, "<p align='center'>Z důvodu zachování konzistence dat bude "
+                                   "nyní aktualizován obsah Správce karty.");
+        EXPECT_FALSE(notice()->isVisible());
+        // read anew: the readers without the card
+        EXPECT_EQ(shape(),
+                  QStringList({"Virtual PCD 00 00 [reader]", "Virtual PCD 00 01 [reader]"}));
+        EXPECT_FALSE(page()->toPlainText().contains(kSerial));
+        EXPECT_EQ(enabledItemActions(), QStringList());
+    }
+}
+
+TEST_F(CardOutcomesTest, OperationBoxesSpeakEnglish)
+{
+    useEnglish();
+    start(oneContainer());
+    reloadWithPin();
+    click(item({0, 0}));
+    const qsizetype before = driver.seen().size();
+    driver.enterText(kWrongPin).pressButton().enterText(kPin);
+    driver.enterText(kNewPin).enterText(kNewPin).pressButton();
+    action("changePin")->trigger();
+    ASSERT_TRUE(driver.finished());
+    QStringList boxes;
+    for (const vok_qt::SeenDialog &seen : driver.seen().mid(before))
+        boxes << seen.title + ": " + seen.text;
+    EXPECT_EQ(boxes, QStringList({"PIN verification: Input PIN\nRemaining attempts: 3",
+                                  "Error: Wrong PIN entered.",
+                                  "PIN verification: Input PIN\nRemaining attempts: 2",
+                                  "PIN change: Input new PIN:", "PIN change: Repeat new PIN:",
+                                  "Success: PIN was successfully changed."}));
+    EXPECT_EQ(notice()->windowTitle(), "Processing");
+    EXPECT_EQ(notice()->text(), "<p align='center'>Changing PIN. Please wait.</p>\n");
+    EXPECT_EQ(notice()->informativeText(),
+              "<p align='center'>Do not remove card from smart card reader.</p");
+
+    // the key export's failure speaks of the key
+    click(item({0, 0, 0}));
+    driver.chooseFile(home.path() + "/missing/keys.der").pressButton();
+    action("exportKey")->trigger();
+    ASSERT_TRUE(driver.finished());
+    EXPECT_EQ(driver.seen().last().title, "Error");
+    EXPECT_EQ(driver.seen().last().text,
+              "<p align='center'>Key was not exported. Please make sure you have rights to write "
+              "to selected location on disc.");
+}
+
+} // namespace
