@@ -11,6 +11,7 @@
 #include <QAbstractButton>
 #include <QPushButton>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTabWidget>
 
 #include <openssl/core_names.h>
@@ -385,6 +386,54 @@ TEST_F(CardKeysTest, DeletesTheShownCertificateOrTheWholeContainer)
             line = line.trimmed();
         EXPECT_EQ(keys, row.shape);
     }
+}
+
+// The card page's free space is the card's own after every change, as a fresh start
+// would show it: after an import and after the imported container's deletion.
+TEST_F(CardKeysTest, FreeSpaceFollowsAnImportAndItsDeletion)
+{
+    startWithPin();
+    auto shown = [this] {
+        click(item({0, 0}));
+        return pageRows().filter(QRegularExpression("^Volný prostor: ")).value(0);
+    };
+    auto onCard = [this] {
+        return QString("Volný prostor: %1 B").arg(card->Snapshot().FreeMemory());
+    };
+    const QString fresh = shown();
+    EXPECT_EQ(fresh, onCard());
+    QStringList before;
+    for (int k = 0; k < item({0, 0})->childCount(); ++k)
+        before << item({0, 0, k})->text(0);
+
+    EvpPkeyPtr key = client_test::RsaKey(2048);
+    X509Ptr certificate = client_test::Certificate(key.get(), "imported holder");
+    const QString path = file("imported.pfx");
+    writeFile(path, bytesOf(client_test::Pkcs12(key.get(), certificate.get(), kPassword,
+                                                Pkcs12Kind::MODERN)));
+    click(item({0, 0}));
+    run("importKey", [&](vok_qt::ModalDriver &d) {
+        d.chooseFile(path).enterText(kPassword).pressButton().enterText(kPin);
+    });
+    ASSERT_EQ(resultBox().text, "Klíč byl úspěšně importován.");
+    EXPECT_EQ(shown(), onCard());
+    EXPECT_NE(shown(), fresh);
+
+    QTreeWidgetItem *imported = nullptr;
+    for (int k = 0; k < item({0, 0})->childCount() && imported == nullptr; ++k)
+        if (!before.contains(item({0, 0, k})->text(0)))
+            imported = item({0, 0, k});
+    ASSERT_NE(imported, nullptr);
+    action("expertMode")->trigger();
+    click(imported);
+    run("deleteKey", [&](vok_qt::ModalDriver &d) {
+        d.expect("QMessageBox", [](QWidget *w) {
+            static_cast<QMessageBox *>(w)->button(QMessageBox::Ok)->click();
+        });
+        d.pressButton().enterText(kPin);
+    });
+    ASSERT_EQ(resultBox().text, "<p align='center'>Objekt byl úspěšně smazán.");
+    EXPECT_EQ(shown(), onCard());
 }
 
 // Both keys of one container have their own certificate: each key item shows, exports
