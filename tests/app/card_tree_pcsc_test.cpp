@@ -589,9 +589,17 @@ TEST_F(CardTreeTest, DiagnosticReportIsShownSavedAndCopied)
         driver
             .expect("QFileDialog",
                     [&](QWidget *w) {
+                        // as chooseFile, without asking to replace the existing name
                         auto *dialog = static_cast<QFileDialog *>(w);
                         dialog->setOption(QFileDialog::DontConfirmOverwrite);
+                        if (QWidget *focused = dialog->focusWidget())
+                            focused->clearFocus();
                         dialog->selectFile(path);
+                        const QFileInfo chosen(path);
+                        if (auto *name = dialog->findChild<QLineEdit *>("fileNameEdit");
+                            name != nullptr &&
+                            chosen.absolutePath() == dialog->directory().absolutePath())
+                            name->setText(chosen.fileName());
                         static_cast<QDialog *>(dialog)->accept();
                     })
             .pressButton();
