@@ -288,8 +288,10 @@ void CardManager::deleteObject()
     showProgress(tr("<p align='center'>Probíhá mazání objektu/objektů. Prosím vyčkejte na "
                     "dokončení operace.</p>\n"),
                  progressInformative());
+    // a certificate item's own certificate, not its container's other one
     const QByteArray container = object.container.toUtf8();
-    int rc = pkcs11->DeleteObject(object.slot, certificate ? 1 : 2, container.constData());
+    int rc = certificate ? pkcs11->DeleteCertificate(object.slot, object.certificate)
+                         : pkcs11->DeleteObject(object.slot, 2, container.constData());
     closeProgress();
     if (rc != int(CKR_OK)) {
         showFailure(tr("Objekt nebyl smazán (chyba 0x"), rc);

@@ -11,6 +11,7 @@
 #include <QTreeWidget>
 
 #include "card_manager.h"
+#include "client/file_write.h"
 #include "language.h"
 #include "page_fill.h"
 #include "slot_log.h"
@@ -153,12 +154,8 @@ void CardManager::saveDiag()
     dialog.setNameFilter(tr("Textové soubory (*.txt)"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
-    QFile file(dialog.selectedFiles().constFirst());
-    const QByteArray text = diagPlainText().toUtf8();
-    bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text) &&
-                   file.write(text) == text.size();
-    file.close();
-    if (written)
+    // a full disk fails at the flush or close, not at the write
+    if (ReplaceFile(dialog.selectedFiles().constFirst(), diagPlainText().toUtf8()).written)
         showMessage(tr("Úspěch"), tr("Diagnostické informace byly úspěšně uloženy."),
                     QMessageBox::Information);
     else

@@ -16,9 +16,11 @@
 #include <QProgressDialog>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "card_manager.h"
+#include "certificate_file.h"
 #include "certview/x509_cert.h"
 #include "item_texts.h"
 #include "slot_log.h"
@@ -289,17 +291,45 @@ void CardManager::layKeys(int i, QTreeWidgetItem *cardItem)
     }
 }
 
-// The key item with the first certificate of its container beneath it.
+// The key item with its certificate beneath it: the certificate of its container
+// with the key's modulus, else the container's first one that is no other key's of
+// the container. A container holds a signature and an exchange key, each with its
+// own certificate.
 void CardManager::addKeyItem(int i, QTreeWidgetItem *cardItem, const key_info &key)
 {
     const QString name = field(key.containerName);
     auto *item = new QTreeWidgetItem(cardItem, QStringList(name));
     keyNames[i] << name;
     keyInfos[i] << key;
-    for (int c = 0; c < pkcs11->GetCertsCount(i); ++c) {
+    QList<key_info> others; // the container's other keys
+    for (bool privateKeys : {true, false}) {
+        int count = privateKeys ? pkcs11->GetPrivKeyCount(i) : pkcs11->GetPubKeyCount(i);
+        for (int k = 0; k < count; ++k) {
+            key_info other =
+                privateKeys ? pkcs11->GetPrivKeyStruct(i, k) : pkcs11->GetPubKeyStruct(i, k);
+            if (field(other.containerName) == name &&
+                (other.modulusLen != key.modulusLen ||
+                 !std::equal(key.modulus,
+                             key.modulus + qMin<size_t>(key.modulusLen, sizeof key.modulus),
+                             other.modulus)))
+                others << other;
+        }
+    }
+    int first = -1, own = -1;
+    for (int c = 0; c < pkcs11->GetCertsCount(i) && own < 0; ++c) {
         cert_info cert = pkcs11->GetCertStruct(i, c);
         if (field(cert.containerName) != name)
             continue;
+        if (certificate_file::certifies(cert, key))
+            own = c;
+        else if (first < 0 &&
+                 std::none_of(others.cbegin(), others.cend(), [&](const key_info &other) {
+                     return certificate_file::certifies(cert, other);
+                 }))
+            first = c;
+    }
+    if (int c = own >= 0 ? own : first; c >= 0) {
+        cert_info cert = pkcs11->GetCertStruct(i, c);
         item->setIcon(0, QIcon(QStringLiteral(":/icons/keyCert")));
         auto *certItem = new QTreeWidgetItem(item, QStringList(tr("Certifikát")));
         certItem->setIcon(0, QIcon(QStringLiteral(":/icons/cert")));

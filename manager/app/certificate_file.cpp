@@ -59,4 +59,17 @@ bool matches(X509 *certificate, const key_info &key)
            BN_cmp(e.get(), keyE.get()) == 0;
 }
 
+bool certifies(const cert_info &certificate, const key_info &key)
+{
+    const unsigned char *der = certificate.value;
+    X509Ptr x509(d2i_X509(nullptr, &der,
+                          long(qMin<size_t>(certificate.valueLen, sizeof certificate.value))));
+    EVP_PKEY *publicKey = x509 ? X509_get0_pubkey(x509.get()) : nullptr;
+    if (publicKey == nullptr || EVP_PKEY_get_base_id(publicKey) != EVP_PKEY_RSA)
+        return false;
+    BignumPtr n = RsaComponent(publicKey, OSSL_PKEY_PARAM_RSA_N);
+    BignumPtr keyN = number(key.modulus, key.modulusLen, sizeof key.modulus);
+    return n && keyN && BN_cmp(n.get(), keyN.get()) == 0;
+}
+
 } // namespace certificate_file

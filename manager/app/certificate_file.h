@@ -16,5 +16,8 @@ X509Ptr read(const QString &path);
 // True when the certificate's public key is the RSA key of the record (same modulus
 // and public exponent).
 bool matches(X509 *certificate, const key_info &key);
+// True when the record's certificate has an RSA public key with the key record's
+// modulus (a key's certificate among the certificates of its container).
+bool certifies(const cert_info &certificate, const key_info &key);
 
 } // namespace certificate_file

@@ -30,7 +30,7 @@ QString atr(const uint8_t *bytes, int length, int capacity)
 
 QString counters(const uint64_t (&values)[3])
 {
-    return QStringLiteral("%1/%2[%3]").arg(values[1]).arg(values[2]).arg(values[0]);
+    return QStringLiteral("%1/%2[%3]").arg(values[1]).arg(values[0]).arg(values[0]);
 }
 
 QString usedOfTotal(uint64_t used, uint64_t free)

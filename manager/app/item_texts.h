@@ -22,7 +22,8 @@ template <std::size_t N> QString field(const char (&text)[N])
 // Every byte as two upper-case hexadecimal digits and a blank ("3B 0A "); at most
 // `capacity` bytes, however long the length says the value is.
 QString atr(const uint8_t *bytes, int length, int capacity);
-// A PIN's counters as tries left "/" limit "[" the card's maximum "]": values [1], [2], [0].
+// A PIN's counters (try limit, tries left, status byte) as tries left "/" try limit
+// "[" try limit "]"; the status byte is not shown.
 QString counters(const uint64_t (&values)[3]);
 // used "/" used + free.
 QString usedOfTotal(uint64_t used, uint64_t free);

@@ -8,9 +8,11 @@
 // for) are passed over, so they neither stop the walk nor match.
 #include "client/pkcs11_manipulator.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "client/client_codes.h"
+#include "client/record_tables.h"
 #include "client/vendor_attributes.h"
 
 namespace
@@ -171,6 +173,36 @@ int Pkcs11Manipulator::DeleteObject(int slot, int kind, char const *container)
         return traced(QStringLiteral("C_DestroyObject(hSes[%1], ho)").arg(slot),
                       pFunctionList->C_DestroyObject(hSes[slot], ho),
                       keys ? QStringLiteral("CKO_PUBLIC_KEY") : QStringLiteral("CKO_CERTIFICATE"));
+    });
+    return leave(what, rv);
+}
+
+int Pkcs11Manipulator::DeleteCertificate(int slot, int index)
+{
+    QString const what = QStringLiteral("DeleteCertificate(%1, %2)").arg(slot).arg(index);
+    enter(what);
+    if (long bad = unusable(slot))
+        return leave(what, bad);
+    if (!hasRecord(certs, slot, index))
+        return leave(what, CKR_ARGUMENTS_BAD);
+    cert_info const &record = certs[slot][index];
+    QByteArray const name(
+        record.containerName,
+        static_cast<qsizetype>(qstrnlen(record.containerName, sizeof(record.containerName))));
+    std::vector<unsigned char> const value(
+        record.value, record.value + std::min<size_t>(record.valueLen, sizeof(record.value)));
+    QString const read =
+        QStringLiteral("C_GetAttributeValue(hSes[%1], ho, templ_value, 1)").arg(slot);
+    CK_RV rv = walkContainer(slot, name, [&](CK_OBJECT_HANDLE ho, CK_OBJECT_CLASS cls) {
+        if (cls != CKO_CERTIFICATE)
+            return static_cast<CK_RV>(CKR_OK);
+        AttributeValues values;
+        CK_RV got = readAttributes(hSes[slot], ho, {CKA_VALUE}, values, read);
+        if (got != CKR_OK || values[0] != value)
+            return got;
+        return traced(QStringLiteral("C_DestroyObject(hSes[%1], ho)").arg(slot),
+                      pFunctionList->C_DestroyObject(hSes[slot], ho),
+                      QStringLiteral("CKO_CERTIFICATE"));
     });
     return leave(what, rv);
 }

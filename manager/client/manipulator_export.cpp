@@ -1,35 +1,14 @@
 // Exporting a certificate or a public key from the records SaveObjects read:
 // no PKCS#11 call, so what is written is the card as it was at that read.
 //
-// An export counts as done only when every byte reached the file: a write
-// or close that fails is a failure, whatever the open said.
+// An export counts as done only when every byte reached the file (ReplaceFile).
 #include "client/pkcs11_manipulator.h"
 
+#include "client/file_write.h"
 #include "client/openssl_key_files.h"
 #include "client/record_tables.h"
 
 #include <algorithm>
-
-namespace
-{
-
-// Replaces the file's content; the open's outcome, then the whole write's.
-struct WriteResult {
-    bool opened;
-    bool written;
-};
-
-WriteResult replaceFile(QString const &path, QByteArray const &content)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return {false, false};
-    bool written = file.write(content) == content.size() && file.flush();
-    file.close();
-    return {true, written && file.error() == QFileDevice::NoError};
-}
-
-} // namespace
 
 int Pkcs11Manipulator::ExportCert(int slot, int index, QString file)
 {
@@ -38,9 +17,10 @@ int Pkcs11Manipulator::ExportCert(int slot, int index, QString file)
     if (!hasRecord(certs, slot, index))
         return leave(what, 0);
     cert_info const &cert = certs[slot][index];
-    WriteResult const result = replaceFile(
-        file, QByteArray(reinterpret_cast<char const *>(cert.value),
-                         static_cast<qsizetype>(std::min<size_t>(cert.valueLen, sizeof(cert.value)))));
+    FileWriteResult const result = ReplaceFile(
+        file,
+        QByteArray(reinterpret_cast<char const *>(cert.value),
+                   static_cast<qsizetype>(std::min<size_t>(cert.valueLen, sizeof(cert.value)))));
     traced(QStringLiteral("ofstream: certFile.is_open()"), result.opened ? 1 : 0);
     return leave(what, result.written ? 1 : 0);
 }
@@ -57,7 +37,7 @@ int Pkcs11Manipulator::ExportKey(int slot, int index, QString file)
                 key.exponentLen > sizeof(key.exponent)
             ? QByteArray()
             : RsaPublicKeyDer(key.modulus, key.modulusLen, key.exponent, key.exponentLen);
-    bool const written = !der.isEmpty() && replaceFile(file, der).written;
+    bool const written = !der.isEmpty() && ReplaceFile(file, der).written;
     traced(QStringLiteral("openssl: i2d_RSAPublicKey_fp(pfile, pkey)"), written ? 1 : 0);
     return leave(what, written ? 1 : 0);
 }

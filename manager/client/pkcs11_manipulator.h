@@ -154,6 +154,11 @@ class Pkcs11Manipulator : public QLibrary
     // by its exact bytes; an empty name names none. 0, or the code of the call
     // that stopped it (what was destroyed before stays destroyed).
     int DeleteObject(int slot, int kind, char const *container);
+    // Destroys the certificate of the record SaveObjects read at that index:
+    // the one of its container with the record's value, not the container's
+    // other certificate. 0 (also when the card no longer holds it), or the
+    // code of the call that stopped it; CKR_ARGUMENTS_BAD for an unknown record.
+    int DeleteCertificate(int slot, int index);
 
   private:
     using AttributeValues = std::vector<std::vector<unsigned char>>;

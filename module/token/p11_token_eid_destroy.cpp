@@ -73,6 +73,12 @@ void CP11Token_eiD::DestroyObject(unsigned long session, unsigned long object)
         CChannelLocker locker(channel(), m_connection);
         CAuthenticatorWorker worker(m_authenticator);
         destroyObject(target);
+        // The card has freed a file or a container. The object is gone whatever
+        // the figure's reading answers; that logs its own failure.
+        try {
+            updateTokenMemoryInfo();
+        } catch (CP11Exception &) {
+        }
         worker.Close();
     });
 }

@@ -11,6 +11,7 @@
 #include <QAbstractButton>
 #include <QPushButton>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTabWidget>
 
 #include <openssl/core_names.h>
@@ -385,6 +386,122 @@ TEST_F(CardKeysTest, DeletesTheShownCertificateOrTheWholeContainer)
             line = line.trimmed();
         EXPECT_EQ(keys, row.shape);
     }
+}
+
+// The card page's free space is the card's own after every change, as a fresh start
+// would show it: after an import and after the imported container's deletion.
+TEST_F(CardKeysTest, FreeSpaceFollowsAnImportAndItsDeletion)
+{
+    startWithPin();
+    auto shown = [this] {
+        click(item({0, 0}));
+        return pageRows().filter(QRegularExpression("^Volný prostor: ")).value(0);
+    };
+    auto onCard = [this] {
+        return QString("Volný prostor: %1 B").arg(card->Snapshot().FreeMemory());
+    };
+    const QString fresh = shown();
+    EXPECT_EQ(fresh, onCard());
+    QStringList before;
+    for (int k = 0; k < item({0, 0})->childCount(); ++k)
+        before << item({0, 0, k})->text(0);
+
+    EvpPkeyPtr key = client_test::RsaKey(2048);
+    X509Ptr certificate = client_test::Certificate(key.get(), "imported holder");
+    const QString path = file("imported.pfx");
+    writeFile(path, bytesOf(client_test::Pkcs12(key.get(), certificate.get(), kPassword,
+                                                Pkcs12Kind::MODERN)));
+    click(item({0, 0}));
+    run("importKey", [&](vok_qt::ModalDriver &d) {
+        d.chooseFile(path).enterText(kPassword).pressButton().enterText(kPin);
+    });
+    ASSERT_EQ(resultBox().text, "Klíč byl úspěšně importován.");
+    EXPECT_EQ(shown(), onCard());
+    EXPECT_NE(shown(), fresh);
+
+    QTreeWidgetItem *imported = nullptr;
+    for (int k = 0; k < item({0, 0})->childCount() && imported == nullptr; ++k)
+        if (!before.contains(item({0, 0, k})->text(0)))
+            imported = item({0, 0, k});
+    ASSERT_NE(imported, nullptr);
+    action("expertMode")->trigger();
+    click(imported);
+    run("deleteKey", [&](vok_qt::ModalDriver &d) {
+        d.expect("QMessageBox", [](QWidget *w) {
+            static_cast<QMessageBox *>(w)->button(QMessageBox::Ok)->click();
+        });
+        d.pressButton().enterText(kPin);
+    });
+    ASSERT_EQ(resultBox().text, "<p align='center'>Objekt byl úspěšně smazán.");
+    EXPECT_EQ(shown(), onCard());
+}
+
+// Both keys of one container have their own certificate: each key item shows, exports
+// and deletes its own, found by its position in the tree, not by the container's name.
+TEST_F(CardKeysTest, EachKeyOfAContainerActsOnItsOwnCertificate)
+{
+    cardsim::Personalisation p;
+    p.containers = {container("pair", 1024, 1024)};
+    startWithPin(p);
+    ASSERT_EQ(item({0, 0})->childCount(), 2);
+    // the certificates are made signature first, serials 1 and 2
+    const QString serials[2] = {"Sériové číslo: 01 [1]", "Sériové číslo: 02 [2]"};
+    auto specOf = [&](QTreeWidgetItem *key) {
+        click(key);
+        return pageRows().contains("Typ: AT_SIGNATURE") ? 0 : 1;
+    };
+    int specs[2] = {specOf(item({0, 0, 0})), specOf(item({0, 0, 1}))};
+    ASSERT_NE(specs[0], specs[1]);
+    for (int k = 0; k < 2; ++k) {
+        SCOPED_TRACE(k);
+        click(item({0, 0, k}));
+        EXPECT_TRUE(pageRows().contains(serials[specs[k]])) << pageRows().join("\n").toStdString();
+        click(item({0, 0, k, 0}));
+        EXPECT_TRUE(pageRows().contains(serials[specs[k]]));
+    }
+    action("showDiag")->trigger();
+    EXPECT_TRUE(page()->toPlainText().contains("KeyInfo: Type: AT_SIGNATURE\n"
+                                               "KeyInfo: Keys: private + public\n"
+                                               "KeyInfo: Current key info finished\n"
+                                               "CertInfo: Serial: 01\n"))
+        << page()->toPlainText().toStdString();
+
+    // the second key item: its certificate and its public key
+    const int second = specs[1];
+    click(item({0, 0, 1, 0}));
+    run("exportCert",
+        [&](vok_qt::ModalDriver &d) { d.chooseFile(file("second.cer")).pressButton(); });
+    EXPECT_EQ(readFile(file("second.cer")), bytesOf(certificates.at(size_t(second))));
+    click(item({0, 0, 1}));
+    run("exportKey",
+        [&](vok_qt::ModalDriver &d) { d.chooseFile(file("second.der")).pressButton(); });
+    const QByteArray keyBytes = readFile(file("second.der"));
+    const auto *k = reinterpret_cast<const unsigned char *>(keyBytes.constData());
+    EvpPkeyPtr exported(d2i_PublicKey(EVP_PKEY_RSA, nullptr, &k, long(keyBytes.size())));
+    EXPECT_EQ(modulusOf(exported.get()), modulusOf(keyOnCard(0, second).get()));
+
+    // deleting its certificate leaves the other key's
+    action("expertMode")->trigger();
+    click(item({0, 0, 1, 0}));
+    run("deleteCert", [&](vok_qt::ModalDriver &d) {
+        d.expect("QMessageBox", [](QWidget *w) {
+            static_cast<QMessageBox *>(w)->button(QMessageBox::Ok)->click();
+        });
+        d.pressButton().enterText(kPin); // the box, then the reload's PIN
+    });
+    EXPECT_EQ(resultBox().text, "<p align='center'>Objekt byl úspěšně smazán.");
+    ASSERT_EQ(item({0, 0})->childCount(), 2);
+    for (int k = 0; k < 2; ++k) {
+        SCOPED_TRACE(k);
+        QTreeWidgetItem *key = item({0, 0, k});
+        bool kept = specOf(key) != second;
+        EXPECT_EQ(key->childCount(), kept ? 1 : 0);
+        if (kept) {
+            EXPECT_TRUE(pageRows().contains(serials[1 - second]));
+        }
+    }
+    const cardsim::CardState after = card->Snapshot();
+    EXPECT_EQ(after.keys.count({0, 0}) + after.keys.count({0, 1}), 2u) << "both keys stay";
 }
 
 TEST_F(CardKeysTest, CertificateDialogOpensFromTheCertificatePage)

@@ -185,7 +185,7 @@ TEST_F(CardPinsTest, ChangesAndUnblocksAreMadeOnTheCard)
         EXPECT_EQ(triesOnCard(0), row.tries);
         EXPECT_GT(pinCounter(), counterBefore);
         // the card page shows the refreshed tries
-        EXPECT_TRUE(pageRows().contains("Počet pokusů zadání PINu akt./nast.[max. nast]: 3/0[3]"))
+        EXPECT_TRUE(pageRows().contains("Počet pokusů zadání PINu akt./nast.[max. nast]: 3/3[3]"))
             << pageRows().join("\n").toStdString();
         expectNoEntryLeft();
         EXPECT_FALSE(traceHolds(row.secret));

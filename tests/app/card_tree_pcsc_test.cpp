@@ -5,6 +5,7 @@
 #include "card_window_fixture.h"
 
 #include <QClipboard>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QRegularExpression>
@@ -160,8 +161,8 @@ TEST_F(CardTreeTest, EachItemPageShowsItsValues)
          "reload"},
         {"card",
          {0, 0},
-         {"Číslo karty: 1122334455667788", "Počet pokusů zadání PINu akt./nast.[max. nast]: 3/0[3]",
-          "Počet pokusů zadání PUKu akt./nast.[max. nast]: 5/0[5]",
+         {"Číslo karty: 1122334455667788", "Počet pokusů zadání PINu akt./nast.[max. nast]: 3/3[3]",
+          "Počet pokusů zadání PUKu akt./nast.[max. nast]: 5/5[5]",
           "Počet kontejnerů použitých/celkem: 5/16",
           "Počet RSA 2048b. klíčů (použitých/celkem): 1/8", "Celkový prostor: 65536 B"},
          "changePin"},
@@ -326,6 +327,7 @@ TEST_F(CardTreeTest, BlockedOrRefusedPinsShowThePublicObjectsOnly)
         std::function<void(vok_qt::ModalDriver &)> answer;
         QStringList texts; // of the dialogs, in order
         const char *reported;
+        int pinAfter; // the tries left the report gives
     };
     const Row rows[] = {
         {"prompt cancelled",
@@ -333,7 +335,17 @@ TEST_F(CardTreeTest, BlockedOrRefusedPinsShowThePublicObjectsOnly)
          5,
          [](vok_qt::ModalDriver &d) { d.cancel("QInputDialog").pressButton(); },
          {"", onlyPublic},
-         "CardInfo: PIN was not entered"},
+         "CardInfo: PIN was not entered",
+         3},
+        {"a wrong PIN, then cancelled",
+         3,
+         5,
+         [](vok_qt::ModalDriver &d) {
+             d.enterText(kWrongPin).pressButton().cancel("QInputDialog").pressButton();
+         },
+         {"", "<p align='center'>Byl zadán chybný PIN.", "", onlyPublic},
+         "CardInfo: PIN was entered",
+         2},
         {"empty PIN, then cancelled",
          3,
          5,
@@ -341,20 +353,23 @@ TEST_F(CardTreeTest, BlockedOrRefusedPinsShowThePublicObjectsOnly)
              d.enterText("").pressButton().cancel("QInputDialog").pressButton();
          },
          {"", "<p align='center'>PIN musí obsahovat alespoň jednu číslici.", "", onlyPublic},
-         "CardInfo: PIN was not entered"},
+         "CardInfo: PIN was not entered",
+         3},
         {"the last try spent",
          1,
          5,
          [](vok_qt::ModalDriver &d) { d.enterText(kWrongPin).pressButton().pressButton(); },
          {"", "<p align='center'>PIN byl zablokován.", pinBlocked},
-         "CardInfo: PIN was entered"},
-        {"PIN blocked", 0, 5, [](vok_qt::ModalDriver &d) { d.pressButton(); }, {pinBlocked}, ""},
+         "CardInfo: PIN was entered",
+         0},
+        {"PIN blocked", 0, 5, [](vok_qt::ModalDriver &d) { d.pressButton(); }, {pinBlocked}, "", 0},
         {"PIN and PUK blocked",
          0,
          0,
          [](vok_qt::ModalDriver &d) { d.pressButton(); },
          {bothBlocked},
-         ""},
+         "",
+         0},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
@@ -379,6 +394,9 @@ TEST_F(CardTreeTest, BlockedOrRefusedPinsShowThePublicObjectsOnly)
             EXPECT_TRUE(report.contains(row.reported));
         }
         EXPECT_FALSE(report.contains("CardInfo: PIN was verified"));
+        // tries left / try limit [try limit]
+        EXPECT_TRUE(report.contains(QString("CardInfo: PIN: %1/3[3]\n").arg(row.pinAfter)));
+        EXPECT_TRUE(report.contains(QString("CardInfo: PUK: %1/5[5]\n").arg(row.pukTries)));
         EXPECT_TRUE(report.contains("KeyInfo: Keys: public"));
         EXPECT_EQ(stateOfANewSession(), CKS_RO_PUBLIC_SESSION);
         manager.reset();
@@ -501,8 +519,8 @@ TEST_F(CardTreeTest, DiagnosticReportIsShownSavedAndCopied)
         "CardInfo: PIN was entered\n"
         "CardInfo: PIN was verified\n"
         "CardInfo: Serial: 1122334455667788\n"
-        "CardInfo: PIN: 3/0[3]\n"
-        "CardInfo: PUK: 5/0[5]\n"
+        "CardInfo: PIN: 3/3[3]\n"
+        "CardInfo: PUK: 5/5[5]\n"
         "CardInfo: Containers: 5/16\n"
         "CardInfo: Keys: 1/8\n"
         "CardInfo: FreeSpace: " +
@@ -562,12 +580,34 @@ TEST_F(CardTreeTest, DiagnosticReportIsShownSavedAndCopied)
     emit page()->anchorClicked(QUrl("toClipboard"));
     EXPECT_EQ(QGuiApplication::clipboard()->text(), text);
 
-    // a place that cannot be written says so
-    driver.chooseFile(home.path() + "/missing/report.txt").pressButton();
-    action("saveDiag")->trigger();
-    ASSERT_TRUE(driver.finished());
-    EXPECT_EQ(driver.seen().last().title, "Chyba");
-    EXPECT_EQ(driver.seen().last().icon, QMessageBox::Critical);
+    // a place that cannot be written says so, and so does a full disk, which fails
+    // only when the written text is flushed
+    const QString full = home.path() + "/full.txt";
+    ASSERT_TRUE(QFile::link("/dev/full", full));
+    for (const QString &path : {home.path() + "/missing/report.txt", full}) {
+        SCOPED_TRACE(path.toStdString());
+        driver
+            .expect("QFileDialog",
+                    [&](QWidget *w) {
+                        // as chooseFile, without asking to replace the existing name
+                        auto *dialog = static_cast<QFileDialog *>(w);
+                        dialog->setOption(QFileDialog::DontConfirmOverwrite);
+                        if (QWidget *focused = dialog->focusWidget())
+                            focused->clearFocus();
+                        dialog->selectFile(path);
+                        const QFileInfo chosen(path);
+                        if (auto *name = dialog->findChild<QLineEdit *>("fileNameEdit");
+                            name != nullptr &&
+                            chosen.absolutePath() == dialog->directory().absolutePath())
+                            name->setText(chosen.fileName());
+                        static_cast<QDialog *>(dialog)->accept();
+                    })
+            .pressButton();
+        action("saveDiag")->trigger();
+        ASSERT_TRUE(driver.finished());
+        EXPECT_EQ(driver.seen().last().title, "Chyba");
+        EXPECT_EQ(driver.seen().last().icon, QMessageBox::Critical);
+    }
 }
 
 } // namespace

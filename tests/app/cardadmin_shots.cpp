@@ -71,7 +71,8 @@ void answerDialogs(QTimer &timer)
 }
 
 // The items to show, by kind: a reader, its card, a key with and one without a
-// certificate, a certificate.
+// certificate, the other key of the first one's container (each key with its own
+// certificate), a certificate.
 QList<std::pair<QString, QTreeWidgetItem *>> itemsToShow(QTreeWidget *tree, bool blocked)
 {
     QList<std::pair<QString, QTreeWidgetItem *>> items;
@@ -92,7 +93,13 @@ QList<std::pair<QString, QTreeWidgetItem *>> itemsToShow(QTreeWidget *tree, bool
         if (slot == nullptr)
             slot = key;
     }
+    QTreeWidgetItem *twin = nullptr;
+    for (int k = card->indexOfChild(withCertificate) + 1;
+         withCertificate && k < card->childCount() && !twin; ++k)
+        if (card->child(k)->text(0) == withCertificate->text(0))
+            twin = card->child(k);
     items.append({QStringLiteral("key"), withCertificate});
+    items.append({QStringLiteral("key-twin"), twin});
     items.append({QStringLiteral("keynocert"), without});
     items.append({QStringLiteral("cert"), withCertificate ? withCertificate->child(0) : nullptr});
     return items;

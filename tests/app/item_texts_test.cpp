@@ -16,9 +16,11 @@ TEST(ItemTexts, RecordValuesInThePagesFormats)
     EXPECT_EQ(item_text::atr(atr, 0, 4), "");
     EXPECT_EQ(item_text::atr(atr, 1000, 2), "3B 0A "); // never past the record's field
 
-    const uint64_t pin[3] = {3, 0, 3}, puk[3] = {5, 4, 5};
-    EXPECT_EQ(item_text::counters(pin), "0/3[3]");
-    EXPECT_EQ(item_text::counters(puk), "4/5[5]");
+    // try limit, tries left, status byte
+    const uint64_t pin[3] = {3, 2, 0}, puk[3] = {5, 5, 1}, blocked[3] = {3, 0, 0};
+    EXPECT_EQ(item_text::counters(pin), "2/3[3]");
+    EXPECT_EQ(item_text::counters(puk), "5/5[5]");
+    EXPECT_EQ(item_text::counters(blocked), "0/3[3]");
     EXPECT_EQ(item_text::usedOfTotal(2, 4), "2/6");
 
     struct Row {

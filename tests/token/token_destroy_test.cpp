@@ -207,6 +207,27 @@ TEST(TokenDestroy, ACompanionNotInMemoryKeepsItsStoredAttributes)
     EXPECT_EQ(d.Objects(priv).size(), 1u);
 }
 
+// The token's free-memory figure follows every destroy, as a fresh start would read it.
+TEST(TokenDestroy, FreeMemoryFollowsEachDestroy)
+{
+    Destroying d(OnePair());
+    auto freeMemory = [&] {
+        CK_TOKEN_INFO info{};
+        d.sim.token->GetInfo(&info);
+        return info.ulFreePublicMemory;
+    };
+    ASSERT_EQ(freeMemory(), d.sim.card->Snapshot().FreeMemory());
+    // certificates first (files go at once), then the keys (the container goes last)
+    for (CK_OBJECT_CLASS cls : {CKO_CERTIFICATE, CKO_PUBLIC_KEY, CKO_PRIVATE_KEY}) {
+        for (CK_OBJECT_HANDLE h : d.Objects(cls)) {
+            SCOPED_TRACE(cls);
+            ASSERT_EQ(d.Destroy(h), CKR_OK);
+            EXPECT_EQ(freeMemory(), d.sim.card->Snapshot().FreeMemory());
+        }
+    }
+    EXPECT_FALSE(MapValid(MapRecord(d.sim.card->Snapshot(), 0))) << "the container is gone";
+}
+
 TEST(TokenDestroy, ARefusedWriteLeavesTheKeyVisibleAndTheCardAsItWas)
 {
     Destroying d(OnePair());
