@@ -30,6 +30,7 @@ namespace card_fuzz
 // Operations of the plays, the stream's first byte of each.
 enum AdminOp : unsigned char {
     ADMIN_OPEN_SESSION,
+    ADMIN_VERIFY,
     ADMIN_GET_CHALLENGE,
     ADMIN_CANCEL_CHALLENGE,
     ADMIN_COMPUTE_RESPONSE,
@@ -120,6 +121,16 @@ inline void Prologue(_qv_md_card_struct *card)
     QVMD_GetInfo(card, card->info, QVMD_INFO_PIN_PROPERTIES);
 }
 
+// A PIN of role (of up to 15 bytes) verified.
+inline void Verify(Stream &in, _qv_md_card_struct *card, uint32_t role)
+{
+    Bytes pin = in.Take(in.Byte() % 16);
+    Guarded(in, [&] {
+        return QVMD_Authenticate(card, role, QVMD_AUTH_PIN, pin.data(), pin.size(), nullptr,
+                                 nullptr, nullptr, 0);
+    });
+}
+
 inline unsigned char Mode(Stream &in)
 {
     static const unsigned char MODES[] = {QVMD_AUTH_PIN, QVMD_AUTH_CHALLENGE, QVMD_AUTH_RESPONSE,
@@ -136,6 +147,11 @@ inline void AdminStep(Stream &in, _qv_md_card_struct *card)
     case ADMIN_OPEN_SESSION:
         OpenSession(in, card);
         break;
+    case ADMIN_VERIFY: {
+        uint32_t role = in.Byte();
+        Verify(in, card, role);
+        break;
+    }
     case ADMIN_GET_CHALLENGE: {
         uint32_t role = in.Byte();
         Buffer out(in.Byte() % 12);
@@ -275,14 +291,9 @@ inline void KeysStep(Stream &in, _qv_md_card_struct *card)
     case KEYS_OPEN_SESSION:
         OpenSession(in, card);
         break;
-    case KEYS_VERIFY: {
-        Bytes pin = in.Take(in.Byte() % 16);
-        Guarded(in, [&] {
-            return QVMD_Authenticate(card, QVMD_ROLE_USER, QVMD_AUTH_PIN, pin.data(), pin.size(),
-                                     nullptr, nullptr, nullptr, 0);
-        });
+    case KEYS_VERIFY:
+        Verify(in, card, QVMD_ROLE_USER);
         break;
-    }
     case KEYS_CREATE: {
         _qv_md_create_container_request request{};
         request.container = in.Byte();
