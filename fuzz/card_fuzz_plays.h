@@ -225,7 +225,10 @@ inline void AdminStep(Stream &in, _qv_md_card_struct *card)
         Guarded(in, [&] { return QVMD_FreeMemory(card); });
         break;
     case ADMIN_FREE_CONTAINERS:
-        Guarded(in, [&] { return QVMD_FreeContainers(card); });
+        // not guarded: before applet 1.0 a container the card does not have is passed
+        // over, and with it whatever became of its attribute file's delete (the card's
+        // answer comes first)
+        QVMD_FreeContainers(card);
         break;
     case ADMIN_CHANGE_CONTAINER_USER: {
         _qv_md_create_container_request request{};
