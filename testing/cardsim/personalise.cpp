@@ -99,12 +99,12 @@ bool AddContainers(CardState &s, const std::vector<ContainerSpec> &containers, b
 
 } // namespace
 
-Bytes ReadMasterKey(const std::string &path)
+Bytes ReadKeyFile(const std::string &path, size_t length)
 {
     std::ifstream f(path);
     std::string hex;
     Bytes key;
-    if (!(f >> hex) || !FromHex(hex, key) || key.size() != 16)
+    if (!(f >> hex) || !FromHex(hex, key) || key.size() != length)
         return {};
     return key;
 }
@@ -178,6 +178,20 @@ bool Personalise(const Personalisation &p, CardState &state, std::string *error,
     puk.tries = 5;
     puk.value.assign(p.puk.begin(), p.puk.end());
     s.pins = {user, puk};
+    Bytes adminKey = ReadKeyFile(p.adminKeyPath, 24);
+    if (adminKey.empty())
+        return Fail(error, "cannot read the admin key " + p.adminKeyPath);
+    s.adminKeys[0x01] = adminKey;
+    if (p.challengePin) {
+        CardPin challenge;
+        challenge.limit = 3;
+        challenge.type = 0x02;
+        challenge.role = 0x10;
+        challenge.updaters = 0x06;
+        challenge.tries = 3;
+        challenge.value = adminKey;
+        s.pins.push_back(challenge);
+    }
     s.containers = 8;
     s.keySizes = {{1024, 8}, {2048, 8}};
     s.memoryInfo = {0x00, 0x01, 0x0A, 0x40, 0x01}; // 2^10 * 64 * 1 = 64 KiB
