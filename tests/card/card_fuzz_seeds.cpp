@@ -65,6 +65,7 @@ cardsim::Personalisation Card(unsigned char major, unsigned char minor)
     p.appletMinor = minor;
     p.withContainer = true;
     p.keyBits = 1024;
+    p.challengePin = true; // PIN 2 of role 0x10
     return p;
 }
 
@@ -97,33 +98,40 @@ bool Write(const std::string &path, const cardsim::Personalisation &p, const Scr
 bool AdminSeeds(const std::string &dir)
 {
     using namespace card_fuzz;
-    Script s;
-    s.Open(ADMIN_OPEN_SESSION, 1)
+    Script session;
+    session.Open(ADMIN_OPEN_SESSION, 1)
         .Verify(ADMIN_VERIFY, {QVMD_ROLE_PUK}, "12345678")
-        .Op(ADMIN_UPDATE_PIN_PROPERTIES, {0, 0x01, 0x02, 0x03, 5, 0, 0x03})
+        .Op(ADMIN_UPDATE_PIN_PROPERTIES, {0, 0x01, 0x02, 0x03, 5, 0x02, 0x07})
         .Op(ADMIN_SET_CARD_DATA, {0x06, 4})
         .Add("seed")
         .Op(ADMIN_SET_CARD_DATA_ONE_TAG, {0x05, 0x00, 1, 6})
         .Add("holder")
         .Op(ADMIN_UPDATE_CSP_FLAGS, {2, 0x00, 0x0B})
         .Op(ADMIN_CHANGE_CONTAINER_USER, {0, 0x02, 0x06, 3})
-        .Op(ADMIN_GET_CHALLENGE, {QVMD_ROLE_USER, 8})
-        .Op(ADMIN_CANCEL_CHALLENGE, {0})
         .Op(ADMIN_COMPUTE_RESPONSE, {1, 0})
+        .Op(ADMIN_COMPUTE_RESPONSE, {1, 1})
+        .Add(24, 0x5C)
         .Op(ADMIN_ACTIVATE_PIN, {0, 0})
+        .Op(ADMIN_ACTIVATE_PIN, {0, 1})
+        .Op(ADMIN_FREE_CONTAINERS)
+        .Op(ADMIN_FREE_MEMORY);
+    Script plain;
+    plain.Op(ADMIN_GET_CHALLENGE, {0x10, 8})
+        .Op(ADMIN_CANCEL_CHALLENGE, {2})
+        .Op(ADMIN_GET_CHALLENGE, {0x10, 8})
+        .Op(ADMIN_IMPORTED_KEY_PARAM, {0x01, 0x02, 0x03})
         .Op(ADMIN_IMPORTED_KEY_PARAM, {0x01, 0x02, 0x03})
         .Op(ADMIN_UNBLOCK, {QVMD_ROLE_PUK, 0, 8})
         .Add("12345678")
         .Raw({QVMD_ROLE_USER, 0, 6})
         .Add("654321")
-        .Raw({3})
-        .Op(ADMIN_FREE_CONTAINERS)
-        .Op(ADMIN_FREE_MEMORY);
+        .Raw({3});
     Script older;
     older.Verify(ADMIN_VERIFY, {QVMD_ROLE_USER}, "123456")
         .Op(ADMIN_FREE_CONTAINERS)
         .Op(ADMIN_FREE_MEMORY);
-    return Write(dir + "/session_applet_1_2", Card(1, 2), s, AdminStep) &&
+    return Write(dir + "/session_applet_1_2", Card(1, 2), session, AdminStep) &&
+           Write(dir + "/challenge_and_unblock", Card(1, 2), plain, AdminStep) &&
            Write(dir + "/clean_up_applet_0_9", Card(0, 9), older, AdminStep);
 }
 
