@@ -381,7 +381,7 @@ TEST(AdminSim, AChallengeIsAnsweredOnceOrCancelled)
     EXPECT_EQ(QVMD_CancelChallenge(c, CHALLENGE_PIN), 0x8010001Fu);
 }
 
-TEST(AdminSim, ChallengeRefusals)
+TEST(AdminSim, ChallengesThatCannotBeServedAreRefusedAndTheBufferKept)
 {
     struct Row {
         const char *name;
