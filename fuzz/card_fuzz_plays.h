@@ -121,6 +121,13 @@ inline void Prologue(_qv_md_card_struct *card)
     QVMD_GetInfo(card, card->info, QVMD_INFO_PIN_PROPERTIES);
 }
 
+// Two bytes, big-endian, read in order.
+inline unsigned Word(Stream &in)
+{
+    unsigned high = in.Byte();
+    return high << 8 | in.Byte();
+}
+
 // A PIN of role (of up to 15 bytes) verified.
 inline void Verify(Stream &in, _qv_md_card_struct *card, uint32_t role)
 {
@@ -302,7 +309,7 @@ inline void KeysStep(Stream &in, _qv_md_card_struct *card)
         request.container = in.Byte();
         request.keySpec = in.Byte();
         request.flags = in.Byte();
-        request.keyBits = static_cast<uint16_t>(in.Byte() << 8 | in.Byte());
+        request.keyBits = static_cast<uint16_t>(Word(in));
         request.defaultExponent = in.Byte();
         request.access[0] = in.Byte();
         request.access[1] = in.Byte();
@@ -334,7 +341,7 @@ inline void KeysStep(Stream &in, _qv_md_card_struct *card)
     }
     case KEYS_SIGN: {
         unsigned char container = in.Byte(), keySpec = in.Byte();
-        Bytes block(1 + (in.Byte() << 8 | in.Byte()) % 600, 0x5A);
+        Bytes block(1 + Word(in) % 600, 0x5A);
         unsigned char *out = nullptr;
         unsigned long length = 99;
         uint32_t rv = Guarded(in, [&] {
@@ -349,7 +356,7 @@ inline void KeysStep(Stream &in, _qv_md_card_struct *card)
     case KEYS_DECRYPT_ON_CARD: {
         bool onCard = op == KEYS_DECRYPT_ON_CARD;
         unsigned char container = in.Byte(), keySpec = in.Byte();
-        size_t room = 1 + (in.Byte() << 8 | in.Byte()) % 600;
+        size_t room = 1 + Word(in) % 600;
         Buffer buffer(room);
         unsigned long length = room;
         uint32_t rv = Guarded(in, [&] {
