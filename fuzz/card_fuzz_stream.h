@@ -71,6 +71,8 @@ class Stream
     {
         auto *self = static_cast<Stream *>(context);
         self->exchanges++;
+        if (self->sent)
+            self->sent(Bytes(command, command + commandLength));
         Bytes reply;
         bool claim = false;
         if (self->m_answer) {
@@ -113,6 +115,7 @@ class Stream
     unsigned long exchanges = 0;
     unsigned long claims = 0; // replies that claimed more than their room
     Bytes written;
+    std::function<void(const Bytes &command)> sent; // sees every command, when set
 
   private:
     const uint8_t *m_data = nullptr;

@@ -11,6 +11,7 @@
 #include <deque>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -82,7 +83,17 @@ bool Write(const std::string &path, const cardsim::Personalisation &p, const Scr
     cardsim::Card card(state);
     card.PowerOn();
     Stream in(script.bytes, [&](const Bytes &command) { return card.Apdu(command); });
+    std::vector<Bytes> commands, replayed;
+    in.sent = [&](const Bytes &command) { commands.push_back(command); };
     card_fuzz::Play(in, step);
+    // the seed, read as the fuzzer reads it, sends the same commands
+    Stream replay(in.written.data(), in.written.size());
+    replay.sent = [&](const Bytes &command) { replayed.push_back(command); };
+    card_fuzz::Play(replay, step);
+    if (replayed != commands) {
+        fprintf(stderr, "%s: the seed does not play again as written\n", path.c_str());
+        return false;
+    }
     FILE *f = fopen(path.c_str(), "wb");
     if (f == nullptr || fwrite(in.written.data(), 1, in.written.size(), f) != in.written.size()) {
         fprintf(stderr, "%s: cannot write\n", path.c_str());
