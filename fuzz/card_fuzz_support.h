@@ -1,6 +1,8 @@
 // What the card-layer fuzzers share: a card whose replies come from the fuzz input
-// through the transport's callback, and a property check.
+// through the transport's callback, the bound DES provider and a property check.
 #pragma once
+
+#include "card_fuzz_stream.h"
 
 #include "card/qvmd_card.h"
 
@@ -13,11 +15,14 @@ namespace card_fuzz
 {
 
 // Each exchange takes one reply (0 to longest bytes) from the input; an exhausted
-// input removes the card.
+// input removes the card. A reply longer than the room it is given is either the
+// transport's refusal or, as the input decides, copied up to the room and claimed
+// whole, which the card layer must refuse.
 struct Card {
     FuzzedDataProvider *input;
     size_t longest = 520;
     unsigned long exchanges = 0;
+    unsigned long claims = 0;
 
     static uint32_t Transmit(void *context, const unsigned char *, unsigned long,
                              unsigned char *response, unsigned long *responseLength)
@@ -28,10 +33,14 @@ struct Card {
             return 0x80100069; // removed
         size_t length = card->input->ConsumeIntegralInRange<size_t>(0, card->longest);
         std::vector<unsigned char> reply = card->input->ConsumeBytes<unsigned char>(length);
-        if (reply.size() > *responseLength)
-            return 0x80100008;
-        if (!reply.empty())
+        if (reply.size() > *responseLength) {
+            if (!card->input->ConsumeBool())
+                return 0x80100008;
+            memcpy(response, reply.data(), *responseLength);
+            card->claims++;
+        } else if (!reply.empty()) {
             memcpy(response, reply.data(), reply.size());
+        }
         *responseLength = reply.size();
         return 0;
     }
@@ -43,11 +52,5 @@ struct Card {
                             nullptr, nullptr, nullptr, nullptr, Transmit);
     }
 };
-
-inline void check(bool holds)
-{
-    if (!holds)
-        __builtin_trap();
-}
 
 } // namespace card_fuzz

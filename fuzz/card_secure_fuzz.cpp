@@ -22,27 +22,9 @@
 namespace
 {
 
+using card_fuzz::Binding;
 using card_fuzz::Card;
 using card_fuzz::check;
-
-// The DES provider with "MK" and a session state, bound as the token binds them.
-struct Binding {
-    _qv_md_des_provider provider{};
-    _qv_md_des_key_slot slots[7]{};
-    _qv_md_des_key_storage storage{0, 7, slots};
-    _qv_md_crypto_provider_handle handle{&provider, &storage};
-    _qv_md_sm_state state{};
-
-    explicit Binding(_qv_md_card_struct *card)
-    {
-        QVMD_DESSWProv_InitCryptoProvider(&provider, 0, 0, 0);
-        QVMD_DESSWProv_InitDESKeyStorage(&provider, &storage);
-        QVDES_DESProv_SetKey(&storage, "MK", QVDES_KEY_TYPE_DES3, QVMD_MK_STORED,
-                             sizeof(QVMD_MK_STORED));
-        QVMD_CryptoSWProviderInit(&card->sm, &state, &handle);
-    }
-    ~Binding() { QVMD_DESSWProv_CloseDESKeyStorage(&provider, &storage); }
-};
 
 // Session keys from challenges of the input, at a level of the input.
 void openOffline(_qv_md_card_struct *card, FuzzedDataProvider &input)

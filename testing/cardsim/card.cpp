@@ -2,6 +2,8 @@
 #include "personalise.h"
 #include "status_words.h"
 
+#include <openssl/crypto.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -95,6 +97,9 @@ void Card::ClearVolatileLocked()
     m_rsa = RsaBuffer{};
     m_import = Import{};
     m_keptResult.clear();
+    if (!m_challenge.empty())
+        OPENSSL_cleanse(m_challenge.data(), m_challenge.size());
+    m_challenge.clear();
 }
 
 void Card::EndStream()
@@ -147,6 +152,13 @@ Bytes Card::Apdu(const Bytes &raw)
     c.ins = raw[1];
     c.p1 = raw[2];
     c.p2 = raw[3];
+    if (raw.size() == 8 && c.cla == 0xB0 && c.ins == 0x54) {
+        // the imported key's parameters: a command of its own shape
+        c.parameterForm = true;
+        c.hasData = true;
+        c.data.assign(raw.begin() + 4, raw.end());
+        return Finish(Dispatch(c));
+    }
     if (raw.size() == 5) {
         c.hasLe = true;
         c.le = raw[4] ? raw[4] : 256;
@@ -186,6 +198,8 @@ Card::Reply Card::Dispatch(const Command &c)
     case 0x52: // the response command is never sent without its MAC
         return {{}, SW_SM_ERROR};
     case 0x54:
+        if (c.parameterForm)
+            return ImportedKeyParameters(c);
         return CloseSession(c);
     case 0x70:
         return CreateContainer(c);
@@ -198,6 +212,19 @@ Card::Reply Card::Dispatch(const Command &c)
     case 0x78:
     case 0x7A:
         return RsaOperation(c);
+    case 0x7E:
+        return ChangeContainerAccess(c);
+    case 0x1A:
+        return SetCardData(c);
+    case 0xAC: // free memory before 1.0
+    case 0x1C: // free memory or containers from 1.0 on
+        return FreeMemory(c);
+    case 0x22:
+        return PinChallenge(c);
+    case 0x2C:
+        return UpdatePinProperties(c);
+    case 0x2A:
+        return AdminCard(c);
     case 0x10:
         return GetInfo(c);
     case 0xAA:
@@ -400,13 +427,20 @@ Card::Reply Card::GetInfo(const Command &c)
     case 6:
         d = {0x00, static_cast<unsigned char>(m_roles ? m_roles : 1), 0x00, 0x00};
         break;
-    case 7:
+    case 7: {
+        // the provider flags written as card data, else those of the personalisation
+        size_t at = 0, length = 0;
         d = s.providerFlags;
+        if (FindCardDataEntry(s.cardData, kProviderFlagsTag, at, length) && length == 2)
+            d.assign(s.cardData.begin() + static_cast<long>(at + 3),
+                     s.cardData.begin() + static_cast<long>(at + 5));
         break;
+    }
     case 8:
         d = {0x00, 0x00};
         for (const auto &p : s.pins)
-            d.insert(d.end(), {0x00, p.tries, 0x00, p.updaters, 0x00, 0x00, 0x00});
+            d.insert(d.end(),
+                     {p.statusA, p.tries, p.statusB, p.updaters, p.info[0], p.info[1], p.info[2]});
         break;
     case 9:
         d = s.cardId;
@@ -447,20 +481,10 @@ Card::Reply Card::CardData(const Command &c)
     } else if (c.p2 == 0x00) {
         next = {true, 0, cd.size(), 0};
     } else {
-        bool found = false;
-        for (size_t i = 0; i + 3 <= cd.size();) {
-            size_t len = Be16(&cd[i + 1]);
-            if (i + 3 + len > cd.size())
-                break;
-            if (cd[i] == c.p2) {
-                next = {true, i + 3, len, 0};
-                found = true;
-                break;
-            }
-            i += 3 + len;
-        }
-        if (!found)
+        size_t at = 0, length = 0;
+        if (!FindCardDataEntry(cd, c.p2, at, length))
             return {{}, SW_NOT_FOUND};
+        next = {true, at + 3, length, 0};
     }
     size_t piece = std::min(want, next.length - next.position);
     size_t remaining = next.length - next.position - piece;
@@ -696,6 +720,8 @@ Card::Reply Card::DeleteDir(const Command &c)
 
 bool Card::PinLengthFits(const CardPin &pin, size_t length) const
 {
+    if (pin.ChallengeResponse())
+        return length == 24; // a new key; the PIN itself is checked by its response
     if (pin.FfPadded())
         return length == m_state.maxPinLength;
     return length >= 1 && length <= m_state.maxPinLength;
@@ -717,11 +743,27 @@ bool Card::CheckPin(size_t index, const Bytes &given, Reply &failure)
         failure = {{}, SW_PIN_BLOCKED};
         return false;
     }
-    if (!PinLengthFits(pin, given.size())) {
-        failure = {{}, SW_WRONG_LENGTH};
-        return false;
+    bool match = false;
+    if (pin.ChallengeResponse()) {
+        // the 8-byte response to the pending challenge, which any answer uses up
+        if (given.size() != 8) {
+            failure = {{}, SW_WRONG_LENGTH};
+            return false;
+        }
+        if (m_challenge.empty()) {
+            failure = {{}, SW_DENIED};
+            return false;
+        }
+        match = ResponseToChallenge(pin.value, m_challenge) == given;
+        OPENSSL_cleanse(m_challenge.data(), m_challenge.size());
+        m_challenge.clear();
+    } else {
+        if (!PinLengthFits(pin, given.size())) {
+            failure = {{}, SW_WRONG_LENGTH};
+            return false;
+        }
+        match = NormalisePin(pin, given) == pin.value;
     }
-    bool match = NormalisePin(pin, given) == pin.value;
     unsigned char tries = match ? pin.limit : static_cast<unsigned char>(pin.tries - 1);
     if (tries != pin.tries) {
         pin.tries = tries;

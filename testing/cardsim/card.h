@@ -107,6 +107,8 @@ class Card : public vpcd::CardHandler
         bool hasLe = false;
         size_t le = 0;        // 256 for an Le byte of 00
         bool secured = false; // arrived as B4 and passed the session's checks
+        // the 8-byte B0 54 a b c x y z: P1 a, P2 b, data c x y z (byte 4 is no length)
+        bool parameterForm = false;
     };
     struct PendingWrite {
         bool active = false;
@@ -148,6 +150,16 @@ class Card : public vpcd::CardHandler
     const CardKey *CommandKey(unsigned char index, unsigned spec, bool privateNeeded,
                               Reply &failure) const;
     void DropImport();
+    Reply ChangeContainerAccess(const Command &c);
+    // administration (card_admin.cpp)
+    Reply SetCardData(const Command &c);
+    Reply FreeMemory(const Command &c);   // B0 AC before 1.0, B0 1C (memory or containers)
+    Reply PinChallenge(const Command &c); // get or cancel
+    Reply UpdatePinProperties(const Command &c);
+    Reply AdminCard(const Command &c); // compute a response, activate a PIN
+    Reply ImportedKeyParameters(const Command &c);
+    // A command that arrived protected with at least a C-MAC.
+    bool MacProtected(const Command &c) const { return c.secured && (m_sm.Level() & 0x01); }
     Reply Challenge(const Command &c);
     Reply CloseSession(const Command &c);
     Reply Select(const Command &c);
@@ -206,6 +218,7 @@ class Card : public vpcd::CardHandler
     RsaBuffer m_rsa;
     Import m_import;
     Bytes m_keptResult; // a decryption kept on the card
+    Bytes m_challenge;  // the challenge a challenge-response PIN answers, until used
     size_t m_apduCount = 0;
 };
 

@@ -1,6 +1,7 @@
 // The card's key containers: create (key generation or a slot kept for an import),
-// delete, key information, key import under secure messaging, and the private-key
-// operation (signature, decryption) over one or several commands.
+// delete, change of the access bytes, key information, key import under secure
+// messaging, and the private-key operation (signature, decryption) over one or several
+// commands.
 #include "card.h"
 #include "rsa_key.h"
 #include "status_words.h"
@@ -106,6 +107,33 @@ Card::Reply Card::DeleteContainer(const Command &c)
         return {{}, SW_NO_DIR};
     if (m_import.targetSet && m_import.index == c.p1)
         m_import = Import{};
+    return Commit();
+}
+
+Card::Reply Card::ChangeContainerAccess(const Command &c)
+{
+    // B0 7E index mask 02 a1 a2, with a C-MAC: mask bit 0 gives both keys of the container
+    // (and a slot kept for an import) access byte a1, bit 1 access byte a2
+    if (!MacProtected(c))
+        return {{}, SW_SM_NEEDED};
+    if (c.p2 == 0x00 || c.p2 > 0x03)
+        return {{}, SW_BAD_P1P2};
+    if (c.data.size() != 2)
+        return {{}, SW_WRONG_LENGTH};
+    if (c.p1 >= m_state.containers)
+        return {{}, SW_NO_DIR};
+    bool found = false;
+    for (int spec = 0; spec < 2; ++spec) {
+        auto k = m_state.keys.find({c.p1, spec});
+        if (k == m_state.keys.end())
+            continue;
+        found = true;
+        for (int i = 0; i < 2; ++i)
+            if (c.p2 >> i & 1)
+                k->second.access[i] = c.data[static_cast<size_t>(i)];
+    }
+    if (!found)
+        return {{}, SW_NO_DIR};
     return Commit();
 }
 

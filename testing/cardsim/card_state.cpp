@@ -1,5 +1,6 @@
 #include "card_state.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -73,6 +74,37 @@ uint64_t CardState::FreeMemory() const
         used += k.second.Memory();
     uint64_t total = TotalMemory();
     return used >= total ? 0 : total - used;
+}
+
+bool FindCardDataEntry(const Bytes &cd, unsigned char tag, size_t &at, size_t &length)
+{
+    for (size_t i = 0; i + 3 <= cd.size();) {
+        size_t len = cd[i + 1] * 256u + cd[i + 2];
+        if (i + 3 + len > cd.size())
+            return false;
+        if (cd[i] == tag) {
+            at = i;
+            length = len;
+            return true;
+        }
+        i += 3 + len;
+    }
+    return false;
+}
+
+void PutCardDataEntry(Bytes &cd, unsigned char tag, const Bytes &value)
+{
+    Bytes entry = {tag, static_cast<unsigned char>(value.size() >> 8),
+                   static_cast<unsigned char>(value.size())};
+    entry.insert(entry.end(), value.begin(), value.end());
+    size_t at = 0, length = 0;
+    if (FindCardDataEntry(cd, tag, at, length)) {
+        auto from = cd.begin() + static_cast<long>(at);
+        cd.erase(from, from + static_cast<long>(3 + length));
+        cd.insert(cd.begin() + static_cast<long>(at), entry.begin(), entry.end());
+    } else {
+        cd.insert(cd.end(), entry.begin(), entry.end());
+    }
 }
 
 CardFile *CardState::FindFile(const std::string &dir, const std::string &name)
@@ -186,9 +218,13 @@ std::string SerializeState(const CardState &s)
     o << "card-data " << Field(s.cardData) << "\n";
     o << "master-key " << Field(s.masterKey) << "\n";
     o << "sm-counter " << s.smCounter << "\n";
+    for (const auto &k : s.adminKeys)
+        o << "admin-key " << int(k.first) << " " << Field(k.second) << "\n";
     for (const auto &p : s.pins)
         o << "pin " << int(p.limit) << " " << int(p.type) << " " << int(p.role) << " "
-          << int(p.updaters) << " " << int(p.tries) << " " << Field(p.value) << "\n";
+          << int(p.updaters) << " " << int(p.tries) << " " << Field(p.value) << " "
+          << int(p.statusA) << " " << int(p.statusB) << " "
+          << Field(Bytes(p.info, p.info + sizeof p.info)) << "\n";
     for (const auto &d : s.dirs) {
         o << "dir " << Field(d.first) << " " << int(d.second.access) << "\n";
         for (const auto &f : d.second.files)
@@ -275,7 +311,11 @@ bool ParseState(const std::string &text, CardState &out, std::string *error)
         } else if (key == "sm-counter") {
             ok = (w >> a) && a >= 0 && a <= 0xFFFF;
             s.smCounter = static_cast<uint16_t>(a);
+        } else if (key == "admin-key") {
+            ok = (w >> a >> h1) && byteValue(a) && FromHex(h1, x) && x.size() == 24;
+            s.adminKeys[static_cast<unsigned char>(a)] = x;
         } else if (key == "pin") {
+            // pin LIMIT TYPE ROLE UPDATERS TRIES VALUE [STATUS-A STATUS-B INFO]
             CardPin p;
             ok = (w >> a >> b >> c >> d >> e >> h1) && byteValue(a) && byteValue(b) &&
                  byteValue(c) && byteValue(d) && byteValue(e) && FromHex(h1, p.value) &&
@@ -285,6 +325,15 @@ bool ParseState(const std::string &text, CardState &out, std::string *error)
             p.role = static_cast<unsigned char>(c);
             p.updaters = static_cast<unsigned char>(d);
             p.tries = static_cast<unsigned char>(e);
+            long statusA = 0, statusB = 0;
+            if (ok && (w >> statusA)) {
+                ok = (w >> statusB >> h2) && byteValue(statusA) && byteValue(statusB) &&
+                     FromHex(h2, x) && x.size() == sizeof p.info;
+                p.statusA = static_cast<unsigned char>(statusA);
+                p.statusB = static_cast<unsigned char>(statusB);
+                if (ok)
+                    std::copy(x.begin(), x.end(), p.info);
+            }
             s.pins.push_back(p);
         } else if (key == "dir") {
             ok = (w >> h1 >> a) && FromHex(h1, x) && x.size() <= 8 && byteValue(a);

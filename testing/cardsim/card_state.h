@@ -46,9 +46,16 @@ struct CardPin {
     unsigned char role = 0x02;
     unsigned char updaters = 0x03; // PIN indexes allowed to change or unblock this PIN
     unsigned char tries = 3;
-    Bytes value;
+    Bytes value; // type code 2: the 24-byte triple-DES key of the challenge's response
+    // PIN properties (information kind 8) beyond the tries and the updaters: the two
+    // status bytes (bit 0 of each: the first and the second activation) and the three
+    // provider PIN-info bytes
+    unsigned char statusA = 0, statusB = 0;
+    unsigned char info[3] = {0, 0, 0};
     // Type code 3 is padded with FF bytes up to the maximum PIN length.
     bool FfPadded() const { return (type & 0x0F) == 3; }
+    // Type code 2 is verified by its response to the card's challenge.
+    bool ChallengeResponse() const { return (type & 0x0F) == 2; }
 };
 
 // One key of a container (index, key spec 0 signature / 1 exchange).
@@ -90,7 +97,9 @@ struct CardState {
     Bytes importedKeyParams;   // kind 11
     Bytes cardData;            // TLV list: tag (1), length (2, big-endian), value
     Bytes masterKey;           // secure-messaging master key, 16 bytes; empty: the test fixture
-    uint16_t smCounter = 0;    // sequence counter of first-generation openings
+    // The admin card's keys (24-byte triple-DES keys) by key reference.
+    std::map<unsigned char, Bytes> adminKeys;
+    uint16_t smCounter = 0;              // sequence counter of first-generation openings
     std::map<std::string, CardDir> dirs; // "" is the root
     // Container keys by (container index, key spec).
     std::map<std::pair<int, int>, CardKey> keys;
@@ -108,6 +117,15 @@ struct CardState {
     CardFile *FindFile(const std::string &dir, const std::string &name);
     const CardFile *FindFile(const std::string &dir, const std::string &name) const;
 };
+
+// Card data tag 80 holds the provider flags that information kind 7 reports.
+constexpr unsigned char kProviderFlagsTag = 0x80;
+
+// The entry of `tag` in a card-data TLV list: the offset of its tag byte and the length
+// of its value; false when the tag is absent or the list breaks before it.
+bool FindCardDataEntry(const Bytes &cardData, unsigned char tag, size_t &at, size_t &length);
+// Replaces the value of `tag` where it stands, or appends the entry.
+void PutCardDataEntry(Bytes &cardData, unsigned char tag, const Bytes &value);
 
 // The state file: a line-oriented text, written whole to a temporary file and renamed
 // over the old one, so that a killed simulator leaves either the old or the new state.

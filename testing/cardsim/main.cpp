@@ -40,6 +40,7 @@ const char kUsage[] =
     "  --key-bits N          size of the container keys, default 2048\n"
     "  --larger-keys         the card lists 2560, 3072 and 4096-bit keys too\n"
     "  --unpadded-pin        the user PIN is sent unpadded (PIN type 1)\n"
+    "  --challenge-pin       PIN 2: a challenge-response PIN keyed with the admin key\n"
     "  --issuer-key PEM      issuer private key that signs the card data\n"
     "control commands (standard input):\n"
     "  insert | remove | status | quit\n";
@@ -156,6 +157,8 @@ int main(int argc, char **argv)
             p.largerKeys = true;
         } else if (a == "--unpadded-pin") {
             p.userPinPadded = false;
+        } else if (a == "--challenge-pin") {
+            p.challengePin = true;
         } else if (a == "--key-bits") {
             long n = number();
             if (n < 512 || n > 4096 || n % 512)

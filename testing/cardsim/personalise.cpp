@@ -46,6 +46,24 @@ bool Sign(EVP_PKEY *key, const Bytes &message, Bytes &signature)
     return true;
 }
 
+Bytes Text(const std::string &text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+// A PIN with all its tries left.
+CardPin NewPin(unsigned char limit, unsigned char type, unsigned char role, unsigned char updaters,
+               const Bytes &value)
+{
+    CardPin pin;
+    pin.limit = pin.tries = limit;
+    pin.type = type;
+    pin.role = role;
+    pin.updaters = updaters;
+    pin.value = value;
+    return pin;
+}
+
 void AddTlv(Bytes &out, unsigned char tag, const Bytes &value)
 {
     out.push_back(tag);
@@ -99,12 +117,12 @@ bool AddContainers(CardState &s, const std::vector<ContainerSpec> &containers, b
 
 } // namespace
 
-Bytes ReadMasterKey(const std::string &path)
+Bytes ReadKeyFile(const std::string &path, size_t length)
 {
     std::ifstream f(path);
     std::string hex;
     Bytes key;
-    if (!(f >> hex) || !FromHex(hex, key) || key.size() != 16)
+    if (!(f >> hex) || !FromHex(hex, key) || key.size() != length)
         return {};
     return key;
 }
@@ -163,21 +181,14 @@ bool Personalise(const Personalisation &p, CardState &state, std::string *error,
     s.maxPinLength = p.maxPinLength;
     s.challengeLength = 8;
     s.infoFlags = p.userPinInitialised ? 0x08 : 0x00;
-    CardPin user;
-    user.limit = 3;
-    user.type = p.userPinPadded ? 0x03 : 0x01;
-    user.role = 0x02;
-    user.updaters = 0x03;
-    user.tries = 3;
-    user.value.assign(p.userPin.begin(), p.userPin.end());
-    CardPin puk;
-    puk.limit = 5;
-    puk.type = 0x03;
-    puk.role = 0x04;
-    puk.updaters = 0x02;
-    puk.tries = 5;
-    puk.value.assign(p.puk.begin(), p.puk.end());
-    s.pins = {user, puk};
+    s.pins = {NewPin(3, p.userPinPadded ? 0x03 : 0x01, 0x02, 0x03, Text(p.userPin)),
+              NewPin(5, 0x03, 0x04, 0x02, Text(p.puk))};
+    Bytes adminKey = ReadKeyFile(p.adminKeyPath, 24);
+    if (adminKey.empty())
+        return Fail(error, "cannot read the admin key " + p.adminKeyPath);
+    s.adminKeys[0x01] = adminKey;
+    if (p.challengePin)
+        s.pins.push_back(NewPin(3, 0x02, 0x10, 0x06, adminKey));
     s.containers = 8;
     s.keySizes = {{1024, 8}, {2048, 8}};
     s.memoryInfo = {0x00, 0x01, 0x0A, 0x40, 0x01}; // 2^10 * 64 * 1 = 64 KiB

@@ -47,6 +47,9 @@ struct Personalisation {
     std::string puk = "12345678";
     unsigned char maxPinLength = 8;
     bool userPinInitialised = true; // the role-8 record with no tries left
+    // PIN 2, a challenge-response PIN of role 10 (type code 2, try limit 3, changed or
+    // unblocked by PINs 1 and 2) whose key is the admin key
+    bool challengePin = false;
     // container 0 with a signature and an exchange key of keyBits and their certificates
     // (when `containers` is empty)
     bool withContainer = false;
@@ -62,11 +65,18 @@ struct Personalisation {
     std::string issuerKeyPath = std::string(VOK_CARDSIM_FIXTURES) + "/test_only_issuer_key.pem";
     // the secure-messaging master key as 32 hex digits
     std::string masterKeyPath = std::string(VOK_CARDSIM_FIXTURES) + "/test_only_mk.hex";
+    // the admin card's key of reference 01 as 48 hex digits
+    std::string adminKeyPath = std::string(VOK_CARDSIM_FIXTURES) + "/test_only_admin_key.hex";
 };
 
-// Reads a master key file (32 hex digits); empty when it cannot.
-Bytes ReadMasterKey(const std::string &path = std::string(VOK_CARDSIM_FIXTURES) +
-                                              "/test_only_mk.hex");
+// Reads a key file of hex digits (the master key: 32, the admin key: 48); empty when it
+// cannot or when the key has another length.
+Bytes ReadKeyFile(const std::string &path, size_t length);
+inline Bytes ReadMasterKey(const std::string &path = std::string(VOK_CARDSIM_FIXTURES) +
+                                                     "/test_only_mk.hex")
+{
+    return ReadKeyFile(path, 16);
+}
 
 // False (and a reason) when the issuer key cannot be read or a key cannot be made.
 // certificates, when given, receives the DER certificates as they were before

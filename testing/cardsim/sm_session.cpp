@@ -45,9 +45,9 @@ Bytes TdesCbc(const Bytes &key, const Bytes &iv, const Bytes &data, bool encrypt
     OpenSslHandle<EVP_CIPHER_CTX> ctx(EVP_CIPHER_CTX_new());
     Bytes out(data.size() + 8);
     int n = 0, tail = 0;
-    if (!ctx || key.size() != 16 || iv.size() != 8 || data.size() % 8 ||
-        EVP_CipherInit_ex(ctx.get(), EVP_des_ede_cbc(), nullptr, key.data(), iv.data(),
-                          encrypt ? 1 : 0) != 1 ||
+    if (!ctx || (key.size() != 16 && key.size() != 24) || iv.size() != 8 || data.size() % 8 ||
+        EVP_CipherInit_ex(ctx.get(), key.size() == 16 ? EVP_des_ede_cbc() : EVP_des_ede3_cbc(),
+                          nullptr, key.data(), iv.data(), encrypt ? 1 : 0) != 1 ||
         EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1 ||
         EVP_CipherUpdate(ctx.get(), out.data(), &n, data.data(), static_cast<int>(data.size())) !=
             1 ||
@@ -55,6 +55,13 @@ Bytes TdesCbc(const Bytes &key, const Bytes &iv, const Bytes &data, bool encrypt
         return {};
     out.resize(static_cast<size_t>(n + tail));
     return out;
+}
+
+Bytes ResponseToChallenge(const Bytes &key, const Bytes &challenge)
+{
+    if (challenge.size() != 8)
+        return {};
+    return TdesCbc(key, Bytes(8, 0x00), challenge, true);
 }
 
 Bytes Pad80(Bytes data)

@@ -15,8 +15,12 @@
 namespace cardsim
 {
 
-// Two-key triple DES in CBC mode over whole blocks; key 16 bytes, iv 8 bytes.
+// Triple DES in CBC mode over whole blocks: two-key with a 16-byte key, three-key with
+// a 24-byte one; iv 8 bytes. Empty on any failure.
 Bytes TdesCbc(const Bytes &key, const Bytes &iv, const Bytes &data, bool encrypt);
+// The response to an 8-byte challenge under a triple-DES key: the challenge encrypted
+// as one block. Empty on failure.
+Bytes ResponseToChallenge(const Bytes &key, const Bytes &challenge);
 // Appends 80 and zero bytes up to a multiple of 8 (always at least the 80).
 Bytes Pad80(Bytes data);
 // Removes that padding; false when the data does not end in it.

@@ -1,7 +1,8 @@
 // The simulated card in the virtual reader, driven with plain SCardTransmit through the
 // real PC/SC service: selection, every information kind, card data and its signature,
-// files under each access byte, a personalised compressed certificate, and the cardsim
-// program's control commands and state file across a killed process.
+// files under each access byte, a personalised compressed certificate, administration
+// commands of the shapes a reader might mishandle, and the cardsim program's control
+// commands and state file across a killed process.
 #include "card.h"
 #include "host.h"
 #include "pcsc_helpers.h"
@@ -332,6 +333,29 @@ TEST_F(PcscCardTest, OneSignatureOnEachAppletVersion)
         EXPECT_TRUE(VerifiesSha256(key, "over PC/SC", r.data));
         EVP_PKEY_free(key);
     }
+}
+
+TEST_F(PcscCardTest, AdministrationCommandsPassTheReaderService)
+{
+    Insert();
+    ASSERT_EQ(0x9000, Send(kSelectFirst));
+    // eight bytes whose fifth is no length
+    EXPECT_EQ(0x9000, Send({0xB0, 0x54, 0x0A, 0x0B, 0x7F, 0x01, 0x02, 0x03}));
+    EXPECT_EQ((Bytes{0x0A, 0x0B, 0x7F, 0x90, 0x00}), Transmit({0xB0, 0x10, 0x0B, 0x00, 0x00}));
+    Bytes challenge = Transmit({0xB0, 0x22, 0x00, 0x00, 0x08});
+    ASSERT_EQ(0x9000, Sw(challenge));
+    ASSERT_EQ(8u, Data(challenge).size());
+
+    HostSession session;
+    ASSERT_EQ(0x9000, OpenSession(tx, true, 0x11, session));
+    SecureReply r = SendSecure(tx, session, Cat({0xB0, 0x2A, 0x01, 0x00, 0x08}, Data(challenge)));
+    ASSERT_EQ(0x9000, r.sw);
+    EXPECT_TRUE(r.verified);
+    EXPECT_EQ(8u, r.data.size());
+    EXPECT_EQ(0x9000, SendSecure(tx, session, {0xB0, 0x7E, 0x00, 0x01, 0x02, 0x04, 0x00}).sw);
+    EXPECT_EQ(0x9000, SendSecure(tx, session, {0xB0, 0x1C, 0x01, 0xFF, 0x00}).sw);
+    ASSERT_EQ(0x9000, Send({0xB0, 0x54, 0x00, 0x00}));
+    EXPECT_TRUE(m_card->Snapshot().keys.empty());
 }
 
 TEST_F(PcscCardTest, CutRepliesReachTheHostCleanly)

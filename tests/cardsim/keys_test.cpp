@@ -477,7 +477,8 @@ TEST_F(KeysTest, RandomProtectedCommandsAlwaysGetAStatusWord)
 {
     // wrapped the host's way, random container commands reach their handlers
     std::mt19937 rng(2024);
-    const unsigned char instructions[] = {0x70, 0x72, 0x74, 0x76, 0x78, 0x7A, 0x54};
+    const unsigned char instructions[] = {0x70, 0x72, 0x74, 0x76, 0x78, 0x7A,
+                                          0x54, 0x7E, 0x1A, 0x1C, 0x2A, 0x2C};
     ASSERT_EQ(0x9000, Send(VerifyCommand(1, "12345678")));
     ASSERT_EQ(0x9000, Send(VerifyCommand(0, "123456")));
     for (int i = 0; i < 3000; ++i) {

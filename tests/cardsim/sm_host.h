@@ -17,15 +17,17 @@
 namespace cardsim_test
 {
 
-// Two-key triple DES, CBC, no padding; empty on any failure.
+// Triple DES, CBC, no padding: two-key with a 16-byte key, three-key with a 24-byte
+// one; empty on any failure.
 inline Bytes Tdes(const Bytes &key, const Bytes &iv, const Bytes &in, bool encrypt)
 {
     std::unique_ptr<EVP_CIPHER_CTX, void (*)(EVP_CIPHER_CTX *)> ctx(EVP_CIPHER_CTX_new(),
                                                                     EVP_CIPHER_CTX_free);
     Bytes out(in.size() + 8);
     int n = 0, m = 0;
-    if (EVP_CipherInit_ex(ctx.get(), EVP_des_ede_cbc(), nullptr, key.data(), iv.data(), encrypt) !=
-            1 ||
+    const EVP_CIPHER *cipher = key.size() == 24 ? EVP_des_ede3_cbc() : EVP_des_ede_cbc();
+    if ((key.size() != 16 && key.size() != 24) ||
+        EVP_CipherInit_ex(ctx.get(), cipher, nullptr, key.data(), iv.data(), encrypt) != 1 ||
         EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1 ||
         EVP_CipherUpdate(ctx.get(), out.data(), &n, in.data(), int(in.size())) != 1 ||
         EVP_CipherFinal_ex(ctx.get(), out.data() + n, &m) != 1)
@@ -47,14 +49,20 @@ inline Bytes Tail8(const Bytes &b)
     return b.size() < 8 ? Bytes{} : Bytes(b.end() - 8, b.end());
 }
 
-inline Bytes FixtureMasterKey()
+// A key of the test fixtures, stored as hex digits.
+inline Bytes FixtureKey(const std::string &file)
 {
-    std::ifstream f(VOK_CARDSIM_FIXTURES "/test_only_mk.hex");
+    std::ifstream f(std::string(VOK_CARDSIM_FIXTURES) + "/" + file);
     std::string hex;
     Bytes key;
     f >> hex;
     cardsim::FromHex(hex, key);
     return key;
+}
+
+inline Bytes FixtureMasterKey()
+{
+    return FixtureKey("test_only_mk.hex");
 }
 
 struct HostSession {
