@@ -97,12 +97,11 @@ class RecordingTransport
     uint32_t failCode = 0x80100069;
 
   private:
+    // A queued reply stands in for the responder's next one.
     Bytes Answer(const Bytes &command)
     {
-        if (m_responder)
-            return m_responder(command);
         if (m_script.empty())
-            return {0x6D, 0x00};
+            return m_responder ? m_responder(command) : Bytes{0x6D, 0x00};
         Bytes reply = m_script.front();
         m_script.pop_front();
         return reply;
