@@ -15,18 +15,10 @@ using namespace app_test;
 namespace
 {
 
-const QString kPuk = "12345678";
 const QString kWrongPuk = "87654321";
 const QString kNewPin = "24680";
 const char kPassword[] = "heslo 1";
 const QString kSerial = "1122334455667788";
-
-cardsim::Personalisation oneContainer()
-{
-    cardsim::Personalisation p;
-    p.containers = {container("keys", 2048, 0)};
-    return p;
-}
 
 class CardOutcomesTest : public CardWindowTest
 {

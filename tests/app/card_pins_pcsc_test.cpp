@@ -16,15 +16,6 @@ using namespace app_test;
 namespace
 {
 
-const QString kPuk = "12345678";
-
-cardsim::Personalisation oneContainer()
-{
-    cardsim::Personalisation p;
-    p.containers = {container("keys", 2048, 0)};
-    return p;
-}
-
 class CardPinsTest : public CardWindowTest
 {
   protected:

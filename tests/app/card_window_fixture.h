@@ -32,11 +32,11 @@ using token_test::Bytes;
 inline const std::string kCardReader = vpcd::NameOfReader(0);
 inline const QString kPin = "123456";
 inline const QString kWrongPin = "000000";
+inline const QString kPuk = "12345678";
 // The module sees the one virtual reader as "Virtual PCD 00 00"; listed once, the
 // second reader of that model is no USB device.
-inline const QString kUsbListing =
-    "Bus 002 Device 001: ID 0f0f:0003 Example 3.0 root hub\n"
-    "Bus 001 Device 003: ID 1234:5678 Virtual PCD\n";
+inline const QString kUsbListing = "Bus 002 Device 001: ID 0f0f:0003 Example 3.0 root hub\n"
+                                   "Bus 001 Device 003: ID 1234:5678 Virtual PCD\n";
 inline const char *const kItemActions[] = {"changePin",  "changePuk",  "unblockPin", "showCertview",
                                            "exportCert", "importCert", "deleteCert", "exportKey",
                                            "importKey",  "testKey",    "deleteKey"};
@@ -49,6 +49,14 @@ inline cardsim::ContainerSpec container(const std::string &name, int signatureBi
     c.keys[0].bits = signatureBits;
     c.keys[1].bits = exchangeBits;
     return c;
+}
+
+// A card with one container holding a 2048-bit signature key.
+inline cardsim::Personalisation oneContainer()
+{
+    cardsim::Personalisation p;
+    p.containers = {container("keys", 2048, 0)};
+    return p;
 }
 
 // What a page shows of a certificate, read from its DER with OpenSSL.
