@@ -7,6 +7,8 @@
 #include <QByteArray>
 #include <QString>
 
+class QFile;
+
 // The open's outcome, then the whole write's.
 struct FileWriteResult {
     bool opened;
@@ -15,3 +17,6 @@ struct FileWriteResult {
 
 // Replaces the file's content with the bytes (creating the file).
 FileWriteResult ReplaceFile(QString const &path, QByteArray const &content);
+// The same through a file object not yet open that names the file; it is
+// closed on return.
+FileWriteResult ReplaceFile(QFile &file, QByteArray const &content);
