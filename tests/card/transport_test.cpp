@@ -23,6 +23,7 @@ struct ExchangeCase {
     uint32_t result;
     std::vector<std::string> sent; // every command the card saw
     std::string reply;             // response buffer after a success, status included
+    bool claimsBeyondRoom = false; // the callback claims a reply longer than its room
 };
 
 Bytes Repeat(unsigned char b, size_t n)
@@ -124,6 +125,30 @@ const ExchangeCase EXCHANGES[] = {
      0x80100008,
      {"B0 10 03 00 00", "00 C0 00 00 02"},
      ""},
+    {"a reply the callback claims longer than the buffer is refused",
+     1,
+     "B0 10 03 00 00",
+     {DATA_512 + " 00 90 00"},
+     0x8010001F,
+     {"B0 10 03 00 00"},
+     "",
+     true},
+    {"a resent reply the callback claims longer than the buffer is refused",
+     1,
+     "B0 10 09 00 01",
+     {"6C 08", DATA_512 + " 00 90 00"},
+     0x8010001F,
+     {"B0 10 09 00 01", "B0 10 09 00 08"},
+     "",
+     true},
+    {"a GET RESPONSE reply the callback claims longer than the room left is refused",
+     1,
+     "B0 10 03 00 00",
+     {DATA_512 + " 61 02", "01 90 00"},
+     0x8010001F,
+     {"B0 10 03 00 00", "00 C0 00 00 02"},
+     "",
+     true},
     {"an empty reply has no status word",
      1,
      "B0 10 04 00 10",
@@ -164,6 +189,7 @@ TEST_P(Exchange, FollowsTheContinuationRules)
     RecordingTransport transport;
     for (const std::string &r : c.replies)
         transport.Queue(r);
+    transport.claimsBeyondRoom = c.claimsBeyondRoom;
     TestCard card(transport);
     card->transport->protocol = c.protocol;
     card->transport->sw1 = 0x12;
