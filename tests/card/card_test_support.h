@@ -54,10 +54,11 @@ inline Bytes Concat(Bytes a, const Bytes &b)
     return a;
 }
 
-// The transmit callback's context: every command and reply is recorded; replies
-// come from a responder (a simulated card) or, without one, from a script in
-// order (6D 00 once it is used up). failAt makes exchange number n (from 0)
-// fail with failCode.
+// The transmit callback's context: every command and reply is recorded. Each
+// command is answered by the next queued reply while the queue holds one, and
+// then by the responder (a simulated card), or with 6D 00 when there is none; a
+// command that a queued reply answers never reaches the responder. failAt makes
+// exchange number n (from 0) fail with failCode, before any reply is taken.
 class RecordingTransport
 {
   public:
