@@ -1,8 +1,9 @@
 // The client's key and certificate operations end to end on the fake token:
 // importing PKCS#12 and certificate files, exporting certificates and public
-// keys, testing key pairs and deleting a container's objects, with the card
-// in the virtual reader of the real pcscd. What the token holds is read
-// through a session of the test's own, independently of the client's walk.
+// keys, testing key pairs and deleting a container's objects or one of its
+// certificates, with the card in the virtual reader of the real pcscd. What the
+// token holds is read through a session of the test's own, independently of
+// the client's walk.
 #include <gtest/gtest.h>
 
 #include <openssl/core_names.h>
@@ -574,6 +575,28 @@ class KeyOperationsOnTheCard : public TokenContents
         return value;
     }
 
+    // The values of every certificate the token shows.
+    std::multiset<Bytes> CertificateValues()
+    {
+        CK_SESSION_HANDLE const s = OwnSession();
+        CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
+        CK_ATTRIBUTE wanted = {CKA_CLASS, &cls, sizeof(cls)};
+        EXPECT_EQ(f->C_FindObjectsInit(s, &wanted, 1), CKR_OK);
+        std::multiset<Bytes> values;
+        CK_OBJECT_HANDLE ho = 0;
+        CK_ULONG found = 0;
+        while (f->C_FindObjects(s, &ho, 1, &found) == CKR_OK && found == 1) {
+            CK_ATTRIBUTE value = {CKA_VALUE, nullptr, 0};
+            EXPECT_EQ(f->C_GetAttributeValue(s, ho, &value, 1), CKR_OK);
+            Bytes bytes(value.ulValueLen);
+            value.pValue = bytes.data();
+            EXPECT_EQ(f->C_GetAttributeValue(s, ho, &value, 1), CKR_OK);
+            values.insert(bytes);
+        }
+        EXPECT_EQ(f->C_FindObjectsFinal(s), CKR_OK);
+        return values;
+    }
+
     std::vector<Bytes> cardCertificates;
 };
 
@@ -713,6 +736,53 @@ TEST_F(KeyOperationsOnTheCard, TestsTheKeyPairOfAContainer)
     for (Row const &row : rows) {
         SCOPED_TRACE(row.container);
         EXPECT_EQ(client->TestKey(slot, q(row.container)), row.result);
+    }
+}
+
+TEST_F(KeyOperationsOnTheCard, DeletesTheCertificateOfARecordAndNothingElse)
+{
+    // one container of two keys, each with its own certificate
+    cardsim::Personalisation p;
+    p.containers = {Signing("pair")};
+    p.containers[0].keys[1].bits = 1024;
+    Insert(p);
+    std::multiset<std::string> const keys = Minus(Minus(Contents(), {"cert pair"}), {"cert pair"});
+    ASSERT_EQ(keys.size(), 4u);
+    // no record before the records are read
+    EXPECT_EQ(client->DeleteCertificate(slot, 0), static_cast<int>(CKR_ARGUMENTS_BAD));
+    ASSERT_EQ(client->SaveObjects(slot), CKR_OK);
+    ASSERT_EQ(client->GetCertsCount(slot), 2);
+    Bytes records[2];
+    for (int i : {0, 1}) {
+        cert_info const c = client->GetCertStruct(slot, i);
+        records[i] = Bytes(c.value, c.value + c.valueLen);
+    }
+    ASSERT_EQ(CertificateValues(), std::multiset<Bytes>(records, records + 2));
+    ASSERT_NE(records[0], records[1]);
+
+    struct Row {
+        char const *what;
+        int index;
+        int result;
+        std::multiset<Bytes> left; // the certificates on the token afterwards
+    } const rows[] = {
+        {"a record past the slot's",
+         2,
+         static_cast<int>(CKR_ARGUMENTS_BAD),
+         {records[0], records[1]}},
+        {"a negative record", -1, static_cast<int>(CKR_ARGUMENTS_BAD), {records[0], records[1]}},
+        {"the first record", 0, CKR_OK, {records[1]}},
+        {"the first record again, which the card no longer holds", 0, CKR_OK, {records[1]}},
+        {"the second record", 1, CKR_OK, {}},
+    };
+    for (Row const &row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(client->DeleteCertificate(slot, row.index), row.result);
+        EXPECT_EQ(CertificateValues(), row.left);
+        std::multiset<std::string> shown = keys;
+        for (size_t i = 0; i < row.left.size(); ++i)
+            shown.insert("cert pair");
+        EXPECT_EQ(Contents(), shown) << "the keys stay";
     }
 }
 
