@@ -16,6 +16,7 @@ namespace
 {
 
 const QString kWrongPuk = "87654321";
+const QString kNewPuk = "13572468";
 const QString kNewPin = "24680";
 const char kPassword[] = "heslo 1";
 const QString kSerial = "1122334455667788";
@@ -233,18 +234,30 @@ TEST_F(CardOutcomesTest, ACardPulledDuringAnOperationIsReportedRemovedAndNoLonge
         std::function<void(vok_qt::ModalDriver &)> answer;
         QString text;
     };
+    // A change of a secret on the card's page, the card pulled out as the new value is
+    // typed again.
+    auto pulledAtTheRepetition = [this](const char *what, const char *how, const QString &presented,
+                                        const QString &fresh, const QString &text) {
+        return Row{
+            what,
+            [this] {
+                click(item({0, 0}));
+            },
+            how,
+            [this, presented, fresh](vok_qt::ModalDriver &d) {
+                d.enterText(presented).enterText(fresh);
+                d.expect("QInputDialog", typeAfter([this] { pullCard(); }, fresh)).pressButton();
+            },
+            text};
+    };
     QString pfx;
     const Row rows[] = {
-        {"PIN change, at the repeated new PIN",
-         [&] {
-             click(item({0, 0}));
-         },
-         "changePin",
-         [&](vok_qt::ModalDriver &d) {
-             d.enterText(kPin).enterText(kNewPin);
-             d.expect("QInputDialog", typeAfter([&] { pullCard(); }, kNewPin)).pressButton();
-         },
-         "Během změny hodnoty PIN byla vyjmuta karta."},
+        pulledAtTheRepetition("PIN change, at the repeated new PIN", "changePin", kPin, kNewPin,
+                              "Během změny hodnoty PIN byla vyjmuta karta."),
+        pulledAtTheRepetition("PUK change, at the repeated new PUK", "changePuk", kPuk, kNewPuk,
+                              "Během změny hodnoty PUK byla vyjmuta karta."),
+        pulledAtTheRepetition("PIN unblocking, at the repeated new PIN", "link:unblockPin", kPuk,
+                              kNewPin, "Během odblokování PIN byla vyjmuta karta."),
         {"PIN change, at the PIN",
          [&] {
              click(item({0, 0}));
@@ -286,7 +299,10 @@ TEST_F(CardOutcomesTest, ACardPulledDuringAnOperationIsReportedRemovedAndNoLonge
         pfx = pfxFile();
         row.select();
         row.answer(driver);
-        action(row.how)->trigger();
+        if (QString how = row.how; how.startsWith("link:"))
+            emit page()->anchorClicked(QUrl(how.mid(5)));
+        else
+            action(row.how)->trigger();
         ASSERT_TRUE(driver.finished());
         const vok_qt::SeenDialog &box = driver.seen().last();
         EXPECT_EQ(box.title, "Chyba");
