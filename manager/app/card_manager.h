@@ -21,6 +21,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 #include "client/pkcs11_manipulator.h"
 #include "usb_readers.h"
@@ -136,9 +137,16 @@ class CardManager : public QMainWindow
     void addKeyItem(int i, QTreeWidgetItem *cardItem, const key_info &key);
     void suggestIfExpired(const cert_info &cert);
     void walkTree();
+    // Shows the page of each key item of the card and of its certificate, in tree order.
+    void walkKeys(QTreeWidgetItem *card);
     void interruptLoad();
-    void loadFailed();
+    // The load error of reader i's card; the card's items and its slot's lists go.
+    void loadFailed(int i);
     void endReload();
+    // After a log-in on a card read without its PIN: the card's objects read again in
+    // the logged-in session, its key items laid anew from them (no PIN asked for), and
+    // the page of the shown key shown again.
+    void readPrivateObjects(int slot);
 
     // The item pages (card_manager_items.cpp).
     int slotOf(QTreeWidgetItem *item) const;
@@ -202,6 +210,25 @@ class CardManager : public QMainWindow
     // A log-in refused for another reason than the secret: its box; after a removed
     // card the window is read anew and the operation ends.
     PinResult logInFailed(int rc);
+    // After a card call that found the card pulled out, the window reads the cards anew
+    // (no page shows a card that is gone) and the answer is true.
+    bool reloadIfRemoved(int rc);
+    // The boxes of a wrong and of a blocked secret.
+    struct Refusals {
+        QString wrong, blocked;
+    };
+    // The operations' boxes for the PIN or the PUK.
+    Refusals refusalsOf(Secret secret);
+    // What a log-in with an entered secret came to. A wrong or blocked secret has its
+    // tries read anew, the shown item of the kind `redrawn` redrawn (when given) and its
+    // box shown: Wrong while tries remain (the caller asks again), else Blocked. Any
+    // other refusal is Failed, with no box.
+    enum class Answer { LoggedIn, Wrong, Blocked, Failed };
+    Answer logInAnswer(int slot, Secret secret, int rc, const Refusals &boxes,
+                       std::optional<ItemKind> redrawn);
+    // The operation's way on after its log-in: nothing when the secret is to be asked
+    // for again; a refusal for another reason shows its box (logInFailed).
+    std::optional<PinResult> afterLogIn(int slot, Secret secret, int rc, ItemKind redrawn);
     // The progress notice, shown without blocking while one card call runs.
     void showProgress(const QString &text, const QString &informative);
     void closeProgress();
@@ -220,9 +247,11 @@ class CardManager : public QMainWindow
         Secret fresh; // NewPin or NewPuk
         bool unblock; // InitPin in the PUK's session, else ChangePin
         QString progress, success, failure;
+        QString removed; // the card was pulled out during the change
     };
-    // The change's result: 0, or the failing code of the card call (already shown).
-    int changeSecret(int slot, const SecretChange &change);
+    // The change's result: 0, or the failing code of the card call (already shown);
+    // nothing when the user cancelled.
+    std::optional<int> changeSecret(int slot, const SecretChange &change);
     // A PIN operation: the log-in with the presented secret, the change, the closing
     // refresh of the tries and the card's page.
     void changePinOrPuk(const char *what, Secret presented, const SecretChange &change);
@@ -241,6 +270,8 @@ class CardManager : public QMainWindow
     bool shownObject(ItemKind kind, Shown &shown);
     QString refreshNotice() const;
     PinResult logInUnlessLoggedIn(int slot, int state, ItemKind redrawn);
+    // The question before a key's deletion, which takes its whole container.
+    QString containerDeletion(const Shown &key);
 
     bool printProgress = true;
     QTreeWidgetItem *shownItem = nullptr; // see shownItemOf

@@ -120,8 +120,8 @@ void CardManager::showCardPage(QTreeWidgetItem *item, int slot)
 {
     currentSlot = slot;
     card_info card = pkcs11->GetCardStruct(slot);
-    bool blocked = card.userPin[1] == 0;
-    menuAllows(item_actions::card(blocked));
+    bool blocked = card.userPin[1] == 0, pukBlocked = card.soPin[1] == 0;
+    menuAllows(item_actions::card(blocked, pukBlocked));
     const QStringList values = {
         item->text(0),
         item_text::counters(card.userPin),
@@ -140,8 +140,11 @@ void CardManager::showCardPage(QTreeWidgetItem *item, int slot)
     report(lines, QStringLiteral("CardInfo: FreeSpace: ") + QString::number(card.freePublicMemory));
     report(lines,
            QStringLiteral("CardInfo: TotalSpace: ") + QString::number(card.totalPublicMemory));
-    showPage(fillPage(readHtml(blocked ? QStringLiteral("cardblocked") : QStringLiteral("card")),
-                      values));
+    // with both secrets blocked the page offers no unblocking that cannot work
+    const QString page = !blocked     ? QStringLiteral("card")
+                         : pukBlocked ? QStringLiteral("cardbothblocked")
+                                      : QStringLiteral("cardblocked");
+    showPage(fillPage(readHtml(page), values));
 }
 
 void CardManager::showKeyPage(QTreeWidgetItem *item, int slot)

@@ -81,6 +81,9 @@ void CardManager::testKey()
     PinResult login = logInUnlessLoggedIn(key.slot, state, KeyItem);
     if (login == PinResult::Ended)
         return;
+    // a card read without its PIN: its private keys are read now, for the pages
+    if (login == PinResult::LoggedIn && state != int(CKS_RW_USER_FUNCTIONS))
+        readPrivateObjects(key.slot);
     if (login == PinResult::LoggedIn) {
         showProgress(tr("<p align='center'>Probíhá testování integrity klíčů. Prosím vyčkejte na "
                         "dokončení operace.\n"),
@@ -96,10 +99,8 @@ void CardManager::testKey()
             showError(tr("Klíče nejsou v pořádku."));
         else
             showFailure(tr("Nepodařilo se ověřit integritu klíčů (chyba 0x"), rc);
-        if (cardRemoved(rc)) {
-            reload(); // the page no longer shows a card that is gone
+        if (reloadIfRemoved(rc))
             return;
-        }
     }
     pkcs11->UpdatePinTries(key.slot, CKU_USER);
 }
@@ -143,8 +144,10 @@ void CardManager::importKey()
         }
     }
     pkcs11->UpdatePinTries(card.slot, CKU_USER);
-    if (rc == int(CKR_OK) || cardRemoved(rc))
+    if (rc == int(CKR_OK))
         reload();
+    else
+        reloadIfRemoved(rc);
 }
 
 void CardManager::importCert()
@@ -176,8 +179,7 @@ void CardManager::importCert()
     closeProgress();
     if (rc != int(CKR_OK)) {
         showFailure(tr("Certifikát nebyl importován (chyba 0x"), rc);
-        if (cardRemoved(rc))
-            reload(); // the page no longer shows a card that is gone
+        reloadIfRemoved(rc);
         return;
     }
     showMessage(tr("Úspěch"), tr("Certifikát byl úspěšně importován."), QMessageBox::Information,
@@ -219,9 +221,7 @@ void CardManager::exportKey()
     for (int p = 0; p < pkcs11->GetPubKeyCount(key.slot) && index < 0; ++p) {
         key_info pub = pkcs11->GetPubKeyStruct(key.slot, p);
         if (item_text::field(pub.containerName) == key.container &&
-            pub.modulusLen == shownKey.modulusLen &&
-            std::equal(pub.modulus, pub.modulus + qMin<size_t>(pub.modulusLen, sizeof pub.modulus),
-                       shownKey.modulus))
+            certificate_file::sameKey(pub, shownKey))
             index = p;
     }
     if (index < 0) {
@@ -261,6 +261,40 @@ void CardManager::showCertview()
     viewer.exec();
 }
 
+// The card deletes a key's whole container: the question names the container, each of
+// its keys (its key items) and each of its certificates, shown or not. Names from the
+// card and the certificates are escaped.
+QString CardManager::containerDeletion(const Shown &key)
+{
+    using Orvane::Certificate::X509Cert;
+    using Orvane::Certificate::X509Common;
+    QString items;
+    for (int k = 0; k < keyNames[key.slot].size() && k < keyInfos[key.slot].size(); ++k) {
+        if (keyNames[key.slot][k] != key.container)
+            continue;
+        const key_info &info = keyInfos[key.slot][k];
+        const QString type = item_text::keyType(info.flags);
+        items += tr("<li>klíč %1</li>")
+                     .arg((type.isEmpty() ? QString() : type + QStringLiteral(", ")) +
+                          QString::number(info.modulusBits) + QStringLiteral("b."));
+    }
+    for (int c = 0; c < pkcs11->GetCertsCount(key.slot); ++c) {
+        cert_info cert = pkcs11->GetCertStruct(key.slot, c);
+        if (item_text::field(cert.containerName) != key.container)
+            continue;
+        X509Cert holder(cert.value, qMin<long long>(cert.valueLen, sizeof cert.value));
+        items +=
+            tr("<li>certifikát pro %1, sériové číslo %2</li>")
+                .arg(holder.GetCommonText(X509Common::Subject, TextPlain).toHtmlEscaped(),
+                     item_text::serial(cert.serial, cert.serialLen, sizeof cert.serial, false));
+    }
+    return tr("<p>Karta maže vždy celý kontejner klíčů. Smazán bude kontejner <b>%1</b> se "
+              "vším, co obsahuje:</p>")
+               .arg(key.container.toHtmlEscaped()) +
+           QStringLiteral("<ul>") + items + QStringLiteral("</ul>") +
+           tr("<p>Chcete skutečně smazat tyto objekty z karty?</p>");
+}
+
 void CardManager::deleteObject()
 {
     SlotLog entry(*pkcs11, QStringLiteral("deleteObject()"));
@@ -277,8 +311,11 @@ void CardManager::deleteObject()
         return;
     }
     QMessageBox confirm(QMessageBox::Warning, tr("Upozornění"),
-                        tr("Chcete skutečně smazat vybraný objekt z karty?"),
+                        certificate ? tr("Chcete skutečně smazat vybraný objekt z karty?")
+                                    : containerDeletion(object),
                         QMessageBox::Ok | QMessageBox::Cancel, this);
+    if (!certificate)
+        confirm.setTextFormat(Qt::RichText);
     confirm.setDefaultButton(QMessageBox::Cancel);
     if (confirm.exec() != QMessageBox::Ok)
         return;
@@ -295,8 +332,7 @@ void CardManager::deleteObject()
     closeProgress();
     if (rc != int(CKR_OK)) {
         showFailure(tr("Objekt nebyl smazán (chyba 0x"), rc);
-        if (cardRemoved(rc))
-            reload(); // the page no longer shows a card that is gone
+        reloadIfRemoved(rc);
         return;
     }
     showMessage(tr("Úspěch"), tr("<p align='center'>Objekt byl úspěšně smazán."),

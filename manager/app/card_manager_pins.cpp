@@ -4,8 +4,10 @@
 // Each one asks for the secret it presents (also when the session is logged in
 // already, so that the old value of a change is always the one just typed), checks
 // every entry against the PIN rules before any card call, and ends by refreshing the
-// tries of both secrets and redrawing the card's page. A wrong secret costs a
-// try, shows its box and asks again from the start.
+// tries of both secrets and redrawing the card's page, before its success box, so that
+// the page behind the box is true already. A wrong secret costs a try, shows its box
+// and asks again from the start. A card pulled out during the change is named in the
+// operation's own words, and the window then reads the cards anew.
 #include <QTreeWidget>
 
 #include "card_manager.h"
@@ -40,7 +42,6 @@ CardManager::PinResult CardManager::presentSecret(int slot, Secret secret, int &
                                                   SlotLog &entry)
 {
     const bool puk = secret == Secret::Puk;
-    const int userType = puk ? int(CKU_SO) : int(CKU_USER);
     for (;;) {
         if (sessionLost(slot, entry, state))
             return PinResult::Ended;
@@ -59,36 +60,25 @@ CardManager::PinResult CardManager::presentSecret(int slot, Secret secret, int &
             return PinResult::Stopped;
         if (typed == Entry::Refused)
             continue;
-        if (rc == int(CKR_OK))
-            return PinResult::LoggedIn;
-        if (rc != int(CKR_PIN_INCORRECT) && rc != int(CKR_PIN_LOCKED))
-            return logInFailed(rc);
-        pkcs11->UpdatePinTries(slot, userType);
-        card = pkcs11->GetCardStruct(slot);
-        redraw(CardItem);
-        // the last wrong secret blocks it
-        if (rc == int(CKR_PIN_INCORRECT) && (puk ? card.soPin[1] : card.userPin[1]) != 0) {
-            showError(puk ? tr("Byl zadán chybný PUK.") : tr("Byl zadán chybný PIN."));
-            continue;
-        }
-        showError(puk ? tr("PUK byl zablokován.") : tr("PIN byl zablokován."));
-        return PinResult::Stopped;
+        if (std::optional<PinResult> result = afterLogIn(slot, secret, rc, CardItem))
+            return *result;
     }
 }
 
 // One change of a secret after the log-in with the old one: the new value asked for
-// twice, the card call behind the progress notice, its result shown.
-int CardManager::changeSecret(int slot, const SecretChange &change)
+// twice, the card call behind the progress notice, a failure shown. Nothing when the
+// user cancels.
+std::optional<int> CardManager::changeSecret(int slot, const SecretChange &change)
 {
     SecretText value;
     if (!askNewSecret(change.title, change.fresh, slot, value))
-        return int(CKR_OK);
+        return std::nullopt;
     showProgress(change.progress, progressInformative());
     int rc = change.unblock ? pkcs11->InitPin(slot, value.text())
                             : pkcs11->ChangePin(slot, value.text());
     closeProgress();
     if (rc != int(CKR_OK)) {
-        showFailure(change.failure, rc, tr("Během změny hodnoty PIN byla vyjmuta karta."));
+        showFailure(change.failure, rc, change.removed);
         return rc;
     }
     if (!change.unblock) {
@@ -97,7 +87,6 @@ int CardManager::changeSecret(int slot, const SecretChange &change)
         pkcs11->Logout(s);
         logIn(slot, value.text(), change.fresh == Secret::NewPuk ? CKU_SO : CKU_USER);
     }
-    showMessage(tr("Úspěch"), change.success, QMessageBox::Information);
     return rc;
 }
 
@@ -111,20 +100,23 @@ void CardManager::changePinOrPuk(const char *what, Secret presented, const Secre
     PinResult login = presentSecret(slot, presented, state, entry);
     if (login == PinResult::Ended)
         return;
-    int rc = login == PinResult::LoggedIn ? changeSecret(slot, change) : int(CKR_OK);
+    std::optional<int> rc;
+    if (login == PinResult::LoggedIn)
+        rc = changeSecret(slot, change);
     if (login == PinResult::LoggedIn && presented == Secret::Puk) {
         // the security officer logs out, so that the holder can log in at once
         int s = slot;
         pkcs11->Logout(s);
     }
-    if (cardRemoved(rc)) {
-        reload(); // the page no longer shows a card that is gone
+    if (rc && reloadIfRemoved(*rc))
         return;
-    }
-    // a PUK log-in also resets the PUK's tries, an unblocking the PIN's: both are read
+    // a PUK log-in also resets the PUK's tries, an unblocking the PIN's: both are read,
+    // and the page behind the success box shows them already
     pkcs11->UpdatePinTries(slot, CKU_USER);
     pkcs11->UpdatePinTries(slot, CKU_SO);
     redraw(CardItem);
+    if (rc.value_or(-1) == int(CKR_OK))
+        showMessage(tr("Úspěch"), change.success, QMessageBox::Information);
 }
 
 void CardManager::changePin()
@@ -134,7 +126,8 @@ void CardManager::changePin()
                     tr("<p align='center'>Probíhá změna PIN. Prosím vyčkejte na dokončení "
                        "operace.</p>\n"),
                     tr("PIN byl úspěšně změněn."),
-                    tr("Během změny hodnoty PIN se vyskytla chyba (0x")});
+                    tr("Během změny hodnoty PIN se vyskytla chyba (0x"),
+                    tr("Během změny hodnoty PIN byla vyjmuta karta.")});
 }
 
 void CardManager::changePuk()
@@ -144,7 +137,8 @@ void CardManager::changePuk()
                     tr("<p align='center'>Probíhá změna PUK. Prosím vyčkejte na dokončení "
                        "operace.</p>\n"),
                     tr("PUK byl úspěšně změněn."),
-                    tr("Během změny hodnoty PUK se vyskytla chyba (0x")});
+                    tr("Během změny hodnoty PUK se vyskytla chyba (0x"),
+                    tr("Během změny hodnoty PUK byla vyjmuta karta.")});
 }
 
 void CardManager::unblockPin()
@@ -154,5 +148,6 @@ void CardManager::unblockPin()
                     tr("<p align='center'>Probíhá odblokování PIN. Prosím vyčkejte na "
                        "dokončení operace.</p>\n"),
                     tr("PIN byl úspěšně odblokován."),
-                    tr("Během operace odblokování PIN se vyskytla chyba (0x")});
+                    tr("Během operace odblokování PIN se vyskytla chyba (0x"),
+                    tr("Během odblokování PIN byla vyjmuta karta.")});
 }

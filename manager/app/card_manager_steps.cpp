@@ -1,8 +1,9 @@
 // The steps the card holder's operations share: the lost-session way, secret prompts
-// with the rules for PINs and PUKs and the one entry routine behind every PIN and PUK
-// prompt (the tree's reload too), the loop for a new secret, the progress notice,
-// error boxes with a code or for a card pulled out, and the PIN log-in of the key and
-// certificate operations.
+// with the rules for PINs and PUKs, the one entry routine behind every PIN and PUK
+// prompt (the tree's reload too) and the one answer to its log-in, the loop for a new
+// secret, the progress notice, error boxes with a code or for a card pulled out (and
+// the window read anew after it), and the PIN log-in of the key and certificate
+// operations.
 //
 // A secret never leaves these steps as more than one wiped-after-use copy: the
 // dialog's text is cleared as soon as it is read, and a refused log-in does not leave
@@ -197,6 +198,34 @@ void CardManager::redraw(ItemKind kind)
         treeClicked(item);
 }
 
+CardManager::Refusals CardManager::refusalsOf(Secret secret)
+{
+    if (secret == Secret::Puk)
+        return {tr("Byl zadán chybný PUK."), tr("PUK byl zablokován.")};
+    return {tr("Byl zadán chybný PIN."), tr("PIN byl zablokován.")};
+}
+
+CardManager::Answer CardManager::logInAnswer(int slot, Secret secret, int rc, const Refusals &boxes,
+                                             std::optional<ItemKind> redrawn)
+{
+    if (rc == int(CKR_OK))
+        return Answer::LoggedIn;
+    if (rc != int(CKR_PIN_INCORRECT) && rc != int(CKR_PIN_LOCKED))
+        return Answer::Failed;
+    const bool puk = secret == Secret::Puk;
+    pkcs11->UpdatePinTries(slot, puk ? CKU_SO : CKU_USER);
+    if (redrawn)
+        redraw(*redrawn);
+    card_info card = pkcs11->GetCardStruct(slot);
+    // the last wrong secret blocks it: no prompt with no tries left
+    if (rc == int(CKR_PIN_INCORRECT) && (puk ? card.soPin[1] : card.userPin[1]) != 0) {
+        showError(boxes.wrong);
+        return Answer::Wrong;
+    }
+    showError(boxes.blocked);
+    return Answer::Blocked;
+}
+
 CardManager::PinResult CardManager::pinLoop(int slot, ItemKind redrawn)
 {
     if (pkcs11->GetCardStruct(slot).userPin[1] == 0) {
@@ -213,28 +242,37 @@ CardManager::PinResult CardManager::pinLoop(int slot, ItemKind redrawn)
             return PinResult::Stopped;
         if (entry == Entry::Refused)
             continue;
-        if (rc == int(CKR_OK))
-            return PinResult::LoggedIn;
-        if (rc == int(CKR_PIN_INCORRECT) || rc == int(CKR_PIN_LOCKED)) {
-            pkcs11->UpdatePinTries(slot, CKU_USER);
-            // the last wrong PIN blocks it
-            if (rc == int(CKR_PIN_INCORRECT) && pkcs11->GetCardStruct(slot).userPin[1] != 0) {
-                redraw(redrawn);
-                showError(tr("Byl zadán chybný PIN."));
-                continue;
-            }
-            showError(tr("PIN byl zablokován."));
-            return PinResult::Stopped;
-        }
-        return logInFailed(rc);
+        if (std::optional<PinResult> result = afterLogIn(slot, Secret::Pin, rc, redrawn))
+            return *result;
     }
+}
+
+std::optional<CardManager::PinResult> CardManager::afterLogIn(int slot, Secret secret, int rc,
+                                                              ItemKind redrawn)
+{
+    switch (logInAnswer(slot, secret, rc, refusalsOf(secret), redrawn)) {
+    case Answer::LoggedIn:
+        return PinResult::LoggedIn;
+    case Answer::Wrong:
+        return std::nullopt;
+    case Answer::Blocked:
+        return PinResult::Stopped;
+    case Answer::Failed:
+        break;
+    }
+    return logInFailed(rc);
 }
 
 CardManager::PinResult CardManager::logInFailed(int rc)
 {
     showFailure(tr("Přihlášení ke kartě se nezdařilo (chyba 0x"), rc);
+    return reloadIfRemoved(rc) ? PinResult::Ended : PinResult::Stopped;
+}
+
+bool CardManager::reloadIfRemoved(int rc)
+{
     if (!cardRemoved(rc))
-        return PinResult::Stopped;
-    reload(); // the page no longer shows a card that is gone
-    return PinResult::Ended;
+        return false;
+    reload(); // the pages no longer show a card that is gone
+    return true;
 }

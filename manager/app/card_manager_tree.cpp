@@ -5,19 +5,22 @@
 //
 // Invariants: top-level item i is reader (slot) i, and entry i of every per-reader
 // and per-slot list belongs to it; key item k of a card is entry k of the slot's key
-// lists. Every reload closes the sessions of the previous read before it opens new
-// ones, and a read that is cancelled or fails closes them too, so no half-read card
-// stays logged in. No second reload runs inside one.
+// lists, and its certificate index one of the client's records as last read. Every
+// reload closes the sessions of the previous read before it opens new ones, and a read
+// that is cancelled or fails closes them too, so no half-read card stays logged in; a
+// failed read takes its card's items away. No second reload runs inside one.
 #include <QDate>
 #include <QIcon>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressDialog>
+#include <QScopedValueRollback>
 #include <QTreeWidget>
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "card_manager.h"
 #include "certificate_file.h"
@@ -133,7 +136,7 @@ void CardManager::reload()
         interruptLoad();
     } else {
         int readers = initializeTree();
-        int cards = 0;
+        int cards = 0, reading = -1;
         Read read = Read::Done;
         for (int i = 0; i < readers && read == Read::Done; ++i) {
             pinInfoText[i].clear();
@@ -146,12 +149,13 @@ void CardManager::reload()
             ++cards;
             suggestions += tr("<li>Karta rozeznána ve čtečce ") + escaped(readerNames[i]) +
                            QStringLiteral("</li>");
+            reading = i;
             read = readCard(i, step);
         }
         if (read == Read::Cancelled) {
             interruptLoad();
         } else if (read == Read::Failed) {
-            loadFailed();
+            loadFailed(reading);
         } else {
             tree->expandAll();
             loadCompleted = true;
@@ -218,6 +222,12 @@ CardManager::Read CardManager::askForPin(int i, const QString &reader, const QSt
     }
     if (pkcs11->GetState(i) == int(CKS_RW_USER_FUNCTIONS))
         return Read::Done;
+    // what became of the prompt, said once in the report: the last entry or a cancel
+    QString outcome;
+    auto end = [&](Read read) {
+        pinInfoText[i] += outcome;
+        return read;
+    };
     for (;;) {
         int rc = 0;
         Entry entry =
@@ -233,29 +243,27 @@ CardManager::Read CardManager::askForPin(int i, const QString &reader, const QSt
                         tr("<p align='center'>Budou zobrazeny pouze veřejné objekty. Pro přístup "
                            "k privátním objektům je třeba zadat korektní PIN."),
                         QMessageBox::Information);
-            pinInfoText[i] += QStringLiteral("CardInfo: PIN was not entered<br>");
-            return Read::Done;
+            outcome = QStringLiteral("CardInfo: PIN was not entered<br>");
+            return end(Read::Done);
         }
         if (entry == Entry::Refused)
             continue;
-        pinInfoText[i] += QStringLiteral("CardInfo: PIN was entered<br>");
-        if (rc == int(CKR_OK)) {
-            pinInfoText[i] += QStringLiteral("CardInfo: PIN was verified<br>");
-            return Read::Done;
-        }
-        if (rc != int(CKR_PIN_INCORRECT) && rc != int(CKR_PIN_LOCKED))
-            return Read::Failed;
-        pkcs11->UpdatePinTries(i, CKU_USER);
-        // the last wrong PIN blocks it: no prompt with no tries left
-        if (rc == int(CKR_PIN_INCORRECT) && pkcs11->GetCardStruct(i).userPin[1] != 0) {
-            showMessage(tr("Chyba"), tr("<p align='center'>Byl zadán chybný PIN."),
-                        QMessageBox::Critical);
+        outcome = QStringLiteral("CardInfo: PIN was entered<br>");
+        switch (logInAnswer(i, Secret::Pin, rc,
+                            {tr("<p align='center'>Byl zadán chybný PIN."),
+                             tr("<p align='center'>PIN byl zablokován.")},
+                            std::nullopt)) {
+        case Answer::LoggedIn:
+            outcome += QStringLiteral("CardInfo: PIN was verified<br>");
+            return end(Read::Done);
+        case Answer::Wrong:
             continue;
+        case Answer::Blocked:
+            pinBlockedNotice(reader, card, false);
+            return end(Read::Done);
+        case Answer::Failed:
+            return end(Read::Failed);
         }
-        showMessage(tr("Chyba"), tr("<p align='center'>PIN byl zablokován."),
-                    QMessageBox::Critical);
-        pinBlockedNotice(reader, card, false);
-        return Read::Done;
     }
 }
 
@@ -307,11 +315,7 @@ void CardManager::addKeyItem(int i, QTreeWidgetItem *cardItem, const key_info &k
         for (int k = 0; k < count; ++k) {
             key_info other =
                 privateKeys ? pkcs11->GetPrivKeyStruct(i, k) : pkcs11->GetPubKeyStruct(i, k);
-            if (field(other.containerName) == name &&
-                (other.modulusLen != key.modulusLen ||
-                 !std::equal(key.modulus,
-                             key.modulus + qMin<size_t>(key.modulusLen, sizeof key.modulus),
-                             other.modulus)))
+            if (field(other.containerName) == name && !certificate_file::sameKey(other, key))
                 others << other;
         }
     }
@@ -367,11 +371,61 @@ void CardManager::walkTree()
             continue;
         QTreeWidgetItem *card = reader->child(0);
         treeClicked(card);
-        for (int k = 0; k < card->childCount(); ++k) {
-            QTreeWidgetItem *key = card->child(k);
-            treeClicked(key);
-            if (key->childCount() > 0)
-                treeClicked(key->child(0));
+        walkKeys(card);
+    }
+}
+
+void CardManager::walkKeys(QTreeWidgetItem *card)
+{
+    for (int k = 0; k < card->childCount(); ++k) {
+        QTreeWidgetItem *key = card->child(k);
+        treeClicked(key);
+        if (key->childCount() > 0)
+            treeClicked(key->child(0));
+    }
+}
+
+// The card's objects are read again in its logged-in session, and its key items laid
+// anew from them as a reload lays them, so that key item k stays entry k of the slot's
+// key lists and its certificate index one of the records just read. Their report lines
+// are gathered again; the expired certificates were suggested by the reload already.
+// The key whose page was shown is shown again, on its new item.
+void CardManager::readPrivateObjects(int slot)
+{
+    QTreeWidgetItem *reader = tree->topLevelItem(slot);
+    QTreeWidgetItem *card = reader != nullptr ? reader->child(0) : nullptr;
+    if (card == nullptr || slot >= keyInfos.size())
+        return;
+    std::optional<key_info> shownKey;
+    if (QTreeWidgetItem *key = shownItemOf(KeyItem); key != nullptr && key->parent() == card)
+        if (int k = card->indexOfChild(key); k < keyInfos[slot].size())
+            shownKey = keyInfos[slot][k];
+    for (QTreeWidgetItem *up = shownItem; up != nullptr; up = up->parent())
+        if (up == card)
+            shownItem = nullptr;
+    // whatever the read found: the items follow the client's records either way
+    pkcs11->SaveObjects(slot);
+    qDeleteAll(card->takeChildren());
+    keyNames[slot].clear();
+    keyInfos[slot].clear();
+    keyCertIndex[slot].clear();
+    const QString suggested = suggestions;
+    layKeys(slot, card);
+    suggestions = suggested;
+    for (int k = 0; k < card->childCount(); ++k)
+        card->child(k)->setExpanded(true);
+    itemInfoText[slot].clear();
+    {
+        QScopedValueRollback<bool> gathering(reloadRunning, true);
+        walkKeys(card);
+    }
+    menuAllows({});
+    for (int k = 0; shownKey && k < keyInfos[slot].size(); ++k) {
+        if (field(keyInfos[slot][k].containerName) == field(shownKey->containerName) &&
+            certificate_file::sameKey(keyInfos[slot][k], *shownKey)) {
+            tree->setCurrentItem(card->child(k));
+            treeClicked(card->child(k));
+            return;
         }
     }
 }
@@ -387,8 +441,17 @@ void CardManager::interruptLoad()
     pkcs11->Reinitialize();
 }
 
-void CardManager::loadFailed()
+// Most likely the card was pulled out: its items and its slot's lists go, so that no
+// page shows it as if it were still there.
+void CardManager::loadFailed(int i)
 {
+    if (QTreeWidgetItem *reader = tree->topLevelItem(i))
+        qDeleteAll(reader->takeChildren());
+    keyNames[i].clear();
+    keyInfos[i].clear();
+    keyCertIndex[i].clear();
+    pinInfoText[i].clear();
+    itemInfoText[i].clear();
     showMessage(tr("Chyba"), tr("<p align='center'>Během načítání se vyskytla chyba."),
                 QMessageBox::Critical,
                 tr("<p align='center'>Pravděpodobně byla karta odpojena od čtečky."));

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <algorithm>
+
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
@@ -70,6 +72,13 @@ bool certifies(const cert_info &certificate, const key_info &key)
     BignumPtr n = RsaComponent(publicKey, OSSL_PKEY_PARAM_RSA_N);
     BignumPtr keyN = number(key.modulus, key.modulusLen, sizeof key.modulus);
     return n && keyN && BN_cmp(n.get(), keyN.get()) == 0;
+}
+
+bool sameKey(const key_info &a, const key_info &b)
+{
+    return a.modulusLen == b.modulusLen &&
+           std::equal(a.modulus, a.modulus + qMin<size_t>(a.modulusLen, sizeof a.modulus),
+                      b.modulus);
 }
 
 } // namespace certificate_file

@@ -19,5 +19,8 @@ bool matches(X509 *certificate, const key_info &key);
 // True when the record's certificate has an RSA public key with the key record's
 // modulus (a key's certificate among the certificates of its container).
 bool certifies(const cert_info &certificate, const key_info &key);
+// True when both key records hold the same modulus: the two halves of one key pair, or
+// one key read twice.
+bool sameKey(const key_info &a, const key_info &b);
 
 } // namespace certificate_file

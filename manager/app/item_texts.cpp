@@ -69,8 +69,10 @@ QString keyType(const uint8_t (&flags)[3])
 namespace item_actions
 {
 
-QList<int> card(bool pinBlocked)
+QList<int> card(bool pinBlocked, bool pukBlocked)
 {
+    if (pinBlocked && pukBlocked)
+        return {};
     return pinBlocked ? QList<int>{1, 2} : QList<int>{0, 1, 11};
 }
 

@@ -43,7 +43,8 @@ QString keyType(const uint8_t (&flags)[3]);
 namespace item_actions
 {
 
-QList<int> card(bool pinBlocked);
+// With both the PIN and the PUK blocked nothing is left to do with either secret.
+QList<int> card(bool pinBlocked, bool pukBlocked);
 QList<int> key(bool expert, bool certificate, bool pinBlocked);
 QList<int> certificate(bool expert, bool pinBlocked);
 

@@ -290,6 +290,8 @@ TEST_F(CardKeysTest, KeyTestSignsAndVerifiesWithTheContainersKeys)
     driver.cancel("QInputDialog").pressButton();
     reload();
     ASSERT_TRUE(driver.finished());
+    click(keyItem("signer"));
+    ASSERT_TRUE(pageRows().contains("Klíče: Pouze veřejný klíč"));
     struct Row {
         const char *what;
         QString container;
@@ -315,9 +317,20 @@ TEST_F(CardKeysTest, KeyTestSignsAndVerifiesWithTheContainersKeys)
         run("testKey", row.answer);
         EXPECT_EQ(last().text, row.result);
         EXPECT_EQ(last().icon, row.icon);
+        // the log-in has read the card's private keys: the shown key's page says so,
+        // without a click
+        EXPECT_TRUE(pageRows().contains("Název: " + row.container));
+        EXPECT_TRUE(pageRows().contains("Klíče: Privátní i veřejný klíč"))
+            << pageRows().join("\n").toStdString();
     }
     EXPECT_EQ(driver.seen()[3].text, "Byl zadán chybný PIN.");
     EXPECT_TRUE(driver.seen()[4].text.endsWith("Zbývající počet pokusů: 2"));
+    EXPECT_EQ(manager->shownItemOf(CardManager::KeyItem), keyItem("keys-long"));
+    action("showDiag")->trigger();
+    EXPECT_TRUE(page()->toPlainText().contains("KeyInfo: Name: signer\nKeyInfo: Size: 1024\n"
+                                               "KeyInfo: Type: AT_SIGNATURE\n"
+                                               "KeyInfo: Keys: private + public\n"))
+        << page()->toPlainText().toStdString();
 }
 
 TEST_F(CardKeysTest, DeletesTheShownCertificateOrTheWholeContainer)
@@ -385,6 +398,112 @@ TEST_F(CardKeysTest, DeletesTheShownCertificateOrTheWholeContainer)
         for (QString &line : keys)
             line = line.trimmed();
         EXPECT_EQ(keys, row.shape);
+    }
+}
+
+// The card deletes whole containers: a key's deletion asks with the container's name,
+// each of its keys and each certificate that goes with them, names from the card and the
+// certificates escaped; a certificate's deletion keeps its own question, as it takes that
+// certificate alone. Nothing is deleted while the confirmation is cancelled.
+TEST_F(CardKeysTest, KeyDeletionNamesEverythingItsContainerTakes)
+{
+    const QString single = "single <i>key</i>";
+    cardsim::Personalisation p;
+    p.containers = {container("pair", 1024, 1024), container(single.toStdString(), 0, 1024)};
+    struct Language {
+        bool english;
+        QString head, key, certificate, tail, certificateQuestion;
+    };
+    const Language languages[] = {
+        {false,
+         "<p>Karta maže vždy celý kontejner klíčů. Smazán bude kontejner <b>%1</b> se vším, co "
+         "obsahuje:</p>",
+         "<li>klíč %1</li>", "<li>certifikát pro %1, sériové číslo %2</li>",
+         "<p>Chcete skutečně smazat tyto objekty z karty?</p>",
+         "Chcete skutečně smazat vybraný objekt z karty?"},
+        {true,
+         "<p>The card always deletes a whole key container. The container <b>%1</b> will be "
+         "deleted with everything it holds:</p>",
+         "<li>key %1</li>", "<li>certificate for %1, serial number %2</li>",
+         "<p>Do you really want to remove these objects from card?</p>",
+         "Do you really want to remove selected object from card?"},
+    };
+    struct Row {
+        const char *what;
+        QString container;
+        int item; // which of the container's key items is shown
+        QStringList keys, certificates;
+    };
+    const Row rows[] = {
+        {"two keys, the first shown",
+         "pair",
+         0,
+         {"AT_SIGNATURE, 1024b.", "AT_KEYEXCHANGE, 1024b."},
+         {"Test holder - Signature key, CZ|01", "Test holder - Exchange key, CZ|02"}},
+        {"two keys, the second shown",
+         "pair",
+         1,
+         {"AT_SIGNATURE, 1024b.", "AT_KEYEXCHANGE, 1024b."},
+         {"Test holder - Signature key, CZ|01", "Test holder - Exchange key, CZ|02"}},
+        {"one key", single, 0, {"AT_KEYEXCHANGE, 1024b."}, {"Test holder 1 - Exchange key, CZ|04"}},
+    };
+    for (const Language &language : languages) {
+        SCOPED_TRACE(language.english ? "en" : "cz");
+        if (language.english)
+            useEnglish();
+        startWithPin(p);
+        const QStringList before = shape();
+        action("expertMode")->trigger();
+        for (const Row &row : rows) {
+            SCOPED_TRACE(row.what);
+            QList<QTreeWidgetItem *> items;
+            for (int k = 0; k < item({0, 0})->childCount(); ++k)
+                if (item({0, 0, k})->text(0) == row.container)
+                    items << item({0, 0, k});
+            ASSERT_GT(items.size(), row.item);
+            click(items[row.item]);
+            QString text;
+            Qt::TextFormat format = Qt::AutoText;
+            run("deleteKey", [&](vok_qt::ModalDriver &d) {
+                d.expect("QMessageBox", [&](QWidget *w) {
+                    auto *box = static_cast<QMessageBox *>(w);
+                    text = box->text();
+                    format = box->textFormat();
+                    box->button(QMessageBox::Cancel)->click();
+                });
+            });
+            EXPECT_EQ(format, Qt::RichText);
+            const QString head = QString(language.head).arg(row.container.toHtmlEscaped());
+            EXPECT_TRUE(text.startsWith(head + "<ul>")) << text.toStdString();
+            EXPECT_TRUE(text.endsWith("</ul>" + language.tail)) << text.toStdString();
+            QStringList expected;
+            for (const QString &key : row.keys)
+                expected << QString(language.key).arg(key);
+            for (const QString &certificate : row.certificates)
+                expected << QString(language.certificate)
+                                .arg(certificate.section('|', 0, 0), certificate.section('|', 1));
+            QStringList listed =
+                text.mid(head.size() + 4, text.size() - head.size() - 9 - language.tail.size())
+                    .split("</li>", Qt::SkipEmptyParts);
+            for (QString &line : listed)
+                line += "</li>";
+            listed.sort();
+            expected.sort();
+            EXPECT_EQ(listed, expected);
+        }
+        // a certificate's own question
+        click(item({0, 0, 0, 0}));
+        QString question;
+        run("deleteCert", [&](vok_qt::ModalDriver &d) {
+            d.expect("QMessageBox", [&](QWidget *w) {
+                question = static_cast<QMessageBox *>(w)->text();
+                static_cast<QMessageBox *>(w)->button(QMessageBox::Cancel)->click();
+            });
+        });
+        EXPECT_EQ(question, language.certificateQuestion);
+        EXPECT_EQ(shape(), before);
+        manager.reset();
+        removeCard();
     }
 }
 
@@ -498,6 +617,10 @@ TEST_F(CardKeysTest, EachKeyOfAContainerActsOnItsOwnCertificate)
         EXPECT_EQ(key->childCount(), kept ? 1 : 0);
         if (kept) {
             EXPECT_TRUE(pageRows().contains(serials[1 - second]));
+        } else {
+            // the container still holds the other key's certificate
+            EXPECT_TRUE(page()->toPlainText().contains("Klíč nemá certifikát."))
+                << page()->toPlainText().toStdString();
         }
     }
     const cardsim::CardState after = card->Snapshot();

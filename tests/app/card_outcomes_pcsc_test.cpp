@@ -16,6 +16,7 @@ namespace
 {
 
 const QString kWrongPuk = "87654321";
+const QString kNewPuk = "13572468";
 const QString kNewPin = "24680";
 const char kPassword[] = "heslo 1";
 const QString kSerial = "1122334455667788";
@@ -44,11 +45,7 @@ class CardOutcomesTest : public CardWindowTest
         X509Ptr certificate = client_test::Certificate(key.get(), "imported holder");
         client_test::Bytes bytes = client_test::Pkcs12(key.get(), certificate.get(), kPassword,
                                                        client_test::Pkcs12Kind::MODERN);
-        const QString path = home.path() + "/imported.pfx";
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
-        return path;
+        return written("imported.pfx", bytes);
     }
     // Answers an input dialog with the text after running the step.
     static vok_qt::ModalDriver::Action typeAfter(std::function<void()> step, QString text)
@@ -60,6 +57,25 @@ class CardOutcomesTest : public CardWindowTest
             input->accept();
         };
     }
+    // A DER certificate file for the key the card holds in that container and spec.
+    QString certificateFileOfKey(int container, int spec)
+    {
+        token_test::Bytes der = card->Snapshot().keys.at({container, spec}).der;
+        const unsigned char *p = der.data();
+        EvpPkeyPtr key(d2i_AutoPrivateKey(nullptr, &p, long(der.size())));
+        EXPECT_NE(key, nullptr);
+        X509Ptr certificate = client_test::Certificate(key.get(), "key holder");
+        return written("key.cer", client_test::Der(certificate.get()));
+    }
+    // A file of the test's own with the bytes.
+    QString written(const QString &name, const client_test::Bytes &bytes)
+    {
+        const QString path = home.path() + "/" + name;
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
+        return path;
+    }
     void pullCard()
     {
         removeCard();
@@ -67,32 +83,45 @@ class CardOutcomesTest : public CardWindowTest
     }
 };
 
+// Each row on a card of its own, in a window of its own: the notice's title is set only
+// by the row's operation, and no row depends on what another one did.
 TEST_F(CardOutcomesTest, TheProgressNoticeGoesWhenItsOperationEnds)
 {
-    start(oneContainer());
-    reloadWithPin();
-    const QString pfx = pfxFile();
+    cardsim::Personalisation withoutCertificate = oneContainer();
+    withoutCertificate.containers[0].keys[0].certificate = false;
+    QString pfx, cer;
     struct Row {
         const char *what;
+        cardsim::Personalisation card;
+        std::initializer_list<int> shown; // the item whose page is shown
         const char *how;
         std::function<void(vok_qt::ModalDriver &)> answer;
         QString title; // of the result box
     };
     const Row rows[] = {
-        {"PIN change", "changePin",
+        {"PIN change",
+         oneContainer(),
+         {0, 0},
+         "changePin",
          [](vok_qt::ModalDriver &d) {
              d.enterText(kPin).enterText(kNewPin).enterText(kNewPin).pressButton();
          },
          "Úspěch"},
-        {"key import", "importKey",
+        {"key import",
+         oneContainer(),
+         {0, 0},
+         "importKey",
          [&](vok_qt::ModalDriver &d) {
-             // logged in with the new PIN; the reload afterwards asks for it
-             d.chooseFile(pfx).enterText(kPassword).pressButton().enterText(kNewPin);
+             // logged in by the read; the reload afterwards asks for the PIN
+             d.chooseFile(pfx).enterText(kPassword).pressButton().enterText(kPin);
          },
          "Úspěch"},
-        {"failed PIN change", "changePin",
+        {"failed PIN change",
+         oneContainer(),
+         {0, 0},
+         "changePin",
          [this](vok_qt::ModalDriver &d) {
-             d.enterText(kNewPin).enterText("13579");
+             d.enterText(kPin).enterText("13579");
              // every reply of the card comes cut short while the change runs
              d.expect("QInputDialog",
                       typeAfter([this] { card->SetFault(cardsim::Fault::Truncate, 1); }, "13579"));
@@ -102,20 +131,38 @@ TEST_F(CardOutcomesTest, TheProgressNoticeGoesWhenItsOperationEnds)
              });
          },
          "Chyba"},
+        {"failed certificate import",
+         withoutCertificate,
+         {0, 0, 0},
+         "importCert",
+         [&](vok_qt::ModalDriver &d) {
+             // the card refuses to write the certificate's file
+             card->SetFault(cardsim::Fault::RefuseWrite);
+             d.chooseFile(cer).pressButton();
+         },
+         "Chyba"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
-        click(item({0, 0}));
+        start(row.card);
+        reloadWithPin();
+        pfx = pfxFile();
+        cer = certificateFileOfKey(0, 0);
+        ASSERT_EQ(notice()->windowTitle(), QString());
+        click(item(row.shown));
+        const qsizetype before = driver.seen().size();
         row.answer(driver);
         action(row.how)->trigger();
         ASSERT_TRUE(driver.finished());
         EXPECT_EQ(notice()->windowTitle(), "Zpracovávání") << "the notice was shown";
         EXPECT_FALSE(notice()->isVisible());
         QString title;
-        for (const vok_qt::SeenDialog &seen : driver.seen())
+        for (const vok_qt::SeenDialog &seen : driver.seen().mid(before))
             if (seen.className == "QMessageBox")
                 title = seen.title;
         EXPECT_EQ(title, row.title);
+        manager.reset();
+        removeCard();
     }
 }
 
@@ -187,18 +234,30 @@ TEST_F(CardOutcomesTest, ACardPulledDuringAnOperationIsReportedRemovedAndNoLonge
         std::function<void(vok_qt::ModalDriver &)> answer;
         QString text;
     };
+    // A change of a secret on the card's page, the card pulled out as the new value is
+    // typed again.
+    auto pulledAtTheRepetition = [this](const char *what, const char *how, const QString &presented,
+                                        const QString &fresh, const QString &text) {
+        return Row{
+            what,
+            [this] {
+                click(item({0, 0}));
+            },
+            how,
+            [this, presented, fresh](vok_qt::ModalDriver &d) {
+                d.enterText(presented).enterText(fresh);
+                d.expect("QInputDialog", typeAfter([this] { pullCard(); }, fresh)).pressButton();
+            },
+            text};
+    };
     QString pfx;
     const Row rows[] = {
-        {"PIN change, at the repeated new PIN",
-         [&] {
-             click(item({0, 0}));
-         },
-         "changePin",
-         [&](vok_qt::ModalDriver &d) {
-             d.enterText(kPin).enterText(kNewPin);
-             d.expect("QInputDialog", typeAfter([&] { pullCard(); }, kNewPin)).pressButton();
-         },
-         "Během změny hodnoty PIN byla vyjmuta karta."},
+        pulledAtTheRepetition("PIN change, at the repeated new PIN", "changePin", kPin, kNewPin,
+                              "Během změny hodnoty PIN byla vyjmuta karta."),
+        pulledAtTheRepetition("PUK change, at the repeated new PUK", "changePuk", kPuk, kNewPuk,
+                              "Během změny hodnoty PUK byla vyjmuta karta."),
+        pulledAtTheRepetition("PIN unblocking, at the repeated new PIN", "link:unblockPin", kPuk,
+                              kNewPin, "Během odblokování PIN byla vyjmuta karta."),
         {"PIN change, at the PIN",
          [&] {
              click(item({0, 0}));
@@ -240,7 +299,10 @@ TEST_F(CardOutcomesTest, ACardPulledDuringAnOperationIsReportedRemovedAndNoLonge
         pfx = pfxFile();
         row.select();
         row.answer(driver);
-        action(row.how)->trigger();
+        if (QString how = row.how; how.startsWith("link:"))
+            emit page()->anchorClicked(QUrl(how.mid(5)));
+        else
+            action(row.how)->trigger();
         ASSERT_TRUE(driver.finished());
         const vok_qt::SeenDialog &box = driver.seen().last();
         EXPECT_EQ(box.title, "Chyba");

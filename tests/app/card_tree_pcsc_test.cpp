@@ -218,64 +218,69 @@ TEST_F(CardTreeTest, EachItemPageShowsItsValues)
 
 TEST_F(CardTreeTest, ActionsFollowTheItemKindExpertModeAndABlockedPin)
 {
+    // the card's secrets: a usable PIN, a blocked PIN, a blocked PIN and PUK
+    enum Secrets { Usable = 1, PinBlocked = 2, BothBlocked = 4 };
     struct Row {
         const char *what;
-        bool blocked;
+        int secrets; // the states the row holds for
         std::initializer_list<int> path;
         QStringList normal, expert;
     };
     const QStringList cardActions = {"changePin", "changePuk", "importKey"};
     const QStringList blockedCard = {"changePuk", "unblockPin"};
+    const int blocked = PinBlocked | BothBlocked;
     const Row rows[] = {
-        {"reader", false, {0}, {}, {}},
-        {"card", false, {0, 0}, cardActions, cardActions},
+        {"reader", Usable | blocked, {0}, {}, {}},
+        {"card", Usable, {0, 0}, cardActions, cardActions},
         {"key with certificate",
-         false,
+         Usable,
          {0, 0, 0},
          {"exportKey", "testKey"},
          {"exportKey", "testKey", "deleteKey"}},
         {"key without certificate",
-         false,
+         Usable,
          {0, 0, 3},
          {"importCert", "exportKey", "testKey"},
          {"importCert", "exportKey", "testKey", "deleteKey"}},
         {"certificate",
-         false,
+         Usable,
          {0, 0, 0, 0},
          {"showCertview", "exportCert"},
          {"showCertview", "exportCert", "deleteCert"}},
-        {"blocked: reader", true, {0}, {}, {}},
-        {"blocked: card", true, {0, 0}, blockedCard, blockedCard},
+        {"blocked: card", PinBlocked, {0, 0}, blockedCard, blockedCard},
+        {"both blocked: card, nothing to do with either secret", BothBlocked, {0, 0}, {}, {}},
         {"blocked: key with certificate",
-         true,
+         blocked,
          {0, 0, 0},
          {"exportKey", "testKey"},
          {"exportKey", "testKey"}},
         {"blocked: key without certificate",
-         true,
+         blocked,
          {0, 0, 3},
          {"importCert", "exportKey", "testKey"},
          {"exportKey", "testKey"}},
         {"blocked: certificate",
-         true,
+         blocked,
          {0, 0, 0, 0},
          {"showCertview", "exportCert"},
          {"showCertview", "exportCert"}},
     };
-    for (bool blocked : {false, true}) {
-        SCOPED_TRACE(blocked ? "blocked PIN" : "PIN");
-        start(fullCard(), [blocked](cardsim::Card &c) {
-            if (blocked)
+    for (Secrets secrets : {Usable, PinBlocked, BothBlocked}) {
+        SCOPED_TRACE(secrets);
+        start(fullCard(), [secrets](cardsim::Card &c) {
+            if (secrets != Usable)
                 c.SetPinTries(0, 0);
+            if (secrets == BothBlocked)
+                c.SetPinTries(1, 0);
         });
-        if (blocked)
+        if (secrets != Usable)
             driver.pressButton(); // the notice that only public objects can be read
         else
             driver.enterText(kPin);
         reload();
         ASSERT_TRUE(driver.finished());
         for (const Row &row : rows) {
-            if (row.blocked != blocked)
+            if ((row.secrets & secrets) == 0)
                 continue;
             SCOPED_TRACE(row.what);
             QTreeWidgetItem *target = item(row.path);
@@ -344,7 +349,7 @@ TEST_F(CardTreeTest, BlockedOrRefusedPinsShowThePublicObjectsOnly)
              d.enterText(kWrongPin).pressButton().cancel("QInputDialog").pressButton();
          },
          {"", "<p align='center'>Byl zadán chybný PIN.", "", onlyPublic},
-         "CardInfo: PIN was entered",
+         "CardInfo: PIN was not entered",
          2},
         {"empty PIN, then cancelled",
          3,
@@ -388,8 +393,19 @@ TEST_F(CardTreeTest, BlockedOrRefusedPinsShowThePublicObjectsOnly)
         EXPECT_EQ(shape(), publicKeys);
         click(item({0, 0, 0}));
         EXPECT_TRUE(pageRows().contains("Klíče: Pouze veřejný klíč"));
+        // the card's page offers what the card's secrets still allow
+        click(item({0, 0}));
+        const bool pinBlocked = row.pinAfter == 0, bothBlocked = pinBlocked && row.pukTries == 0;
+        EXPECT_EQ(page()->toHtml().contains("href=\"unblockPin\""), pinBlocked && !bothBlocked);
+        EXPECT_EQ(page()->toHtml().contains("href=\"changePuk\""), !bothBlocked);
+        EXPECT_EQ(page()->toPlainText().contains("PIN i PUK karty jsou zablokovány. Tento program "
+                                                 "je nemůže odblokovat."),
+                  bothBlocked);
         action("showDiag")->trigger();
         QString report = page()->toPlainText();
+        // one line of what became of the prompt, when there was one
+        EXPECT_EQ(report.count(QRegularExpression("CardInfo: PIN was (not )?entered")),
+                  *row.reported ? 1 : 0);
         if (*row.reported) {
             EXPECT_TRUE(report.contains(row.reported));
         }
@@ -442,9 +458,14 @@ TEST_F(CardTreeTest, CancelledReadKeepsWhatItHasAndClosesItsSessions)
     }
 }
 
+// A refresh (F5) of a card that was read and shown, pulled out at the PIN prompt: the
+// load error, and no item or page of the card is left to act on.
 TEST_F(CardTreeTest, CardRemovedDuringTheReadEndsItWithTheLoadError)
 {
     start();
+    reloadWithPin();
+    click(item({0, 0}));
+    ASSERT_EQ(enabledItemActions(), QStringList({"changePin", "changePuk", "importKey"}));
     driver.expect("QInputDialog", [this](QWidget *prompt) {
         removeCard();
         auto *input = static_cast<QInputDialog *>(prompt);
@@ -452,18 +473,24 @@ TEST_F(CardTreeTest, CardRemovedDuringTheReadEndsItWithTheLoadError)
         input->accept();
     });
     driver.pressButton();
+    const qsizetype before = driver.seen().size();
     reload();
     ASSERT_TRUE(driver.finished());
-    ASSERT_EQ(driver.seen().size(), 2);
-    EXPECT_EQ(driver.seen()[1].title, "Chyba");
-    EXPECT_EQ(driver.seen()[1].text, "<p align='center'>Během načítání se vyskytla chyba.");
-    EXPECT_EQ(driver.seen()[1].informative,
+    const QList<vok_qt::SeenDialog> seen = driver.seen().mid(before);
+    ASSERT_EQ(seen.size(), 2);
+    EXPECT_EQ(seen[1].title, "Chyba");
+    EXPECT_EQ(seen[1].text, "<p align='center'>Během načítání se vyskytla chyba.");
+    EXPECT_EQ(seen[1].informative,
               "<p align='center'>Pravděpodobně byla karta odpojena od čtečky.");
-    EXPECT_EQ(driver.seen()[1].icon, QMessageBox::Critical);
-    EXPECT_EQ(shape(), QStringList({"Virtual PCD 00 00 [readerCard]", "  1122334455667788 [card]",
-                                    "Virtual PCD 00 01 [reader]"}));
+    EXPECT_EQ(seen[1].icon, QMessageBox::Critical);
+    EXPECT_EQ(shape(),
+              QStringList({"Virtual PCD 00 00 [readerCard]", "Virtual PCD 00 01 [reader]"}));
     EXPECT_TRUE(page()->toPlainText().contains(
         "Při načítání dat z karty se vyskytla chyba. Doporučuji opětovně načíst data z karty"));
+    EXPECT_EQ(enabledItemActions(), QStringList());
+    EXPECT_EQ(manager->shownItemOf(CardManager::CardItem), nullptr);
+    // the reader's page offers nothing for the card
+    click(item({0}));
     EXPECT_EQ(enabledItemActions(), QStringList());
 
     // the next read finds the reader empty

@@ -4,12 +4,13 @@
 // with the wizard page after a refresh (the PIN typed into its prompt), with the tree
 // and the page of each kind of item, with the diagnostic report, and with the dialogs of
 // the operations (PIN prompts, the import's file dialog, a success box, the two tabs of
-// the certificate dialog). Runs on a real display (Xvfb), where the screen holds the
-// open menus too; the tests never look at these pictures.
+// the certificate dialog, the question before a two-key container's deletion). Runs on
+// a real display (Xvfb), where the screen holds the open menus too; the tests never
+// look at these pictures.
 //
-// Usage: cardadmin_shots <module> <output directory> <name prefix> [blocked]
-// With "blocked" (a card whose PIN is blocked) it takes the refreshed tree with the
-// card's page only.
+// Usage: cardadmin_shots <module> <output directory> <name prefix> [blocked|bothblocked]
+// With "blocked" (a card whose PIN is blocked) or "bothblocked" (PIN and PUK blocked) it
+// takes the refreshed tree with the card's page only.
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -73,15 +74,15 @@ void answerDialogs(QTimer &timer)
 // The items to show, by kind: a reader, its card, a key with and one without a
 // certificate, the other key of the first one's container (each key with its own
 // certificate), a certificate.
-QList<std::pair<QString, QTreeWidgetItem *>> itemsToShow(QTreeWidget *tree, bool blocked)
+QList<std::pair<QString, QTreeWidgetItem *>> itemsToShow(QTreeWidget *tree, const QString &blocked)
 {
     QList<std::pair<QString, QTreeWidgetItem *>> items;
     QTreeWidgetItem *reader = tree->topLevelItem(0);
     if (reader == nullptr)
         return items;
     QTreeWidgetItem *card = reader->child(0);
-    if (card == nullptr || blocked) {
-        items.append({QStringLiteral("cardblocked"), card});
+    if (card == nullptr || !blocked.isEmpty()) {
+        items.append({QStringLiteral("card") + blocked, card});
         return items;
     }
     items.append({QStringLiteral("reader"), reader});
@@ -159,8 +160,9 @@ void reject(QWidget *dialog)
 }
 
 // The PIN prompts, a PIN change's success box and the window after it, the PKCS#12
-// import's file dialog, a success box (a certificate exported) and both tabs of the certificate
-// dialog; the card is left as it was.
+// import's file dialog, a success box (a certificate exported), both tabs of the certificate
+// dialog and, in expert mode, the question before a key's deletion, which takes its
+// two-key container (cancelled); the card is left as it was.
 bool shootOperations(CardManager &manager, QTreeWidget *tree, const QString &base)
 {
     QTreeWidgetItem *card = tree->topLevelItem(0) ? tree->topLevelItem(0)->child(0) : nullptr;
@@ -223,6 +225,11 @@ bool shootOperations(CardManager &manager, QTreeWidget *tree, const QString &bas
               ok &= screen.copy(d->frameGeometry()).save(base + "-viewer-details.png", "PNG");
               reject(d);
           }}});
+    manager.findChild<QAction *>(QStringLiteral("expertMode"))->trigger();
+    show(certificate->parent());
+    ok &= runWithDialogs(manager.visibleWindow(), trigger("deleteKey"),
+                         {{base + "-delete-container.png", reject}});
+    manager.findChild<QAction *>(QStringLiteral("expertMode"))->trigger();
     return ok;
 }
 
@@ -231,12 +238,15 @@ bool shootOperations(CardManager &manager, QTreeWidget *tree, const QString &bas
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    if (argc != 4 && !(argc == 5 && qstrcmp(argv[4], "blocked") == 0)) {
-        std::fprintf(stderr,
-                     "usage: cardadmin_shots <module> <output directory> <prefix> [blocked]\n");
+    if (argc != 4 && !(argc == 5 && (qstrcmp(argv[4], "blocked") == 0 ||
+                                     qstrcmp(argv[4], "bothblocked") == 0))) {
+        std::fprintf(stderr, "usage: cardadmin_shots <module> <output directory> <prefix> "
+                             "[blocked|bothblocked]\n");
         return 2;
     }
-    const bool blocked = argc == 5;
+    // the card's page to take alone: "cardblocked" or "cardbothblocked"
+    const QString blockedPage = argc == 5 ? QString::fromLatin1(argv[4]) : QString();
+    const bool blocked = !blockedPage.isEmpty();
     QString out = QString::fromLocal8Bit(argv[2]), prefix = QString::fromLocal8Bit(argv[3]);
     if (!QDir().mkpath(out))
         return 1;
@@ -274,7 +284,7 @@ int main(int argc, char **argv)
         ok &= shoot(window, nullptr, out + "/" + prefix + "-refreshed.png");
 
     auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("tree"));
-    for (const auto &[kind, item] : itemsToShow(tree, blocked)) {
+    for (const auto &[kind, item] : itemsToShow(tree, blockedPage)) {
         if (item == nullptr) {
             std::printf("no item for the %s page\n", qPrintable(kind));
             ok = false;

@@ -70,8 +70,10 @@ TEST(ItemTexts, KeyTypeFromTheUsageFlags)
 
 TEST(ItemActions, EachKindAllowsItsActionsByModeCertificateAndPin)
 {
-    EXPECT_EQ(item_actions::card(false), QList<int>({0, 1, 11}));
-    EXPECT_EQ(item_actions::card(true), QList<int>({1, 2}));
+    EXPECT_EQ(item_actions::card(false, false), QList<int>({0, 1, 11}));
+    EXPECT_EQ(item_actions::card(false, true), QList<int>({0, 1, 11}));
+    EXPECT_EQ(item_actions::card(true, false), QList<int>({1, 2}));
+    EXPECT_EQ(item_actions::card(true, true), QList<int>());
 
     struct Row {
         bool expert, certificate, blocked;

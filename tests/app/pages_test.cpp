@@ -19,11 +19,17 @@ struct Label {
     int marker;
 };
 
+// A statement a page makes, in both languages.
+struct Notice {
+    const char *cz, *en;
+};
+
 struct PageSpec {
     const char *name;
     int markers;
     QSet<QString> links;
     std::vector<Label> labels;
+    std::vector<Notice> notices = {};
 };
 
 const std::vector<Label> kCardLabels = {
@@ -61,7 +67,19 @@ const PageSpec kPages[] = {
       {"Název karty:", "Card name:", 6},
       {"ATR:", "ATR:", 7}}},
     {"card", 7, {"changePin", "changePuk", "importKey"}, kCardLabels},
-    {"cardblocked", 7, {"changePuk", "unblockPin"}, kCardLabels},
+    {"cardblocked",
+     7,
+     {"changePuk", "unblockPin"},
+     kCardLabels,
+     {{"PIN karty je zablokovaný. Odblokujte jej pomocí PUK.",
+       "The PIN of the card is blocked. Unblock it with the PUK."}}},
+    // nothing left to do with either secret
+    {"cardbothblocked",
+     7,
+     {},
+     kCardLabels,
+     {{"PIN i PUK karty jsou zablokovány. Tento program je nemůže odblokovat.",
+       "Both the PIN and the PUK of the card are blocked. This program cannot unblock them."}}},
     {"key",
      8,
      {"exportKey", "testKey", "deleteObject", "toCertificate"},
@@ -69,7 +87,12 @@ const PageSpec kPages[] = {
                        {"Platnost:", "Validity:", 6},
                        {"Vydal:", "Issuer:", 7},
                        {"Pro:", "Subject:", 8}})},
-    {"keynocert", 4, {"exportKey", "importCert", "testKey", "deleteObject"}, kKeyLabels},
+    // the container may hold another key's certificate
+    {"keynocert",
+     4,
+     {"exportKey", "importCert", "testKey", "deleteObject"},
+     kKeyLabels,
+     {{"Klíč nemá certifikát.", "The key has no certificate."}}},
     {"cert",
      6,
      {"showCertview", "exportCert", "deleteObject"},
@@ -123,6 +146,11 @@ TEST(PageResources, EachPageHasItsMarkersLinksLabelsAndResourcesInBothLanguages)
                 QString pair = QString::fromUtf8(lang == "cz" ? label.cz : label.en) +
                                "</td><td class=\"value\">%" + QString::number(label.marker);
                 EXPECT_TRUE(text.contains(pair)) << pair.toStdString();
+            }
+
+            for (const Notice &notice : spec.notices) {
+                const QString said = QString::fromUtf8(lang == "cz" ? notice.cz : notice.en);
+                EXPECT_TRUE(text.contains(said)) << said.toStdString();
             }
 
             for (const QString &resource : captures(text, "\"qrc:(/[^\"]*)\"")) {

@@ -654,5 +654,29 @@ Remaining attempts: </translation>
         <source>PIN karty je zablokován.</source>
         <translation>PIN of selected card is locked.</translation>
     </message>
+    <message>
+        <source>&lt;li&gt;klíč %1&lt;/li&gt;</source>
+        <translation>&lt;li&gt;key %1&lt;/li&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;li&gt;certifikát pro %1, sériové číslo %2&lt;/li&gt;</source>
+        <translation>&lt;li&gt;certificate for %1, serial number %2&lt;/li&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;p&gt;Karta maže vždy celý kontejner klíčů. Smazán bude kontejner &lt;b&gt;%1&lt;/b&gt; se vším, co obsahuje:&lt;/p&gt;</source>
+        <translation>&lt;p&gt;The card always deletes a whole key container. The container &lt;b&gt;%1&lt;/b&gt; will be deleted with everything it holds:&lt;/p&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;p&gt;Chcete skutečně smazat tyto objekty z karty?&lt;/p&gt;</source>
+        <translation>&lt;p&gt;Do you really want to remove these objects from card?&lt;/p&gt;</translation>
+    </message>
+    <message>
+        <source>Během změny hodnoty PUK byla vyjmuta karta.</source>
+        <translation>Card was removed from reader while changing PUK.</translation>
+    </message>
+    <message>
+        <source>Během odblokování PIN byla vyjmuta karta.</source>
+        <translation>Card was removed from reader while unblocking PIN.</translation>
+    </message>
 </context>
 </TS>
