@@ -211,7 +211,8 @@ int X509Common::getFingerPrints(X509 *cert, QString *out, eTextReturnType form) 
             return 1;
         }
         if (!text.isEmpty())
-            body += labelled(QLatin1String(digest.label) + QStringLiteral(": "), text);
+            body += labelled(QLatin1String(digest.label) + QStringLiteral(": "),
+                             html::breakableColonHex(value, static_cast<int>(length)));
     }
     if (form == TextRich)
         *out = html::infoPage(tr("Fingerprints"), body);
