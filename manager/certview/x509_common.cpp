@@ -41,7 +41,7 @@ const FieldRow fieldRows[] = {
                        "Digital signature and algorithm identifier for the algorithm used by the "
                        "CA to sign the certificate."),
      nullptr},
-    {&X509Common::getPublicKeyInfo, QT_TRANSLATE_NOOP("X509Viewer", "Public Key Informations"),
+    {&X509Common::getPublicKeyInfo, QT_TRANSLATE_NOOP("X509Viewer", "Public Key Information"),
      QT_TRANSLATE_NOOP("X509Viewer", "Public key and algorithm with which the key is used."),
      nullptr},
     {&X509Common::getVersion, QT_TRANSLATE_NOOP("X509Viewer", "Version"),

@@ -289,7 +289,7 @@ TEST(Items, NamesTooltipsAndIconsByType)
         {X509Common::Validity, "Validity", true},
         {X509Common::Fingerprints, "Fingerprints", true},
         {X509Common::Signature, "Digital Signature", false},
-        {X509Common::PublicKey, "Public Key Informations", false},
+        {X509Common::PublicKey, "Public Key Information", false},
         {X509Common::Version, "Version", false},
         {X509Common::SerialNumber, "Serial Number", false},
     };

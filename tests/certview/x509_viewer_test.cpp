@@ -41,7 +41,7 @@ namespace
 QStringList const kGeneral = {"Summary", "Subject", "Issuer", "Validity", "Fingerprints"};
 QStringList const kBaseFields = {"Subject",           "Issuer",
                                  "Validity",          "Fingerprints",
-                                 "Digital Signature", "Public Key Informations",
+                                 "Digital Signature", "Public Key Information",
                                  "Version",           "Serial Number"};
 QStringList const kCritical = {"Basic Constraints", "Public Key Usage"};
 QStringList const kNoncritical = {"Extended Key Usage", "Subject Key Identifier"};

@@ -133,7 +133,7 @@
     </message>
     <message>
         <source>&lt;p align=&apos;center&apos;&gt;Knihovnu PKCS#11 %1 se nepodařilo inicializovat (C_Initialize vrátila 0x%2).</source>
-        <translation>&lt;p align=&apos;center&apos;&gt;The PKCS#11 library %1 could not be initialised (C_Initialize returned 0x%2).</translation>
+        <translation>&lt;p align=&apos;center&apos;&gt;The PKCS#11 library %1 could not be initialized (C_Initialize returned 0x%2).</translation>
     </message>
     <message>
         <source>&lt;p align=&apos;center&apos;&gt;Zkontrolujte, zda běží služba čipových karet PC/SC (pcscd).</source>
@@ -305,7 +305,7 @@
     </message>
     <message>
         <source>Načítání dat bylo přerušeno uživatelem. Zjištěné informace jsou pravděpodobně nekompletní a mohou být i zkreslené oproti reálnému stavu. Pro práci s informacemi na kartě doporučuji </source>
-        <translation>Loading of data was cancelled by user. Gathered information are probably incomplete and can be even different from real state. If you want to work with information on card, we suggest to </translation>
+        <translation>Loading of data was canceled by user. Gathered information are probably incomplete and can be even different from real state. If you want to work with information on card, we suggest to </translation>
     </message>
     <message>
         <source>&lt;a href=&quot;reload&quot;&gt;načíst kompletní data.&lt;/b&gt;&lt;/a&gt;&lt;/li&gt;</source>
