@@ -1,6 +1,7 @@
-// The window as a whole: construction and destruction, menus and actions, the item
-// actions' switch, the progress wait with its input block, the tree's key filter,
-// printing, and the small slots of the view and file menus.
+// The window as a whole: construction and destruction, its place on the screen (its
+// frame and title bar inside the free area), menus and actions, the item actions'
+// switch, the progress wait with its input block, the tree's key filter, printing, and
+// the small slots of the view and file menus.
 #include "card_manager.h"
 
 #include <QApplication>
@@ -29,6 +30,7 @@
 #include "client/client_codes.h"
 #include "language.h"
 #include "slot_log.h"
+#include "window_placement.h"
 
 namespace
 {
@@ -116,9 +118,25 @@ void CardManager::setUpGeometry()
     if (QScreen *screen = QGuiApplication::primaryScreen())
         free = screen->availableGeometry();
     window.setMinimumSize(int(free.width() / 2.5), int(free.height() / 2.5));
-    QRect frame(0, 0, qMin(kWindowWidth, free.width()), qMin(kWindowHeight, free.height()));
-    frame.moveCenter(free.center());
-    window.setGeometry(frame);
+    window.setGeometry(
+        windowPlacement(free, defaultFrameMargins(), QSize(kWindowWidth, kWindowHeight)));
+    window.installEventFilter(this); // keepFrameOnScreen once the window is framed
+}
+
+// The placement assumed a frame; the window manager's own may be taller. Once the
+// shown window has its frame, a title bar above the free area moves the window down.
+// Checked once only: later the user places the window.
+void CardManager::keepFrameOnScreen()
+{
+    const QRect own = window.geometry();
+    const QRect framed = window.frameGeometry();
+    if (!window.isVisible() || framed == own || window.screen() == nullptr)
+        return; // not framed yet (or never: no window manager)
+    frameChecked = true;
+    const QMargins frame = frameMargins(own, framed);
+    const QRect free = window.screen()->availableGeometry();
+    if (!frameInside(free, frame, own))
+        window.setGeometry(windowPlacement(free, frame, QSize(kWindowWidth, kWindowHeight)));
 }
 
 void CardManager::createActions()
@@ -340,6 +358,10 @@ bool CardManager::eventFilter(QObject *obj, QEvent *event)
 {
     if (blocksInput(obj, event))
         return true;
+    if (obj == &window && !frameChecked &&
+        (event->type() == QEvent::Paint || event->type() == QEvent::WindowActivate ||
+         event->type() == QEvent::Move))
+        keepFrameOnScreen(); // the frame is known by the first paint after mapping
     if (obj == tree && event->type() == QEvent::KeyRelease) {
         if (!readerNames.isEmpty()) {
             if (QTreeWidgetItem *item = tree->currentItem())

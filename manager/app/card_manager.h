@@ -116,6 +116,7 @@ class CardManager : public QMainWindow
     // rv 1000 "entered", 1001 "finished".
     void log(const QString &what, unsigned long rv, const QString &info = QString());
     void setUpGeometry();
+    void keepFrameOnScreen();
     void createActions();
     void createWidgets();
     bool loadModule(const QString &modulePath);
@@ -274,6 +275,7 @@ class CardManager : public QMainWindow
     QString containerDeletion(const Shown &key);
 
     bool printProgress = true;
+    bool frameChecked = false;            // see keepFrameOnScreen
     QTreeWidgetItem *shownItem = nullptr; // see shownItemOf
     QProgressDialog *progress = nullptr;  // while reload runs
     UsbListingSource usbListing = systemUsbListing();

@@ -304,7 +304,7 @@ void CardManager::deleteObject()
     if ((!certificate && !shownObject(KeyItem, object)) || sessionLost(object.slot, entry, state))
         return;
     if (!expertModeAct->isChecked()) {
-        showMessage(tr("Chyba"),
+        showMessage(tr("Informace"),
                     tr("Požadovaná operace je přístupná pouze v expertním módu.\n(Menu: Soubor - "
                        "Expertní mód)"),
                     QMessageBox::Information);

@@ -25,7 +25,7 @@ bool CardManager::sessionLost(int slot, SlotLog &entry, int &state)
         return false;
     showMessage(tr("Informace"),
                 tr("<p align='center'>V průběhu práce bylo přerušeno spojení s kartou (karta "
-                   "mohla být vyjmuta ze čtečky). Data se kterými pracujete mohou být neplatná"),
+                   "mohla být vyjmuta ze čtečky). Data, se kterými pracujete, mohou být neplatná."),
                 QMessageBox::Information,
                 tr("<p align='center'>Z důvodu zachování konzistence dat bude nyní aktualizován "
                    "obsah Správce karty."));

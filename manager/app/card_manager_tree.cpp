@@ -353,11 +353,11 @@ void CardManager::suggestIfExpired(const cert_info &cert)
     using Orvane::Certificate::X509Cert;
     using Orvane::Certificate::X509Common;
     X509Cert holder(cert.value, qMin<long long>(cert.valueLen, sizeof cert.value));
-    suggestions += tr("<li>Certifikátu vydanému <b>") +
-                   escaped(holder.GetCommonText(X509Common::Issuer, TextPlain)) +
-                   QStringLiteral("</b> pro <b>") +
-                   escaped(holder.GetCommonText(X509Common::Subject, TextPlain)) +
-                   tr("</b> vypršela platnost. Doporučuji nechat si vystavit nový</li>");
+    // one text, so that a translation may put issuer (%1) and holder (%2) in its order
+    suggestions += tr("<li>Certifikátu vydanému <b>%1</b> pro <b>%2</b> vypršela platnost. "
+                      "Doporučuji nechat si vystavit nový</li>")
+                       .arg(escaped(holder.GetCommonText(X509Common::Issuer, TextPlain)),
+                            escaped(holder.GetCommonText(X509Common::Subject, TextPlain)));
 }
 
 // Every item of the finished tree shows its page once, so that the pages add their

@@ -9,6 +9,8 @@ namespace Orvane::Certificate::html
 namespace
 {
 
+const QChar kBreakMark(0x200B);
+
 const X509Property::Fragments &f()
 {
     return X509Property::fragments();
@@ -108,6 +110,16 @@ QString colonHex(const unsigned char *data, int length)
 QString spacedDecimal(const unsigned char *data, int length)
 {
     return byteText(data, length, true, " ", "");
+}
+
+QString breakableColonHex(const unsigned char *data, int length)
+{
+    return colonHex(data, length).replace(QLatin1Char(':'), QStringLiteral(":") + kBreakMark);
+}
+
+QString withoutBreakMarks(QString text)
+{
+    return text.remove(kBreakMark);
 }
 
 } // namespace Orvane::Certificate::html

@@ -31,4 +31,11 @@ QString spacedHex(const unsigned char *data, int length);
 QString colonHex(const unsigned char *data, int length);
 QString spacedDecimal(const unsigned char *data, int length);
 
+// The colon form for rich texts, with a break mark (a zero-width space) after every
+// colon: a long value wraps between two bytes only, where Qt would otherwise break it
+// inside a byte when no break is allowed in the line.
+QString breakableColonHex(const unsigned char *data, int length);
+// The text without break marks, as a copy of a rich text holds it (RichTextPane).
+QString withoutBreakMarks(QString text);
+
 } // namespace Orvane::Certificate::html

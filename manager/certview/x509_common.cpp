@@ -41,7 +41,7 @@ const FieldRow fieldRows[] = {
                        "Digital signature and algorithm identifier for the algorithm used by the "
                        "CA to sign the certificate."),
      nullptr},
-    {&X509Common::getPublicKeyInfo, QT_TRANSLATE_NOOP("X509Viewer", "Public Key Informations"),
+    {&X509Common::getPublicKeyInfo, QT_TRANSLATE_NOOP("X509Viewer", "Public Key Information"),
      QT_TRANSLATE_NOOP("X509Viewer", "Public key and algorithm with which the key is used."),
      nullptr},
     {&X509Common::getVersion, QT_TRANSLATE_NOOP("X509Viewer", "Version"),
@@ -211,7 +211,8 @@ int X509Common::getFingerPrints(X509 *cert, QString *out, eTextReturnType form) 
             return 1;
         }
         if (!text.isEmpty())
-            body += labelled(QLatin1String(digest.label) + QStringLiteral(": "), text);
+            body += labelled(QLatin1String(digest.label) + QStringLiteral(": "),
+                             html::breakableColonHex(value, static_cast<int>(length)));
     }
     if (form == TextRich)
         *out = html::infoPage(tr("Fingerprints"), body);

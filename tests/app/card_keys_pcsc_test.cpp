@@ -379,6 +379,8 @@ TEST_F(CardKeysTest, DeletesTheShownCertificateOrTheWholeContainer)
             run("link:deleteObject", [](vok_qt::ModalDriver &d) { d.pressButton(); });
             EXPECT_EQ(last().text, "Požadovaná operace je přístupná pouze v expertním módu.\n"
                                    "(Menu: Soubor - Expertní mód)");
+            EXPECT_EQ(last().title, "Informace"); // a notice, not an error
+            EXPECT_EQ(last().icon, QMessageBox::Information);
         } else {
             run(how, [&](vok_qt::ModalDriver &d) {
                 d.expect("QMessageBox", [&](QWidget *w) {

@@ -310,6 +310,8 @@ TEST_F(CardPinsTest, RemovedCardShowsTheNoticeAndReloads)
     ASSERT_TRUE(driver.finished());
     EXPECT_EQ(driver.seen().last().title, "Informace");
     EXPECT_TRUE(driver.seen().last().text.contains("bylo přerušeno spojení s kartou"));
+    EXPECT_TRUE(
+        driver.seen().last().text.endsWith("Data, se kterými pracujete, mohou být neplatná."));
     EXPECT_EQ(shape(), QStringList({"Virtual PCD 00 00 [reader]", "Virtual PCD 00 01 [reader]"}));
     EXPECT_TRUE(logged("CardManager: changePin() finished (More info: state=-1);"));
 }

@@ -69,8 +69,8 @@ TEST_F(CardTreeTest, ReloadAsksForThePinUntilItIsRightAndLaysOutTheCard)
          "align='center'>Remaining attempts: ",
          "<p align='center'>Wrong PIN was entered.", "Certificate",
          "Card present in reader Virtual PCD 00 00",
-         "Certificate issued for Test holder 3 - Exchange key, CZ pro Test holder 3 - Exchange "
-         "key, CZ is out of date."},
+         "Certificate issued by Test holder 3 - Exchange key, CZ for Test holder 3 - Exchange "
+         "key, CZ has expired. We suggest renewing it."},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.english ? "en" : "cz");
@@ -130,6 +130,63 @@ TEST_F(CardTreeTest, ReloadAsksForThePinUntilItIsRightAndLaysOutTheCard)
         EXPECT_TRUE(action("reload")->isEnabled());
         EXPECT_EQ(status()->text(), row.english ? "Done" : "Hotovo");
         EXPECT_EQ(stateOfANewSession(), CKS_RO_USER_FUNCTIONS);
+        manager.reset();
+        removeCard();
+    }
+}
+
+// A certificate of `holder` that `issuer` signed, expired a year ago.
+Bytes expiredCertificate(const char *issuer, const char *holder)
+{
+    EVP_PKEY *key = EVP_RSA_gen(1024);
+    X509 *x = X509_new();
+    auto name = [](const char *commonName) {
+        X509_NAME *n = X509_NAME_new();
+        X509_NAME_add_entry_by_txt(n, "CN", MBSTRING_UTF8,
+                                   reinterpret_cast<const unsigned char *>(commonName), -1, -1, 0);
+        return n;
+    };
+    X509_NAME *subject = name(holder), *issuerName = name(issuer);
+    X509_set_version(x, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(x), 7);
+    X509_gmtime_adj(X509_getm_notBefore(x), -2 * 365 * 86400L);
+    X509_gmtime_adj(X509_getm_notAfter(x), -365 * 86400L);
+    X509_set_subject_name(x, subject);
+    X509_set_issuer_name(x, issuerName);
+    X509_set_pubkey(x, key);
+    X509_sign(x, key, EVP_sha256());
+    Bytes der(size_t(i2d_X509(x, nullptr)));
+    unsigned char *out = der.data();
+    i2d_X509(x, &out);
+    X509_NAME_free(subject);
+    X509_NAME_free(issuerName);
+    X509_free(x);
+    EVP_PKEY_free(key);
+    return der;
+}
+
+TEST_F(CardTreeTest, ExpiredCertificateSuggestionNamesItsIssuerAndThenItsHolder)
+{
+    // markup and a marker in the names stay as they are
+    cardsim::Personalisation p;
+    p.containers = {container("expired", 0, 1024)};
+    p.files = {
+        {"mscp", cardsim::CertificateFileName(0, 1),
+         cardsim::StoredPacked(expiredCertificate("Issuing CA %1", "Jana <i>Nováková</i>"), 0x3D)}};
+    const char *const expected[] = {
+        "Certifikátu vydanému Issuing CA %1 pro Jana <i>Nováková</i> vypršela platnost. "
+        "Doporučuji nechat si vystavit nový",
+        "Certificate issued by Issuing CA %1 for Jana <i>Nováková</i> has expired. We suggest "
+        "renewing it.",
+    };
+    for (bool english : {false, true}) {
+        SCOPED_TRACE(english ? "en" : "cz");
+        if (english)
+            useEnglish();
+        start(p);
+        reloadWithPin();
+        EXPECT_TRUE(page()->toPlainText().contains(QString::fromUtf8(expected[english])))
+            << page()->toPlainText().toStdString();
         manager.reset();
         removeCard();
     }
@@ -418,6 +475,23 @@ TEST_F(CardTreeTest, BlockedOrRefusedPinsShowThePublicObjectsOnly)
         manager.reset();
         removeCard();
     }
+}
+
+TEST_F(CardTreeTest, BothBlockedNoticeSaysInEnglishThatPinAndPukAreBlocked)
+{
+    useEnglish();
+    start(fullCard(), [](cardsim::Card &c) {
+        c.SetPinTries(0, 0);
+        c.SetPinTries(1, 0);
+    });
+    driver.pressButton();
+    reload();
+    ASSERT_TRUE(driver.finished());
+    EXPECT_EQ(driver.seen().last().title, "Warning");
+    EXPECT_EQ(driver.seen().last().text,
+              "<p align='center'>PIN and PUK of card with number <b>1122334455667788</b> in "
+              "reader <b>Virtual PCD 00 00</b> are blocked. It is possible to access only public "
+              "objects on card.</p>");
 }
 
 TEST_F(CardTreeTest, CancelledReadKeepsWhatItHasAndClosesItsSessions)

@@ -1,5 +1,6 @@
 // The page resources of both languages: their markers, link commands, labels and the
-// resources they use; and filling markers with values that look like markup or markers.
+// resources they use; filling markers with values that look like markup or markers; and
+// hexadecimal values in the laid-out pages.
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -7,6 +8,7 @@
 #include <QSet>
 #include <QTextBrowser>
 #include <QTextBlock>
+#include <QTextLayout>
 
 #include "page_fill.h"
 #include "qt_print.h"
@@ -17,6 +19,7 @@ namespace
 struct Label {
     const char *cz, *en;
     int marker;
+    bool hex = false; // a hexadecimal value, never split inside a byte (class "hex")
 };
 
 // A statement a page makes, in both languages.
@@ -33,7 +36,7 @@ struct PageSpec {
 };
 
 const std::vector<Label> kCardLabels = {
-    {"Číslo karty:", "Card number:", 1},
+    {"Číslo karty:", "Card number:", 1, true},
     {"Počet pokusů zadání PINu akt./nast.[max. nast]:",
      "Number of PIN input attempts current/max[max possible]:", 2},
     {"Počet pokusů zadání PUKu akt./nast.[max. nast]:",
@@ -83,7 +86,7 @@ const PageSpec kPages[] = {
     {"key",
      8,
      {"exportKey", "testKey", "deleteObject", "toCertificate"},
-     plus(kKeyLabels, {{"Sériové číslo:", "Serial number:", 5},
+     plus(kKeyLabels, {{"Sériové číslo:", "Serial number:", 5, true},
                        {"Platnost:", "Validity:", 6},
                        {"Vydal:", "Issuer:", 7},
                        {"Pro:", "Subject:", 8}})},
@@ -96,12 +99,12 @@ const PageSpec kPages[] = {
     {"cert",
      6,
      {"showCertview", "exportCert", "deleteObject"},
-     {{"Sériové číslo:", "Serial number:", 1},
+     {{"Sériové číslo:", "Serial number:", 1, true},
       {"Platnost:", "Validity:", 2},
       {"Vydavatel:", "Issuer:", 3},
       {"Subjekt:", "Subject:", 4},
       {"Verze:", "Version:", 5},
-      {"SHA1:", "SHA1:", 6}}},
+      {"SHA1:", "SHA1:", 6, true}}},
 };
 
 QString page(const QString &lang, const QString &name)
@@ -143,8 +146,11 @@ TEST(PageResources, EachPageHasItsMarkersLinksLabelsAndResourcesInBothLanguages)
             EXPECT_EQ(links.size(), spec.links.size()) << "a command linked twice";
 
             for (const Label &label : spec.labels) {
-                QString pair = QString::fromUtf8(lang == "cz" ? label.cz : label.en) +
-                               "</td><td class=\"value\">%" + QString::number(label.marker);
+                const QString hex = label.hex ? " hex" : "";
+                QString pair = "<td class=\"label" + hex + "\">" +
+                               QString::fromUtf8(lang == "cz" ? label.cz : label.en) +
+                               "</td><td class=\"value" + hex + "\">%" +
+                               QString::number(label.marker);
                 EXPECT_TRUE(text.contains(pair)) << pair.toStdString();
             }
 
@@ -212,5 +218,54 @@ TEST(FillPage, HostileValuesShowLiterallyInTheReaderPage)
                     anchors << f.fragment().charFormat().anchorHref();
         anchors.removeDuplicates();
         EXPECT_EQ(anchors, QStringList{"reload"});
+    }
+}
+
+// A card number, certificate serial numbers or a SHA-1 fingerprint in a page laid out at
+// the widths the page area takes between the smallest window and a wide screen: a line
+// of such a value may end only between two bytes (an even number of digits), or the value
+// stays on one line.
+TEST(PageLayout, HexadecimalValuesBreakOnlyBetweenBytesOrNotAtAll)
+{
+    const QString serial = "4F1A9CE207B358D16E20AF93C40B7D1580A1B2C3";
+    const QString sha1 = "CAAC7B0310339C83409D6A4AA043A25EF1B54AB4";
+    const QString card = "1122334455667788";
+    struct Row {
+        const char *page;
+        QStringList values;
+        QStringList hex; // of the values
+    };
+    const QString name = "cardsim-container-00", date = "01.03.2012 - 01.03.2015";
+    const QString holder = "Test holder - Exchange key, CZ";
+    const Row rows[] = {
+        {"cert", {serial, date, holder, holder, "V3 (0x02)", sha1}, {serial, sha1}},
+        {"key", {name, "2048b.", "AT_KEYEXCHANGE", "x", serial, date, holder, holder}, {serial}},
+        {"card", {card, "3/3[3]", "5/5[5]", "2/6", "1/4", "31744 B", "65536 B"}, {card}},
+        {"cardblocked", {card, "0/3[3]", "5/5[5]", "2/6", "1/4", "31744 B", "65536 B"}, {card}},
+    };
+    for (const Row &row : rows) {
+        for (QString lang : {"cz", "en"}) {
+            QTextBrowser view;
+            view.setHtml(fillPage(page(lang, row.page), row.values));
+            for (int width = 380; width <= 1000; width += 6) {
+                SCOPED_TRACE(lang.toStdString() + "/" + row.page + " at " + std::to_string(width));
+                view.document()->setTextWidth(width);
+                QStringList shown;
+                for (QTextBlock b = view.document()->begin(); b.isValid(); b = b.next()) {
+                    if (!row.hex.contains(b.text()))
+                        continue;
+                    shown << b.text();
+                    QStringList lines;
+                    bool betweenBytes = true;
+                    for (int i = 0; i < b.layout()->lineCount(); ++i) {
+                        QTextLine line = b.layout()->lineAt(i);
+                        lines << b.text().mid(line.textStart(), line.textLength());
+                        betweenBytes = betweenBytes && line.textStart() % 2 == 0;
+                    }
+                    EXPECT_TRUE(betweenBytes) << lines.join(" | ").toStdString();
+                }
+                EXPECT_EQ(shown.size(), row.hex.size());
+            }
+        }
     }
 }

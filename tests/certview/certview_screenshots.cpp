@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QListWidget>
 #include <QTabWidget>
 #include <QTableWidget>
 
@@ -25,6 +26,7 @@ namespace
 certtest::CertSpec showcase()
 {
     certtest::CertSpec spec;
+    spec.serial = certtest::hex("4F 1A 9C E2 07 B3 58 D1 6E 20 AF 93 C4 0B 7D 15");
     spec.subject = {{"CN", "Jana Nováková"}, {"O", "Example Test Org"}, {"C", "CZ"}};
     spec.extensions = {
         certtest::confExt("basicConstraints", "critical,CA:FALSE"),
@@ -56,6 +58,15 @@ bool shoot(X509Cert &cert, QLocale const &locale, QString const &lang, QDir cons
     dialog.show();
     bool ok = save(&dialog, out.filePath("general_" + lang + ".png"));
 
+    // The fingerprints, whose hexadecimal values are the widest texts of the tab.
+    auto *general = dialog.findChild<QListWidget *>("IDC_CERT_LIST");
+    QString fingerprints = QCoreApplication::translate("X509Viewer", "Fingerprints");
+    for (int row = 0; row < general->count(); ++row) {
+        if (general->item(row)->text() == fingerprints)
+            general->setCurrentRow(row);
+    }
+    ok = save(&dialog, out.filePath("fingerprints_" + lang + ".png")) && ok;
+
     // Every extension listed, the distribution points shown.
     dialog.findChild<QTabWidget *>("IDD_CERT_TABS")->setCurrentIndex(1);
     dialog.findChild<QCheckBox *>("IDC_DETAIL_SUPPORTED")->setChecked(false);
@@ -66,6 +77,14 @@ bool shoot(X509Cert &cert, QLocale const &locale, QString const &lang, QDir cons
             table->setCurrentCell(row, 0);
     }
     ok = save(&dialog, out.filePath("details_" + lang + ".png")) && ok;
+
+    // The serial number, in hexadecimal and decimal rows.
+    shown = QCoreApplication::translate("X509Viewer", "Serial Number");
+    for (int row = 0; row < table->rowCount(); ++row) {
+        if (table->item(row, 0)->text() == shown)
+            table->setCurrentCell(row, 0);
+    }
+    ok = save(&dialog, out.filePath("serial_" + lang + ".png")) && ok;
     dialog.hide();
     return ok;
 }

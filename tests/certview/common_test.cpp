@@ -36,6 +36,12 @@ QString colonHex(const Bytes &b)
     return hexText(b.data(), static_cast<int>(b.size()), "", ":");
 }
 
+// The rich texts' form: a zero-width space after each colon, where a line may end.
+QString breakableColonHex(const Bytes &b)
+{
+    return colonHex(b).replace(":", QString(":") + QChar(0x200B));
+}
+
 Bytes publicKeyBits(X509 *x)
 {
     const unsigned char *bits = nullptr;
@@ -143,9 +149,10 @@ TEST_F(BaseFields, EachFieldInEachFormItServes)
         {rsa, X509Common::Fingerprints, TextSHA1, colonHex(digestOf(rsa, EVP_sha1()))},
         {rsa, X509Common::Fingerprints, TextSHA256, colonHex(digestOf(rsa, EVP_sha256()))},
         {rsa, X509Common::Fingerprints, TextRich,
-         page("Fingerprints", labelled("MD5: ", colonHex(digestOf(rsa, EVP_md5()))) +
-                                  labelled("SHA-1: ", colonHex(digestOf(rsa, EVP_sha1()))) +
-                                  labelled("SHA-256: ", colonHex(digestOf(rsa, EVP_sha256()))))},
+         page("Fingerprints",
+              labelled("MD5: ", breakableColonHex(digestOf(rsa, EVP_md5()))) +
+                  labelled("SHA-1: ", breakableColonHex(digestOf(rsa, EVP_sha1()))) +
+                  labelled("SHA-256: ", breakableColonHex(digestOf(rsa, EVP_sha256()))))},
 
         {rsa, X509Common::Validity, TextPlain, "01/01/20 - 01/01/30"},
         {rsa, X509Common::Validity, TextRich,
@@ -282,7 +289,7 @@ TEST(Items, NamesTooltipsAndIconsByType)
         {X509Common::Validity, "Validity", true},
         {X509Common::Fingerprints, "Fingerprints", true},
         {X509Common::Signature, "Digital Signature", false},
-        {X509Common::PublicKey, "Public Key Informations", false},
+        {X509Common::PublicKey, "Public Key Information", false},
         {X509Common::Version, "Version", false},
         {X509Common::SerialNumber, "Serial Number", false},
     };

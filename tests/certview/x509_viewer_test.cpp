@@ -9,6 +9,8 @@
 #include <vector>
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
@@ -17,10 +19,14 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTextEdit>
+#include <QTextLayout>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -35,7 +41,7 @@ namespace
 QStringList const kGeneral = {"Summary", "Subject", "Issuer", "Validity", "Fingerprints"};
 QStringList const kBaseFields = {"Subject",           "Issuer",
                                  "Validity",          "Fingerprints",
-                                 "Digital Signature", "Public Key Informations",
+                                 "Digital Signature", "Public Key Information",
                                  "Version",           "Serial Number"};
 QStringList const kCritical = {"Basic Constraints", "Public Key Usage"};
 QStringList const kNoncritical = {"Extended Key Usage", "Subject Key Identifier"};
@@ -291,6 +297,59 @@ TEST_F(ViewerTest, DetailRowsCarryTheirIconAndPlainValueAndShowTheirRichText)
 
     form.details->setCurrentCell(version, 0);
     EXPECT_TRUE(form.detailText->toPlainText().contains("V3 (0x02)"));
+}
+
+// The fingerprints pane at the widths the dialog's text may take: a line of a fingerprint
+// ends only after a colon, never inside a byte; a copy of the pane holds the values as
+// they are, "AB:CD:...".
+TEST_F(ViewerTest, FingerprintsWrapOnlyBetweenBytesAndCopyAsTheyAre)
+{
+    certtest::CertSpec spec = endEntity();
+    for (int serial = 1; serial <= 4; ++serial) {
+        spec.serial = {static_cast<unsigned char>(serial)}; // other digests, other breaks
+        certtest::Bytes der = certtest::derOf(certtest::makeCert(spec).get());
+        X509Cert holder(der.data(), (long long)der.size());
+        X509Viewer dialog(nullptr, &holder, QLocale(QLocale::English, QLocale::UnitedStates));
+        dialog.init();
+        Form form(&dialog);
+        form.generalList->setCurrentRow(kGeneral.indexOf("Fingerprints"));
+        QTextDocument *document = form.generalText->document();
+        QRegularExpression const colonHex("^([0-9A-F]{2}:)+[0-9A-F]{2}$");
+        for (int width = 150; width <= 720; width += 3) {
+            SCOPED_TRACE("serial " + std::to_string(serial) + " at " + std::to_string(width));
+            document->setTextWidth(width);
+            int values = 0;
+            for (QTextBlock b = document->begin(); b.isValid(); b = b.next()) {
+                if (!colonHex.match(QString(b.text()).remove(QChar(0x200B))).hasMatch())
+                    continue;
+                ++values;
+                QStringList lines;
+                bool afterColon = true;
+                for (int i = 0; i < b.layout()->lineCount(); ++i) {
+                    QTextLine line = b.layout()->lineAt(i);
+                    QString text = b.text().mid(line.textStart(), line.textLength());
+                    text.remove(QChar(0x200B));
+                    lines << text;
+                    afterColon = afterColon && (i + 1 == b.layout()->lineCount() ||
+                                                text.endsWith(QLatin1Char(':')));
+                }
+                EXPECT_TRUE(afterColon) << lines.join(" | ").toStdString();
+            }
+            EXPECT_EQ(values, 3) << "MD5, SHA-1, SHA-256";
+        }
+
+        unsigned char sha1[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        EVP_Digest(der.data(), der.size(), sha1, &length, EVP_sha1(), nullptr);
+        QStringList bytes;
+        for (unsigned int i = 0; i < length; ++i)
+            bytes << QString::asprintf("%02X", sha1[i]);
+        form.generalText->selectAll();
+        form.generalText->copy();
+        QString copied = QGuiApplication::clipboard()->text();
+        EXPECT_TRUE(copied.contains("SHA-1: \n" + bytes.join(":") + "\n")) << copied.toStdString();
+        EXPECT_FALSE(copied.contains(QChar(0x200B)));
+    }
 }
 
 TEST_F(ViewerTest, TheSupportedOnlyBoxShowsOnDetailsOnlyWhenThereIsSomethingToHide)

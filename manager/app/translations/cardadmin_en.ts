@@ -133,7 +133,7 @@
     </message>
     <message>
         <source>&lt;p align=&apos;center&apos;&gt;Knihovnu PKCS#11 %1 se nepodařilo inicializovat (C_Initialize vrátila 0x%2).</source>
-        <translation>&lt;p align=&apos;center&apos;&gt;The PKCS#11 library %1 could not be initialised (C_Initialize returned 0x%2).</translation>
+        <translation>&lt;p align=&apos;center&apos;&gt;The PKCS#11 library %1 could not be initialized (C_Initialize returned 0x%2).</translation>
     </message>
     <message>
         <source>&lt;p align=&apos;center&apos;&gt;Zkontrolujte, zda běží služba čipových karet PC/SC (pcscd).</source>
@@ -289,7 +289,7 @@
     </message>
     <message>
         <source>&lt;/b&gt; je zablokovaný. Je možné přistupovat pouze k veřejným objektům na kartě.&lt;/p&gt;</source>
-        <translation>&lt;/b&gt; is locked. It is possible to access only public objects on card.&lt;/p&gt;</translation>
+        <translation>&lt;/b&gt; are blocked. It is possible to access only public objects on card.&lt;/p&gt;</translation>
     </message>
     <message>
         <source>&lt;p align=&apos;center&apos;&gt;PIN karty s číslem &lt;b&gt;</source>
@@ -300,16 +300,12 @@
         <translation>&lt;/b&gt; is locked. You need first to unlock this PIN to be able to access private objects on card.&lt;/p&gt;</translation>
     </message>
     <message>
-        <source>&lt;li&gt;Certifikátu vydanému &lt;b&gt;</source>
-        <translation>&lt;li&gt;Certificate issued for &lt;b&gt;</translation>
-    </message>
-    <message>
-        <source>&lt;/b&gt; vypršela platnost. Doporučuji nechat si vystavit nový&lt;/li&gt;</source>
-        <translation>&lt;/b&gt; is out of date. We suggest to renew this certificate&lt;/li&gt;</translation>
+        <source>&lt;li&gt;Certifikátu vydanému &lt;b&gt;%1&lt;/b&gt; pro &lt;b&gt;%2&lt;/b&gt; vypršela platnost. Doporučuji nechat si vystavit nový&lt;/li&gt;</source>
+        <translation>&lt;li&gt;Certificate issued by &lt;b&gt;%1&lt;/b&gt; for &lt;b&gt;%2&lt;/b&gt; has expired. We suggest renewing it.&lt;/li&gt;</translation>
     </message>
     <message>
         <source>Načítání dat bylo přerušeno uživatelem. Zjištěné informace jsou pravděpodobně nekompletní a mohou být i zkreslené oproti reálnému stavu. Pro práci s informacemi na kartě doporučuji </source>
-        <translation>Loading of data was cancelled by user. Gathered information are probably incomplete and can be even different from real state. If you want to work with information on card, we suggest to </translation>
+        <translation>Loading of data was canceled by user. Gathered information are probably incomplete and can be even different from real state. If you want to work with information on card, we suggest to </translation>
     </message>
     <message>
         <source>&lt;a href=&quot;reload&quot;&gt;načíst kompletní data.&lt;/b&gt;&lt;/a&gt;&lt;/li&gt;</source>
@@ -583,7 +579,7 @@ Remaining attempts: </translation>
         <translation>An error occurred while unblocking PIN (0x</translation>
     </message>
     <message>
-        <source>&lt;p align=&apos;center&apos;&gt;V průběhu práce bylo přerušeno spojení s kartou (karta mohla být vyjmuta ze čtečky). Data se kterými pracujete mohou být neplatná</source>
+        <source>&lt;p align=&apos;center&apos;&gt;V průběhu práce bylo přerušeno spojení s kartou (karta mohla být vyjmuta ze čtečky). Data, se kterými pracujete, mohou být neplatná.</source>
         <translation>&lt;p align=&apos;center&apos;&gt;The connection to card was interrupted during your work (card might have been removed from reader). Data you work with can be invalid.</translation>
     </message>
     <message>

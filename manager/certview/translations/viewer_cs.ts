@@ -152,7 +152,7 @@
         <translation>Digitální podpis</translation>
     </message>
     <message>
-        <source>Public Key Informations</source>
+        <source>Public Key Information</source>
         <translation>Veřejný klíč</translation>
     </message>
     <message>
@@ -785,7 +785,7 @@
     </message>
     <message>
         <source>Attribute authority compromise</source>
-        <translation>Ohrožení atributní autority</translation>
+        <translation>Ohrožení atributové autority</translation>
     </message>
     <message>
         <source>Server authentication</source>

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMargins>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -25,4 +27,16 @@ inline void PrintTo(const QStringList &texts, std::ostream *out)
 inline void PrintTo(const QByteArray &bytes, std::ostream *out)
 {
     *out << '"' << bytes.toStdString() << '"';
+}
+
+inline void PrintTo(const QRect &rect, std::ostream *out)
+{
+    *out << "QRect(" << rect.x() << ", " << rect.y() << " " << rect.width() << "x" << rect.height()
+         << ')';
+}
+
+inline void PrintTo(const QMargins &margins, std::ostream *out)
+{
+    *out << "QMargins(" << margins.left() << ", " << margins.top() << ", " << margins.right()
+         << ", " << margins.bottom() << ')';
 }

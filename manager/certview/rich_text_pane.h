@@ -1,0 +1,22 @@
+// The certificate dialog's rich-text panes.
+//
+// A pane is a text edit whose copies (and drags) hold the selected text without the
+// break marks that let long hexadecimal values wrap between bytes (html_parts.h): a
+// copied fingerprint reads exactly as the pane shows it.
+#pragma once
+
+#include <QTextEdit>
+
+namespace Orvane::Certificate
+{
+
+class RichTextPane : public QTextEdit
+{
+  public:
+    using QTextEdit::QTextEdit;
+
+  protected:
+    QMimeData *createMimeDataFromSelection() const override;
+};
+
+} // namespace Orvane::Certificate
