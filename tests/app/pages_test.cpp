@@ -242,6 +242,7 @@ TEST(PageLayout, HexadecimalValuesBreakOnlyBetweenBytesOrNotAtAll)
         {"key", {name, "2048b.", "AT_KEYEXCHANGE", "x", serial, date, holder, holder}, {serial}},
         {"card", {card, "3/3[3]", "5/5[5]", "2/6", "1/4", "31744 B", "65536 B"}, {card}},
         {"cardblocked", {card, "0/3[3]", "5/5[5]", "2/6", "1/4", "31744 B", "65536 B"}, {card}},
+        {"cardbothblocked", {card, "0/3[3]", "0/5[5]", "2/6", "1/4", "31744 B", "65536 B"}, {card}},
     };
     for (const Row &row : rows) {
         for (QString lang : {"cz", "en"}) {
