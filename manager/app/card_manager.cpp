@@ -29,6 +29,7 @@
 
 #include "client/client_codes.h"
 #include "language.h"
+#include "page_view.h"
 #include "slot_log.h"
 #include "window_placement.h"
 
@@ -222,7 +223,7 @@ void CardManager::createWidgets()
     tree = new QTreeWidget;
     tree->setObjectName(QStringLiteral("tree"));
     tree->setHeaderHidden(true);
-    webView = new QTextBrowser;
+    webView = new PageView;
     webView->setObjectName(QStringLiteral("webView"));
     webView->setOpenLinks(false);
     webView->setOpenExternalLinks(false);

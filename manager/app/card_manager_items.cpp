@@ -10,6 +10,7 @@
 #include <QTreeWidget>
 
 #include "card_manager.h"
+#include "certview/html_parts.h"
 #include "certview/x509_cert.h"
 #include "item_texts.h"
 #include "page_fill.h"
@@ -17,6 +18,7 @@
 using item_text::field;
 using Orvane::Certificate::X509Cert;
 using Orvane::Certificate::X509Common;
+using Orvane::Certificate::html::breakableHex;
 
 namespace
 {
@@ -122,7 +124,7 @@ void CardManager::showCardPage(QTreeWidgetItem *item, int slot)
     card_info card = pkcs11->GetCardStruct(slot);
     bool blocked = card.userPin[1] == 0, pukBlocked = card.soPin[1] == 0;
     menuAllows(item_actions::card(blocked, pukBlocked));
-    const QStringList values = {
+    QStringList values = {
         item->text(0),
         item_text::counters(card.userPin),
         item_text::counters(card.soPin),
@@ -140,6 +142,7 @@ void CardManager::showCardPage(QTreeWidgetItem *item, int slot)
     report(lines, QStringLiteral("CardInfo: FreeSpace: ") + QString::number(card.freePublicMemory));
     report(lines,
            QStringLiteral("CardInfo: TotalSpace: ") + QString::number(card.totalPublicMemory));
+    values[0] = breakableHex(values[0]); // on the page it wraps between bytes only
     // with both secrets blocked the page offers no unblocking that cannot work
     const QString page = !blocked     ? QStringLiteral("card")
                          : pukBlocked ? QStringLiteral("cardbothblocked")
@@ -195,7 +198,7 @@ void CardManager::showKeyPage(QTreeWidgetItem *item, int slot)
     currentObject = c;
     cert_info cert = pkcs11->GetCertStruct(slot, c);
     X509Cert holder = holderOf(cert);
-    values << item_text::serial(cert.serial, cert.serialLen, sizeof cert.serial, true)
+    values << breakableHex(item_text::serial(cert.serial, cert.serialLen, sizeof cert.serial, true))
            << item_text::validity(cert.notBefore, cert.notAfter)
            << holder.GetCommonText(X509Common::Issuer, TextPlain)
            << holder.GetCommonText(X509Common::Subject, TextPlain);
@@ -219,12 +222,12 @@ void CardManager::showCertificatePage(QTreeWidgetItem *item, int slot)
     const QString serial =
         item_text::serial(cert.serial, cert.serialLen, sizeof cert.serial, false);
     const QStringList values = {
-        item_text::serial(cert.serial, cert.serialLen, sizeof cert.serial, true),
+        breakableHex(item_text::serial(cert.serial, cert.serialLen, sizeof cert.serial, true)),
         item_text::validity(cert.notBefore, cert.notAfter),
         holder.GetCommonText(X509Common::Issuer, TextPlain),
         holder.GetCommonText(X509Common::Subject, TextPlain),
         holder.GetCommonText(X509Common::Version, TextPlain),
-        cert.sha1,
+        breakableHex(cert.sha1),
     };
     QString &lines = itemInfoText[slot];
     report(lines, QStringLiteral("CertInfo: Serial: ") + serial);
@@ -232,7 +235,7 @@ void CardManager::showCertificatePage(QTreeWidgetItem *item, int slot)
     report(lines, QStringLiteral("CertInfo: Issuer: ") + values[2]);
     report(lines, QStringLiteral("CertInfo: Subject: ") + values[3]);
     report(lines, QStringLiteral("CertInfo: Version: ") + values[4]);
-    report(lines, QStringLiteral("CertInfo: sha1: ") + values[5] +
+    report(lines, QStringLiteral("CertInfo: sha1: ") + cert.sha1 +
                       QStringLiteral("<br>CertInfo: Current certificate info finished"));
     showPage(fillPage(readHtml(QStringLiteral("cert")), values));
 }

@@ -3,6 +3,8 @@
 
 #include "certview/x509_property.h"
 
+#include <cctype>
+
 namespace Orvane::Certificate::html
 {
 
@@ -115,6 +117,21 @@ QString spacedDecimal(const unsigned char *data, int length)
 QString breakableColonHex(const unsigned char *data, int length)
 {
     return colonHex(data, length).replace(QLatin1Char(':'), QStringLiteral(":") + kBreakMark);
+}
+
+QString breakableHex(const QString &hex)
+{
+    auto digit = [&](qsizetype i) {
+        return i < hex.size() && hex[i].unicode() < 128 && std::isxdigit(hex[i].unicode()) != 0;
+    };
+    QString text;
+    qsizetype i = 0;
+    for (; digit(i); ++i) {
+        if (i > 0 && i % 2 == 0)
+            text += kBreakMark;
+        text += hex[i];
+    }
+    return text + hex.mid(i);
 }
 
 QString withoutBreakMarks(QString text)

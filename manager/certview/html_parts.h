@@ -35,6 +35,9 @@ QString spacedDecimal(const unsigned char *data, int length);
 // colon: a long value wraps between two bytes only, where Qt would otherwise break it
 // inside a byte when no break is allowed in the line.
 QString breakableColonHex(const unsigned char *data, int length);
+// A hexadecimal text with a break mark between every two digits of its leading run of
+// digits ("0A1B [x]" gives "0A", mark, "1B [x]"): it wraps between two bytes only.
+QString breakableHex(const QString &hex);
 // The text without break marks, as a copy of a rich text holds it (RichTextPane).
 QString withoutBreakMarks(QString text);
 

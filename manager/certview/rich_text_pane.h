@@ -7,8 +7,15 @@
 
 #include <QTextEdit>
 
+class QMimeData;
+class QTextCursor;
+
 namespace Orvane::Certificate
 {
+
+// The cursor's selection as text and HTML without break marks: what a copy or drag of
+// a rich text that shows them holds (the card manager's page area does the same).
+QMimeData *selectionWithoutBreakMarks(const QTextCursor &cursor);
 
 class RichTextPane : public QTextEdit
 {

@@ -19,6 +19,7 @@
 #include <functional>
 
 #include "card.h"
+#include "certview/html_parts.h"
 #include "pcsc_helpers.h"
 #include "personalise.h"
 #include "vpcd_card.h"
@@ -186,11 +187,14 @@ class CardWindowTest : public WindowTest
                 enabled << name;
         return enabled;
     }
-    // The label and value pairs of the page's table rows, as "label value".
+    // The label and value pairs of the page's table rows, as "label value"; the values
+    // as they read, without the invisible break marks between the bytes of a
+    // hexadecimal value.
     QStringList pageRows()
     {
         QStringList rows;
-        const QStringList lines = page()->toPlainText().split('\n');
+        const QStringList lines =
+            Orvane::Certificate::html::withoutBreakMarks(page()->toPlainText()).split('\n');
         for (int i = 0; i + 1 < lines.size(); ++i)
             if (lines[i].endsWith(':'))
                 rows << lines[i] + " " + lines[i + 1];

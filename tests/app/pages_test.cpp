@@ -3,14 +3,18 @@
 // hexadecimal values in the laid-out pages.
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QFile>
+#include <QGuiApplication>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTextBrowser>
 #include <QTextBlock>
 #include <QTextLayout>
 
+#include "certview/html_parts.h"
 #include "page_fill.h"
+#include "page_view.h"
 #include "qt_print.h"
 
 namespace
@@ -221,12 +225,16 @@ TEST(FillPage, HostileValuesShowLiterallyInTheReaderPage)
     }
 }
 
-// A card number, certificate serial numbers or a SHA-1 fingerprint in a page laid out at
-// the widths the page area takes between the smallest window and a wide screen: a line
-// of such a value may end only between two bytes (an even number of digits), or the value
-// stays on one line.
-TEST(PageLayout, HexadecimalValuesBreakOnlyBetweenBytesOrNotAtAll)
+// A card number, certificate serial numbers or a SHA-1 fingerprint, with the break marks
+// the window puts between their bytes, in a page laid out at the widths the page area
+// takes between the smallest window and a wide screen: a line of such a value ends only
+// between two bytes (an even number of digits); and from the page area of a window of
+// default width down to 640 pixels the value never makes the page wider than its area
+// (no value that refuses to wrap pushes the page under a horizontal scroll bar).
+TEST(PageLayout, HexadecimalValuesBreakOnlyBetweenBytesAndNeverWidenThePage)
 {
+    using Orvane::Certificate::html::breakableHex;
+    using Orvane::Certificate::html::withoutBreakMarks;
     const QString serial = "4F1A9CE207B358D16E20AF93C40B7D1580A1B2C3";
     const QString sha1 = "CAAC7B0310339C83409D6A4AA043A25EF1B54AB4";
     const QString card = "1122334455667788";
@@ -237,13 +245,15 @@ TEST(PageLayout, HexadecimalValuesBreakOnlyBetweenBytesOrNotAtAll)
     };
     const QString name = "cardsim-container-00", date = "01.03.2012 - 01.03.2015";
     const QString holder = "Test holder - Exchange key, CZ";
+    const QString s = breakableHex(serial), f = breakableHex(sha1), c = breakableHex(card);
     const Row rows[] = {
-        {"cert", {serial, date, holder, holder, "V3 (0x02)", sha1}, {serial, sha1}},
-        {"key", {name, "2048b.", "AT_KEYEXCHANGE", "x", serial, date, holder, holder}, {serial}},
-        {"card", {card, "3/3[3]", "5/5[5]", "2/6", "1/4", "31744 B", "65536 B"}, {card}},
-        {"cardblocked", {card, "0/3[3]", "5/5[5]", "2/6", "1/4", "31744 B", "65536 B"}, {card}},
-        {"cardbothblocked", {card, "0/3[3]", "0/5[5]", "2/6", "1/4", "31744 B", "65536 B"}, {card}},
+        {"cert", {s, date, holder, holder, "V3 (0x02)", f}, {serial, sha1}},
+        {"key", {name, "2048b.", "AT_KEYEXCHANGE", "x", s, date, holder, holder}, {serial}},
+        {"card", {c, "3/3[3]", "5/5[5]", "2/6", "1/4", "31744 B", "65536 B"}, {card}},
+        {"cardblocked", {c, "0/3[3]", "5/5[5]", "2/6", "1/4", "31744 B", "65536 B"}, {card}},
+        {"cardbothblocked", {c, "0/3[3]", "0/5[5]", "2/6", "1/4", "31744 B", "65536 B"}, {card}},
     };
+    constexpr int kNarrowestWithoutScrolling = 640;
     for (const Row &row : rows) {
         for (QString lang : {"cz", "en"}) {
             QTextBrowser view;
@@ -251,22 +261,64 @@ TEST(PageLayout, HexadecimalValuesBreakOnlyBetweenBytesOrNotAtAll)
             for (int width = 380; width <= 1000; width += 6) {
                 SCOPED_TRACE(lang.toStdString() + "/" + row.page + " at " + std::to_string(width));
                 view.document()->setTextWidth(width);
+                if (width >= kNarrowestWithoutScrolling) {
+                    EXPECT_LE(view.document()->size().width(), width);
+                }
                 QStringList shown;
                 for (QTextBlock b = view.document()->begin(); b.isValid(); b = b.next()) {
-                    if (!row.hex.contains(b.text()))
+                    const QString text = withoutBreakMarks(b.text());
+                    if (!row.hex.contains(text))
                         continue;
-                    shown << b.text();
+                    shown << text;
                     QStringList lines;
                     bool betweenBytes = true;
                     for (int i = 0; i < b.layout()->lineCount(); ++i) {
                         QTextLine line = b.layout()->lineAt(i);
-                        lines << b.text().mid(line.textStart(), line.textLength());
-                        betweenBytes = betweenBytes && line.textStart() % 2 == 0;
+                        lines << withoutBreakMarks(
+                            b.text().mid(line.textStart(), line.textLength()));
+                        betweenBytes = betweenBytes && (i + 1 == b.layout()->lineCount() ||
+                                                        lines.last().size() % 2 == 0);
                     }
                     EXPECT_TRUE(betweenBytes) << lines.join(" | ").toStdString();
                 }
                 EXPECT_EQ(shown.size(), row.hex.size());
             }
         }
+    }
+}
+
+// What the user copies from a page reads as the page shows it: without the break marks.
+TEST(PageLayout, ACopyOfAPageHoldsItsHexadecimalValuesWhole)
+{
+    const QString sha1 = "CAAC7B0310339C83409D6A4AA043A25EF1B54AB4";
+    PageView view;
+    view.setHtml(fillPage(page("en", "cert"), {"02 [2]", "", "", "", "",
+                                               Orvane::Certificate::html::breakableHex(sha1)}));
+    view.selectAll();
+    view.copy();
+    const QString copied = QGuiApplication::clipboard()->text();
+    EXPECT_TRUE(copied.contains("SHA1:\n" + sha1 + "\n")) << copied.toStdString();
+    EXPECT_FALSE(copied.contains(QChar(0x200B)));
+}
+
+// The marks go between the bytes of the leading hexadecimal digits only; a one-byte
+// serial's value in brackets and any other text stay as they are.
+TEST(PageLayout, BreakMarksStandBetweenBytesOnly)
+{
+    const QString m(QChar(0x200B));
+    const struct {
+        QString hex, marked;
+    } rows[] = {
+        {"", ""},
+        {"0A", "0A"},
+        {"0a1B2c", "0a" + m + "1B" + m + "2c"},
+        {"0A1B2", "0A" + m + "1B" + m + "2"},
+        {"02 [2]", "02 [2]"},
+        {"0A1B [-5]", "0A" + m + "1B [-5]"},
+        {"GA1B", "GA1B"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.hex.toStdString());
+        EXPECT_EQ(Orvane::Certificate::html::breakableHex(row.hex), row.marked);
     }
 }
