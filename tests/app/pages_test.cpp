@@ -225,6 +225,32 @@ TEST(FillPage, HostileValuesShowLiterallyInTheReaderPage)
     }
 }
 
+// The buttons of a page (pictures that are links) stand in a line of their own, below
+// any sentence of the page: Qt's rich text puts what follows a paragraph into the
+// paragraph's block unless it is a block itself, and a short sentence then shares its
+// line with the first button.
+TEST(PageLayout, ButtonsNeverShareALineWithASentence)
+{
+    for (const PageSpec &spec : kPages) {
+        for (QString lang : {"cz", "en"}) {
+            SCOPED_TRACE(lang.toStdString() + "/" + spec.name);
+            QTextBrowser view;
+            view.setHtml(fillPage(page(lang, spec.name), QStringList(spec.markers, "1")));
+            for (QTextBlock b = view.document()->begin(); b.isValid(); b = b.next()) {
+                bool button = false, words = false;
+                for (auto f = b.begin(); !f.atEnd(); ++f) {
+                    const QTextCharFormat format = f.fragment().charFormat();
+                    if (format.isImageFormat())
+                        button = button || format.isAnchor();
+                    else
+                        words = words || f.fragment().text().contains(QRegularExpression("\\w"));
+                }
+                EXPECT_FALSE(button && words) << b.text().toStdString();
+            }
+        }
+    }
+}
+
 // A card number, certificate serial numbers or a SHA-1 fingerprint, with the break marks
 // the window puts between their bytes, in a page laid out at the widths the page area
 // takes between the smallest window and a wide screen: a line of such a value ends only
