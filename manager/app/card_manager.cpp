@@ -363,7 +363,11 @@ bool CardManager::eventFilter(QObject *obj, QEvent *event)
         (event->type() == QEvent::Paint || event->type() == QEvent::WindowActivate ||
          event->type() == QEvent::Move))
         keepFrameOnScreen(); // the frame is known by the first paint after mapping
-    if (obj == tree && event->type() == QEvent::KeyRelease) {
+    if (obj == tree && event->type() == QEvent::KeyPress)
+        treeKeyDown = static_cast<QKeyEvent *>(event)->key();
+    // only a key pressed in the tree: the release of one pressed elsewhere (the Enter
+    // that closed a box) reaches the tree when the focus comes back to it
+    if (obj == tree && event->type() == QEvent::KeyRelease && treeRelease(event)) {
         if (!readerNames.isEmpty()) {
             if (QTreeWidgetItem *item = tree->currentItem())
                 treeClicked(item);
@@ -372,6 +376,16 @@ bool CardManager::eventFilter(QObject *obj, QEvent *event)
         }
     }
     return false;
+}
+
+bool CardManager::treeRelease(QEvent *event)
+{
+    auto *key = static_cast<QKeyEvent *>(event);
+    if (key->key() != treeKeyDown)
+        return false;
+    if (!key->isAutoRepeat())
+        treeKeyDown = 0;
+    return true;
 }
 
 void CardManager::expertMode()

@@ -166,6 +166,8 @@ class CardManager : public QMainWindow
     void reportReader(QString &text, int i) const;
     void showCertificateOfCurrentKey();
     bool blocksInput(QObject *obj, QEvent *event) const;
+    // Whether a key release in the tree ends a press the tree had (treeKeyDown).
+    bool treeRelease(QEvent *event);
 
     // The card operations' shared steps (card_manager_steps.cpp).
     enum class Secret { Pin, Puk, NewPin, NewPuk };
@@ -276,6 +278,7 @@ class CardManager : public QMainWindow
 
     bool printProgress = true;
     bool frameChecked = false;            // see keepFrameOnScreen
+    int treeKeyDown = 0; // the key last pressed in the tree and not yet released, or 0
     QTreeWidgetItem *shownItem = nullptr; // see shownItemOf
     QProgressDialog *progress = nullptr;  // while reload runs
     UsbListingSource usbListing = systemUsbListing();
