@@ -277,8 +277,8 @@ class CardManager : public QMainWindow
     QString containerDeletion(const Shown &key);
 
     bool printProgress = true;
-    bool frameChecked = false;            // see keepFrameOnScreen
-    int treeKeyDown = 0; // the key last pressed in the tree and not yet released, or 0
+    bool frameChecked = false; // see keepFrameOnScreen
+    int treeKeyDown = 0;       // the key last pressed in the tree and not yet released, or 0
     QTreeWidgetItem *shownItem = nullptr; // see shownItemOf
     QProgressDialog *progress = nullptr;  // while reload runs
     UsbListingSource usbListing = systemUsbListing();
