@@ -273,13 +273,13 @@ void CardManager::pinBlockedNotice(const QString &reader, const QString &card, b
     if (pukBlocked)
         text = tr("<p align='center'>PIN i PUK karty s číslem <b>") + escaped(card) +
                tr("</b> ve čtečce <b>") + escaped(reader) +
-               tr("</b> je zablokovaný. Je možné přistupovat pouze k veřejným objektům na "
+               tr("</b> jsou zablokovány. Je možné přistupovat pouze k veřejným objektům na "
                   "kartě.</p>");
     else
         text = tr("<p align='center'>PIN karty s číslem <b>") + escaped(card) +
                tr("</b> ve čtečce <b>") + escaped(reader) +
                tr("</b> je zablokovaný. Dokud PIN neodblokujete, nebude možné přistupovat k "
-                  "privátním objektům na kartě</p>");
+                  "privátním objektům na kartě.</p>");
     showMessage(tr("Upozornění"), text, QMessageBox::Information);
 }
 

@@ -378,10 +378,10 @@ TEST_F(CardTreeTest, BlockedOrRefusedPinsShowThePublicObjectsOnly)
     const QString pinBlocked = "<p align='center'>PIN karty s číslem <b>1122334455667788</b> ve "
                                "čtečce <b>Virtual PCD 00 00</b> je zablokovaný. Dokud PIN "
                                "neodblokujete, nebude možné přistupovat k privátním objektům na "
-                               "kartě</p>";
+                               "kartě.</p>";
     const QString bothBlocked =
         "<p align='center'>PIN i PUK karty s číslem <b>1122334455667788</b> "
-        "ve čtečce <b>Virtual PCD 00 00</b> je zablokovaný. Je možné "
+        "ve čtečce <b>Virtual PCD 00 00</b> jsou zablokovány. Je možné "
         "přistupovat pouze k veřejným objektům na kartě.</p>";
     struct Row {
         const char *what;

@@ -288,7 +288,7 @@
         <translation>&lt;/b&gt; in reader &lt;b&gt;</translation>
     </message>
     <message>
-        <source>&lt;/b&gt; je zablokovaný. Je možné přistupovat pouze k veřejným objektům na kartě.&lt;/p&gt;</source>
+        <source>&lt;/b&gt; jsou zablokovány. Je možné přistupovat pouze k veřejným objektům na kartě.&lt;/p&gt;</source>
         <translation>&lt;/b&gt; are blocked. It is possible to access only public objects on card.&lt;/p&gt;</translation>
     </message>
     <message>
@@ -296,7 +296,7 @@
         <translation>&lt;p align=&apos;center&apos;&gt;PIN of card with number &lt;b&gt;</translation>
     </message>
     <message>
-        <source>&lt;/b&gt; je zablokovaný. Dokud PIN neodblokujete, nebude možné přistupovat k privátním objektům na kartě&lt;/p&gt;</source>
+        <source>&lt;/b&gt; je zablokovaný. Dokud PIN neodblokujete, nebude možné přistupovat k privátním objektům na kartě.&lt;/p&gt;</source>
         <translation>&lt;/b&gt; is locked. You need first to unlock this PIN to be able to access private objects on card.&lt;/p&gt;</translation>
     </message>
     <message>
