@@ -302,6 +302,25 @@ TEST_F(ViewerTest, DetailRowsCarryTheirIconAndPlainValueAndShowTheirRichText)
 // The fingerprints pane at the widths the dialog's text may take: a line of a fingerprint
 // ends only after a colon, never inside a byte; a copy of the pane holds the values as
 // they are, "AB:CD:...".
+// A dialog made larger gives the room to its tabs, whose panes show more; the OK
+// button keeps its place at the bottom and its own height.
+TEST_F(ViewerTest, ARoomierDialogGivesItsRoomToTheTabs)
+{
+    auto dialog = open(endEntity());
+    Form form(dialog.get());
+    dialog->show();
+    QCoreApplication::processEvents();
+    const int tabs = form.tabs->height(), ok = form.ok->height();
+    const int grown = 300;
+    dialog->resize(dialog->width() + 400, dialog->height() + grown);
+    QCoreApplication::processEvents();
+    EXPECT_GE(form.tabs->height(), tabs + grown - 10);
+    EXPECT_EQ(form.ok->height(), ok);
+    EXPECT_GE(form.ok->mapTo(dialog.get(), QPoint(0, form.ok->height())).y(),
+              dialog->height() - 20)
+        << "the button at the bottom";
+}
+
 TEST_F(ViewerTest, FingerprintsWrapOnlyBetweenBytesAndCopyAsTheyAre)
 {
     certtest::CertSpec spec = endEntity();
