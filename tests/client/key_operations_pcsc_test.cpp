@@ -1,4 +1,4 @@
-// The client's key and certificate operations end to end on the fake token:
+// The client's key and certificate operations end to end on the simulated card:
 // importing PKCS#12 and certificate files, exporting certificates and public
 // keys, testing key pairs and deleting a container's objects or one of its
 // certificates, with the card in the virtual reader of the real pcscd. What the
