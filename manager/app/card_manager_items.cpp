@@ -33,7 +33,7 @@ QString bytes(uint64_t count)
 // The certificate of a record, for its issuer, subject and version texts.
 X509Cert holderOf(const cert_info &cert)
 {
-    return X509Cert(cert.value, qMin<long long>(cert.valueLen, sizeof cert.value));
+    return X509Cert(cert.value.data(), static_cast<long long>(cert.value.size()));
 }
 
 } // namespace

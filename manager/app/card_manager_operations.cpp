@@ -249,7 +249,7 @@ void CardManager::showCertview()
     if (!shownObject(CertificateItem, cert))
         return;
     cert_info record = pkcs11->GetCertStruct(cert.slot, cert.certificate);
-    X509Cert holder(record.value, qMin<long long>(record.valueLen, sizeof record.value));
+    X509Cert holder(record.value.data(), static_cast<long long>(record.value.size()));
     const QLocale locale = language == QStringLiteral("cz")
                                ? QLocale(QLocale::Czech, QLocale::CzechRepublic)
                                : QLocale(QLocale::English, QLocale::UnitedStates);
@@ -282,7 +282,7 @@ QString CardManager::containerDeletion(const Shown &key)
         cert_info cert = pkcs11->GetCertStruct(key.slot, c);
         if (item_text::field(cert.containerName) != key.container)
             continue;
-        X509Cert holder(cert.value, qMin<long long>(cert.valueLen, sizeof cert.value));
+        X509Cert holder(cert.value.data(), static_cast<long long>(cert.value.size()));
         items +=
             tr("<li>certifikát pro %1, sériové číslo %2</li>")
                 .arg(holder.GetCommonText(X509Common::Subject, TextPlain).toHtmlEscaped(),

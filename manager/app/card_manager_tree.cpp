@@ -352,7 +352,7 @@ void CardManager::suggestIfExpired(const cert_info &cert)
         return;
     using Orvane::Certificate::X509Cert;
     using Orvane::Certificate::X509Common;
-    X509Cert holder(cert.value, qMin<long long>(cert.valueLen, sizeof cert.value));
+    X509Cert holder(cert.value.data(), static_cast<long long>(cert.value.size()));
     // one text, so that a translation may put issuer (%1) and holder (%2) in its order
     suggestions += tr("<li>Certifikátu vydanému <b>%1</b> pro <b>%2</b> vypršela platnost. "
                       "Doporučuji nechat si vystavit nový</li>")

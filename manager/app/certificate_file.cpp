@@ -63,9 +63,8 @@ bool matches(X509 *certificate, const key_info &key)
 
 bool certifies(const cert_info &certificate, const key_info &key)
 {
-    const unsigned char *der = certificate.value;
-    X509Ptr x509(d2i_X509(nullptr, &der,
-                          long(qMin<size_t>(certificate.valueLen, sizeof certificate.value))));
+    const unsigned char *der = certificate.value.data();
+    X509Ptr x509(d2i_X509(nullptr, &der, long(certificate.value.size())));
     EVP_PKEY *publicKey = x509 ? X509_get0_pubkey(x509.get()) : nullptr;
     if (publicKey == nullptr || EVP_PKEY_get_base_id(publicKey) != EVP_PKEY_RSA)
         return false;

@@ -14,5 +14,6 @@ constexpr int KEY_SIZE = 98;      // key import: the key is not 2048 bits long
 constexpr int KEY_PASSWORD = 514; // key import: the file does not open with the password
 constexpr int CERT_FILE = 1;      // certificate import: the file cannot be read
 constexpr int NO_KEY_PAIR = 513;  // key test: the key pair was not found
+constexpr int CERT_GONE = 515;    // certificate deletion: the card no longer holds it
 
 } // namespace client_code

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <vector>
 
 struct reader_info {
     char slotDescription[64];
@@ -52,7 +53,7 @@ struct cert_info {
     uint32_t serialLen;
     QDate notBefore; // null when the certificate object has no date
     QDate notAfter;
-    uint8_t value[4096]; // the DER certificate
-    uint32_t valueLen;
+    std::vector<uint8_t> value; // the whole DER certificate
+    uint32_t valueLen;          // its length
     QString sha1; // SHA-1 of the value in upper-case hexadecimal
 };

@@ -93,8 +93,9 @@ CK_RV Pkcs11Manipulator::walkContainer(int slot, QByteArray const &container, Vi
     return rv;
 }
 
-int Pkcs11Manipulator::TestKey(int slot, QString container)
+int Pkcs11Manipulator::TestKey(int slot, QString container, key_info *failed)
 {
+    (void)failed; // TODO(client helper): test every pair
     QString const what = QStringLiteral("TestKey(%1, %2)").arg(slot).arg(container);
     enter(what);
     if (long bad = unusable(slot))
@@ -189,8 +190,7 @@ int Pkcs11Manipulator::DeleteCertificate(int slot, int index)
     QByteArray const name(
         record.containerName,
         static_cast<qsizetype>(qstrnlen(record.containerName, sizeof(record.containerName))));
-    std::vector<unsigned char> const value(
-        record.value, record.value + std::min<size_t>(record.valueLen, sizeof(record.value)));
+    std::vector<unsigned char> const &value = record.value;
     QString const read =
         QStringLiteral("C_GetAttributeValue(hSes[%1], ho, templ_value, 1)").arg(slot);
     CK_RV rv = walkContainer(slot, name, [&](CK_OBJECT_HANDLE ho, CK_OBJECT_CLASS cls) {

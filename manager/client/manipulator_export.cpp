@@ -19,8 +19,8 @@ int Pkcs11Manipulator::ExportCert(int slot, int index, QString file)
     cert_info const &cert = certs[slot][index];
     FileWriteResult const result = ReplaceFile(
         file,
-        QByteArray(reinterpret_cast<char const *>(cert.value),
-                   static_cast<qsizetype>(std::min<size_t>(cert.valueLen, sizeof(cert.value)))));
+        QByteArray(reinterpret_cast<char const *>(cert.value.data()),
+                   static_cast<qsizetype>(cert.value.size())));
     traced(QStringLiteral("ofstream: certFile.is_open()"), result.opened ? 1 : 0);
     return leave(what, result.written ? 1 : 0);
 }

@@ -140,6 +140,20 @@ int Pkcs11Manipulator::Reinitialize()
     return leave(what, rv);
 }
 
+int Pkcs11Manipulator::Reinitialize(int slot)
+{
+    QString const what = QStringLiteral("Reinitialize(%1)").arg(slot);
+    enter(what);
+    if (long bad = unusable(slot))
+        return leave(what, bad);
+    CK_SLOT_ID id = 0;
+    CK_RV rv = slotIdAt(slot, id);
+    if (rv == CKR_OK)
+        rv = traced(QStringLiteral("C_CloseAllSessions(%1)").arg(slot),
+                    pFunctionList->C_CloseAllSessions(id));
+    return leave(what, rv);
+}
+
 void Pkcs11Manipulator::logToFile(QString who, QString what, unsigned long status, QString info)
 {
     if (logFile == nullptr)

@@ -60,6 +60,9 @@ class Pkcs11Manipulator : public QLibrary
     int GetReadersCount();
     // Closes all sessions of every slot index; returns the last result.
     int Reinitialize();
+    // Closes all sessions of the slot at this index only; the other slots'
+    // sessions, and their log-ins, stay.
+    int Reinitialize(int slot);
 
     // Appends one line to the trace log (see TraceLine); status 1000 is
     // written as "entered" and 1001 as "finished".
@@ -144,11 +147,17 @@ class Pkcs11Manipulator : public QLibrary
     int ExportCert(int slot, int index, QString file);
     int ExportKey(int slot, int index, QString file);
 
-    // Signs 20 random bytes (SHA1-RSA) with the container's private key and
-    // verifies the signature with its public key. 0 when it verifies;
-    // NO_KEY_PAIR when either key is missing; else the code of the failing
-    // call (CKR_SIGNATURE_INVALID: the two keys do not belong together).
-    int TestKey(int slot, QString container);
+    // Tests every key pair of the container: each private key against the
+    // public key of its CKA_ID, with an operation the private key allows (a key
+    // that may sign signs 20 random bytes with SHA1-RSA and its public key
+    // verifies them; a key that may only decrypt decrypts on the card what its
+    // public key encrypted). 0 when every pair passes; NO_KEY_PAIR when a
+    // private key has no public key or a public key no private key (also for a
+    // container without keys); else the code of the failing call
+    // (CKR_SIGNATURE_INVALID: the two keys do not belong together). The first
+    // failing key's record goes to *failed, when given: the private key's (the
+    // public key's when it has no private key), as SaveObjects fills it.
+    int TestKey(int slot, QString container, key_info *failed = nullptr);
     // Destroys the container's certificates (kind 1) or its certificates and
     // keys (kind 2); any other kind destroys nothing. The container is named
     // by its exact bytes; an empty name names none. 0, or the code of the call
@@ -156,7 +165,7 @@ class Pkcs11Manipulator : public QLibrary
     int DeleteObject(int slot, int kind, char const *container);
     // Destroys the certificate of the record SaveObjects read at that index:
     // the one of its container with the record's value, not the container's
-    // other certificate. 0 (also when the card no longer holds it), or the
+    // other certificate. 0, CERT_GONE when the card no longer holds it, or the
     // code of the call that stopped it; CKR_ARGUMENTS_BAD for an unknown record.
     int DeleteCertificate(int slot, int index);
 

@@ -116,8 +116,8 @@ bool FillCertRecord(cert_info &cert, std::vector<AttributeBytes> const &values)
         cert.serial[length] = 0;
     cert.notBefore = dateOf(values[2]);
     cert.notAfter = dateOf(values[3]);
-    if (!fillBytes(cert.value, cert.valueLen, values[4].data(), values[4].size()))
-        return false;
+    cert.value = values[4];
+    cert.valueLen = static_cast<uint32_t>(cert.value.size());
     cert.sha1 = sha1Hex(values[4]);
     return true;
 }

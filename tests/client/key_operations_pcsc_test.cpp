@@ -328,7 +328,7 @@ TEST_F(KeyOperations, ImportsKeyFilesAndRefusesWhatTheCardCannotTake)
         for (int c = 0; c < client->GetCertsCount(slot); ++c) {
             cert_info const cert = client->GetCertStruct(slot, c);
             if (text(cert.containerName, 256) == text(k.containerName, 256)) {
-                EXPECT_EQ(Bytes(cert.value, cert.value + cert.valueLen), Der(certificates[1]));
+                EXPECT_EQ(cert.value, Der(certificates[1]));
             }
         }
     }
@@ -409,7 +409,7 @@ TEST_F(KeyOperations, ImportsACertificateFileIntoItsContainer)
     ASSERT_EQ(client->GetCertsCount(slot), 1);
     cert_info const cert = client->GetCertStruct(slot, 0);
     EXPECT_EQ(text(cert.containerName, 256), name);
-    EXPECT_EQ(Bytes(cert.value, cert.value + cert.valueLen), Der(certificates[0]));
+    EXPECT_EQ(cert.value, Der(certificates[0]));
 }
 
 TEST_F(KeyOperations, ExportsTheCertificateAndPublicKeyOfEachContainer)
@@ -668,7 +668,7 @@ TEST_F(KeyOperationsOnTheCard, ImportsKeyFilesIntoNewContainers)
         SCOPED_TRACE(container);
         ASSERT_EQ(imported.count(container), 1u);
         ASSERT_NE(imported[container]->certificate, nullptr);
-        EXPECT_EQ(Bytes(c.value, c.value + c.valueLen), Der(imported[container]->certificate));
+        EXPECT_EQ(c.value, Der(imported[container]->certificate));
     }
 }
 
@@ -755,7 +755,7 @@ TEST_F(KeyOperationsOnTheCard, DeletesTheCertificateOfARecordAndNothingElse)
     Bytes records[2];
     for (int i : {0, 1}) {
         cert_info const c = client->GetCertStruct(slot, i);
-        records[i] = Bytes(c.value, c.value + c.valueLen);
+        records[i] = c.value;
     }
     ASSERT_EQ(CertificateValues(), std::multiset<Bytes>(records, records + 2));
     ASSERT_NE(records[0], records[1]);

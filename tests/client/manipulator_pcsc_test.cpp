@@ -531,7 +531,7 @@ TEST_F(ClientOnFakeToken, KeyAndCertificateRecordsOfSeveralContainers)
         EXPECT_EQ(client->GetCertSerialLength(slot, index), static_cast<int>(row.serial.size()));
         EXPECT_EQ(c.notBefore, row.notBefore);
         EXPECT_EQ(c.notAfter, row.notAfter);
-        EXPECT_EQ(bytes(c.value, c.valueLen), row.value);
+        EXPECT_EQ(c.value, row.value);
         EXPECT_EQ(c.sha1.toStdString(), sha1Hex(row.value));
     }
 }
@@ -739,7 +739,7 @@ class ClientOnIdentityCardContainers : public ClientFixture
             EXPECT_EQ(client->GetCertSerialLength(slot, i), static_cast<int>(c.serialLen));
             records.emplace(text(c.containerName, sizeof(c.containerName)),
                             bytes(c.serial, c.serialLen), c.notBefore, c.notAfter,
-                            bytes(c.value, c.valueLen), c.sha1.toStdString());
+                            c.value, c.sha1.toStdString());
         }
         return records;
     }
