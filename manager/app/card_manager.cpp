@@ -130,7 +130,7 @@ void CardManager::setUpGeometry()
 void CardManager::keepFrameOnScreen()
 {
     const QRect own = window.geometry();
-    const QRect framed = window.frameGeometry();
+    const QRect framed = frameOf();
     if (!window.isVisible() || framed == own || window.screen() == nullptr)
         return; // not framed yet (or never: no window manager)
     frameChecked = true;

@@ -18,8 +18,10 @@
 #include <QList>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QRect>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -76,6 +78,10 @@ class CardManager : public QMainWindow
     int initializeTree();
     // Where the tree build reads the USB device listing (default: "lsusb").
     void setUsbListing(UsbListingSource source) { usbListing = std::move(source); }
+    // Where the shown window's frame, as the window manager drew it, is measured
+    // (default: the window's frameGeometry(); a window without a window manager, as
+    // offscreen, never has one, so tests give their own).
+    void setFrameSource(std::function<QRect()> source) { frameOf = std::move(source); }
 
     // Depth of a tree item: 0 reader, 1 card, 2 key container, 3 certificate.
     enum ItemKind { ReaderItem = 0, CardItem = 1, KeyItem = 2, CertificateItem = 3 };
@@ -282,6 +288,7 @@ class CardManager : public QMainWindow
     QTreeWidgetItem *shownItem = nullptr; // see shownItemOf
     QProgressDialog *progress = nullptr;  // while reload runs
     UsbListingSource usbListing = systemUsbListing();
+    std::function<QRect()> frameOf = [this] { return window.frameGeometry(); };
     bool reloadRunning = false;
     bool loaded = false;
     int currentSlot = 0;

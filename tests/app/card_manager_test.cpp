@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QtTest/QTest>
 
+#include "qt_print.h"
 #include "start.h"
 #include "window_placement.h"
 #include "window_fixture.h"
@@ -116,6 +117,10 @@ TEST_F(WindowTest, MenuAllowsEnablesExactlyTheListedItemActions)
     }
 }
 
+// Placed before it is shown, with the frame assumed; once shown, with the frame the
+// window manager drew (measured, given by the test: offscreen no window gets one): a
+// frame that sticks out of the free area places the window again, frame and title bar
+// inside; one that fits leaves the window where it is.
 TEST_F(WindowTest, WindowAndTheFrameItWillGetFitTheScreensFreeSpace)
 {
     open();
@@ -126,6 +131,40 @@ TEST_F(WindowTest, WindowAndTheFrameItWillGetFitTheScreensFreeSpace)
     EXPECT_TRUE(free.contains(own.marginsAdded(frame)));
     EXPECT_EQ(own, windowPlacement(free, frame, QSize(900, 1200)));
     EXPECT_EQ(window().minimumSize(), QSize(int(free.width() / 2.5), int(free.height() / 2.5)));
+
+    const struct {
+        const char *what;
+        QMargins measured;
+        bool placedAgain;
+    } rows[] = {
+        {"a thinner frame fits: the window stays", {1, 20, 1, 5}, false},
+        {"a taller title bar sticks out above", {8, 60, 8, 8}, true},
+        {"wider borders stick out at the sides", {40, 36, 40, 8}, true},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        open();
+        own = window().geometry();
+        ASSERT_EQ(free.contains(own.marginsAdded(row.measured)), !row.placedAgain)
+            << "where the assumed frame placed the window";
+        int measured = 0;
+        manager->setFrameSource([&] {
+            ++measured;
+            return window().geometry().marginsAdded(row.measured);
+        });
+        window().show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window()));
+        for (int i = 0; i < 100 && measured == 0; ++i)
+            QTest::qWait(10);
+        ASSERT_GT(measured, 0) << "the shown window's frame was never looked at";
+        QCoreApplication::processEvents();
+        const QRect placed = window().geometry();
+        EXPECT_TRUE(free.contains(placed.marginsAdded(row.measured)))
+            << ::testing::PrintToString(placed) << " framed by "
+            << ::testing::PrintToString(row.measured);
+        EXPECT_EQ(placed,
+                  row.placedAgain ? windowPlacement(free, row.measured, QSize(900, 1200)) : own);
+    }
 }
 
 TEST_F(WindowTest, LanguageToggleWritesTheFileAndSaysSoInBothLanguages)

@@ -4,15 +4,20 @@
     the Czech pages;
   - English (en_US): the card manager's English catalogue, the viewer's source texts
     and the English pages.
-   spelling_check.py <source root> <own words file>
-Markup, entities, %1-style markers, and runs of letters with digits or underscores or
-in camel case (numbers, hexadecimal values, identifiers such as C_Initialize or
-anyPolicy) are left out first; so are the program's own words from the list (names,
-acronyms, file suffixes: nothing a dictionary could correct).
-Czech texts name English terms as they are ("Online Certificate Status Protocol"), so a
-word of a Czech text passes when either dictionary knows it. An English text may hold a
-whole sentence or a bracket in Czech (the language switch says its message in both
-languages): such a part passes when the Czech dictionary knows all of its words.
+   spelling_check.py <source root> <own words file> <English terms of the Czech texts>
+Each text is checked against the dictionary of its own language alone: a text left in
+the other language, or a typo that makes a word of the other language ("an" for "na",
+"we" for "ve"), is misspelt.
+Markup (a tag cut off at the end too), entities, %1-style markers, endings in brackets ("certifikát(y)") and runs of
+letters with digits or underscores or in camel case (numbers, hexadecimal values,
+identifiers such as C_Initialize or anyPolicy) are left out first; so are the program's
+own words from the first list (names, acronyms, file suffixes that both languages
+share: nothing a dictionary could correct), and in a Czech text the English terms
+that Czech texts name as they are ("Online Certificate Status Protocol"), from the
+second list.
+The language switch says its message in both languages: its texts (the source and
+the translation of the messages in BOTH_LANGUAGES) are checked part by part, and a
+part passes when one of the two dictionaries knows all of its words.
 Prints every misspelt word with its text and fails when there is one."""
 import html
 import html.parser
@@ -22,11 +27,19 @@ import sys
 import xml.etree.ElementTree as ET
 from pathlib import Path
 
-CZECH, ENGLISH = "cs_CZ", "en_US"
+CZECH, ENGLISH, BOTH = "cs_CZ", "en_US", "cs_CZ+en_US"
+# The source texts of the messages that hold both languages on purpose: the language
+# switch's menu item and its message.
+BOTH_LANGUAGES = {
+    "English version",
+    "<p align='center'>Změna jazykové verze se projeví po restartování aplikace.</p>"
+    "<p align='center'>Language change will take place next time you start this application.",
+}
 # where one part of a text ends and the next may be in the other language
 PART_BREAK = re.compile(r"<\s*/?\s*(?:p|br|li|ul|div|h\d)\b[^>]*>|[\n()]", re.I)
-TAG = re.compile(r"<[^>]*>")
+TAG = re.compile(r"<[^>]*(?:>|$)")  # a tag cut off at the end of a text too
 MARKER = re.compile(r"%(?:n|L?\d+)")
+ENDING = re.compile(r"(?<=\w)\(\w{1,3}\)")  # "certifikát(y)", "certificate(s)"
 RUN = re.compile(r"[\w'’]+")
 NOT_A_WORD = re.compile(r"[\d_]|[a-z][A-Z]")
 
@@ -66,9 +79,18 @@ def page_texts(path):
     return parser.parts
 
 
-def words(part, own):
+def listed(path):
+    """A pattern that finds the words or terms of a list (one a line, "#" a comment)."""
+    entries = [line.split("#")[0].strip() for line in path.read_text().splitlines()]
+    entries = sorted((e for e in entries if e), key=len, reverse=True)
+    return re.compile(r"(?<!\w)(?:" + "|".join(map(re.escape, entries)) + r")(?!\w)")
+
+
+def words(part, *lists):
     text = MARKER.sub(" ", html.unescape(TAG.sub(" ", part)))
-    text = own.sub(" ", text)
+    text = ENDING.sub("", text)
+    for pattern in lists:
+        text = pattern.sub(" ", text)
     found = []
     for run in RUN.findall(text):
         run = run.strip("'’")
@@ -86,17 +108,17 @@ def unknown(dictionary, tokens):
 
 
 def main():
-    root, own_file = Path(sys.argv[1]), Path(sys.argv[2])
-    own_words = [line.split("#")[0].strip() for line in own_file.read_text().splitlines()]
-    own_words = sorted((w for w in own_words if w), key=len, reverse=True)
-    own = re.compile(r"(?<!\w)(?:" + "|".join(map(re.escape, own_words)) + r")(?!\w)")
+    root, own, terms = Path(sys.argv[1]), listed(Path(sys.argv[2])), listed(Path(sys.argv[3]))
 
     app = catalogue(root / "manager/app/translations/cardadmin_en.ts")
     viewer = catalogue(root / "manager/certview/translations/viewer_cs.ts")
     pages = root / "manager/app/pages"
     texts = []  # (language, where, text)
-    texts += [(CZECH, "card manager source", s) for s, _ in app]
-    texts += [(ENGLISH, "card manager English", t) for _, t in app if t]
+    for source, translation in app:
+        both = source in BOTH_LANGUAGES
+        texts.append((BOTH if both else CZECH, "card manager source", source))
+        if translation:
+            texts.append((BOTH if both else ENGLISH, "card manager English", translation))
     texts += [(ENGLISH, "viewer source", s) for s, _ in viewer]
     texts += [(CZECH, "viewer Czech", t) for _, t in viewer if t]
     for lang, folder in ((CZECH, "cz"), (ENGLISH, "en")):
@@ -104,19 +126,21 @@ def main():
             texts += [(lang, f"page {folder}/{page.name}", t) for t in page_texts(page)]
 
     # (language, where, part, its words)
-    parts = [(lang, where, part, words(part, own))
-             for lang, where, text in texts for part in PART_BREAK.split(text)]
+    parts = []
+    for lang, where, text in texts:
+        lists = (own, terms) if lang == CZECH else (own,)
+        parts += [(lang, where, part, words(part, *lists))
+                  for part in (PART_BREAK.split(text) if lang == BOTH else [text])]
     every = [w for *_, found in parts for w in found]
     unknown_to = {CZECH: unknown(CZECH, every), ENGLISH: unknown(ENGLISH, every)}
 
     faults = []
     for lang, where, part, found in parts:
-        other = ENGLISH if lang == CZECH else CZECH
-        wrong = [w for w in found if w in unknown_to[lang]]
-        if lang == CZECH:
-            wrong = [w for w in wrong if w in unknown_to[other]]
-        elif all(w not in unknown_to[other] for w in found):
-            wrong = []  # a part in Czech
+        if lang == BOTH:  # a part in either language
+            wrong = min(([w for w in found if w in unknown_to[d]] for d in (CZECH, ENGLISH)),
+                        key=len)
+        else:
+            wrong = [w for w in found if w in unknown_to[lang]]
         if wrong:
             faults.append(f"{where} ({lang}): {', '.join(dict.fromkeys(wrong))} in {part.strip()!r}")
     for fault in faults:

@@ -18,6 +18,7 @@
 #include <QHeaderView>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTabWidget>
@@ -316,8 +317,7 @@ TEST_F(ViewerTest, ARoomierDialogGivesItsRoomToTheTabs)
     QCoreApplication::processEvents();
     EXPECT_GE(form.tabs->height(), tabs + grown - 10);
     EXPECT_EQ(form.ok->height(), ok);
-    EXPECT_GE(form.ok->mapTo(dialog.get(), QPoint(0, form.ok->height())).y(),
-              dialog->height() - 20)
+    EXPECT_GE(form.ok->mapTo(dialog.get(), QPoint(0, form.ok->height())).y(), dialog->height() - 20)
         << "the button at the bottom";
 }
 
@@ -368,6 +368,16 @@ TEST_F(ViewerTest, FingerprintsWrapOnlyBetweenBytesAndCopyAsTheyAre)
         QString copied = QGuiApplication::clipboard()->text();
         EXPECT_TRUE(copied.contains("SHA-1: \n" + bytes.join(":") + "\n")) << copied.toStdString();
         EXPECT_FALSE(copied.contains(QChar(0x200B)));
+        // and so does the copy's HTML, which a rich-text editor pastes
+        const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+        ASSERT_NE(data, nullptr);
+        ASSERT_TRUE(data->hasHtml());
+        EXPECT_FALSE(data->html().contains(QChar(0x200B)));
+        QTextDocument pasted;
+        pasted.setHtml(data->html());
+        EXPECT_TRUE(pasted.toPlainText().contains("SHA-1: \n" + bytes.join(":") + "\n"))
+            << data->html().toStdString();
+        EXPECT_FALSE(pasted.toPlainText().contains(QChar(0x200B)));
     }
 }
 
