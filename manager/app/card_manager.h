@@ -141,7 +141,8 @@ class CardManager : public QMainWindow
     // Shows the page of each key item of the card and of its certificate, in tree order.
     void walkKeys(QTreeWidgetItem *card);
     void interruptLoad();
-    // The load error of reader i's card; the card's items and its slot's lists go.
+    // The load error of reader i's card; the card's items and its slot's lists go, the
+    // reader shows no card, and the card's sessions (no other's) are closed.
     void loadFailed(int i);
     void endReload();
     // After a log-in on a card read without its PIN: the card's objects read again in

@@ -109,13 +109,15 @@ void CardManager::showReaderPage(int slot)
     const QString unknown = tr("neznámo");
     bool usb = slot < readerIsUsb.size() && readerIsUsb[slot];
     bool card = slot < tokenPresent.size() && tokenPresent[slot];
-    showPage(fillPage(
-        readHtml(QStringLiteral("reader")),
-        {readerNames[slot], readerManufacturers.value(slot),
-         usb ? QStringLiteral("USB Smart Card Reader") : unknown, QStringLiteral("PC/SC"),
-         usb ? readerUsbLocation.value(slot) : unknown, card ? field(reader.tokenLabel) : unknown,
-         reader.atrLen <= 0 ? unknown
-                            : item_text::atr(reader.atr, reader.atrLen, int(sizeof reader.atr))}));
+    // a reader whose card could not be read shows none, as an empty one
+    const QString atr = card && reader.atrLen > 0
+                            ? item_text::atr(reader.atr, reader.atrLen, int(sizeof reader.atr))
+                            : unknown;
+    showPage(fillPage(readHtml(QStringLiteral("reader")),
+                      {readerNames[slot], readerManufacturers.value(slot),
+                       usb ? QStringLiteral("USB Smart Card Reader") : unknown,
+                       QStringLiteral("PC/SC"), usb ? readerUsbLocation.value(slot) : unknown,
+                       card ? field(reader.tokenLabel) : unknown, atr}));
 }
 
 void CardManager::showCardPage(QTreeWidgetItem *item, int slot)
