@@ -262,7 +262,7 @@ CardManager::Read CardManager::askForPin(int i, const QString &reader, const QSt
         case Answer::Wrong:
             continue;
         case Answer::Blocked:
-            pinBlockedNotice(reader, card, false);
+            pinBlockedNotice(reader, card, pkcs11->GetCardStruct(i).soPin[1] == 0);
             return end(Read::Done);
         case Answer::Failed:
             return end(Read::Failed);
