@@ -11,6 +11,8 @@
 #include <QProgressDialog>
 #include <QRegularExpression>
 
+#include <atomic>
+
 using namespace app_test;
 
 namespace
@@ -652,6 +654,64 @@ TEST_F(CardTreeTest, CardPulledDuringTheReadLeavesTheCardsReadBeforeItWorking)
         manager.reset();
         removeCard();
     }
+}
+
+// The card itself, except that it answers one PIN verify, once armed, with 6F 00: a
+// fault it gives no reason for, the card staying in its reader.
+class FaultyVerify : public vpcd::CardHandler
+{
+  public:
+    explicit FaultyVerify(const std::unique_ptr<cardsim::Card> &card) : card(card) {}
+    void arm() { armed = true; }
+    Bytes Atr() override { return card->Atr(); }
+    void PowerOn() override { card->PowerOn(); }
+    void PowerOff() override { card->PowerOff(); }
+    void Reset() override { card->Reset(); }
+    void Disconnected() override { card->Disconnected(); }
+    Bytes Apdu(const Bytes &command) override
+    {
+        // B0 20, or B4 20 in a secure session, with the PIN
+        bool verify = command.size() > 5 && (command[0] | 0x04) == 0xB4 && command[1] == 0x20;
+        if (verify && armed.exchange(false))
+            return {0x6F, 0x00};
+        return card->Apdu(command);
+    }
+
+  private:
+    const std::unique_ptr<cardsim::Card> &card;
+    std::atomic<bool> armed{false};
+};
+
+// A refresh of a card that was read, its log-in at the PIN prompt failing for a fault
+// of the card, which stays in its reader: the load error, and the card's items go; the
+// next read finds it.
+TEST_F(CardTreeTest, LogInFailingOnTheCardEndsTheReadWithTheLoadError)
+{
+    auto *faulty = new FaultyVerify(card);
+    front.reset(faulty);
+    start();
+    reloadWithPin();
+    ASSERT_EQ(item({0})->childCount(), 1);
+    driver.expect("QInputDialog", [faulty](QWidget *prompt) {
+        faulty->arm();
+        auto *input = static_cast<QInputDialog *>(prompt);
+        input->setTextValue(kPin);
+        input->accept();
+    });
+    driver.pressButton();
+    const qsizetype before = driver.seen().size();
+    reload();
+    ASSERT_TRUE(driver.finished());
+    const QList<vok_qt::SeenDialog> seen = driver.seen().mid(before);
+    ASSERT_EQ(seen.size(), 2);
+    EXPECT_EQ(seen[1].text, "<p align='center'>Během načítání se vyskytla chyba.");
+    EXPECT_EQ(seen[1].icon, QMessageBox::Critical);
+    EXPECT_EQ(shape(), QStringList({"Virtual PCD 00 00 [reader]", "Virtual PCD 00 01 [reader]"}));
+    EXPECT_TRUE(link->Inserted());
+
+    reloadWithPin();
+    EXPECT_EQ(shape().mid(0, 2),
+              QStringList({"Virtual PCD 00 00 [readerCard]", "  1122334455667788 [card]"}));
 }
 
 TEST_F(CardTreeTest, DiagnosticReportIsShownSavedAndCopied)
