@@ -157,7 +157,7 @@ class CardManager : public QMainWindow
     void showKeyPage(QTreeWidgetItem *item, int slot);
     void showCertificatePage(QTreeWidgetItem *item, int slot);
     bool pinBlocked(int slot);
-    // Appends a report line to the text while reload gathers them.
+    // Appends a report line to the text while reload or readPrivateObjects gathers them.
     void report(QString &text, const QString &line) const;
 
     // The report's text (card_manager_report.cpp).
@@ -284,6 +284,7 @@ class CardManager : public QMainWindow
     QProgressDialog *progress = nullptr;  // while reload runs
     UsbListingSource usbListing = systemUsbListing();
     bool reloadRunning = false;
+    bool gatheringReport = false; // while readPrivateObjects walks a card's key items
     bool loaded = false;
     int currentSlot = 0;
     int currentObject = 0;

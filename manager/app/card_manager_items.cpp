@@ -1,8 +1,8 @@
 // The item pages: treeClicked shows the page of a reader, card, key container or
 // certificate item from the client's cached records (no PKCS#11 call, no dialog),
 // records the current slot and object for the card operations, enables the item
-// actions the item allows and, while reload walks the tree, appends the item's
-// report lines to its slot's report texts.
+// actions the item allows and, while reload walks the tree (or readPrivateObjects a
+// card's keys), appends the item's report lines to its slot's report texts.
 //
 // An item's slot is the position of its reader item among the top-level items, and a
 // key item's entry in the slot's key lists is its position under the card item; both
@@ -70,7 +70,7 @@ bool CardManager::pinBlocked(int slot)
 
 void CardManager::report(QString &text, const QString &line) const
 {
-    if (reloadRunning)
+    if (reloadRunning || gatheringReport)
         text += line + QStringLiteral("<br>");
 }
 
@@ -82,7 +82,7 @@ void CardManager::treeClicked(QTreeWidgetItem *item)
     if (depth >= 0 && depth <= CertificateItem)
         log(QLatin1String(kTreeClicked), 1000, QLatin1String(kinds[depth]));
     if (slot >= 0) {
-        if (!reloadRunning)
+        if (!reloadRunning && !gatheringReport) // a walk opens no page for the user
             shownItem = item;
         switch (depth) {
         case ReaderItem:

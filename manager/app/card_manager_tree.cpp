@@ -419,7 +419,7 @@ void CardManager::readPrivateObjects(int slot)
         card->child(k)->setExpanded(true);
     itemInfoText[slot].clear();
     {
-        QScopedValueRollback<bool> gathering(reloadRunning, true);
+        QScopedValueRollback<bool> gathering(gatheringReport, true);
         walkKeys(card);
     }
     menuAllows({});
