@@ -147,7 +147,8 @@ class CardManager : public QMainWindow
     // Shows the page of each key item of the card and of its certificate, in tree order.
     void walkKeys(QTreeWidgetItem *card);
     void interruptLoad();
-    // The load error of reader i's card; the card's items and its slot's lists go.
+    // The load error of reader i's card; the card's items and its slot's lists go, the
+    // reader shows no card, and the card's sessions (no other's) are closed.
     void loadFailed(int i);
     void endReload();
     // After a log-in on a card read without its PIN: the card's objects read again in
@@ -162,7 +163,7 @@ class CardManager : public QMainWindow
     void showKeyPage(QTreeWidgetItem *item, int slot);
     void showCertificatePage(QTreeWidgetItem *item, int slot);
     bool pinBlocked(int slot);
-    // Appends a report line to the text while reload gathers them.
+    // Appends a report line to the text while reload or readPrivateObjects gathers them.
     void report(QString &text, const QString &line) const;
 
     // The report's text (card_manager_report.cpp).
@@ -290,6 +291,7 @@ class CardManager : public QMainWindow
     UsbListingSource usbListing = systemUsbListing();
     std::function<QRect()> frameOf = [this] { return window.frameGeometry(); };
     bool reloadRunning = false;
+    bool gatheringReport = false; // while readPrivateObjects walks a card's key items
     bool loaded = false;
     int currentSlot = 0;
     int currentObject = 0;

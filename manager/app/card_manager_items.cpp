@@ -1,8 +1,8 @@
 // The item pages: treeClicked shows the page of a reader, card, key container or
 // certificate item from the client's cached records (no PKCS#11 call, no dialog),
 // records the current slot and object for the card operations, enables the item
-// actions the item allows and, while reload walks the tree, appends the item's
-// report lines to its slot's report texts.
+// actions the item allows and, while reload walks the tree (or readPrivateObjects a
+// card's keys), appends the item's report lines to its slot's report texts.
 //
 // An item's slot is the position of its reader item among the top-level items, and a
 // key item's entry in the slot's key lists is its position under the card item; both
@@ -70,7 +70,7 @@ bool CardManager::pinBlocked(int slot)
 
 void CardManager::report(QString &text, const QString &line) const
 {
-    if (reloadRunning)
+    if (reloadRunning || gatheringReport)
         text += line + QStringLiteral("<br>");
 }
 
@@ -82,7 +82,7 @@ void CardManager::treeClicked(QTreeWidgetItem *item)
     if (depth >= 0 && depth <= CertificateItem)
         log(QLatin1String(kTreeClicked), 1000, QLatin1String(kinds[depth]));
     if (slot >= 0) {
-        if (!reloadRunning)
+        if (!reloadRunning && !gatheringReport) // a walk opens no page for the user
             shownItem = item;
         switch (depth) {
         case ReaderItem:
@@ -109,13 +109,15 @@ void CardManager::showReaderPage(int slot)
     const QString unknown = tr("neznámo");
     bool usb = slot < readerIsUsb.size() && readerIsUsb[slot];
     bool card = slot < tokenPresent.size() && tokenPresent[slot];
-    showPage(fillPage(
-        readHtml(QStringLiteral("reader")),
-        {readerNames[slot], readerManufacturers.value(slot),
-         usb ? QStringLiteral("USB Smart Card Reader") : unknown, QStringLiteral("PC/SC"),
-         usb ? readerUsbLocation.value(slot) : unknown, card ? field(reader.tokenLabel) : unknown,
-         reader.atrLen <= 0 ? unknown
-                            : item_text::atr(reader.atr, reader.atrLen, int(sizeof reader.atr))}));
+    // a reader whose card could not be read shows none, as an empty one
+    const QString atr = card && reader.atrLen > 0
+                            ? item_text::atr(reader.atr, reader.atrLen, int(sizeof reader.atr))
+                            : unknown;
+    showPage(fillPage(readHtml(QStringLiteral("reader")),
+                      {readerNames[slot], readerManufacturers.value(slot),
+                       usb ? QStringLiteral("USB Smart Card Reader") : unknown,
+                       QStringLiteral("PC/SC"), usb ? readerUsbLocation.value(slot) : unknown,
+                       card ? field(reader.tokenLabel) : unknown, atr}));
 }
 
 void CardManager::showCardPage(QTreeWidgetItem *item, int slot)

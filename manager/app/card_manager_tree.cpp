@@ -6,9 +6,10 @@
 // Invariants: top-level item i is reader (slot) i, and entry i of every per-reader
 // and per-slot list belongs to it; key item k of a card is entry k of the slot's key
 // lists, and its certificate index one of the client's records as last read. Every
-// reload closes the sessions of the previous read before it opens new ones, and a read
-// that is cancelled or fails closes them too, so no half-read card stays logged in; a
-// failed read takes its card's items away. No second reload runs inside one.
+// reload closes the sessions of the previous read before it opens new ones; a read that
+// is cancelled closes them too, and one that fails closes those of the card it failed
+// on, so no half-read card stays logged in. A failed read takes that card's items away
+// and leaves the cards read before it as read. No second reload runs inside one.
 #include <QDate>
 #include <QIcon>
 #include <QInputDialog>
@@ -154,9 +155,11 @@ void CardManager::reload()
         }
         if (read == Read::Cancelled) {
             interruptLoad();
-        } else if (read == Read::Failed) {
-            loadFailed(reading);
         } else {
+            // a failed read ends at its card; the cards read before it stay as read, and
+            // their pages gather their report lines as after a complete read
+            if (read == Read::Failed)
+                loadFailed(reading);
             tree->expandAll();
             loadCompleted = true;
             if (cards > 0)
@@ -259,7 +262,7 @@ CardManager::Read CardManager::askForPin(int i, const QString &reader, const QSt
         case Answer::Wrong:
             continue;
         case Answer::Blocked:
-            pinBlockedNotice(reader, card, false);
+            pinBlockedNotice(reader, card, pkcs11->GetCardStruct(i).soPin[1] == 0);
             return end(Read::Done);
         case Answer::Failed:
             return end(Read::Failed);
@@ -416,7 +419,7 @@ void CardManager::readPrivateObjects(int slot)
         card->child(k)->setExpanded(true);
     itemInfoText[slot].clear();
     {
-        QScopedValueRollback<bool> gathering(reloadRunning, true);
+        QScopedValueRollback<bool> gathering(gatheringReport, true);
         walkKeys(card);
     }
     menuAllows({});
@@ -441,12 +444,17 @@ void CardManager::interruptLoad()
     pkcs11->Reinitialize();
 }
 
-// Most likely the card was pulled out: its items and its slot's lists go, so that no
-// page shows it as if it were still there.
+// Most likely the card was pulled out: its items and its slot's lists go, and its reader
+// shows no card, so that no page or report shows it as if it were still there. Only its
+// own sessions are closed: the other cards' sessions, log-ins included, stay.
 void CardManager::loadFailed(int i)
 {
-    if (QTreeWidgetItem *reader = tree->topLevelItem(i))
+    if (QTreeWidgetItem *reader = tree->topLevelItem(i)) {
         qDeleteAll(reader->takeChildren());
+        reader->setIcon(0, QIcon(QStringLiteral(":/icons/reader")));
+    }
+    tokenPresent[i] = false;
+    cardInfoText[i].clear();
     keyNames[i].clear();
     keyInfos[i].clear();
     keyCertIndex[i].clear();
@@ -457,7 +465,7 @@ void CardManager::loadFailed(int i)
                 tr("<p align='center'>Pravděpodobně byla karta odpojena od čtečky."));
     suggestions += tr("<li><b>Při načítání dat z karty se vyskytla chyba. Doporučuji opětovně "
                       "načíst data z karty</b></li>");
-    pkcs11->Reinitialize();
+    pkcs11->Reinitialize(i);
 }
 
 // Every path of reload ends here. No item is selected now, so no item action may

@@ -1,6 +1,7 @@
 // The reader and card tree, the item pages and the diagnostic report over the real
 // card service: the shipped module with a simulated vOK card in the first virtual
-// reader, the PIN typed into the prompt by the dialog driver.
+// reader (and one in the second where two cards are read), the PIN typed into the
+// prompt by the dialog driver.
 
 #include "card_window_fixture.h"
 
@@ -9,6 +10,8 @@
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QRegularExpression>
+
+#include <atomic>
 
 using namespace app_test;
 
@@ -424,6 +427,13 @@ TEST_F(CardTreeTest, BlockedOrRefusedPinsShowThePublicObjectsOnly)
          {"", "<p align='center'>PIN byl zablokován.", pinBlocked},
          "CardInfo: PIN was entered",
          0},
+        {"the last try spent, the PUK blocked already",
+         1,
+         0,
+         [](vok_qt::ModalDriver &d) { d.enterText(kWrongPin).pressButton().pressButton(); },
+         {"", "<p align='center'>PIN byl zablokován.", bothBlocked},
+         "CardInfo: PIN was entered",
+         0},
         {"PIN blocked", 0, 5, [](vok_qt::ModalDriver &d) { d.pressButton(); }, {pinBlocked}, "", 0},
         {"PIN and PUK blocked",
          0,
@@ -557,21 +567,151 @@ TEST_F(CardTreeTest, CardRemovedDuringTheReadEndsItWithTheLoadError)
     EXPECT_EQ(seen[1].informative,
               "<p align='center'>Pravděpodobně byla karta odpojena od čtečky.");
     EXPECT_EQ(seen[1].icon, QMessageBox::Critical);
-    EXPECT_EQ(shape(),
-              QStringList({"Virtual PCD 00 00 [readerCard]", "Virtual PCD 00 01 [reader]"}));
+    EXPECT_EQ(shape(), QStringList({"Virtual PCD 00 00 [reader]", "Virtual PCD 00 01 [reader]"}));
     EXPECT_TRUE(page()->toPlainText().contains(
         "Při načítání dat z karty se vyskytla chyba. Doporučuji opětovně načíst data z karty"));
-    EXPECT_EQ(enabledItemActions(), QStringList());
-    EXPECT_EQ(manager->shownItemOf(CardManager::CardItem), nullptr);
-    // the reader's page offers nothing for the card
+    // the reader's page and the report show no card
     click(item({0}));
-    EXPECT_EQ(enabledItemActions(), QStringList());
+    EXPECT_TRUE(pageRows().contains("Název karty: neznámo")) << pageRows().join("\n").toStdString();
+    EXPECT_TRUE(pageRows().contains("ATR: neznámo"));
+    action("showDiag")->trigger();
+    EXPECT_FALSE(page()->toPlainText().contains("CardInfo:"))
+        << page()->toPlainText().toStdString();
 
     // the next read finds the reader empty
     ASSERT_TRUE(moduleSeesNoCard());
     reload();
     EXPECT_EQ(shape(), QStringList({"Virtual PCD 00 00 [reader]", "Virtual PCD 00 01 [reader]"}));
     EXPECT_TRUE(page()->toPlainText().contains("Nebyla nalezena žádná karta"));
+}
+
+// Two cards read, then a refresh (F5) with the second one pulled out at its PIN prompt,
+// the prompt answered or cancelled: the load error, and the second reader shows no
+// card; the first card stays as read, its session logged in, so that its key test
+// works without a new read.
+TEST_F(CardTreeTest, CardPulledDuringTheReadLeavesTheCardsReadBeforeItWorking)
+{
+    driver.passOver("progressNotice");
+    cardsim::Personalisation first;
+    first.containers = {container("signer", 1024, 0)};
+    cardsim::Personalisation second = first;
+    second.serial.back() = 0x99;
+    const QStringList firstCard = {
+        "Virtual PCD 00 00 [readerCard]",
+        "  1122334455667788 [card]",
+        "    signer [keyCert]",
+        "      Certifikát [cert]",
+    };
+    for (bool cancelled : {false, true}) {
+        SCOPED_TRACE(cancelled ? "prompt cancelled" : "PIN entered");
+        insertSecondCard(second);
+        start(first);
+        driver.enterText(kPin).enterText(kPin);
+        reload();
+        ASSERT_TRUE(driver.finished());
+        ASSERT_EQ(shape(),
+                  firstCard +
+                      QStringList({"Virtual PCD 00 01 [readerCard]", "  1122334455667799 [card]",
+                                   "    signer [keyCert]", "      Certifikát [cert]"}));
+
+        driver.enterText(kPin).expect("QInputDialog", [&](QWidget *prompt) {
+            removeSecondCard();
+            auto *input = static_cast<QInputDialog *>(prompt);
+            input->setTextValue(kPin);
+            cancelled ? input->reject() : input->accept();
+        });
+        if (cancelled)
+            driver.pressButton(); // only the public objects are shown
+        driver.pressButton();
+        reload();
+        ASSERT_TRUE(driver.finished());
+        EXPECT_EQ(driver.seen().last().text, "<p align='center'>Během načítání se vyskytla chyba.");
+        EXPECT_EQ(shape(), firstCard + QStringList({"Virtual PCD 00 01 [reader]"}));
+        EXPECT_TRUE(item({0, 0})->isExpanded());
+        click(item({1}));
+        EXPECT_TRUE(pageRows().contains("Název karty: neznámo"))
+            << pageRows().join("\n").toStdString();
+        EXPECT_TRUE(pageRows().contains("ATR: neznámo"));
+        // the report: the first card's lines, whole; none of the second
+        action("showDiag")->trigger();
+        const QString report = page()->toPlainText();
+        EXPECT_EQ(report.count("CardInfo: Name: "), 1) << report.toStdString();
+        EXPECT_TRUE(report.contains("CardInfo: PIN was verified\n"
+                                    "CardInfo: Serial: 1122334455667788\n"));
+        EXPECT_TRUE(report.contains("KeyInfo: Name: signer\n"));
+        EXPECT_TRUE(report.contains("CertInfo: Current certificate info finished\n"
+                                    "ReaderInfo: Name: Virtual PCD 00 01\n"));
+        EXPECT_FALSE(report.contains("1122334455667799"));
+
+        click(item({0, 0, 0}));
+        const qsizetype before = driver.seen().size();
+        driver.pressButton();
+        action("testKey")->trigger();
+        ASSERT_TRUE(driver.finished());
+        ASSERT_EQ(driver.seen().size(), before + 1) << "a box of a lost connection";
+        EXPECT_EQ(driver.seen().last().text, "Klíče jsou v pořádku.");
+        EXPECT_EQ(stateOfANewSession(), CKS_RO_USER_FUNCTIONS);
+        manager.reset();
+        removeCard();
+    }
+}
+
+// The card itself, except that it answers one PIN verify, once armed, with 6F 00: a
+// fault it gives no reason for, the card staying in its reader.
+class FaultyVerify : public vpcd::CardHandler
+{
+  public:
+    explicit FaultyVerify(const std::unique_ptr<cardsim::Card> &card) : card(card) {}
+    void arm() { armed = true; }
+    Bytes Atr() override { return card->Atr(); }
+    void PowerOn() override { card->PowerOn(); }
+    void PowerOff() override { card->PowerOff(); }
+    void Reset() override { card->Reset(); }
+    void Disconnected() override { card->Disconnected(); }
+    Bytes Apdu(const Bytes &command) override
+    {
+        // B0 20, or B4 20 in a secure session, with the PIN
+        bool verify = command.size() > 5 && (command[0] | 0x04) == 0xB4 && command[1] == 0x20;
+        if (verify && armed.exchange(false))
+            return {0x6F, 0x00};
+        return card->Apdu(command);
+    }
+
+  private:
+    const std::unique_ptr<cardsim::Card> &card;
+    std::atomic<bool> armed{false};
+};
+
+// A refresh of a card that was read, its log-in at the PIN prompt failing for a fault
+// of the card, which stays in its reader: the load error, and the card's items go; the
+// next read finds it.
+TEST_F(CardTreeTest, LogInFailingOnTheCardEndsTheReadWithTheLoadError)
+{
+    auto *faulty = new FaultyVerify(card);
+    front.reset(faulty);
+    start();
+    reloadWithPin();
+    ASSERT_EQ(item({0})->childCount(), 1);
+    driver.expect("QInputDialog", [faulty](QWidget *prompt) {
+        faulty->arm();
+        auto *input = static_cast<QInputDialog *>(prompt);
+        input->setTextValue(kPin);
+        input->accept();
+    });
+    driver.pressButton();
+    const qsizetype before = driver.seen().size();
+    reload();
+    ASSERT_TRUE(driver.finished());
+    const QList<vok_qt::SeenDialog> seen = driver.seen().mid(before);
+    ASSERT_EQ(seen.size(), 2);
+    EXPECT_EQ(seen[1].text, "<p align='center'>Během načítání se vyskytla chyba.");
+    EXPECT_EQ(seen[1].icon, QMessageBox::Critical);
+    EXPECT_EQ(shape(), QStringList({"Virtual PCD 00 00 [reader]", "Virtual PCD 00 01 [reader]"}));
+    EXPECT_TRUE(link->Inserted());
+
+    reloadWithPin();
+    EXPECT_EQ(shape().mid(0, 2),
+              QStringList({"Virtual PCD 00 00 [readerCard]", "  1122334455667788 [card]"}));
 }
 
 TEST_F(CardTreeTest, DiagnosticReportIsShownSavedAndCopied)

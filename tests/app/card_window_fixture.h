@@ -1,7 +1,8 @@
 // A card manager window over the real card service: the shipped module with a
-// simulated vOK card in the first virtual reader, the dialogs answered by the driver.
-// Helpers show the tree's shape, find and click items, read the page's rows, and open
-// a session of the test's own through the module.
+// simulated vOK card in the first virtual reader (and a second one in the second
+// reader when a test puts it there), the dialogs answered by the driver. Helpers show
+// the tree's shape, find and click items, read the page's rows, and open a session of
+// the test's own through the module.
 #pragma once
 
 // The module's headers first: Qt's keyword macros (slots) are not defined yet.
@@ -31,6 +32,7 @@ namespace app_test
 using token_test::Bytes;
 
 inline const std::string kCardReader = vpcd::NameOfReader(0);
+inline const std::string kSecondReader = vpcd::NameOfReader(1);
 inline const QString kPin = "123456";
 inline const QString kWrongPin = "000000";
 inline const QString kPuk = "12345678";
@@ -100,12 +102,15 @@ class CardWindowTest : public WindowTest
     {
         EXPECT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context),
                   SCARD_S_SUCCESS);
-        EXPECT_TRUE(WaitCardState(context, kCardReader, false)); // an earlier card may be leaving
+        // an earlier card may be leaving
+        EXPECT_TRUE(WaitCardState(context, kCardReader, false));
+        EXPECT_TRUE(WaitCardState(context, kSecondReader, false));
     }
     ~CardWindowTest() override
     {
         manager.reset();
         removeCard();
+        removeSecondCard();
         SCardReleaseContext(context);
     }
 
@@ -119,7 +124,7 @@ class CardWindowTest : public WindowTest
         card = std::make_unique<cardsim::Card>(state);
         if (shape)
             shape(*card);
-        link = std::make_unique<vpcd::VirtualCard>(*card, vpcd::PortOfReader(0));
+        link = std::make_unique<vpcd::VirtualCard>(front ? *front : *card, vpcd::PortOfReader(0));
         ASSERT_TRUE(link->Insert());
         ASSERT_TRUE(WaitCardState(context, kCardReader, true));
         open(VOK_MODULE);
@@ -133,6 +138,26 @@ class CardWindowTest : public WindowTest
         link->Remove();
         EXPECT_TRUE(WaitCardState(context, kCardReader, false));
         link.reset();
+    }
+    // Puts a second card into the second reader: before start(), the window's first
+    // tree finds it; after it, the next reload.
+    void insertSecondCard(const cardsim::Personalisation &p)
+    {
+        cardsim::CardState state;
+        std::string error;
+        ASSERT_TRUE(cardsim::Personalise(p, state, &error)) << error;
+        secondCard = std::make_unique<cardsim::Card>(state);
+        secondLink = std::make_unique<vpcd::VirtualCard>(*secondCard, vpcd::PortOfReader(1));
+        ASSERT_TRUE(secondLink->Insert());
+        ASSERT_TRUE(WaitCardState(context, kSecondReader, true));
+    }
+    void removeSecondCard()
+    {
+        if (secondLink == nullptr)
+            return;
+        secondLink->Remove();
+        EXPECT_TRUE(WaitCardState(context, kSecondReader, false));
+        secondLink.reset();
     }
     void reload() { action("reload")->trigger(); }
     // Reads the card with the right PIN at the first prompt.
@@ -255,7 +280,12 @@ class CardWindowTest : public WindowTest
     SCARDCONTEXT context = 0;
     std::vector<Bytes> certificates;
     std::unique_ptr<cardsim::Card> card;
+    // What the first reader talks to when a test sets it before start(): a handler in
+    // front of the card (one that spoils a reply, say); the card itself when null.
+    std::unique_ptr<vpcd::CardHandler> front;
     std::unique_ptr<vpcd::VirtualCard> link;
+    std::unique_ptr<cardsim::Card> secondCard;
+    std::unique_ptr<vpcd::VirtualCard> secondLink;
 };
 
 } // namespace app_test
