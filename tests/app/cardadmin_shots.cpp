@@ -111,6 +111,12 @@ QList<std::pair<QString, QTreeWidgetItem *>> itemsToShow(QTreeWidget *tree, cons
     return items;
 }
 
+void reject(QWidget *dialog)
+{
+    if (auto *d = qobject_cast<QDialog *>(dialog))
+        d->reject();
+}
+
 // Runs a command whose modal dialogs are met in turn: each one is left to paint, shot
 // when its step names a picture, and handed to the step's action (which closes it).
 struct DialogStep {
@@ -125,7 +131,14 @@ bool runWithDialogs(const QWidget &window, const std::function<void()> &command,
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         QWidget *modal = QApplication::activeModalWidget();
-        if (modal == nullptr || steps.isEmpty())
+        if (modal != nullptr && steps.isEmpty()) {
+            // a dialog no step expects: closed, so that nothing waits for it
+            std::printf("unexpected dialog %s\n", qPrintable(modal->windowTitle()));
+            reject(modal);
+            ok = false;
+            return;
+        }
+        if (modal == nullptr)
             return;
         poll.stop();
         settle(); // painted
@@ -156,12 +169,6 @@ void typeAndAccept(QWidget *dialog, const QString &text)
         input->setTextValue(text);
         input->accept();
     }
-}
-
-void reject(QWidget *dialog)
-{
-    if (auto *d = qobject_cast<QDialog *>(dialog))
-        d->reject();
 }
 
 // Shows an item's page as a click does.
@@ -274,7 +281,7 @@ bool shootKeys(CardManager &manager, QTreeWidget *tree, const QString &base)
 void writeControl(const QString &path, const QByteArray &line)
 {
     QFile control(path);
-    if (control.open(QIODevice::WriteOnly | QIODevice::Append))
+    if (control.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) // a pipe: no seeking
         control.write(line + "\n");
 }
 
