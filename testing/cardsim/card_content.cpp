@@ -4,7 +4,9 @@
 #include "rsa_key.h"
 
 #include <openssl/evp.h>
+#include <openssl/rand.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <cstdio>
 #include <memory>
@@ -20,6 +22,29 @@ bool Fail(std::string *error, const std::string &what)
     if (error)
         *error = what;
     return false;
+}
+
+// An extension under a private arc whose value is an OCTET STRING of random bytes.
+bool AddPadding(X509 *cert, size_t padding)
+{
+    Bytes random(padding);
+    if (RAND_bytes(random.data(), static_cast<int>(random.size())) != 1)
+        return false;
+    OpenSslHandle<ASN1_OCTET_STRING> inner(ASN1_OCTET_STRING_new());
+    if (!inner ||
+        ASN1_OCTET_STRING_set(inner.get(), random.data(), static_cast<int>(random.size())) != 1)
+        return false;
+    unsigned char *encoded = nullptr;
+    int length = i2d_ASN1_OCTET_STRING(inner.get(), &encoded);
+    if (length <= 0)
+        return false;
+    OpenSslHandle<ASN1_OCTET_STRING> value(ASN1_OCTET_STRING_new());
+    bool set = value && ASN1_OCTET_STRING_set(value.get(), encoded, length) == 1;
+    OPENSSL_free(encoded);
+    OpenSslHandle<ASN1_OBJECT> oid(OBJ_txt2obj("1.3.6.1.4.1.99999.1", 1));
+    OpenSslHandle<X509_EXTENSION> ext(
+        set && oid ? X509_EXTENSION_create_by_OBJ(nullptr, oid.get(), 0, value.get()) : nullptr);
+    return ext && X509_add_ext(cert, ext.get(), -1) == 1;
 }
 
 } // namespace
@@ -56,7 +81,7 @@ bool InstallKey(CardState &s, int index, int spec, const KeyOptions &o, std::str
 }
 
 bool MakeCertificate(const Bytes &privateDer, const std::string &commonName, long serial,
-                     bool expired, Bytes &der)
+                     bool expired, Bytes &der, size_t padding)
 {
     const unsigned char *p = privateDer.data();
     Pkey key(d2i_AutoPrivateKey(nullptr, &p, static_cast<long>(privateDer.size())));
@@ -75,6 +100,8 @@ bool MakeCertificate(const Bytes &privateDer, const std::string &commonName, lon
                                reinterpret_cast<const unsigned char *>(commonName.c_str()), -1, -1,
                                0);
     X509_set_issuer_name(cert.get(), name);
+    if (padding > 0 && !AddPadding(cert.get(), padding))
+        return false;
     if (X509_set_pubkey(cert.get(), key.get()) != 1 ||
         X509_sign(cert.get(), key.get(), EVP_sha256()) <= 0)
         return false;

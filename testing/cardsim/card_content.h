@@ -26,9 +26,11 @@ bool InstallKey(CardState &s, int index, int spec, const KeyOptions &o, std::str
                 Bytes *privateDer = nullptr);
 
 // A self-signed X.509 certificate of a key pair, as DER: valid from now for three
-// years, or, when expired, from two years ago until a year ago.
+// years, or, when expired, from two years ago until a year ago. With padding, it
+// carries a private, non-critical extension of that many random bytes, which makes
+// a certificate as large as a test needs.
 bool MakeCertificate(const Bytes &privateDer, const std::string &commonName, long serial,
-                     bool expired, Bytes &der);
+                     bool expired, Bytes &der, size_t padding = 0);
 
 // A file in its stored form: the data and its CRC-8, or the LZH stream and the CRC-8 of
 // the plain data; file size = stored length.

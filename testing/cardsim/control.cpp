@@ -15,7 +15,7 @@ const char kControlUsage[] =
     "  reset | bump MASK | save [FILE] | load [FILE] | apdus\n"
     "  fault none|truncate N|truncate-next N|storm|oversize N|flip-rmac|refuse-write\n"
     "  corrupt DIR NAME [OFFSET] | tries PIN N | block PIN\n"
-    "  key INDEX SPEC BITS [public] [nocert] [expired] [usage U]\n"
+    "  key INDEX SPEC BITS [public] [nocert] [expired] [usage U] [padding N]\n"
     "  put DIR NAME ACCESS HOSTFILE stored PLAIN | packed | plain\n"
     "  files | keys | pins | counters\n";
 
@@ -134,10 +134,11 @@ Answer Key(Card &card, std::istringstream &in)
     unsigned long index = 0, spec = 0, bits = 0;
     if (!Number(in, index) || !Number(in, spec) || !Number(in, bits) || spec > 1 || bits % 512 ||
         bits == 0 || bits > 4096)
-        return Error("key INDEX SPEC BITS [public] [nocert] [expired] [usage U]");
+        return Error("key INDEX SPEC BITS [public] [nocert] [expired] [usage U] [padding N]");
     KeyOptions o;
     o.bits = static_cast<int>(bits);
     bool certificate = true, expired = false;
+    unsigned long padding = 0;
     std::string word;
     while (in >> word) {
         unsigned long usage = 0;
@@ -149,6 +150,8 @@ Answer Key(Card &card, std::istringstream &in)
             expired = true;
         else if (word == "usage" && Number(in, usage) && usage <= 7)
             o.usage = static_cast<unsigned char>(usage);
+        else if (word == "padding" && Number(in, padding) && padding <= 65536)
+            continue;
         else
             return Error("unknown key option " + word);
     }
@@ -160,7 +163,7 @@ Answer Key(Card &card, std::istringstream &in)
     if (certificate && (!MakeCertificate(pair,
                                          "Test holder " + std::to_string(i) +
                                              (s ? " - Exchange key" : " - Signature key"),
-                                         100 + 2 * i + s, expired, cert) ||
+                                         100 + 2 * i + s, expired, cert, padding) ||
                         !card.PutFile("mscp", CertificateFileName(i, s), StoredPacked(cert, 0x3D))))
         return Error("cannot store the certificate");
     if (!card.Modify([&](CardState &st) { MarkContainer(st, i, s, static_cast<uint16_t>(bits)); }))

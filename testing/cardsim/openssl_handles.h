@@ -22,6 +22,9 @@ struct OpenSslFree {
     void operator()(OSSL_PARAM_BLD *p) const { OSSL_PARAM_BLD_free(p); }
     void operator()(OSSL_PARAM *p) const { OSSL_PARAM_free(p); }
     void operator()(X509 *p) const { X509_free(p); }
+    void operator()(X509_EXTENSION *p) const { X509_EXTENSION_free(p); }
+    void operator()(ASN1_STRING *p) const { ASN1_STRING_free(p); }
+    void operator()(ASN1_OBJECT *p) const { ASN1_OBJECT_free(p); }
 };
 
 template <class T> using OpenSslHandle = std::unique_ptr<T, OpenSslFree>;

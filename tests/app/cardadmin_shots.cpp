@@ -8,11 +8,16 @@
 // a real display (Xvfb), where the screen holds the open menus too; the tests never
 // look at these pictures.
 //
-// Usage: cardadmin_shots <module> <output directory> <name prefix> [blocked|bothblocked]
-// With "blocked" (a card whose PIN is blocked) or "bothblocked" (PIN and PUK blocked) it
-// takes the refreshed tree with the card's page only.
+// Usage: cardadmin_shots <module> <output directory> <name prefix> [scene [control]]
+// Scenes: "blocked" (a card whose PIN is blocked) or "bothblocked" (PIN and PUK blocked)
+// take the refreshed tree with the card's page only; "lasttry" (one PIN try left, the PUK
+// blocked) the notice after a wrong PIN at the refresh's prompt; "twocards" (a card in
+// each reader; `control` is the second card's control input) the load error of the
+// second card pulled out at its PIN prompt, its reader's page afterwards and the key
+// test of the first card, which stays as it was read.
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -106,6 +111,12 @@ QList<std::pair<QString, QTreeWidgetItem *>> itemsToShow(QTreeWidget *tree, cons
     return items;
 }
 
+void reject(QWidget *dialog)
+{
+    if (auto *d = qobject_cast<QDialog *>(dialog))
+        d->reject();
+}
+
 // Runs a command whose modal dialogs are met in turn: each one is left to paint, shot
 // when its step names a picture, and handed to the step's action (which closes it).
 struct DialogStep {
@@ -120,7 +131,14 @@ bool runWithDialogs(const QWidget &window, const std::function<void()> &command,
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         QWidget *modal = QApplication::activeModalWidget();
-        if (modal == nullptr || steps.isEmpty())
+        if (modal != nullptr && steps.isEmpty()) {
+            // a dialog no step expects: closed, so that nothing waits for it
+            std::printf("unexpected dialog %s\n", qPrintable(modal->windowTitle()));
+            reject(modal);
+            ok = false;
+            return;
+        }
+        if (modal == nullptr)
             return;
         poll.stop();
         settle(); // painted
@@ -153,11 +171,20 @@ void typeAndAccept(QWidget *dialog, const QString &text)
     }
 }
 
-void reject(QWidget *dialog)
+// Shows an item's page as a click does.
+void show(QTreeWidget *tree, QTreeWidgetItem *item)
 {
-    if (auto *d = qobject_cast<QDialog *>(dialog))
-        d->reject();
+    tree->setCurrentItem(item);
+    emit tree->itemPressed(item, 0);
+    settle();
 }
+
+std::function<void()> trigger(CardManager &manager, const char *name)
+{
+    return [&manager, name] { manager.findChild<QAction *>(QLatin1String(name))->trigger(); };
+}
+
+bool shootKeys(CardManager &manager, QTreeWidget *tree, const QString &base);
 
 // The PIN prompts, a PIN change's success box and the window after it, the PKCS#12
 // import's file dialog, a success box (a certificate exported), both tabs of the certificate
@@ -173,14 +200,8 @@ bool shootOperations(CardManager &manager, QTreeWidget *tree, const QString &bas
         std::printf("no card or certificate for the operations\n");
         return false;
     }
-    auto show = [tree](QTreeWidgetItem *item) {
-        tree->setCurrentItem(item);
-        emit tree->itemPressed(item, 0);
-        settle();
-    };
-    auto trigger = [&manager](const char *name) {
-        return [&manager, name] { manager.findChild<QAction *>(QLatin1String(name))->trigger(); };
-    };
+    auto show = [tree](QTreeWidgetItem *item) { ::show(tree, item); };
+    auto trigger = [&manager](const char *name) { return ::trigger(manager, name); };
     bool ok = true;
     show(card);
     ok &= runWithDialogs(
@@ -230,6 +251,78 @@ bool shootOperations(CardManager &manager, QTreeWidget *tree, const QString &bas
     ok &= runWithDialogs(manager.visibleWindow(), trigger("deleteKey"),
                          {{base + "-delete-container.png", reject}});
     manager.findChild<QAction *>(QStringLiteral("expertMode"))->trigger();
+    return ok && shootKeys(manager, tree, base);
+}
+
+// The key test of a container with an exchange key alone (the first key without a
+// certificate), and the page of the last key's certificate, a large one.
+bool shootKeys(CardManager &manager, QTreeWidget *tree, const QString &base)
+{
+    QTreeWidgetItem *card = tree->topLevelItem(0)->child(0);
+    QTreeWidgetItem *exchangeOnly = nullptr, *large = nullptr;
+    for (int k = 0; k < card->childCount(); ++k) {
+        QTreeWidgetItem *key = card->child(k);
+        if (key->childCount() == 0 && exchangeOnly == nullptr)
+            exchangeOnly = key;
+        if (key->childCount() > 0)
+            large = key->child(0);
+    }
+    if (exchangeOnly == nullptr || large == nullptr) {
+        std::printf("no key without certificate, or no certificate\n");
+        return false;
+    }
+    show(tree, exchangeOnly);
+    bool ok = runWithDialogs(manager.visibleWindow(), trigger(manager, "testKey"),
+                             {{base + "-keytest-exchange.png", reject}});
+    show(tree, large);
+    return ok && shoot(manager.visibleWindow(), nullptr, base + "-page-largecert.png");
+}
+
+void writeControl(const QString &path, const QByteArray &line)
+{
+    QFile control(path);
+    if (control.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) // a pipe: no seeking
+        control.write(line + "\n");
+}
+
+// A wrong PIN at the refresh's prompt spends the last try while the PUK is blocked.
+bool shootLastTry(CardManager &manager, const QString &base)
+{
+    auto wrongPin = [](QWidget *d) { typeAndAccept(d, QStringLiteral("000000")); };
+    return runWithDialogs(manager.visibleWindow(), trigger(manager, "reload"),
+                          {{QString(), wrongPin},
+                           {base + "-pin-blocked.png", reject},
+                           {base + "-notice-bothblocked.png", reject}});
+}
+
+// Two cards; the second one pulled out at its PIN prompt of a refresh: the load error,
+// that reader's page, and the key test of the first card, which never left its reader.
+bool shootTwoCards(CardManager &manager, QTreeWidget *tree, const QString &base,
+                   const QString &control)
+{
+    auto typePin = [](QWidget *d) { typeAndAccept(d, QStringLiteral("123456")); };
+    auto pullAndTypePin = [control, typePin](QWidget *d) {
+        writeControl(control, "remove");
+        settle(1500); // the module sees the card leave
+        typePin(d);
+    };
+    bool ok = runWithDialogs(manager.visibleWindow(), trigger(manager, "reload"),
+                             {{QString(), typePin},
+                              {base + "-twocards-prompt.png", pullAndTypePin},
+                              {base + "-twocards-loaderror.png", reject}});
+    ok &= shoot(manager.visibleWindow(), nullptr, base + "-twocards-after.png");
+    QTreeWidgetItem *second = tree->topLevelItem(1);
+    QTreeWidgetItem *first = tree->topLevelItem(0);
+    if (second == nullptr || first == nullptr || first->childCount() == 0 ||
+        first->child(0)->childCount() == 0) {
+        std::printf("the tree lacks the first card's keys or the second reader\n");
+        return false;
+    }
+    show(tree, second);
+    ok &= shoot(manager.visibleWindow(), nullptr, base + "-twocards-reader.png");
+    show(tree, first->child(0)->child(0));
+    ok &= runWithDialogs(manager.visibleWindow(), trigger(manager, "testKey"),
+                         {{base + "-twocards-keytest.png", reject}});
     return ok;
 }
 
@@ -238,15 +331,17 @@ bool shootOperations(CardManager &manager, QTreeWidget *tree, const QString &bas
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    if (argc != 4 && !(argc == 5 && (qstrcmp(argv[4], "blocked") == 0 ||
-                                     qstrcmp(argv[4], "bothblocked") == 0))) {
+    const QString scene = argc >= 5 ? QString::fromLatin1(argv[4]) : QString();
+    const bool pageOnly = scene == "blocked" || scene == "bothblocked";
+    if (!(argc == 4 || (argc == 5 && (pageOnly || scene == "lasttry")) ||
+          (argc == 6 && scene == "twocards"))) {
         std::fprintf(stderr, "usage: cardadmin_shots <module> <output directory> <prefix> "
-                             "[blocked|bothblocked]\n");
+                             "[blocked|bothblocked|lasttry|twocards <control>]\n");
         return 2;
     }
     // the card's page to take alone: "cardblocked" or "cardbothblocked"
-    const QString blockedPage = argc == 5 ? QString::fromLatin1(argv[4]) : QString();
-    const bool blocked = !blockedPage.isEmpty();
+    const QString blockedPage = pageOnly ? scene : QString();
+    const bool blocked = !scene.isEmpty();
     QString out = QString::fromLocal8Bit(argv[2]), prefix = QString::fromLocal8Bit(argv[3]);
     if (!QDir().mkpath(out))
         return 1;
@@ -262,6 +357,12 @@ int main(int argc, char **argv)
     QMainWindow &window = manager.visibleWindow();
     window.show();
     settle(1000);
+    const QString base = out + "/" + prefix;
+    if (scene == "lasttry")
+        return shootLastTry(manager, base) ? 0 : 1;
+    auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("tree"));
+    if (scene == "twocards")
+        return shootTwoCards(manager, tree, base, QString::fromLocal8Bit(argv[5])) ? 0 : 1;
     QTimer answers;
     answerDialogs(answers);
     bool ok = true;
@@ -283,7 +384,6 @@ int main(int argc, char **argv)
     if (!blocked)
         ok &= shoot(window, nullptr, out + "/" + prefix + "-refreshed.png");
 
-    auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("tree"));
     for (const auto &[kind, item] : itemsToShow(tree, blockedPage)) {
         if (item == nullptr) {
             std::printf("no item for the %s page\n", qPrintable(kind));

@@ -125,6 +125,13 @@ TEST_F(ControlTest, KeysFilesAndListings)
     ASSERT_EQ(3u, pins.size());
     EXPECT_EQ("0 role 02 tries 3 of 3", pins[1]);
     std::remove(host.c_str());
+
+    // a certificate made as large as asked
+    EXPECT_TRUE(StartsWith(First("key 3 1 1024 padding 7000"), "ok key 3 1 modulus "));
+    EXPECT_TRUE(StartsWith(First("key 4 1 1024 padding"), "error"));
+    const cardsim::CardState after = card->Snapshot();
+    ASSERT_NE(nullptr, after.FindFile("mscp", "kxc03"));
+    EXPECT_GT(after.FindFile("mscp", "kxc03")->plainLength, 7000u);
 }
 
 TEST_F(CardTest, OneShotFaults)
