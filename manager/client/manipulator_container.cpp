@@ -39,8 +39,7 @@ QByteArray Pkcs11Manipulator::nameOf(std::vector<unsigned char> const &value)
     size_t length = 0;
     while (length < value.size() && value[length] != 0)
         ++length;
-    return QByteArray(reinterpret_cast<char const *>(value.data()),
-                      static_cast<qsizetype>(length));
+    return QByteArray(reinterpret_cast<char const *>(value.data()), static_cast<qsizetype>(length));
 }
 
 CK_RV Pkcs11Manipulator::objectClass(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
