@@ -782,7 +782,10 @@ TEST_F(KeyOperationsOnTheCard, DeletesTheCertificateOfARecordAndNothingElse)
          {records[0], records[1]}},
         {"a negative record", -1, static_cast<int>(CKR_ARGUMENTS_BAD), {records[0], records[1]}},
         {"the first record", 0, CKR_OK, {records[1]}},
-        {"the first record again, which the card no longer holds", 0, CKR_OK, {records[1]}},
+        {"the first record again, which the card no longer holds",
+         0,
+         client_code::CERT_GONE,
+         {records[1]}},
         {"the second record", 1, CKR_OK, {}},
     };
     for (Row const &row : rows) {
