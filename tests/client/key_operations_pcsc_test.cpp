@@ -884,6 +884,44 @@ TEST_F(KeyOperationsOnTheCard, TestsEveryKeyPairWithAnOperationItsPrivateKeyAllo
         EXPECT_TRUE(HasLine(log, line)) << line;
 }
 
+TEST_F(KeyOperationsOnTheCard, KeepsACertificateLongerThanFourKilobytesWhole)
+{
+    Insert();
+    ASSERT_EQ(client->ImportKey(
+                  slot, q(Put("bare.pfx", Pkcs12(keys[2], nullptr, PASSWORD, Pkcs12Kind::MODERN))),
+                  QString::fromUtf8(PASSWORD)),
+              CKR_OK);
+    ASSERT_EQ(client->SaveObjects(slot), CKR_OK);
+    ASSERT_EQ(client->GetPrivKeyCount(slot), 1);
+    std::string const container = text(client->GetPrivKeyStruct(slot, 0).containerName, 256);
+    X509Ptr const large = Certificate(keys[2], "holder", 6500);
+    Bytes const der = Der(large.get());
+    ASSERT_GT(der.size(), 6900u);
+    ASSERT_EQ(client->ImportCert(slot, q(Put("large.cer", der)), q(container)), CKR_OK);
+
+    // read again from the card, in a new session
+    ASSERT_EQ(client->Reinitialize(slot), CKR_OK);
+    ASSERT_EQ(client->SaveReader(slot), CKR_OK);
+    ASSERT_EQ(client->Login(slot, q(module.userPin), CKU_USER), CKR_OK);
+    ASSERT_EQ(client->SaveObjects(slot), CKR_OK);
+    ASSERT_EQ(client->GetCertsCount(slot), 1);
+    cert_info const c = client->GetCertStruct(slot, 0);
+    EXPECT_EQ(text(c.containerName, 256), container);
+    EXPECT_EQ(c.value, der);
+    EXPECT_EQ(c.valueLen, der.size());
+    EXPECT_EQ(c.sha1.toStdString(), Sha1Hex(der));
+    std::string exportedContainer;
+    X509Ptr exported;
+    EXPECT_EQ(ExportedCertificate(0, exportedContainer, exported), der);
+    EXPECT_NE(exported, nullptr);
+
+    EXPECT_EQ(client->DeleteCertificate(slot, 0), CKR_OK);
+    ASSERT_EQ(client->SaveObjects(slot), CKR_OK);
+    EXPECT_EQ(client->GetCertsCount(slot), 0);
+    EXPECT_EQ(client->GetPrivKeyCount(slot), 1);
+    EXPECT_EQ(client->GetPubKeyCount(slot), 1);
+}
+
 TEST_F(KeyOperationsOnTheCard, DeletesTheCertificateOfARecordAndNothingElse)
 {
     // one container of two keys, each with its own certificate
