@@ -826,6 +826,15 @@ TEST_P(ClientAfterAnEarlierInitialisation, ReinitializeClosesTheSessionsOfEachPo
     // a new read opens a new session
     ASSERT_EQ(client->SaveReader(slot), CKR_OK);
     EXPECT_EQ(client->GetState(slot), CKS_RW_PUBLIC_SESSION);
+
+    // One slot's sessions: those of the other reader's slot leave the card's
+    // session and its log-in alone.
+    ASSERT_EQ(client->Login(slot, q(module.userPin), CKU_USER), CKR_OK);
+    EXPECT_NE(client->Reinitialize(emptySlot), static_cast<int>(CKR_SLOT_ID_INVALID));
+    EXPECT_EQ(client->GetState(slot), CKS_RW_USER_FUNCTIONS);
+    EXPECT_EQ(client->Reinitialize(slot), CKR_OK);
+    EXPECT_EQ(client->GetState(slot), client_code::NO_SESSION);
+    EXPECT_EQ(client->Reinitialize(7), static_cast<int>(CKR_SLOT_ID_INVALID));
 }
 
 } // namespace
