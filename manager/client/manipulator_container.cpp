@@ -6,6 +6,11 @@
 // only begins like the given one is another container's. Objects that belong
 // to no container (data objects, and those the token gives no container name
 // for) are passed over, so they neither stop the walk nor match.
+//
+// The key test pairs the container's keys by CKA_ID and tests a pair only
+// once every key has its partner, so that a missing key is told before any
+// card operation. Its test data are random bytes, no secret: nothing it
+// handles needs wiping, and no value reaches the trace.
 #include "client/pkcs11_manipulator.h"
 
 #include <algorithm>
