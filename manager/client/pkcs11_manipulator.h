@@ -237,8 +237,9 @@ class Pkcs11Manipulator : public QLibrary
     // 20 random bytes of the token; zeros when it gives none.
     std::vector<unsigned char> testData(int slot);
     // A call that hands out bytes, made twice: for the length (null buffer),
-    // then into a buffer of that length; call names the buffer by %1, as "NULL"
-    // and as buffer, and the length in the trace as lengthName.
+    // then into a buffer of that length. Its trace text is call, whose one
+    // placeholder left takes "NULL" and then buffer; the info gives the length
+    // as lengthName.
     using Output = std::function<CK_RV(CK_BYTE_PTR, CK_ULONG_PTR)>;
     CK_RV output(QString const &call, QString const &buffer, QString const &lengthName,
                  Output const &step, std::vector<unsigned char> &out);
