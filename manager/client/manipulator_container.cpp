@@ -44,6 +44,15 @@ bool unpadded(CK_RV rv)
     return rv == CKR_ENCRYPTED_DATA_INVALID || rv == CKR_FUNCTION_FAILED;
 }
 
+// Two big-endian numbers are equal, whatever zero bytes lead them.
+bool sameNumber(std::vector<unsigned char> const &a, std::vector<unsigned char> const &b)
+{
+    auto significant = [](std::vector<unsigned char> const &n) {
+        return std::find_if(n.begin(), n.end(), [](unsigned char c) { return c != 0; });
+    };
+    return std::equal(significant(a), a.end(), significant(b), b.end());
+}
+
 // A CK_BBOOL value that is there and true.
 bool isTrue(std::vector<unsigned char> const &value)
 {
@@ -185,12 +194,22 @@ CK_RV Pkcs11Manipulator::testPairs(int slot, PairedKeys const &keys, PairedKey c
 
 CK_RV Pkcs11Manipulator::testPair(int slot, CK_OBJECT_HANDLE privateKey, CK_OBJECT_HANDLE publicKey)
 {
-    AttributeValues usage;
+    AttributeValues usage, numbers;
     CK_RV rv = readAttributes(
-        hSes[slot], privateKey, {CKA_SIGN, CKA_DECRYPT}, usage,
-        QStringLiteral("C_GetAttributeValue(hSes[%1], privateHandle, templ_usage, 2)").arg(slot));
+        hSes[slot], privateKey, {CKA_SIGN, CKA_DECRYPT, CKA_MODULUS, CKA_PUBLIC_EXPONENT}, usage,
+        QStringLiteral("C_GetAttributeValue(hSes[%1], privateHandle, templ_usage, 4)").arg(slot));
+    if (rv == CKR_OK)
+        rv = readAttributes(
+            hSes[slot], publicKey, {CKA_MODULUS, CKA_PUBLIC_EXPONENT}, numbers,
+            QStringLiteral("C_GetAttributeValue(hSes[%1], publicHandle, templ_numbers, 2)")
+                .arg(slot));
     if (rv != CKR_OK)
         return rv;
+    // Keys of other numbers do not belong together, whatever a card operation
+    // would make of them (a block above the private key's modulus is refused as
+    // a device error).
+    if (!sameNumber(usage[2], numbers[0]) || !sameNumber(usage[3], numbers[1]))
+        return CKR_SIGNATURE_INVALID;
     bool const signs = isTrue(usage[0]);
     bool const decrypts = isTrue(usage[1]);
     std::vector<unsigned char> const data = testData(slot);
