@@ -185,11 +185,13 @@ class CardManager : public QMainWindow
     // The module's answer for a card that left its reader: CKR_DEVICE_REMOVED, or
     // CKR_TOKEN_NOT_PRESENT for a session whose card has gone.
     static bool cardRemoved(int rc);
-    // The error box of a failed card call: for a removed card the operation's
-    // card-removed text (the common one when `removed` is empty) and the notice that
-    // the window is read anew, else the prefix with the code. The caller reloads after
-    // a removed card, once nothing of the operation is left to do.
-    void showFailure(const QString &prefix, int rc, const QString &removed = QString());
+    // The error box of a failed card call, and the window read anew after a pulled card.
+    // A removed card gets the operation's card-removed text (the common one when
+    // `removed` is empty) with the notice that the window is read anew, and the cards are
+    // read anew (no page shows a card that is gone): the answer is then true, and the
+    // operation has nothing left to do. Any other code gets the prefix with the code.
+    // Called once nothing of the operation is left for the card.
+    bool failed(const QString &prefix, int rc, const QString &removed = QString());
     // A new shared input dialog in place of the old one.
     void freshInputDialog();
     // A password prompt in the shared input dialog; false when it was not accepted.
@@ -213,9 +215,6 @@ class CardManager : public QMainWindow
     // A log-in refused for another reason than the secret: its box; after a removed
     // card the window is read anew and the operation ends.
     PinResult logInFailed(int rc);
-    // After a card call that found the card pulled out, the window reads the cards anew
-    // (no page shows a card that is gone) and the answer is true.
-    bool reloadIfRemoved(int rc);
     // The boxes of a wrong and of a blocked secret.
     struct Refusals {
         QString wrong, blocked;
@@ -252,7 +251,7 @@ class CardManager : public QMainWindow
         QString progress, success, failure;
         QString removed; // the card was pulled out during the change
     };
-    // The change's result: 0, or the failing code of the card call (already shown);
+    // The change's result: 0, or the failing code of the card call (not shown yet);
     // nothing when the user cancelled.
     std::optional<int> changeSecret(int slot, const SecretChange &change);
     // A PIN operation: the log-in with the presented secret, the change, the closing

@@ -97,9 +97,7 @@ void CardManager::testKey()
                          "- viz informace \"Klíče\" v přehledu kontejneru."));
         else if (rc == int(CKR_SIGNATURE_INVALID))
             showError(tr("Klíče nejsou v pořádku."));
-        else
-            showFailure(tr("Nepodařilo se ověřit integritu klíčů (chyba 0x"), rc);
-        if (reloadIfRemoved(rc))
+        else if (failed(tr("Nepodařilo se ověřit integritu klíčů (chyba 0x"), rc))
             return;
     }
     pkcs11->UpdatePinTries(key.slot, CKU_USER);
@@ -139,15 +137,13 @@ void CardManager::importKey()
                              "heslo exportovaného privátního klíče."));
             else if (rc == client_code::KEY_SIZE)
                 showError(tr("Klíč nebyl importován (nepodporovaná velikost klíče)."));
-            else
-                showFailure(tr("Klíč nebyl importován (chyba 0x"), rc);
+            else if (failed(tr("Klíč nebyl importován (chyba 0x"), rc))
+                return;
         }
     }
     pkcs11->UpdatePinTries(card.slot, CKU_USER);
     if (rc == int(CKR_OK))
         reload();
-    else
-        reloadIfRemoved(rc);
 }
 
 void CardManager::importCert()
@@ -178,8 +174,7 @@ void CardManager::importCert()
     int rc = pkcs11->ImportCert(key.slot, certificate.get(), key.container);
     closeProgress();
     if (rc != int(CKR_OK)) {
-        showFailure(tr("Certifikát nebyl importován (chyba 0x"), rc);
-        reloadIfRemoved(rc);
+        failed(tr("Certifikát nebyl importován (chyba 0x"), rc);
         return;
     }
     showMessage(tr("Úspěch"), tr("Certifikát byl úspěšně importován."), QMessageBox::Information,
@@ -331,8 +326,7 @@ void CardManager::deleteObject()
                          : pkcs11->DeleteObject(object.slot, 2, container.constData());
     closeProgress();
     if (rc != int(CKR_OK)) {
-        showFailure(tr("Objekt nebyl smazán (chyba 0x"), rc);
-        reloadIfRemoved(rc);
+        failed(tr("Objekt nebyl smazán (chyba 0x"), rc);
         return;
     }
     showMessage(tr("Úspěch"), tr("<p align='center'>Objekt byl úspěšně smazán."),

@@ -66,8 +66,7 @@ CardManager::PinResult CardManager::presentSecret(int slot, Secret secret, int &
 }
 
 // One change of a secret after the log-in with the old one: the new value asked for
-// twice, the card call behind the progress notice, a failure shown. Nothing when the
-// user cancels.
+// twice, the card call behind the progress notice. Nothing when the user cancels.
 std::optional<int> CardManager::changeSecret(int slot, const SecretChange &change)
 {
     SecretText value;
@@ -77,11 +76,7 @@ std::optional<int> CardManager::changeSecret(int slot, const SecretChange &chang
     int rc = change.unblock ? pkcs11->InitPin(slot, value.text())
                             : pkcs11->ChangePin(slot, value.text());
     closeProgress();
-    if (rc != int(CKR_OK)) {
-        showFailure(change.failure, rc, change.removed);
-        return rc;
-    }
-    if (!change.unblock) {
+    if (rc == int(CKR_OK) && !change.unblock) {
         // the new value is proved at once
         int s = slot;
         pkcs11->Logout(s);
@@ -108,7 +103,7 @@ void CardManager::changePinOrPuk(const char *what, Secret presented, const Secre
         int s = slot;
         pkcs11->Logout(s);
     }
-    if (rc && reloadIfRemoved(*rc))
+    if (rc.value_or(int(CKR_OK)) != int(CKR_OK) && failed(change.failure, *rc, change.removed))
         return;
     // a PUK log-in also resets the PUK's tries, an unblocking the PIN's: both are read,
     // and the page behind the success box shows them already

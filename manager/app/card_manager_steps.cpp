@@ -49,17 +49,19 @@ bool CardManager::cardRemoved(int rc)
     return rc == int(CKR_DEVICE_REMOVED) || rc == int(CKR_TOKEN_NOT_PRESENT);
 }
 
-void CardManager::showFailure(const QString &prefix, int rc, const QString &removed)
+bool CardManager::failed(const QString &prefix, int rc, const QString &removed)
 {
     if (!cardRemoved(rc)) {
         showError(codeText(prefix, rc));
-        return;
+        return false;
     }
     showMessage(tr("Chyba"),
                 removed.isEmpty()
                     ? tr("<p align='center'>Během operace byla vyjmuta karta ze čtečky.")
                     : removed,
                 QMessageBox::Critical, refreshNotice());
+    reload(); // the pages no longer show a card that is gone
+    return true;
 }
 
 void CardManager::freshInputDialog()
@@ -265,14 +267,6 @@ std::optional<CardManager::PinResult> CardManager::afterLogIn(int slot, Secret s
 
 CardManager::PinResult CardManager::logInFailed(int rc)
 {
-    showFailure(tr("Přihlášení ke kartě se nezdařilo (chyba 0x"), rc);
-    return reloadIfRemoved(rc) ? PinResult::Ended : PinResult::Stopped;
-}
-
-bool CardManager::reloadIfRemoved(int rc)
-{
-    if (!cardRemoved(rc))
-        return false;
-    reload(); // the pages no longer show a card that is gone
-    return true;
+    return failed(tr("Přihlášení ke kartě se nezdařilo (chyba 0x"), rc) ? PinResult::Ended
+                                                                        : PinResult::Stopped;
 }
