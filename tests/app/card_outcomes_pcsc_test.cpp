@@ -7,6 +7,8 @@
 
 #include <QAbstractButton>
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
 
 #include "key_material.h"
 
@@ -20,6 +22,20 @@ const QString kNewPuk = "13572468";
 const QString kNewPin = "24680";
 const char kPassword[] = "heslo 1";
 const QString kSerial = "1122334455667788";
+
+// Chooses the file in a file dialog, as the driver's chooseFile does.
+void chooseIn(QWidget *widget, const QString &path)
+{
+    auto *dialog = static_cast<QFileDialog *>(widget);
+    if (QWidget *focused = dialog->focusWidget())
+        focused->clearFocus();
+    dialog->selectFile(path);
+    const QFileInfo file(path);
+    if (auto *name = dialog->findChild<QLineEdit *>("fileNameEdit");
+        name != nullptr && file.absolutePath() == dialog->directory().absolutePath())
+        name->setText(file.fileName());
+    static_cast<QDialog *>(dialog)->accept();
+}
 
 class CardOutcomesTest : public CardWindowTest
 {
@@ -250,7 +266,7 @@ TEST_F(CardOutcomesTest, ACardPulledDuringAnOperationIsReportedRemovedAndNoLonge
             },
             text};
     };
-    QString pfx;
+    QString pfx, cer;
     const Row rows[] = {
         pulledAtTheRepetition("PIN change, at the repeated new PIN", "changePin", kPin, kNewPin,
                               "Během změny hodnoty PIN byla vyjmuta karta."),
@@ -277,6 +293,19 @@ TEST_F(CardOutcomesTest, ACardPulledDuringAnOperationIsReportedRemovedAndNoLonge
              d.expect("QInputDialog", typeAfter([&] { pullCard(); }, kPassword)).pressButton();
          },
          anyOperation},
+        {"certificate import, at the file's choice",
+         [&] {
+             click(item({0, 0, 0}));
+         },
+         "importCert",
+         [&](vok_qt::ModalDriver &d) {
+             d.expect("QFileDialog", [&](QWidget *w) {
+                 pullCard();
+                 chooseIn(w, cer);
+             });
+             d.pressButton();
+         },
+         anyOperation},
         {"deletion, at the confirmation",
          [&] {
              action("expertMode")->trigger();
@@ -292,11 +321,15 @@ TEST_F(CardOutcomesTest, ACardPulledDuringAnOperationIsReportedRemovedAndNoLonge
          },
          anyOperation},
     };
+    // a key without its certificate, so that one can be imported
+    cardsim::Personalisation withoutCertificate = oneContainer();
+    withoutCertificate.containers[0].keys[0].certificate = false;
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
-        start(oneContainer());
+        start(withoutCertificate);
         reloadWithPin();
         pfx = pfxFile();
+        cer = certificateFileOfKey(0, 0);
         row.select();
         row.answer(driver);
         if (QString how = row.how; how.startsWith("link:"))
