@@ -212,9 +212,10 @@ class CardManager : public QMainWindow
                       bool logOutFirst, int &rc);
     // Login through the client; a refused secret is not left kept in the client.
     int logIn(int slot, const QString &secret, int userType);
-    // A log-in refused for another reason than the secret: its box; after a removed
-    // card the window is read anew and the operation ends.
-    PinResult logInFailed(int rc);
+    // A log-in refused for another reason than the secret: its box (a removed card with
+    // the operation's card-removed text, see failed); after a removed card the window is
+    // read anew and the operation ends.
+    PinResult logInFailed(int rc, const QString &removed);
     // The boxes of a wrong and of a blocked secret.
     struct Refusals {
         QString wrong, blocked;
@@ -229,8 +230,10 @@ class CardManager : public QMainWindow
     Answer logInAnswer(int slot, Secret secret, int rc, const Refusals &boxes,
                        std::optional<ItemKind> redrawn);
     // The operation's way on after its log-in: nothing when the secret is to be asked
-    // for again; a refusal for another reason shows its box (logInFailed).
-    std::optional<PinResult> afterLogIn(int slot, Secret secret, int rc, ItemKind redrawn);
+    // for again; a refusal for another reason shows its box (logInFailed, with the
+    // operation's card-removed text).
+    std::optional<PinResult> afterLogIn(int slot, Secret secret, int rc, ItemKind redrawn,
+                                        const QString &removed = QString());
     // The progress notice, shown without blocking while one card call runs.
     void showProgress(const QString &text, const QString &informative);
     void closeProgress();
@@ -242,7 +245,9 @@ class CardManager : public QMainWindow
     // The PIN operations (card_manager_pins.cpp).
     int shownCardSlot();
     QString progressInformative() const;
-    PinResult presentSecret(int slot, Secret secret, int &state, SlotLog &entry);
+    // `removed`: the operation's text for a card pulled out at the log-in.
+    PinResult presentSecret(int slot, Secret secret, int &state, SlotLog &entry,
+                            const QString &removed);
     // The texts and kind of one change of a secret.
     struct SecretChange {
         QString title;

@@ -39,7 +39,7 @@ QString CardManager::progressInformative() const
 // Logs in with a secret the user types. Wrong secrets are asked for again while tries
 // remain; the user's cancel, a blocked secret and any other refusal end it.
 CardManager::PinResult CardManager::presentSecret(int slot, Secret secret, int &state,
-                                                  SlotLog &entry)
+                                                  SlotLog &entry, const QString &removed)
 {
     const bool puk = secret == Secret::Puk;
     for (;;) {
@@ -60,7 +60,7 @@ CardManager::PinResult CardManager::presentSecret(int slot, Secret secret, int &
             return PinResult::Stopped;
         if (typed == Entry::Refused)
             continue;
-        if (std::optional<PinResult> result = afterLogIn(slot, secret, rc, CardItem))
+        if (std::optional<PinResult> result = afterLogIn(slot, secret, rc, CardItem, removed))
             return *result;
     }
 }
@@ -92,7 +92,7 @@ void CardManager::changePinOrPuk(const char *what, Secret presented, const Secre
     if (slot < 0)
         return;
     int state = 0;
-    PinResult login = presentSecret(slot, presented, state, entry);
+    PinResult login = presentSecret(slot, presented, state, entry, change.removed);
     if (login == PinResult::Ended)
         return;
     std::optional<int> rc;

@@ -249,8 +249,8 @@ CardManager::PinResult CardManager::pinLoop(int slot, ItemKind redrawn)
     }
 }
 
-std::optional<CardManager::PinResult> CardManager::afterLogIn(int slot, Secret secret, int rc,
-                                                              ItemKind redrawn)
+std::optional<CardManager::PinResult>
+CardManager::afterLogIn(int slot, Secret secret, int rc, ItemKind redrawn, const QString &removed)
 {
     switch (logInAnswer(slot, secret, rc, refusalsOf(secret), redrawn)) {
     case Answer::LoggedIn:
@@ -262,11 +262,12 @@ std::optional<CardManager::PinResult> CardManager::afterLogIn(int slot, Secret s
     case Answer::Failed:
         break;
     }
-    return logInFailed(rc);
+    return logInFailed(rc, removed);
 }
 
-CardManager::PinResult CardManager::logInFailed(int rc)
+CardManager::PinResult CardManager::logInFailed(int rc, const QString &removed)
 {
-    return failed(tr("Přihlášení ke kartě se nezdařilo (chyba 0x"), rc) ? PinResult::Ended
-                                                                        : PinResult::Stopped;
+    return failed(tr("Přihlášení ke kartě se nezdařilo (chyba 0x"), rc, removed)
+               ? PinResult::Ended
+               : PinResult::Stopped;
 }

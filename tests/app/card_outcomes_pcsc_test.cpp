@@ -266,6 +266,20 @@ TEST_F(CardOutcomesTest, ACardPulledDuringAnOperationIsReportedRemovedAndNoLonge
             },
             text};
     };
+    // The same, the card pulled out as the current secret is typed.
+    auto pulledAtThePresented = [this](const char *what, const char *how, const QString &presented,
+                                       const QString &text) {
+        return Row{what,
+                   [this] {
+                       click(item({0, 0}));
+                   },
+                   how,
+                   [this, presented](vok_qt::ModalDriver &d) {
+                       d.expect("QInputDialog", typeAfter([this] { pullCard(); }, presented))
+                           .pressButton();
+                   },
+                   text};
+    };
     QString pfx, cer;
     const Row rows[] = {
         pulledAtTheRepetition("PIN change, at the repeated new PIN", "changePin", kPin, kNewPin,
@@ -274,15 +288,12 @@ TEST_F(CardOutcomesTest, ACardPulledDuringAnOperationIsReportedRemovedAndNoLonge
                               "Během změny hodnoty PUK byla vyjmuta karta."),
         pulledAtTheRepetition("PIN unblocking, at the repeated new PIN", "link:unblockPin", kPuk,
                               kNewPin, "Během odblokování PIN byla vyjmuta karta."),
-        {"PIN change, at the PIN",
-         [&] {
-             click(item({0, 0}));
-         },
-         "changePin",
-         [&](vok_qt::ModalDriver &d) {
-             d.expect("QInputDialog", typeAfter([&] { pullCard(); }, kPin)).pressButton();
-         },
-         anyOperation},
+        pulledAtThePresented("PIN change, at the PIN", "changePin", kPin,
+                             "Během změny hodnoty PIN byla vyjmuta karta."),
+        pulledAtThePresented("PUK change, at the PUK", "changePuk", kPuk,
+                             "Během změny hodnoty PUK byla vyjmuta karta."),
+        pulledAtThePresented("PIN unblocking, at the PUK", "link:unblockPin", kPuk,
+                             "Během odblokování PIN byla vyjmuta karta."),
         {"key import, at the password",
          [&] {
              click(item({0, 0}));
