@@ -137,7 +137,11 @@ void CardManager::importKey()
                              "heslo exportovaného privátního klíče."));
             else if (rc == client_code::KEY_SIZE)
                 showError(tr("Klíč nebyl importován (nepodporovaná velikost klíče)."));
-            else if (failed(tr("Klíč nebyl importován (chyba 0x"), rc))
+            // nothing takes a key written in part away while the card is out
+            else if (failed(tr("Klíč nebyl importován (chyba 0x"), rc,
+                            tr("Během importu klíče byla vyjmuta karta. Část klíče mohla zůstat "
+                               "na kartě: zobrazí se jako kontejner pouze s privátním klíčem, "
+                               "který lze v expertním módu smazat.")))
                 return;
         }
     }

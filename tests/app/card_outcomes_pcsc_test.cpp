@@ -10,6 +10,8 @@
 #include <QFileDialog>
 #include <QLineEdit>
 
+#include <atomic>
+
 #include "key_material.h"
 
 using namespace app_test;
@@ -22,6 +24,34 @@ const QString kNewPuk = "13572468";
 const QString kNewPin = "24680";
 const char kPassword[] = "heslo 1";
 const QString kSerial = "1122334455667788";
+
+// The card in a reader that loses it right after the card has installed an imported
+// private key (the key import's last part, the exponent): the next command gets no
+// reply, so the link ends and the host sees the card removed.
+class PulledAfterKeyImport : public vpcd::CardHandler
+{
+  public:
+    explicit PulledAfterKeyImport(cardsim::Card &card) : card(card) {}
+    vpcd::Bytes Atr() override { return card.Atr(); }
+    void PowerOn() override { card.PowerOn(); }
+    void PowerOff() override { card.PowerOff(); }
+    void Reset() override { card.Reset(); }
+    void Disconnected() override { card.Disconnected(); }
+    vpcd::Bytes Apdu(const vpcd::Bytes &command) override
+    {
+        if (pulled)
+            return {};
+        vpcd::Bytes reply = card.Apdu(command);
+        if (command.size() > 2 && command[0] == 0xB4 && command[1] == 0x76 && command[2] == 0x06)
+            pulled = true;
+        return reply;
+    }
+
+    std::atomic<bool> pulled{false};
+
+  private:
+    cardsim::Card &card;
+};
 
 // Chooses the file in a file dialog, as the driver's chooseFile does.
 void chooseIn(QWidget *widget, const QString &path)
@@ -41,6 +71,11 @@ class CardOutcomesTest : public CardWindowTest
 {
   protected:
     CardOutcomesTest() { driver.passOver("progressNotice"); }
+    ~CardOutcomesTest() override
+    {
+        manager.reset();
+        removeCard(); // before the handler it may link goes
+    }
 
     QMessageBox *notice() { return manager->findChild<QMessageBox *>("progressNotice"); }
     unsigned triesOnCard(size_t index) { return card->Snapshot().pins.at(index).tries; }
@@ -97,6 +132,16 @@ class CardOutcomesTest : public CardWindowTest
         removeCard();
         ASSERT_TRUE(moduleSeesNoCard());
     }
+    // The card taken out and put back through the handler, before the window reads it.
+    void insertThrough(vpcd::CardHandler &handler)
+    {
+        pullCard();
+        link = std::make_unique<vpcd::VirtualCard>(handler, vpcd::PortOfReader(0));
+        ASSERT_TRUE(link->Insert());
+        ASSERT_TRUE(WaitCardState(context, kCardReader, true));
+    }
+
+    std::unique_ptr<PulledAfterKeyImport> puller;
 };
 
 // Each row on a card of its own, in a window of its own: the notice's title is set only
@@ -280,6 +325,9 @@ TEST_F(CardOutcomesTest, ACardPulledDuringAnOperationIsReportedRemovedAndNoLonge
                    },
                    text};
     };
+    const QString keyImport =
+        "Během importu klíče byla vyjmuta karta. Část klíče mohla zůstat na kartě: zobrazí se "
+        "jako kontejner pouze s privátním klíčem, který lze v expertním módu smazat.";
     QString pfx, cer;
     const Row rows[] = {
         pulledAtTheRepetition("PIN change, at the repeated new PIN", "changePin", kPin, kNewPin,
@@ -303,7 +351,7 @@ TEST_F(CardOutcomesTest, ACardPulledDuringAnOperationIsReportedRemovedAndNoLonge
              d.chooseFile(pfx);
              d.expect("QInputDialog", typeAfter([&] { pullCard(); }, kPassword)).pressButton();
          },
-         anyOperation},
+         keyImport},
         {"certificate import, at the file's choice",
          [&] {
              click(item({0, 0, 0}));
@@ -360,6 +408,57 @@ TEST_F(CardOutcomesTest, ACardPulledDuringAnOperationIsReportedRemovedAndNoLonge
                   QStringList({"Virtual PCD 00 00 [reader]", "Virtual PCD 00 01 [reader]"}));
         EXPECT_FALSE(page()->toPlainText().contains(kSerial));
         EXPECT_EQ(enabledItemActions(), QStringList());
+    }
+}
+
+// A card pulled out after the card installed an imported private key, and before the
+// rest of the import: nothing can take the key away while the card is gone, so the box
+// says what may have stayed and how it shows. The card indeed keeps the private key.
+TEST_F(CardOutcomesTest, AKeyImportCutShortSaysWhatMayHaveStayedOnTheCard)
+{
+    struct Language {
+        bool english;
+        QString text, notice;
+    };
+    const Language languages[] = {
+        {false,
+         "Během importu klíče byla vyjmuta karta. Část klíče mohla zůstat na kartě: zobrazí se "
+         "jako kontejner pouze s privátním klíčem, který lze v expertním módu smazat.",
+         "<p align='center'>Z důvodu zachování konzistence dat bude nyní aktualizován obsah "
+         "Správce karty."},
+        {true,
+         "Card was removed from reader while importing key. Part of the key may have stayed on "
+         "the card: it shows as a container with a private key only, which can be deleted in "
+         "Expert mode.",
+         "<p align='center'>Card manager needs to be refreshed to keep data consistent."},
+    };
+    for (const Language &language : languages) {
+        SCOPED_TRACE(language.english ? "en" : "cz");
+        if (language.english)
+            useEnglish();
+        start(oneContainer());
+        puller = std::make_unique<PulledAfterKeyImport>(*card);
+        insertThrough(*puller);
+        reloadWithPin();
+        const QString pfx = pfxFile();
+        click(item({0, 0}));
+        driver.chooseFile(pfx).enterText(kPassword).pressButton();
+        action("importKey")->trigger();
+        ASSERT_TRUE(driver.finished());
+        EXPECT_TRUE(puller->pulled);
+        const vok_qt::SeenDialog &box = driver.seen().last();
+        EXPECT_EQ(box.text, language.text);
+        EXPECT_EQ(box.informative, language.notice);
+        EXPECT_EQ(box.icon, QMessageBox::Critical);
+        EXPECT_EQ(shape(),
+                  QStringList({"Virtual PCD 00 00 [reader]", "Virtual PCD 00 01 [reader]"}));
+        int privateKeys = 0;
+        for (const auto &[place, key] : card->Snapshot().keys)
+            privateKeys += place.first != 0 && key.form == cardsim::CardKey::Form::Private;
+        EXPECT_EQ(privateKeys, 1) << "the imported key stayed";
+        manager.reset();
+        removeCard();
+        puller.reset();
     }
 }
 
