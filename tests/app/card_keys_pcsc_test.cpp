@@ -16,7 +16,9 @@
 
 #include <openssl/core_names.h>
 #include <openssl/pem.h>
+#include <openssl/rand.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include "key_material.h"
 
@@ -68,6 +70,28 @@ QByteArray pem(X509 *certificate)
     QByteArray text(data, length);
     BIO_free(bio);
     return text;
+}
+
+// A certificate for the key, signed by it, with a private extension of `padding` random
+// bytes (none for 0): a certificate larger than a card's file block, which the window
+// must carry whole.
+X509Ptr paddedCertificate(EVP_PKEY *key, const std::string &commonName, int padding)
+{
+    X509Ptr certificate = client_test::Certificate(key, commonName);
+    if (padding == 0)
+        return certificate;
+    std::vector<unsigned char> bytes(size_t(padding), 0);
+    EXPECT_EQ(RAND_bytes(bytes.data(), padding), 1);
+    ASN1_OCTET_STRING *value = ASN1_OCTET_STRING_new();
+    ASN1_OCTET_STRING_set(value, bytes.data(), padding);
+    ASN1_OBJECT *oid = OBJ_txt2obj("2.25.271828182845904523536028747135266249", 1);
+    X509_EXTENSION *extension = X509_EXTENSION_create_by_OBJ(nullptr, oid, 0, value);
+    EXPECT_EQ(X509_add_ext(certificate.get(), extension, -1), 1);
+    X509_EXTENSION_free(extension);
+    ASN1_OBJECT_free(oid);
+    ASN1_OCTET_STRING_free(value);
+    EXPECT_GT(X509_sign(certificate.get(), key, EVP_sha256()), 0);
+    return certificate;
 }
 
 // The modulus of an RSA public key, in hexadecimal.
@@ -244,6 +268,63 @@ TEST_F(CardKeysTest, CertificateImportTakesDerOrPemOfTheContainersKeyOnly)
     run("exportCert",
         [&](vok_qt::ModalDriver &d) { d.chooseFile(file("back.cer")).pressButton(); });
     EXPECT_EQ(readFile(file("back.cer")), bytesOf(client_test::Der(forKeys.get())));
+}
+
+// A certificate goes to the card and comes back whole, whatever its size, and its name
+// is text wherever the window shows it: imported for the container's key, shown on the
+// key and on its page, exported byte for byte, and named, escaped, in the question
+// before the key's deletion.
+TEST_F(CardKeysTest, ImportedCertificatesAreShownExportedAndNamedWhole)
+{
+    startWithPin();
+    action("expertMode")->trigger();
+    struct Row {
+        const char *what;
+        QString container;
+        int index; // the container's place on the card
+        std::string name;
+        int padding;
+    };
+    const Row rows[] = {
+        {"about 7 kB", "keys", 0, "large holder", 6500},
+        {"markup in its name", "spare", 4, "<b>x</b> holder", 0},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        EvpPkeyPtr keyPair = keyOnCard(row.index, 1);
+        ASSERT_NE(keyPair, nullptr);
+        X509Ptr certificate = paddedCertificate(keyPair.get(), row.name, row.padding);
+        const client_test::Bytes der = client_test::Der(certificate.get());
+        ASSERT_GT(der.size(), size_t(row.padding));
+        const QString path = file(row.container + ".cer");
+        writeFile(path, bytesOf(der));
+        click(keyItem(row.container));
+        run("importCert",
+            [&](vok_qt::ModalDriver &d) { d.chooseFile(path).pressButton().enterText(kPin); });
+        EXPECT_EQ(resultBox().text, "Certifikát byl úspěšně importován.");
+
+        QTreeWidgetItem *key = keyItem(row.container);
+        ASSERT_EQ(key->childCount(), 1) << shape().join("\n").toStdString();
+        EXPECT_EQ(iconOf(key), "keyCert");
+        click(key->child(0));
+        EXPECT_TRUE(pageRows().contains("SHA1: " + factsOf(der).sha1))
+            << pageRows().join("\n").toStdString();
+        const QString back = file(row.container + "-back.cer");
+        run("exportCert", [&](vok_qt::ModalDriver &d) { d.chooseFile(back).pressButton(); });
+        EXPECT_EQ(readFile(back), bytesOf(der));
+
+        click(keyItem(row.container));
+        QString question;
+        run("deleteKey", [&](vok_qt::ModalDriver &d) {
+            d.expect("QMessageBox", [&](QWidget *w) {
+                question = static_cast<QMessageBox *>(w)->text();
+                static_cast<QMessageBox *>(w)->button(QMessageBox::Cancel)->click();
+            });
+        });
+        const QString named = question.section("<li>certifikát pro ", 1, 1).section("</li>", 0, 0);
+        EXPECT_TRUE(named.startsWith(QString::fromStdString(row.name).toHtmlEscaped() + ", "))
+            << question.toStdString();
+    }
 }
 
 TEST_F(CardKeysTest, ExportsTheShownKeysCertificateAndPublicKey)
