@@ -189,9 +189,10 @@ class CardManager : public QMainWindow
     // A removed card gets the operation's card-removed text (the common one when
     // `removed` is empty) with the notice that the window is read anew, and the cards are
     // read anew (no page shows a card that is gone): the answer is then true, and the
-    // operation has nothing left to do. Any other code gets the prefix with the code.
-    // Called once nothing of the operation is left for the card.
-    bool failed(const QString &prefix, int rc, const QString &removed = QString());
+    // operation has nothing left to do. Any other code gets the prefix with the code, and
+    // `informative` beneath it. Called once nothing of the operation is left for the card.
+    bool failed(const QString &prefix, int rc, const QString &removed = QString(),
+                const QString &informative = QString());
     // A new shared input dialog in place of the old one.
     void freshInputDialog();
     // A password prompt in the shared input dialog; false when it was not accepted.

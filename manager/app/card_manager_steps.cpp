@@ -49,10 +49,11 @@ bool CardManager::cardRemoved(int rc)
     return rc == int(CKR_DEVICE_REMOVED) || rc == int(CKR_TOKEN_NOT_PRESENT);
 }
 
-bool CardManager::failed(const QString &prefix, int rc, const QString &removed)
+bool CardManager::failed(const QString &prefix, int rc, const QString &removed,
+                         const QString &informative)
 {
     if (!cardRemoved(rc)) {
-        showError(codeText(prefix, rc));
+        showMessage(tr("Chyba"), codeText(prefix, rc), QMessageBox::Critical, informative);
         return false;
     }
     showMessage(tr("Chyba"),
