@@ -342,11 +342,17 @@ void CardManager::deleteObject()
     int rc = certificate ? pkcs11->DeleteCertificate(object.slot, object.certificate)
                          : pkcs11->DeleteObject(object.slot, 2, container.constData());
     closeProgress();
-    if (rc != int(CKR_OK)) {
+    const bool gone = certificate && rc == client_code::CERT_GONE;
+    if (rc != int(CKR_OK) && !gone) {
         failed(tr("Objekt nebyl smazán (chyba 0x"), rc);
         return;
     }
-    showMessage(tr("Úspěch"), tr("<p align='center'>Objekt byl úspěšně smazán."),
-                QMessageBox::Information, refreshNotice());
+    // a certificate already gone: the card is read anew all the same, as after a deletion
+    if (gone)
+        showMessage(tr("Informace"), tr("<p align='center'>Certifikát již na kartě nebyl."),
+                    QMessageBox::Information, refreshNotice());
+    else
+        showMessage(tr("Úspěch"), tr("<p align='center'>Objekt byl úspěšně smazán."),
+                    QMessageBox::Information, refreshNotice());
     reload();
 }

@@ -149,6 +149,34 @@ class CardKeysTest : public CardWindowTest
         ASSERT_TRUE(driver.finished());
     }
     const vok_qt::SeenDialog &last() { return driver.seen().last(); }
+    // Destroys the card's certificate of that value through a session of the test's own,
+    // logged in as the window's sessions are.
+    void destroyCertificate(const token_test::Bytes &value)
+    {
+        CK_FUNCTION_LIST_PTR f = moduleFunctions();
+        CK_SLOT_ID ids[4];
+        CK_ULONG count = 4;
+        ASSERT_EQ(f->C_GetSlotList(CK_TRUE, ids, &count), CKR_OK);
+        CK_SESSION_HANDLE session = 0;
+        ASSERT_EQ(f->C_OpenSession(ids[0], CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr,
+                                   &session),
+                  CKR_OK);
+        CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
+        CK_ATTRIBUTE wanted[] = {
+            {CKA_CLASS, &cls, sizeof cls},
+            {CKA_VALUE, const_cast<unsigned char *>(value.data()), CK_ULONG(value.size())}};
+        CK_OBJECT_HANDLE found[2];
+        CK_ULONG hits = 0;
+        EXPECT_EQ(f->C_FindObjectsInit(session, wanted, 2), CKR_OK);
+        EXPECT_EQ(f->C_FindObjects(session, found, 2, &hits), CKR_OK);
+        f->C_FindObjectsFinal(session);
+        EXPECT_EQ(hits, 1u);
+        if (hits == 1) {
+            EXPECT_EQ(f->C_DestroyObject(session, found[0]), CKR_OK);
+        }
+        f->C_CloseSession(session);
+    }
+
     // The last message box before the reload's PIN prompt.
     vok_qt::SeenDialog resultBox()
     {
@@ -531,6 +559,49 @@ TEST_F(CardKeysTest, DeletesTheShownCertificateOrTheWholeContainer)
         for (QString &line : keys)
             line = line.trimmed();
         EXPECT_EQ(keys, row.shape);
+    }
+}
+
+// A certificate that left the card behind the window's back (here through a session of
+// the test's own) is not reported deleted: the box says it was no longer there, and the
+// window reads the card anew, which then shows its key without it.
+TEST_F(CardKeysTest, DeletingACertificateAlreadyGoneSaysSoAndReadsTheCardAnew)
+{
+    struct Language {
+        bool english;
+        QString title, text, notice;
+    };
+    const Language languages[] = {
+        {false, "Informace", "<p align='center'>Certifikát již na kartě nebyl.",
+         "<p align='center'>Z důvodu zachování konzistence dat bude nyní aktualizován obsah "
+         "Správce karty."},
+        {true, "Information", "<p align='center'>The certificate was no longer on the card.",
+         "<p align='center'>Card manager needs to be refreshed to keep data consistent."},
+    };
+    for (const Language &language : languages) {
+        SCOPED_TRACE(language.english ? "en" : "cz");
+        if (language.english)
+            useEnglish();
+        startWithPin();
+        action("expertMode")->trigger();
+        click(keyItem("signer")->child(0));
+        // the certificates are listed by container: "keys-long"'s, then "signer"'s
+        const token_test::Bytes gone = certificates.at(1);
+        ASSERT_TRUE(pageRows().contains("SHA1: " + factsOf(gone).sha1));
+        destroyCertificate(gone);
+        run("deleteCert", [&](vok_qt::ModalDriver &d) {
+            d.expect("QMessageBox", [](QWidget *w) {
+                static_cast<QMessageBox *>(w)->button(QMessageBox::Ok)->click();
+            });
+            d.pressButton().enterText(kPin); // the box, then the reload's PIN
+        });
+        EXPECT_EQ(resultBox().title, language.title);
+        EXPECT_EQ(resultBox().text, language.text);
+        EXPECT_EQ(resultBox().informative, language.notice);
+        EXPECT_EQ(resultBox().icon, QMessageBox::Information);
+        EXPECT_EQ(iconOf(keyItem("signer")), "key") << shape().join("\n").toStdString();
+        manager.reset();
+        removeCard();
     }
 }
 
