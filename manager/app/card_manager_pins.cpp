@@ -6,8 +6,8 @@
 // every entry against the PIN rules before any card call, and ends by refreshing the
 // tries of both secrets and redrawing the card's page, before its success box, so that
 // the page behind the box is true already. A wrong secret costs a try, shows its box
-// and asks again from the start. A card pulled out during the change is named in the
-// operation's own words, and the window then reads the cards anew.
+// and asks again from the start. A card pulled out at the prompt or during the change is
+// named in the operation's own words, and the window then reads the cards anew.
 #include <QTreeWidget>
 
 #include "card_manager.h"
