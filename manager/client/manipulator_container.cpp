@@ -39,8 +39,7 @@ QByteArray Pkcs11Manipulator::nameOf(std::vector<unsigned char> const &value)
     size_t length = 0;
     while (length < value.size() && value[length] != 0)
         ++length;
-    return QByteArray(reinterpret_cast<char const *>(value.data()),
-                      static_cast<qsizetype>(length));
+    return QByteArray(reinterpret_cast<char const *>(value.data()), static_cast<qsizetype>(length));
 }
 
 CK_RV Pkcs11Manipulator::objectClass(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
@@ -193,6 +192,7 @@ int Pkcs11Manipulator::DeleteCertificate(int slot, int index)
     std::vector<unsigned char> const &value = record.value;
     QString const read =
         QStringLiteral("C_GetAttributeValue(hSes[%1], ho, templ_value, 1)").arg(slot);
+    bool destroyed = false;
     CK_RV rv = walkContainer(slot, name, [&](CK_OBJECT_HANDLE ho, CK_OBJECT_CLASS cls) {
         if (cls != CKO_CERTIFICATE)
             return static_cast<CK_RV>(CKR_OK);
@@ -200,9 +200,12 @@ int Pkcs11Manipulator::DeleteCertificate(int slot, int index)
         CK_RV got = readAttributes(hSes[slot], ho, {CKA_VALUE}, values, read);
         if (got != CKR_OK || values[0] != value)
             return got;
+        destroyed = true;
         return traced(QStringLiteral("C_DestroyObject(hSes[%1], ho)").arg(slot),
                       pFunctionList->C_DestroyObject(hSes[slot], ho),
                       QStringLiteral("CKO_CERTIFICATE"));
     });
+    if (rv == CKR_OK && !destroyed)
+        rv = client_code::CERT_GONE;
     return leave(what, rv);
 }

@@ -101,7 +101,8 @@ Bytes Pkcs12(EVP_PKEY *key, X509 *certificate, char const *password, Pkcs12Kind 
     bool const legacy = kind == Pkcs12Kind::LEGACY;
     int const cipher = legacy ? NID_pbe_WithSHA1And3_Key_TripleDES_CBC : NID_aes_256_cbc;
     int const certificateCipher = legacy ? NID_pbe_WithSHA1And40BitRC2_CBC : NID_aes_256_cbc;
-    std::unique_ptr<LegacyContext> const context = legacy ? std::make_unique<LegacyContext>() : nullptr;
+    std::unique_ptr<LegacyContext> const context =
+        legacy ? std::make_unique<LegacyContext>() : nullptr;
     PKCS12 *p12 = PKCS12_create_ex(password, "imported", key, certificate, nullptr, cipher,
                                    certificateCipher, 2048, kind == Pkcs12Kind::NO_MAC ? -1 : 1, 0,
                                    legacy ? context->get() : nullptr, nullptr);

@@ -738,8 +738,8 @@ class ClientOnIdentityCardContainers : public ClientFixture
             cert_info const c = client->GetCertStruct(slot, i);
             EXPECT_EQ(client->GetCertSerialLength(slot, i), static_cast<int>(c.serialLen));
             records.emplace(text(c.containerName, sizeof(c.containerName)),
-                            bytes(c.serial, c.serialLen), c.notBefore, c.notAfter,
-                            c.value, c.sha1.toStdString());
+                            bytes(c.serial, c.serialLen), c.notBefore, c.notAfter, c.value,
+                            c.sha1.toStdString());
         }
         return records;
     }
