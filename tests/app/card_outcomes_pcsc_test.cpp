@@ -442,7 +442,12 @@ TEST_F(CardOutcomesTest, AKeyImportCutShortSaysWhatMayHaveStayedOnTheCard)
         reloadWithPin();
         const QString pfx = pfxFile();
         click(item({0, 0}));
-        driver.chooseFile(pfx).enterText(kPassword).pressButton();
+        driver.chooseFile(pfx).enterText(kPassword);
+        // the reload after the box must not find the card the service has not yet seen go
+        driver.expect("QMessageBox", [this](QWidget *w) {
+            EXPECT_TRUE(moduleSeesNoCard());
+            static_cast<QMessageBox *>(w)->button(QMessageBox::Ok)->click();
+        });
         action("importKey")->trigger();
         ASSERT_TRUE(driver.finished());
         EXPECT_TRUE(puller->pulled);
