@@ -169,15 +169,11 @@ int Pkcs11Manipulator::SaveObjects(int slot)
 
         bool fits = true;
         if (cls == CKO_PRIVATE_KEY || cls == CKO_PUBLIC_KEY) {
-            bool const isPrivate = cls == CKO_PRIVATE_KEY;
-            if (readAttributes(session, ho, isPrivate ? PRIVATE_KEY_TEMPLATE : PUBLIC_KEY_TEMPLATE,
-                               values, read.arg(isPrivate ? "templ_privk, 6" : "templ_pubk, 6"),
-                               isPrivate ? "CKO_PRIVATE_KEY" : "CKO_PUBLIC_KEY") != CKR_OK)
-                break;
             key_info key{};
-            fits = FillKeyRecord(key, values);
+            if (readKeyRecord(slot, ho, cls, key, fits) != CKR_OK)
+                break;
             if (fits)
-                (isPrivate ? foundPrivate : foundPublic).push_back(key);
+                (cls == CKO_PRIVATE_KEY ? foundPrivate : foundPublic).push_back(key);
         } else if (cls == CKO_CERTIFICATE) {
             if (readAttributes(session, ho, CERTIFICATE_TEMPLATE, values, read.arg("templ_cert, 5"),
                                "CKO_CERTIFICATE") != CKR_OK)
@@ -200,6 +196,21 @@ int Pkcs11Manipulator::SaveObjects(int slot)
     rv = traced(QStringLiteral("C_FindObjectsFinal(hSes[%1])").arg(slot),
                 pFunctionList->C_FindObjectsFinal(session));
     return leave(what, rv != CKR_OK ? rv : tooLong);
+}
+
+CK_RV Pkcs11Manipulator::readKeyRecord(int slot, CK_OBJECT_HANDLE ho, CK_OBJECT_CLASS cls,
+                                       key_info &key, bool &fits)
+{
+    bool const isPrivate = cls == CKO_PRIVATE_KEY;
+    AttributeValues values;
+    CK_RV rv = readAttributes(hSes[slot], ho,
+                              isPrivate ? PRIVATE_KEY_TEMPLATE : PUBLIC_KEY_TEMPLATE, values,
+                              QStringLiteral("C_GetAttributeValue(hSes[%1], ho, %2)")
+                                  .arg(slot)
+                                  .arg(isPrivate ? "templ_privk, 6" : "templ_pubk, 6"),
+                              isPrivate ? "CKO_PRIVATE_KEY" : "CKO_PUBLIC_KEY");
+    fits = rv == CKR_OK && FillKeyRecord(key, values);
+    return rv;
 }
 
 reader_info Pkcs11Manipulator::GetReaderStruct(int slot)

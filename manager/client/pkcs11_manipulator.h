@@ -151,12 +151,16 @@ class Pkcs11Manipulator : public QLibrary
     // public key of its CKA_ID, with an operation the private key allows (a key
     // that may sign signs 20 random bytes with SHA1-RSA and its public key
     // verifies them; a key that may only decrypt decrypts on the card what its
-    // public key encrypted). 0 when every pair passes; NO_KEY_PAIR when a
-    // private key has no public key or a public key no private key (also for a
-    // container without keys); else the code of the failing call
-    // (CKR_SIGNATURE_INVALID: the two keys do not belong together). The first
-    // failing key's record goes to *failed, when given: the private key's (the
-    // public key's when it has no private key), as SaveObjects fills it.
+    // public key encrypted; a key that may neither is tried with a signature).
+    // 0 when every pair passes; NO_KEY_PAIR when a private key has no public
+    // key or a public key no private key (also for a container without keys),
+    // which is looked at before any operation; else the code of the failing
+    // call (CKR_SIGNATURE_INVALID: the two keys do not belong together, also
+    // when a decryption gives other bytes or fails as a wrong key's does). The
+    // first failing key's record goes to *failed, when given: the private
+    // key's (the public key's when it has no private key), as SaveObjects
+    // fills it (an empty record when it cannot be read); *failed is left alone
+    // when no key failed, also for a container without keys.
     int TestKey(int slot, QString container, key_info *failed = nullptr);
     // Destroys the container's certificates (kind 1) or its certificates and
     // keys (kind 2); any other kind destroys nothing. The container is named
@@ -209,6 +213,40 @@ class Pkcs11Manipulator : public QLibrary
     int importCertificate(int slot, X509 *certificate, QByteArray const &container);
     // Destroys objects this client created, the last one first.
     void destroyCreated(int slot, std::vector<CK_OBJECT_HANDLE> const &created);
+    // A key of a container as the key test pairs it: by its CKA_ID.
+    struct PairedKey {
+        CK_OBJECT_HANDLE handle;
+        CK_OBJECT_CLASS cls;
+        std::vector<unsigned char> id;
+    };
+    using PairedKeys = std::vector<PairedKey>;
+    // The container's keys in search order, with their CKA_IDs.
+    CK_RV containerKeys(int slot, QByteArray const &container, PairedKeys &keys);
+    // The first key without a key of the other class of its CKA_ID; null when
+    // every key has its partner.
+    static PairedKey const *unpaired(PairedKeys const &keys);
+    // Tests every private key against each public key of its CKA_ID; the
+    // private key of the first failing pair goes to failing.
+    CK_RV testPairs(int slot, PairedKeys const &keys, PairedKey const *&failing);
+    // One pair, with the operation the private key allows.
+    CK_RV testPair(int slot, CK_OBJECT_HANDLE privateKey, CK_OBJECT_HANDLE publicKey);
+    CK_RV signAndVerify(int slot, CK_OBJECT_HANDLE privateKey, CK_OBJECT_HANDLE publicKey,
+                        std::vector<unsigned char> const &data);
+    CK_RV encryptAndDecrypt(int slot, CK_OBJECT_HANDLE privateKey, CK_OBJECT_HANDLE publicKey,
+                            std::vector<unsigned char> const &data);
+    // 20 random bytes of the token; zeros when it gives none.
+    std::vector<unsigned char> testData(int slot);
+    // A call that hands out bytes, made twice: for the length (null buffer),
+    // then into a buffer of that length. Its trace text is call, whose one
+    // placeholder left takes "NULL" and then buffer; the info gives the length
+    // as lengthName.
+    using Output = std::function<CK_RV(CK_BYTE_PTR, CK_ULONG_PTR)>;
+    CK_RV output(QString const &call, QString const &buffer, QString const &lengthName,
+                 Output const &step, std::vector<unsigned char> &out);
+    // Reads a key's record as SaveObjects keeps it; fits tells whether its
+    // values fit the record.
+    CK_RV readKeyRecord(int slot, CK_OBJECT_HANDLE ho, CK_OBJECT_CLASS cls, key_info &key,
+                        bool &fits);
     // One search over every object the slot's session sees, handing each
     // certificate, public and private key of the named container to visit,
     // which answers CKR_OK to go on. Objects in no container are passed over.

@@ -6,6 +6,7 @@
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
 #include <openssl/provider.h>
+#include <openssl/rand.h>
 #include <openssl/x509.h>
 
 #include <algorithm>
@@ -50,6 +51,26 @@ class LegacyContext
     OSSL_PROVIDER *m_default;
 };
 
+// A non-critical extension of an arbitrary type whose value is an OCTET
+// STRING of that many random bytes.
+void AddFiller(X509 *certificate, size_t bytes)
+{
+    Bytes filler(bytes);
+    EXPECT_EQ(RAND_bytes(filler.data(), static_cast<int>(filler.size())), 1);
+    ASN1_OCTET_STRING *octets = ASN1_OCTET_STRING_new();
+    ASN1_OCTET_STRING_set(octets, filler.data(), static_cast<int>(filler.size()));
+    unsigned char *der = nullptr;
+    int const length = i2d_ASN1_OCTET_STRING(octets, &der);
+    ASN1_OCTET_STRING_set(octets, der, std::max(length, 0));
+    OPENSSL_free(der);
+    ASN1_OBJECT *type = OBJ_txt2obj("1.2.3.4.5", 1);
+    X509_EXTENSION *extension = X509_EXTENSION_create_by_OBJ(nullptr, type, 0, octets);
+    EXPECT_EQ(X509_add_ext(certificate, extension, -1), 1);
+    X509_EXTENSION_free(extension);
+    ASN1_OBJECT_free(type);
+    ASN1_OCTET_STRING_free(octets);
+}
+
 } // namespace
 
 EvpPkeyPtr RsaKey(int bits)
@@ -62,7 +83,7 @@ EvpPkeyPtr EcKey()
     return EvpPkeyPtr(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
 }
 
-X509Ptr Certificate(EVP_PKEY *key, std::string const &commonName)
+X509Ptr Certificate(EVP_PKEY *key, std::string const &commonName, size_t extensionBytes)
 {
     X509Ptr certificate(X509_new());
     X509_set_version(certificate.get(), 2);
@@ -75,6 +96,8 @@ X509Ptr Certificate(EVP_PKEY *key, std::string const &commonName)
     X509_gmtime_adj(X509_getm_notBefore(certificate.get()), 0);
     X509_gmtime_adj(X509_getm_notAfter(certificate.get()), 365L * 24 * 3600);
     X509_set_pubkey(certificate.get(), key);
+    if (extensionBytes != 0)
+        AddFiller(certificate.get(), extensionBytes);
     EXPECT_GT(X509_sign(certificate.get(), key, EVP_sha256()), 0);
     return certificate;
 }
@@ -124,10 +147,22 @@ Bytes Pkcs12(EVP_PKEY *key, X509 *certificate, char const *password, Pkcs12Kind 
     return out;
 }
 
+std::string Sha1Hex(Bytes const &value)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    EXPECT_EQ(EVP_Digest(value.data(), value.size(), digest, &size, EVP_sha1(), nullptr), 1);
+    std::string hex;
+    for (unsigned int i = 0; i < size; ++i)
+        hex += "0123456789ABCDEF"[digest[i] >> 4], hex += "0123456789ABCDEF"[digest[i] & 15];
+    return hex;
+}
+
 void WriteBytes(std::string const &path, Bytes const &bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<char const *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<char const *>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     EXPECT_TRUE(out.good()) << path;
 }
 

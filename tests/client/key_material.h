@@ -5,6 +5,7 @@
 
 #include <openssl/types.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,10 @@ using Bytes = std::vector<unsigned char>;
 
 EvpPkeyPtr RsaKey(int bits);
 EvpPkeyPtr EcKey();
-// Self-signed, with the key's public half and this common name.
-X509Ptr Certificate(EVP_PKEY *key, std::string const &commonName);
+// Self-signed, with the key's public half and this common name; with a
+// non-critical extension holding that many random bytes when not 0 (to make a
+// certificate of the length a test needs).
+X509Ptr Certificate(EVP_PKEY *key, std::string const &commonName, size_t extensionBytes = 0);
 Bytes Der(X509 *certificate);
 // A component of an RSA key (OSSL_PKEY_PARAM_RSA_*), big-endian.
 Bytes RsaPart(EVP_PKEY const *key, char const *name);
@@ -32,6 +35,9 @@ enum class Pkcs12Kind {
 // The DER PKCS#12 of a key and a certificate (null: left out). A null
 // password makes a file of no password.
 Bytes Pkcs12(EVP_PKEY *key, X509 *certificate, char const *password, Pkcs12Kind kind);
+
+// The SHA-1 of the bytes in upper-case hexadecimal.
+std::string Sha1Hex(Bytes const &value);
 
 void WriteBytes(std::string const &path, Bytes const &bytes);
 Bytes ReadBytes(std::string const &path);

@@ -16,6 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "card.h"
+#include "rsa_key.h"
+
 #include "client/client_codes.h"
 #include "client/vendor_attributes.h"
 #include "client_harness.h"
@@ -539,17 +542,23 @@ class KeyOperationsOnTheCard : public TokenContents
         ASSERT_EQ(client->SaveReader(slot), CKR_OK);
         ASSERT_EQ(client->Login(slot, q(module.userPin), CKU_USER), CKR_OK);
     }
-    // A container with a 1024-bit signature key and its certificate.
-    static cardsim::ContainerSpec Signing(std::string const &name)
+    // A container with a signature and an exchange key of these sizes (0:
+    // none), each with its certificate.
+    static cardsim::ContainerSpec Keys(std::string const &name, int signatureBits, int exchangeBits)
     {
         cardsim::ContainerSpec c;
         c.name = name;
-        c.keys[0].bits = 1024;
+        c.keys[0].bits = signatureBits;
+        c.keys[1].bits = exchangeBits;
         return c;
     }
-    // The object of this class in the container, as the test's own session
-    // finds it; CK_INVALID_HANDLE when there is none.
-    CK_OBJECT_HANDLE Handle(CK_OBJECT_CLASS cls, std::string const &container)
+    // A container with a 1024-bit signature key and its certificate.
+    static cardsim::ContainerSpec Signing(std::string const &name) { return Keys(name, 1024, 0); }
+    // The object of this class in the container (a key: of this modulus, when
+    // one is given), as the test's own session finds it; CK_INVALID_HANDLE when
+    // there is none.
+    CK_OBJECT_HANDLE Handle(CK_OBJECT_CLASS cls, std::string const &container,
+                            Bytes const &modulus = {})
     {
         CK_SESSION_HANDLE const s = OwnSession();
         EXPECT_EQ(f->C_FindObjectsInit(s, nullptr, 0), CKR_OK);
@@ -563,24 +572,41 @@ class KeyOperationsOnTheCard : public TokenContents
             CK_ATTRIBUTE a[] = {{CKA_CLASS, &objectClass, sizeof(objectClass)},
                                 {CKA_OBJECT_CONTAINER_NAME, name, sizeof(name)}};
             if (f->C_GetAttributeValue(s, ho, a, 2) == CKR_OK && objectClass == cls &&
-                std::string(name, a[1].ulValueLen) == container)
+                std::string(name, a[1].ulValueLen) == container &&
+                (modulus.empty() || Value(ho, CKA_MODULUS) == modulus))
                 match = ho;
         }
         EXPECT_EQ(f->C_FindObjectsFinal(s), CKR_OK);
         return match;
     }
-    // An attribute of that object; empty when there is no such object.
-    Bytes Attribute(CK_OBJECT_CLASS cls, std::string const &container, CK_ATTRIBUTE_TYPE type)
+    Bytes Value(CK_OBJECT_HANDLE ho, CK_ATTRIBUTE_TYPE type)
     {
-        CK_OBJECT_HANDLE const ho = Handle(cls, container);
-        if (ho == CK_INVALID_HANDLE)
-            return {};
         CK_ATTRIBUTE wanted = {type, nullptr, 0};
         EXPECT_EQ(f->C_GetAttributeValue(OwnSession(), ho, &wanted, 1), CKR_OK);
         Bytes value(wanted.ulValueLen);
         wanted.pValue = value.data();
         EXPECT_EQ(f->C_GetAttributeValue(OwnSession(), ho, &wanted, 1), CKR_OK);
         return value;
+    }
+    // An attribute of that object; empty when there is no such object.
+    Bytes Attribute(CK_OBJECT_CLASS cls, std::string const &container, CK_ATTRIBUTE_TYPE type)
+    {
+        CK_OBJECT_HANDLE const ho = Handle(cls, container);
+        return ho == CK_INVALID_HANDLE ? Bytes() : Value(ho, type);
+    }
+    // The modulus of the card's key of that spec in the container at that
+    // position of the personalisation.
+    Bytes CardModulus(int container, int spec)
+    {
+        cardsim::CardState const card = dynamic_cast<cardsim::Card &>(Card()).Snapshot();
+        auto const key = card.keys.find({container, spec});
+        Bytes modulus, exponent;
+        EXPECT_NE(key, card.keys.end());
+        if (key == card.keys.end())
+            return modulus;
+        bool const publicOnly = key->second.form == cardsim::CardKey::Form::Public;
+        EXPECT_TRUE(cardsim::RsaPublicParts(key->second.der, publicOnly, modulus, exponent));
+        return modulus;
     }
 
     // The values of every certificate the token shows.
@@ -736,17 +762,164 @@ TEST_F(KeyOperationsOnTheCard, TestsTheKeyPairOfAContainer)
     struct Row {
         std::string container;
         int result;
+        uint64_t failedBits; // of the private key named; 0: none named
     } const rows[] = {
-        {"own", CKR_OK},
-        {"crossed", CKR_OK},
-        {"crossed-too", client_code::NO_KEY_PAIR},
-        {"cross", client_code::NO_KEY_PAIR},
-        {"", client_code::NO_KEY_PAIR},
+        {"own", CKR_OK, 0},
+        {"crossed", CKR_OK, 0},
+        {"crossed-too", client_code::NO_KEY_PAIR, 1024},
+        {"cross", client_code::NO_KEY_PAIR, 0},
+        {"", client_code::NO_KEY_PAIR, 0},
     };
     for (Row const &row : rows) {
         SCOPED_TRACE(row.container);
-        EXPECT_EQ(client->TestKey(slot, q(row.container)), row.result);
+        key_info failed{};
+        EXPECT_EQ(client->TestKey(slot, q(row.container), &failed), row.result);
+        EXPECT_EQ(failed.modulusBits, row.failedBits);
+        EXPECT_EQ(text(failed.containerName, 256),
+                  row.failedBits != 0 ? row.container : std::string());
+        Bytes const flags = row.failedBits != 0 ? Bytes{1, 0, 0} : Bytes(3, 0);
+        EXPECT_EQ(Bytes(failed.flags, failed.flags + 3), flags);
     }
+}
+
+TEST_F(KeyOperationsOnTheCard, TestsEveryKeyPairWithAnOperationItsPrivateKeyAllows)
+{
+    cardsim::Personalisation p;
+    p.containers = {Keys("both", 2048, 2048), Keys("exchange", 0, 2048),
+                    Keys("exchange key gone", 1024, 1024), Keys("two signing keys", 1024, 1024),
+                    Keys("two decrypting keys", 1024, 1024)};
+    p.containers[3].keys[1].usage = 0x01;
+    p.containers[4].keys[0].usage = 0x06;
+    Insert(p);
+    // the exchange private key gone: its public key is of no pair
+    Bytes const gone = CardModulus(2, 1);
+    DestroyAll({Handle(CKO_PRIVATE_KEY, "exchange key gone", gone)});
+    // A key whose private half is gone and whose public half carries the CKA_ID
+    // of the container's other key: it stands beside that key's own public key.
+    // Of two decrypting keys the smaller modulus is the stranger, so that what
+    // it encrypts is a block the other key's card takes.
+    auto stranger = [&](std::string const &container, Bytes const &of, Bytes const &owner) {
+        DestroyAll({Handle(CKO_PRIVATE_KEY, container, of)});
+        Bytes id = Value(Handle(CKO_PRIVATE_KEY, container, owner), CKA_ID);
+        ASSERT_EQ(id.size(), 20u);
+        CK_ATTRIBUTE a = {CKA_ID, id.data(), id.size()};
+        ASSERT_EQ(
+            f->C_SetAttributeValue(OwnSession(), Handle(CKO_PUBLIC_KEY, container, of), &a, 1),
+            CKR_OK);
+    };
+    Bytes const signer = CardModulus(3, 0);
+    stranger("two signing keys", CardModulus(3, 1), signer);
+    Bytes const decrypters[] = {CardModulus(4, 0), CardModulus(4, 1)};
+    Bytes const &decrypter = std::max(decrypters[0], decrypters[1]);
+    stranger("two decrypting keys", std::min(decrypters[0], decrypters[1]), decrypter);
+    ASSERT_EQ(client->SaveObjects(slot), CKR_OK);
+
+    struct Row {
+        std::string container;
+        int result;
+        // the key named: its class, modulus and flags
+        CK_OBJECT_CLASS cls;
+        Bytes modulus, flags;
+    } const rows[] = {
+        {"both", CKR_OK, 0, {}, {}},
+        {"exchange", CKR_OK, 0, {}, {}},
+        {"exchange key gone", client_code::NO_KEY_PAIR, CKO_PUBLIC_KEY, gone, {0, 0, 1}},
+        {"two signing keys",
+         static_cast<int>(CKR_SIGNATURE_INVALID),
+         CKO_PRIVATE_KEY,
+         signer,
+         {1, 0, 0}},
+        {"two decrypting keys",
+         static_cast<int>(CKR_SIGNATURE_INVALID),
+         CKO_PRIVATE_KEY,
+         decrypter,
+         {0, 0, 1}},
+    };
+    for (Row const &row : rows) {
+        SCOPED_TRACE(row.container);
+        key_info failed{};
+        EXPECT_EQ(client->TestKey(slot, q(row.container), &failed), row.result);
+        if (row.modulus.empty()) {
+            EXPECT_EQ(failed.modulusBits, 0u) << "no key named";
+            continue;
+        }
+        // the record SaveObjects made of that key
+        EXPECT_EQ(Bytes(failed.modulus, failed.modulus + failed.modulusLen), row.modulus);
+        EXPECT_EQ(failed.modulusBits, row.modulus.size() * 8);
+        EXPECT_EQ(Bytes(failed.flags, failed.flags + 3), row.flags);
+        bool const isPrivate = row.cls == CKO_PRIVATE_KEY;
+        int const count = isPrivate ? client->GetPrivKeyCount(slot) : client->GetPubKeyCount(slot);
+        int matches = 0;
+        for (int i = 0; i < count; ++i) {
+            key_info const k =
+                isPrivate ? client->GetPrivKeyStruct(slot, i) : client->GetPubKeyStruct(slot, i);
+            if (text(k.containerName, 256) != row.container ||
+                Bytes(k.modulus, k.modulus + k.modulusLen) != row.modulus)
+                continue;
+            ++matches;
+            EXPECT_EQ(text(failed.containerName, 256), row.container);
+            EXPECT_EQ(Bytes(failed.exponent, failed.exponent + failed.exponentLen),
+                      Bytes(k.exponent, k.exponent + k.exponentLen));
+            EXPECT_EQ(Bytes(failed.flags, failed.flags + 3), Bytes(k.flags, k.flags + 3));
+        }
+        EXPECT_EQ(matches, 1);
+    }
+
+    // each operation's calls, without a value
+    std::string const s = std::to_string(slot);
+    std::vector<std::string> const log = Log();
+    for (std::string const &line : {
+             "          >>: C_SignInit(hSes[" + s + "], &mechanism, privateHandle) returned: 0x0;",
+             "          >>: C_Verify(hSes[" + s + "], data, 20, signature, 128 returned: 0xc0;",
+             "          >>: C_EncryptInit(hSes[" + s +
+                 "], &mechanism, publicHandle) returned: 0x0;",
+             "          >>: C_Encrypt(hSes[" + s +
+                 "], data, 20, NULL, &encryptedLen) returned: 0x0 (More info: encryptedLen=256);",
+             "          >>: C_DecryptInit(hSes[" + s +
+                 "], &mechanism, privateHandle) returned: 0x0;",
+             "          >>: C_Decrypt(hSes[" + s +
+                 "], encrypted, 256, decrypted, &decryptedLen) returned: 0x0 (More info: "
+                 "decryptedLen=20);",
+         })
+        EXPECT_TRUE(HasLine(log, line)) << line;
+}
+
+TEST_F(KeyOperationsOnTheCard, KeepsACertificateLongerThanFourKilobytesWhole)
+{
+    Insert();
+    ASSERT_EQ(client->ImportKey(
+                  slot, q(Put("bare.pfx", Pkcs12(keys[2], nullptr, PASSWORD, Pkcs12Kind::MODERN))),
+                  QString::fromUtf8(PASSWORD)),
+              CKR_OK);
+    ASSERT_EQ(client->SaveObjects(slot), CKR_OK);
+    ASSERT_EQ(client->GetPrivKeyCount(slot), 1);
+    std::string const container = text(client->GetPrivKeyStruct(slot, 0).containerName, 256);
+    X509Ptr const large = Certificate(keys[2], "holder", 6500);
+    Bytes const der = Der(large.get());
+    ASSERT_GT(der.size(), 6900u);
+    ASSERT_EQ(client->ImportCert(slot, q(Put("large.cer", der)), q(container)), CKR_OK);
+
+    // read again from the card, in a new session
+    ASSERT_EQ(client->Reinitialize(slot), CKR_OK);
+    ASSERT_EQ(client->SaveReader(slot), CKR_OK);
+    ASSERT_EQ(client->Login(slot, q(module.userPin), CKU_USER), CKR_OK);
+    ASSERT_EQ(client->SaveObjects(slot), CKR_OK);
+    ASSERT_EQ(client->GetCertsCount(slot), 1);
+    cert_info const c = client->GetCertStruct(slot, 0);
+    EXPECT_EQ(text(c.containerName, 256), container);
+    EXPECT_EQ(c.value, der);
+    EXPECT_EQ(c.valueLen, der.size());
+    EXPECT_EQ(c.sha1.toStdString(), Sha1Hex(der));
+    std::string exportedContainer;
+    X509Ptr exported;
+    EXPECT_EQ(ExportedCertificate(0, exportedContainer, exported), der);
+    EXPECT_NE(exported, nullptr);
+
+    EXPECT_EQ(client->DeleteCertificate(slot, 0), CKR_OK);
+    ASSERT_EQ(client->SaveObjects(slot), CKR_OK);
+    EXPECT_EQ(client->GetCertsCount(slot), 0);
+    EXPECT_EQ(client->GetPrivKeyCount(slot), 1);
+    EXPECT_EQ(client->GetPubKeyCount(slot), 1);
 }
 
 TEST_F(KeyOperationsOnTheCard, DeletesTheCertificateOfARecordAndNothingElse)

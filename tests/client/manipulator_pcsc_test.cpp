@@ -26,13 +26,12 @@
 #include "client/vendor_attributes.h"
 #include "client_harness.h"
 #include "client_trace.h"
+#include "key_material.h"
 
 namespace client_test
 {
 namespace
 {
-
-using Bytes = std::vector<unsigned char>;
 
 std::string const WRONG_PIN = "246810";
 std::string const NEW_PIN = "5x7y9z";
@@ -452,17 +451,6 @@ Bytes serialOf(size_t contentBytes)
     return tlv(0x02, pattern(contentBytes, 0x11));
 }
 
-std::string sha1Hex(Bytes const &value)
-{
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EXPECT_EQ(EVP_Digest(value.data(), value.size(), digest, &size, EVP_sha1(), nullptr), 1);
-    std::string hex;
-    for (unsigned int i = 0; i < size; ++i)
-        hex += "0123456789ABCDEF"[digest[i] >> 4], hex += "0123456789ABCDEF"[digest[i] & 15];
-    return hex;
-}
-
 TEST_F(ClientOnFakeToken, KeyAndCertificateRecordsOfSeveralContainers)
 {
     Bytes const modulus1 = pattern(256, 0x80), modulus2 = pattern(128, 0x90);
@@ -532,7 +520,7 @@ TEST_F(ClientOnFakeToken, KeyAndCertificateRecordsOfSeveralContainers)
         EXPECT_EQ(c.notBefore, row.notBefore);
         EXPECT_EQ(c.notAfter, row.notAfter);
         EXPECT_EQ(c.value, row.value);
-        EXPECT_EQ(c.sha1.toStdString(), sha1Hex(row.value));
+        EXPECT_EQ(c.sha1.toStdString(), Sha1Hex(row.value));
     }
 }
 
@@ -589,11 +577,17 @@ TEST_F(ClientOnFakeToken, RecordsKeepTheirBounds)
              return std::vector<CK_OBJECT_HANDLE>{Certificate("k", serialOf(1), derValue(4096))};
          },
          CKR_OK, 0, 1, [&] { EXPECT_EQ(client->GetCertStruct(slot, 0).valueLen, 4096u); }},
-        {"a certificate of 4097 bytes",
+        {"a certificate of 4097 bytes, kept whole",
          [&] {
              return std::vector<CK_OBJECT_HANDLE>{Certificate("k", serialOf(1), derValue(4097))};
          },
-         tooSmall, 0, 0, nullptr},
+         CKR_OK, 0, 1,
+         [&] {
+             cert_info const c = client->GetCertStruct(slot, 0);
+             EXPECT_EQ(c.valueLen, 4097u);
+             EXPECT_EQ(c.value, derValue(4097));
+             EXPECT_EQ(c.sha1.toStdString(), Sha1Hex(derValue(4097)));
+         }},
         {"a serial of 32 bytes",
          [&] { return std::vector<CK_OBJECT_HANDLE>{Certificate("k", serialOf(32), shortValue)}; },
          CKR_OK, 0, 1,
@@ -777,7 +771,7 @@ TEST_F(ClientOnIdentityCardContainers, KeyAndCertificateRecordsAreThoseOfTheCard
             Bytes const &der = certificateOfModulus.at(modulus);
             CertificateView const view(der);
             certs.emplace(shape.name, view.serial, view.notBefore, view.notAfter, der,
-                          sha1Hex(der));
+                          Sha1Hex(der));
         }
     }
     ASSERT_EQ(publicKeys.size(), 6u);
@@ -832,6 +826,15 @@ TEST_P(ClientAfterAnEarlierInitialisation, ReinitializeClosesTheSessionsOfEachPo
     // a new read opens a new session
     ASSERT_EQ(client->SaveReader(slot), CKR_OK);
     EXPECT_EQ(client->GetState(slot), CKS_RW_PUBLIC_SESSION);
+
+    // One slot's sessions: those of the other reader's slot leave the card's
+    // session and its log-in alone.
+    ASSERT_EQ(client->Login(slot, q(module.userPin), CKU_USER), CKR_OK);
+    EXPECT_NE(client->Reinitialize(emptySlot), static_cast<int>(CKR_SLOT_ID_INVALID));
+    EXPECT_EQ(client->GetState(slot), CKS_RW_USER_FUNCTIONS);
+    EXPECT_EQ(client->Reinitialize(slot), CKR_OK);
+    EXPECT_EQ(client->GetState(slot), client_code::NO_SESSION);
+    EXPECT_EQ(client->Reinitialize(7), static_cast<int>(CKR_SLOT_ID_INVALID));
 }
 
 } // namespace

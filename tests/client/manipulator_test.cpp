@@ -109,6 +109,7 @@ TEST(Manipulator, AnswersWithoutAModule)
         EXPECT_EQ(client.GetReadersCount(), 0);
         EXPECT_EQ(client.GetReadersWithTokenCount(), 0);
         EXPECT_EQ(client.Reinitialize(), client_code::NO_MODULE);
+        EXPECT_EQ(client.Reinitialize(0), client_code::NO_MODULE);
         EXPECT_EQ(client.SaveReader(0), client_code::NO_MODULE);
         EXPECT_EQ(client.SaveCard(0), client_code::NO_MODULE);
         EXPECT_EQ(client.SaveObjects(0), client_code::NO_MODULE);
