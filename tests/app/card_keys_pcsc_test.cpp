@@ -149,9 +149,9 @@ class CardKeysTest : public CardWindowTest
         ASSERT_TRUE(driver.finished());
     }
     const vok_qt::SeenDialog &last() { return driver.seen().last(); }
-    // Destroys the card's certificate of that value through a session of the test's own,
-    // logged in as the window's sessions are.
-    void destroyCertificate(const token_test::Bytes &value)
+    // Destroys the one object of the template through a session of the test's own, logged
+    // in as the window's sessions are.
+    void destroyObject(std::vector<CK_ATTRIBUTE> wanted)
     {
         CK_FUNCTION_LIST_PTR f = moduleFunctions();
         CK_SLOT_ID ids[4];
@@ -161,13 +161,9 @@ class CardKeysTest : public CardWindowTest
         ASSERT_EQ(f->C_OpenSession(ids[0], CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr,
                                    &session),
                   CKR_OK);
-        CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
-        CK_ATTRIBUTE wanted[] = {
-            {CKA_CLASS, &cls, sizeof cls},
-            {CKA_VALUE, const_cast<unsigned char *>(value.data()), CK_ULONG(value.size())}};
         CK_OBJECT_HANDLE found[2];
         CK_ULONG hits = 0;
-        EXPECT_EQ(f->C_FindObjectsInit(session, wanted, 2), CKR_OK);
+        EXPECT_EQ(f->C_FindObjectsInit(session, wanted.data(), CK_ULONG(wanted.size())), CKR_OK);
         EXPECT_EQ(f->C_FindObjects(session, found, 2, &hits), CKR_OK);
         f->C_FindObjectsFinal(session);
         EXPECT_EQ(hits, 1u);
@@ -175,6 +171,13 @@ class CardKeysTest : public CardWindowTest
             EXPECT_EQ(f->C_DestroyObject(session, found[0]), CKR_OK);
         }
         f->C_CloseSession(session);
+    }
+    void destroyCertificate(const token_test::Bytes &value)
+    {
+        CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
+        destroyObject(
+            {{CKA_CLASS, &cls, sizeof cls},
+             {CKA_VALUE, const_cast<unsigned char *>(value.data()), CK_ULONG(value.size())}});
     }
 
     // The last message box before the reload's PIN prompt.
@@ -449,7 +452,6 @@ TEST_F(CardKeysTest, KeyTestNamesTheKeyThatFails)
 {
     cardsim::Personalisation p;
     p.containers = {container("exchange", 0, 2048), container("half", 2048, 2048)};
-    p.containers[1].keys[1].publicOnly = true; // its exchange key without the private half
     struct Language {
         bool english;
         QString fine, noPair, naming;
@@ -469,6 +471,13 @@ TEST_F(CardKeysTest, KeyTestNamesTheKeyThatFails)
         if (language.english)
             useEnglish();
         startWithPin(p);
+        // "half" loses its exchange private key; the window reads the card again
+        CK_OBJECT_CLASS privateKey = CKO_PRIVATE_KEY;
+        CK_BBOOL decrypts = CK_TRUE;
+        destroyObject({{CKA_CLASS, &privateKey, sizeof privateKey},
+                       {CKA_LABEL, const_cast<char *>("half"), 4},
+                       {CKA_DECRYPT, &decrypts, sizeof decrypts}});
+        reloadWithPin();
         struct Row {
             const char *what;
             QString container, text, informative;
