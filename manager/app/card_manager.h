@@ -192,11 +192,14 @@ class CardManager : public QMainWindow
     // The module's answer for a card that left its reader: CKR_DEVICE_REMOVED, or
     // CKR_TOKEN_NOT_PRESENT for a session whose card has gone.
     static bool cardRemoved(int rc);
-    // The error box of a failed card call: for a removed card the operation's
-    // card-removed text (the common one when `removed` is empty) and the notice that
-    // the window is read anew, else the prefix with the code. The caller reloads after
-    // a removed card, once nothing of the operation is left to do.
-    void showFailure(const QString &prefix, int rc, const QString &removed = QString());
+    // The error box of a failed card call, and the window read anew after a pulled card.
+    // A removed card gets the operation's card-removed text (the common one when
+    // `removed` is empty) with the notice that the window is read anew, and the cards are
+    // read anew (no page shows a card that is gone): the answer is then true, and the
+    // operation has nothing left to do. Any other code gets the prefix with the code, and
+    // `informative` beneath it. Called once nothing of the operation is left for the card.
+    bool failed(const QString &prefix, int rc, const QString &removed = QString(),
+                const QString &informative = QString());
     // A new shared input dialog in place of the old one.
     void freshInputDialog();
     // A password prompt in the shared input dialog; false when it was not accepted.
@@ -217,12 +220,10 @@ class CardManager : public QMainWindow
                       bool logOutFirst, int &rc);
     // Login through the client; a refused secret is not left kept in the client.
     int logIn(int slot, const QString &secret, int userType);
-    // A log-in refused for another reason than the secret: its box; after a removed
-    // card the window is read anew and the operation ends.
-    PinResult logInFailed(int rc);
-    // After a card call that found the card pulled out, the window reads the cards anew
-    // (no page shows a card that is gone) and the answer is true.
-    bool reloadIfRemoved(int rc);
+    // A log-in refused for another reason than the secret: its box (a removed card with
+    // the operation's card-removed text, see failed); after a removed card the window is
+    // read anew and the operation ends.
+    PinResult logInFailed(int rc, const QString &removed);
     // The boxes of a wrong and of a blocked secret.
     struct Refusals {
         QString wrong, blocked;
@@ -237,8 +238,10 @@ class CardManager : public QMainWindow
     Answer logInAnswer(int slot, Secret secret, int rc, const Refusals &boxes,
                        std::optional<ItemKind> redrawn);
     // The operation's way on after its log-in: nothing when the secret is to be asked
-    // for again; a refusal for another reason shows its box (logInFailed).
-    std::optional<PinResult> afterLogIn(int slot, Secret secret, int rc, ItemKind redrawn);
+    // for again; a refusal for another reason shows its box (logInFailed, with the
+    // operation's card-removed text).
+    std::optional<PinResult> afterLogIn(int slot, Secret secret, int rc, ItemKind redrawn,
+                                        const QString &removed = QString());
     // The progress notice, shown without blocking while one card call runs.
     void showProgress(const QString &text, const QString &informative);
     void closeProgress();
@@ -250,7 +253,9 @@ class CardManager : public QMainWindow
     // The PIN operations (card_manager_pins.cpp).
     int shownCardSlot();
     QString progressInformative() const;
-    PinResult presentSecret(int slot, Secret secret, int &state, SlotLog &entry);
+    // `removed`: the operation's text for a card pulled out at the log-in.
+    PinResult presentSecret(int slot, Secret secret, int &state, SlotLog &entry,
+                            const QString &removed);
     // The texts and kind of one change of a secret.
     struct SecretChange {
         QString title;
@@ -259,7 +264,7 @@ class CardManager : public QMainWindow
         QString progress, success, failure;
         QString removed; // the card was pulled out during the change
     };
-    // The change's result: 0, or the failing code of the card call (already shown);
+    // The change's result: 0, or the failing code of the card call (not shown yet);
     // nothing when the user cancelled.
     std::optional<int> changeSecret(int slot, const SecretChange &change);
     // A PIN operation: the log-in with the presented secret, the change, the closing

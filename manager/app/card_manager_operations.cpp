@@ -35,6 +35,15 @@ QString chooseFile(QWidget *parent, const QString &caption, const QString &filte
     return dialog.selectedFiles().constFirst();
 }
 
+// A key as the pages show it: its kind, when it has one, and its size ("AT_SIGNATURE,
+// 2048b.").
+QString keyText(const key_info &key)
+{
+    const QString type = item_text::keyType(key.flags);
+    return (type.isEmpty() ? QString() : type + QStringLiteral(", ")) +
+           QString::number(key.modulusBits) + QStringLiteral("b.");
+}
+
 } // namespace
 
 bool CardManager::shownObject(ItemKind kind, Shown &shown)
@@ -88,18 +97,24 @@ void CardManager::testKey()
         showProgress(tr("<p align='center'>Probíhá testování integrity klíčů. Prosím vyčkejte na "
                         "dokončení operace.\n"),
                      tr("<p align='center'>Neodpojujte kartu od čtečky čipových karet."));
-        int rc = pkcs11->TestKey(key.slot, key.container);
+        key_info failedKey{};
+        int rc = pkcs11->TestKey(key.slot, key.container, &failedKey);
         closeProgress();
+        // the key whose pair failed, which need not be the shown one
+        const QString naming = failedKey.modulusBits == 0
+                                   ? QString()
+                                   : tr("Test neprošel klíč: %1").arg(keyText(failedKey));
         if (rc == int(CKR_OK))
             showMessage(tr("Informace"), tr("Klíče jsou v pořádku."), QMessageBox::Information);
         else if (rc == client_code::NO_KEY_PAIR)
-            showError(tr("<p align='center'>Jeden klíč z dvojice soukromý klíč/veřejný klíč chybí "
-                         "- viz informace \"Klíče\" v přehledu kontejneru."));
+            showMessage(tr("Chyba"),
+                        tr("<p align='center'>Jeden klíč z dvojice soukromý klíč/veřejný klíč "
+                           "chybí - viz informace \"Klíče\" v přehledu kontejneru."),
+                        QMessageBox::Critical, naming);
         else if (rc == int(CKR_SIGNATURE_INVALID))
-            showError(tr("Klíče nejsou v pořádku."));
-        else
-            showFailure(tr("Nepodařilo se ověřit integritu klíčů (chyba 0x"), rc);
-        if (reloadIfRemoved(rc))
+            showMessage(tr("Chyba"), tr("Klíče nejsou v pořádku."), QMessageBox::Critical, naming);
+        else if (failed(tr("Nepodařilo se ověřit integritu klíčů (chyba 0x"), rc, QString(),
+                        naming))
             return;
     }
     pkcs11->UpdatePinTries(key.slot, CKU_USER);
@@ -139,15 +154,17 @@ void CardManager::importKey()
                              "heslo exportovaného privátního klíče."));
             else if (rc == client_code::KEY_SIZE)
                 showError(tr("Klíč nebyl importován (nepodporovaná velikost klíče)."));
-            else
-                showFailure(tr("Klíč nebyl importován (chyba 0x"), rc);
+            // nothing takes a key written in part away while the card is out
+            else if (failed(tr("Klíč nebyl importován (chyba 0x"), rc,
+                            tr("Během importu klíče byla vyjmuta karta. Část klíče mohla zůstat "
+                               "na kartě: zobrazí se jako kontejner pouze s privátním klíčem, "
+                               "který lze v expertním módu smazat.")))
+                return;
         }
     }
     pkcs11->UpdatePinTries(card.slot, CKU_USER);
     if (rc == int(CKR_OK))
         reload();
-    else
-        reloadIfRemoved(rc);
 }
 
 void CardManager::importCert()
@@ -178,8 +195,7 @@ void CardManager::importCert()
     int rc = pkcs11->ImportCert(key.slot, certificate.get(), key.container);
     closeProgress();
     if (rc != int(CKR_OK)) {
-        showFailure(tr("Certifikát nebyl importován (chyba 0x"), rc);
-        reloadIfRemoved(rc);
+        failed(tr("Certifikát nebyl importován (chyba 0x"), rc);
         return;
     }
     showMessage(tr("Úspěch"), tr("Certifikát byl úspěšně importován."), QMessageBox::Information,
@@ -272,11 +288,7 @@ QString CardManager::containerDeletion(const Shown &key)
     for (int k = 0; k < keyNames[key.slot].size() && k < keyInfos[key.slot].size(); ++k) {
         if (keyNames[key.slot][k] != key.container)
             continue;
-        const key_info &info = keyInfos[key.slot][k];
-        const QString type = item_text::keyType(info.flags);
-        items += tr("<li>klíč %1</li>")
-                     .arg((type.isEmpty() ? QString() : type + QStringLiteral(", ")) +
-                          QString::number(info.modulusBits) + QStringLiteral("b."));
+        items += tr("<li>klíč %1</li>").arg(keyText(keyInfos[key.slot][k]));
     }
     for (int c = 0; c < pkcs11->GetCertsCount(key.slot); ++c) {
         cert_info cert = pkcs11->GetCertStruct(key.slot, c);
@@ -330,12 +342,17 @@ void CardManager::deleteObject()
     int rc = certificate ? pkcs11->DeleteCertificate(object.slot, object.certificate)
                          : pkcs11->DeleteObject(object.slot, 2, container.constData());
     closeProgress();
-    if (rc != int(CKR_OK)) {
-        showFailure(tr("Objekt nebyl smazán (chyba 0x"), rc);
-        reloadIfRemoved(rc);
+    const bool gone = certificate && rc == client_code::CERT_GONE;
+    if (rc != int(CKR_OK) && !gone) {
+        failed(tr("Objekt nebyl smazán (chyba 0x"), rc);
         return;
     }
-    showMessage(tr("Úspěch"), tr("<p align='center'>Objekt byl úspěšně smazán."),
-                QMessageBox::Information, refreshNotice());
+    // a certificate already gone: the card is read anew all the same, as after a deletion
+    if (gone)
+        showMessage(tr("Informace"), tr("<p align='center'>Certifikát již na kartě nebyl."),
+                    QMessageBox::Information, refreshNotice());
+    else
+        showMessage(tr("Úspěch"), tr("<p align='center'>Objekt byl úspěšně smazán."),
+                    QMessageBox::Information, refreshNotice());
     reload();
 }

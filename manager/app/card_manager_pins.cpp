@@ -6,8 +6,8 @@
 // every entry against the PIN rules before any card call, and ends by refreshing the
 // tries of both secrets and redrawing the card's page, before its success box, so that
 // the page behind the box is true already. A wrong secret costs a try, shows its box
-// and asks again from the start. A card pulled out during the change is named in the
-// operation's own words, and the window then reads the cards anew.
+// and asks again from the start. A card pulled out at the prompt or during the change is
+// named in the operation's own words, and the window then reads the cards anew.
 #include <QTreeWidget>
 
 #include "card_manager.h"
@@ -39,7 +39,7 @@ QString CardManager::progressInformative() const
 // Logs in with a secret the user types. Wrong secrets are asked for again while tries
 // remain; the user's cancel, a blocked secret and any other refusal end it.
 CardManager::PinResult CardManager::presentSecret(int slot, Secret secret, int &state,
-                                                  SlotLog &entry)
+                                                  SlotLog &entry, const QString &removed)
 {
     const bool puk = secret == Secret::Puk;
     for (;;) {
@@ -60,14 +60,13 @@ CardManager::PinResult CardManager::presentSecret(int slot, Secret secret, int &
             return PinResult::Stopped;
         if (typed == Entry::Refused)
             continue;
-        if (std::optional<PinResult> result = afterLogIn(slot, secret, rc, CardItem))
+        if (std::optional<PinResult> result = afterLogIn(slot, secret, rc, CardItem, removed))
             return *result;
     }
 }
 
 // One change of a secret after the log-in with the old one: the new value asked for
-// twice, the card call behind the progress notice, a failure shown. Nothing when the
-// user cancels.
+// twice, the card call behind the progress notice. Nothing when the user cancels.
 std::optional<int> CardManager::changeSecret(int slot, const SecretChange &change)
 {
     SecretText value;
@@ -77,11 +76,7 @@ std::optional<int> CardManager::changeSecret(int slot, const SecretChange &chang
     int rc = change.unblock ? pkcs11->InitPin(slot, value.text())
                             : pkcs11->ChangePin(slot, value.text());
     closeProgress();
-    if (rc != int(CKR_OK)) {
-        showFailure(change.failure, rc, change.removed);
-        return rc;
-    }
-    if (!change.unblock) {
+    if (rc == int(CKR_OK) && !change.unblock) {
         // the new value is proved at once
         int s = slot;
         pkcs11->Logout(s);
@@ -97,7 +92,7 @@ void CardManager::changePinOrPuk(const char *what, Secret presented, const Secre
     if (slot < 0)
         return;
     int state = 0;
-    PinResult login = presentSecret(slot, presented, state, entry);
+    PinResult login = presentSecret(slot, presented, state, entry, change.removed);
     if (login == PinResult::Ended)
         return;
     std::optional<int> rc;
@@ -108,7 +103,7 @@ void CardManager::changePinOrPuk(const char *what, Secret presented, const Secre
         int s = slot;
         pkcs11->Logout(s);
     }
-    if (rc && reloadIfRemoved(*rc))
+    if (rc.value_or(int(CKR_OK)) != int(CKR_OK) && failed(change.failure, *rc, change.removed))
         return;
     // a PUK log-in also resets the PUK's tries, an unblocking the PIN's: both are read,
     // and the page behind the success box shows them already

@@ -49,17 +49,20 @@ bool CardManager::cardRemoved(int rc)
     return rc == int(CKR_DEVICE_REMOVED) || rc == int(CKR_TOKEN_NOT_PRESENT);
 }
 
-void CardManager::showFailure(const QString &prefix, int rc, const QString &removed)
+bool CardManager::failed(const QString &prefix, int rc, const QString &removed,
+                         const QString &informative)
 {
     if (!cardRemoved(rc)) {
-        showError(codeText(prefix, rc));
-        return;
+        showMessage(tr("Chyba"), codeText(prefix, rc), QMessageBox::Critical, informative);
+        return false;
     }
     showMessage(tr("Chyba"),
                 removed.isEmpty()
                     ? tr("<p align='center'>Během operace byla vyjmuta karta ze čtečky.")
                     : removed,
                 QMessageBox::Critical, refreshNotice());
+    reload(); // the pages no longer show a card that is gone
+    return true;
 }
 
 void CardManager::freshInputDialog()
@@ -247,8 +250,8 @@ CardManager::PinResult CardManager::pinLoop(int slot, ItemKind redrawn)
     }
 }
 
-std::optional<CardManager::PinResult> CardManager::afterLogIn(int slot, Secret secret, int rc,
-                                                              ItemKind redrawn)
+std::optional<CardManager::PinResult>
+CardManager::afterLogIn(int slot, Secret secret, int rc, ItemKind redrawn, const QString &removed)
 {
     switch (logInAnswer(slot, secret, rc, refusalsOf(secret), redrawn)) {
     case Answer::LoggedIn:
@@ -260,19 +263,12 @@ std::optional<CardManager::PinResult> CardManager::afterLogIn(int slot, Secret s
     case Answer::Failed:
         break;
     }
-    return logInFailed(rc);
+    return logInFailed(rc, removed);
 }
 
-CardManager::PinResult CardManager::logInFailed(int rc)
+CardManager::PinResult CardManager::logInFailed(int rc, const QString &removed)
 {
-    showFailure(tr("Přihlášení ke kartě se nezdařilo (chyba 0x"), rc);
-    return reloadIfRemoved(rc) ? PinResult::Ended : PinResult::Stopped;
-}
-
-bool CardManager::reloadIfRemoved(int rc)
-{
-    if (!cardRemoved(rc))
-        return false;
-    reload(); // the pages no longer show a card that is gone
-    return true;
+    return failed(tr("Přihlášení ke kartě se nezdařilo (chyba 0x"), rc, removed)
+               ? PinResult::Ended
+               : PinResult::Stopped;
 }

@@ -7,6 +7,10 @@
 
 #include <QAbstractButton>
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+
+#include <atomic>
 
 #include "key_material.h"
 
@@ -21,10 +25,57 @@ const QString kNewPin = "24680";
 const char kPassword[] = "heslo 1";
 const QString kSerial = "1122334455667788";
 
+// The card in a reader that loses it right after the card has installed an imported
+// private key (the key import's last part, the exponent): the next command gets no
+// reply, so the link ends and the host sees the card removed.
+class PulledAfterKeyImport : public vpcd::CardHandler
+{
+  public:
+    explicit PulledAfterKeyImport(cardsim::Card &card) : card(card) {}
+    vpcd::Bytes Atr() override { return card.Atr(); }
+    void PowerOn() override { card.PowerOn(); }
+    void PowerOff() override { card.PowerOff(); }
+    void Reset() override { card.Reset(); }
+    void Disconnected() override { card.Disconnected(); }
+    vpcd::Bytes Apdu(const vpcd::Bytes &command) override
+    {
+        if (pulled)
+            return {};
+        vpcd::Bytes reply = card.Apdu(command);
+        if (command.size() > 2 && command[0] == 0xB4 && command[1] == 0x76 && command[2] == 0x06)
+            pulled = true;
+        return reply;
+    }
+
+    std::atomic<bool> pulled{false};
+
+  private:
+    cardsim::Card &card;
+};
+
+// Chooses the file in a file dialog, as the driver's chooseFile does.
+void chooseIn(QWidget *widget, const QString &path)
+{
+    auto *dialog = static_cast<QFileDialog *>(widget);
+    if (QWidget *focused = dialog->focusWidget())
+        focused->clearFocus();
+    dialog->selectFile(path);
+    const QFileInfo file(path);
+    if (auto *name = dialog->findChild<QLineEdit *>("fileNameEdit");
+        name != nullptr && file.absolutePath() == dialog->directory().absolutePath())
+        name->setText(file.fileName());
+    static_cast<QDialog *>(dialog)->accept();
+}
+
 class CardOutcomesTest : public CardWindowTest
 {
   protected:
     CardOutcomesTest() { driver.passOver("progressNotice"); }
+    ~CardOutcomesTest() override
+    {
+        manager.reset();
+        removeCard(); // before the handler it may link goes
+    }
 
     QMessageBox *notice() { return manager->findChild<QMessageBox *>("progressNotice"); }
     unsigned triesOnCard(size_t index) { return card->Snapshot().pins.at(index).tries; }
@@ -81,6 +132,16 @@ class CardOutcomesTest : public CardWindowTest
         removeCard();
         ASSERT_TRUE(moduleSeesNoCard());
     }
+    // The card taken out and put back through the handler, before the window reads it.
+    void insertThrough(vpcd::CardHandler &handler)
+    {
+        pullCard();
+        link = std::make_unique<vpcd::VirtualCard>(handler, vpcd::PortOfReader(0));
+        ASSERT_TRUE(link->Insert());
+        ASSERT_TRUE(WaitCardState(context, kCardReader, true));
+    }
+
+    std::unique_ptr<PulledAfterKeyImport> puller;
 };
 
 // Each row on a card of its own, in a window of its own: the notice's title is set only
@@ -250,7 +311,24 @@ TEST_F(CardOutcomesTest, ACardPulledDuringAnOperationIsReportedRemovedAndNoLonge
             },
             text};
     };
-    QString pfx;
+    // The same, the card pulled out as the current secret is typed.
+    auto pulledAtThePresented = [this](const char *what, const char *how, const QString &presented,
+                                       const QString &text) {
+        return Row{what,
+                   [this] {
+                       click(item({0, 0}));
+                   },
+                   how,
+                   [this, presented](vok_qt::ModalDriver &d) {
+                       d.expect("QInputDialog", typeAfter([this] { pullCard(); }, presented))
+                           .pressButton();
+                   },
+                   text};
+    };
+    const QString keyImport =
+        "Během importu klíče byla vyjmuta karta. Část klíče mohla zůstat na kartě: zobrazí se "
+        "jako kontejner pouze s privátním klíčem, který lze v expertním módu smazat.";
+    QString pfx, cer;
     const Row rows[] = {
         pulledAtTheRepetition("PIN change, at the repeated new PIN", "changePin", kPin, kNewPin,
                               "Během změny hodnoty PIN byla vyjmuta karta."),
@@ -258,15 +336,12 @@ TEST_F(CardOutcomesTest, ACardPulledDuringAnOperationIsReportedRemovedAndNoLonge
                               "Během změny hodnoty PUK byla vyjmuta karta."),
         pulledAtTheRepetition("PIN unblocking, at the repeated new PIN", "link:unblockPin", kPuk,
                               kNewPin, "Během odblokování PIN byla vyjmuta karta."),
-        {"PIN change, at the PIN",
-         [&] {
-             click(item({0, 0}));
-         },
-         "changePin",
-         [&](vok_qt::ModalDriver &d) {
-             d.expect("QInputDialog", typeAfter([&] { pullCard(); }, kPin)).pressButton();
-         },
-         anyOperation},
+        pulledAtThePresented("PIN change, at the PIN", "changePin", kPin,
+                             "Během změny hodnoty PIN byla vyjmuta karta."),
+        pulledAtThePresented("PUK change, at the PUK", "changePuk", kPuk,
+                             "Během změny hodnoty PUK byla vyjmuta karta."),
+        pulledAtThePresented("PIN unblocking, at the PUK", "link:unblockPin", kPuk,
+                             "Během odblokování PIN byla vyjmuta karta."),
         {"key import, at the password",
          [&] {
              click(item({0, 0}));
@@ -275,6 +350,19 @@ TEST_F(CardOutcomesTest, ACardPulledDuringAnOperationIsReportedRemovedAndNoLonge
          [&](vok_qt::ModalDriver &d) {
              d.chooseFile(pfx);
              d.expect("QInputDialog", typeAfter([&] { pullCard(); }, kPassword)).pressButton();
+         },
+         keyImport},
+        {"certificate import, at the file's choice",
+         [&] {
+             click(item({0, 0, 0}));
+         },
+         "importCert",
+         [&](vok_qt::ModalDriver &d) {
+             d.expect("QFileDialog", [&](QWidget *w) {
+                 pullCard();
+                 chooseIn(w, cer);
+             });
+             d.pressButton();
          },
          anyOperation},
         {"deletion, at the confirmation",
@@ -292,11 +380,15 @@ TEST_F(CardOutcomesTest, ACardPulledDuringAnOperationIsReportedRemovedAndNoLonge
          },
          anyOperation},
     };
+    // a key without its certificate, so that one can be imported
+    cardsim::Personalisation withoutCertificate = oneContainer();
+    withoutCertificate.containers[0].keys[0].certificate = false;
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
-        start(oneContainer());
+        start(withoutCertificate);
         reloadWithPin();
         pfx = pfxFile();
+        cer = certificateFileOfKey(0, 0);
         row.select();
         row.answer(driver);
         if (QString how = row.how; how.startsWith("link:"))
@@ -316,6 +408,62 @@ TEST_F(CardOutcomesTest, ACardPulledDuringAnOperationIsReportedRemovedAndNoLonge
                   QStringList({"Virtual PCD 00 00 [reader]", "Virtual PCD 00 01 [reader]"}));
         EXPECT_FALSE(page()->toPlainText().contains(kSerial));
         EXPECT_EQ(enabledItemActions(), QStringList());
+    }
+}
+
+// A card pulled out after the card installed an imported private key, and before the
+// rest of the import: nothing can take the key away while the card is gone, so the box
+// says what may have stayed and how it shows. The card indeed keeps the private key.
+TEST_F(CardOutcomesTest, AKeyImportCutShortSaysWhatMayHaveStayedOnTheCard)
+{
+    struct Language {
+        bool english;
+        QString text, notice;
+    };
+    const Language languages[] = {
+        {false,
+         "Během importu klíče byla vyjmuta karta. Část klíče mohla zůstat na kartě: zobrazí se "
+         "jako kontejner pouze s privátním klíčem, který lze v expertním módu smazat.",
+         "<p align='center'>Z důvodu zachování konzistence dat bude nyní aktualizován obsah "
+         "Správce karty."},
+        {true,
+         "Card was removed from reader while importing key. Part of the key may have stayed on "
+         "the card: it shows as a container with a private key only, which can be deleted in "
+         "Expert mode.",
+         "<p align='center'>Card manager needs to be refreshed to keep data consistent."},
+    };
+    for (const Language &language : languages) {
+        SCOPED_TRACE(language.english ? "en" : "cz");
+        if (language.english)
+            useEnglish();
+        start(oneContainer());
+        puller = std::make_unique<PulledAfterKeyImport>(*card);
+        insertThrough(*puller);
+        reloadWithPin();
+        const QString pfx = pfxFile();
+        click(item({0, 0}));
+        driver.chooseFile(pfx).enterText(kPassword);
+        // the reload after the box must not find the card the service has not yet seen go
+        driver.expect("QMessageBox", [this](QWidget *w) {
+            EXPECT_TRUE(moduleSeesNoCard());
+            static_cast<QMessageBox *>(w)->button(QMessageBox::Ok)->click();
+        });
+        action("importKey")->trigger();
+        ASSERT_TRUE(driver.finished());
+        EXPECT_TRUE(puller->pulled);
+        const vok_qt::SeenDialog &box = driver.seen().last();
+        EXPECT_EQ(box.text, language.text);
+        EXPECT_EQ(box.informative, language.notice);
+        EXPECT_EQ(box.icon, QMessageBox::Critical);
+        EXPECT_EQ(shape(),
+                  QStringList({"Virtual PCD 00 00 [reader]", "Virtual PCD 00 01 [reader]"}));
+        int privateKeys = 0;
+        for (const auto &[place, key] : card->Snapshot().keys)
+            privateKeys += place.first != 0 && key.form == cardsim::CardKey::Form::Private;
+        EXPECT_EQ(privateKeys, 1) << "the imported key stayed";
+        manager.reset();
+        removeCard();
+        puller.reset();
     }
 }
 

@@ -92,10 +92,10 @@ class CardPinsTest : public CardWindowTest
         }
     }
     // Presses OK on the box after noting the rows of the page behind it.
-    void okNotingThePage(vok_qt::ModalDriver &d)
+    void okNotingThePage(vok_qt::ModalDriver &d, QStringList &noted)
     {
-        d.expect("QMessageBox", [this](QWidget *w) {
-            pageBehindTheBox = pageRows();
+        d.expect("QMessageBox", [this, &noted](QWidget *w) {
+            noted = pageRows();
             static_cast<QMessageBox *>(w)->button(QMessageBox::Ok)->click();
         });
     }
@@ -108,11 +108,12 @@ class CardPinsTest : public CardWindowTest
     }
 
     QStringList pageBehindTheBox;
+    QStringList pageBehindTheRefusal;
 };
 
 TEST_F(CardPinsTest, ChangesAndUnblocksAreMadeOnTheCard)
 {
-    const QString newPin = "24680", newPuk = "87654321";
+    const QString newPin = "24680", newPuk = "87654321", wrongPuk = "11111111";
     const QString pinPrompt = "? Zadejte PIN\nZbývající počet pokusů: ";
     const QString pukPrompt = "? Zadejte PUK\nZbývající počet pokusů: ";
     struct Row {
@@ -121,42 +122,50 @@ TEST_F(CardPinsTest, ChangesAndUnblocksAreMadeOnTheCard)
         std::function<void(vok_qt::ModalDriver &)> answer;
         QStringList texts;
         CK_USER_TYPE user;
-        QString secret; // the user's secret afterwards
-        size_t index;   // its place on the card
-        unsigned tries; // of the user PIN afterwards
+        QString secret;  // the user's secret afterwards
+        size_t index;    // its place on the card
+        unsigned tries;  // of the user PIN afterwards
+        QString refused; // the page's row behind the box of the first wrong entry, if any
     };
     const Row rows[] = {
+        // a wrong secret first: the page shows one try less until the change
         {"PIN change from the menu",
          {"changePin"},
          [&](vok_qt::ModalDriver &d) {
+             d.enterText(kWrongPin);
+             okNotingThePage(d, pageBehindTheRefusal);
              d.enterText(kPin).enterText(newPin).enterText(newPin);
-             okNotingThePage(d);
+             okNotingThePage(d, pageBehindTheBox);
          },
-         {pinPrompt + "3",
+         {pinPrompt + "3", "Byl zadán chybný PIN.", pinPrompt + "2",
           "? Zadejte nový PIN:", "? Zopakujte nový PIN:", "PIN byl úspěšně změněn."},
          CKU_USER,
          newPin,
          0,
-         3},
+         3,
+         "Počet pokusů zadání PINu akt./nast.[max. nast]: 2/3[3]"},
         {"PUK change from the page",
          {"link:changePuk"},
          [&](vok_qt::ModalDriver &d) {
+             d.enterText(wrongPuk);
+             okNotingThePage(d, pageBehindTheRefusal);
              d.enterText(kPuk).enterText(newPuk).enterText(newPuk);
-             okNotingThePage(d);
+             okNotingThePage(d, pageBehindTheBox);
          },
-         {pukPrompt + "5",
+         {pukPrompt + "5", "Byl zadán chybný PUK.", pukPrompt + "4",
           "? Zadejte nový PUK:", "? Zopakujte nový PUK:", "PUK byl úspěšně změněn."},
          CKU_SO,
          newPuk,
          1,
-         3},
+         3,
+         "Počet pokusů zadání PUKu akt./nast.[max. nast]: 4/5[5]"},
         {"PIN blocked by three wrong entries, then unblocked with the PUK",
          {"changePin", "link:unblockPin"},
          [&](vok_qt::ModalDriver &d) {
              d.enterText(kWrongPin).pressButton().enterText(kWrongPin).pressButton();
              d.enterText(kWrongPin).pressButton();
              d.enterText(kPuk).enterText(newPin).enterText(newPin);
-             okNotingThePage(d);
+             okNotingThePage(d, pageBehindTheBox);
          },
          {pinPrompt + "3", "<p align='center'>Byl zadán chybný PIN.", pinPrompt + "2",
           "<p align='center'>Byl zadán chybný PIN.", pinPrompt + "1",
@@ -165,7 +174,8 @@ TEST_F(CardPinsTest, ChangesAndUnblocksAreMadeOnTheCard)
          CKU_USER,
          newPin,
          0,
-         3},
+         3,
+         ""},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.what);
@@ -183,6 +193,10 @@ TEST_F(CardPinsTest, ChangesAndUnblocksAreMadeOnTheCard)
         for (QString &text : expected)
             text.remove("<p align='center'>", Qt::CaseSensitive);
         EXPECT_EQ(texts, expected);
+        if (!row.refused.isEmpty()) {
+            EXPECT_TRUE(pageBehindTheRefusal.contains(row.refused))
+                << pageBehindTheRefusal.join("\n").toStdString();
+        }
         EXPECT_EQ(driver.seen().last().title, "Úspěch");
         EXPECT_EQ(driver.seen().last().icon, QMessageBox::Information);
         EXPECT_EQ(secretOnCard(row.index), row.secret.toStdString());

@@ -674,5 +674,17 @@ Remaining attempts: </translation>
         <source>Během odblokování PIN byla vyjmuta karta.</source>
         <translation>Card was removed from reader while unblocking PIN.</translation>
     </message>
+    <message>
+        <source>Test neprošel klíč: %1</source>
+        <translation>Key that failed the test: %1</translation>
+    </message>
+    <message>
+        <source>Během importu klíče byla vyjmuta karta. Část klíče mohla zůstat na kartě: zobrazí se jako kontejner pouze s privátním klíčem, který lze v expertním módu smazat.</source>
+        <translation>Card was removed from reader while importing key. Part of the key may have stayed on the card: it shows as a container with a private key only, which can be deleted in Expert mode.</translation>
+    </message>
+    <message>
+        <source>&lt;p align=&apos;center&apos;&gt;Certifikát již na kartě nebyl.</source>
+        <translation>&lt;p align=&apos;center&apos;&gt;The certificate was no longer on the card.</translation>
+    </message>
 </context>
 </TS>
