@@ -154,13 +154,7 @@ class CardKeysTest : public CardWindowTest
     void destroyObject(std::vector<CK_ATTRIBUTE> wanted)
     {
         CK_FUNCTION_LIST_PTR f = moduleFunctions();
-        CK_SLOT_ID ids[4];
-        CK_ULONG count = 4;
-        ASSERT_EQ(f->C_GetSlotList(CK_TRUE, ids, &count), CKR_OK);
-        CK_SESSION_HANDLE session = 0;
-        ASSERT_EQ(f->C_OpenSession(ids[0], CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr,
-                                   &session),
-                  CKR_OK);
+        CK_SESSION_HANDLE session = newSession(f, CKF_SERIAL_SESSION | CKF_RW_SESSION);
         CK_OBJECT_HANDLE found[2];
         CK_ULONG hits = 0;
         EXPECT_EQ(f->C_FindObjectsInit(session, wanted.data(), CK_ULONG(wanted.size())), CKR_OK);

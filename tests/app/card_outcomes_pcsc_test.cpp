@@ -98,16 +98,6 @@ class CardOutcomesTest : public CardWindowTest
                                                        client_test::Pkcs12Kind::MODERN);
         return written("imported.pfx", bytes);
     }
-    // Answers an input dialog with the text after running the step.
-    static vok_qt::ModalDriver::Action typeAfter(std::function<void()> step, QString text)
-    {
-        return [step, text](QWidget *w) {
-            step();
-            auto *input = static_cast<QInputDialog *>(w);
-            input->setTextValue(text);
-            input->accept();
-        };
-    }
     // A DER certificate file for the key the card holds in that container and spec.
     QString certificateFileOfKey(int container, int spec)
     {

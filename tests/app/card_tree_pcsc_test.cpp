@@ -550,12 +550,7 @@ TEST_F(CardTreeTest, CardRemovedDuringTheReadEndsItWithTheLoadError)
     reloadWithPin();
     click(item({0, 0}));
     ASSERT_EQ(enabledItemActions(), QStringList({"changePin", "changePuk", "importKey"}));
-    driver.expect("QInputDialog", [this](QWidget *prompt) {
-        removeCard();
-        auto *input = static_cast<QInputDialog *>(prompt);
-        input->setTextValue(kPin);
-        input->accept();
-    });
+    driver.expect("QInputDialog", typeAfter([this] { removeCard(); }, kPin));
     driver.pressButton();
     const qsizetype before = driver.seen().size();
     reload();
@@ -692,12 +687,7 @@ TEST_F(CardTreeTest, LogInFailingOnTheCardEndsTheReadWithTheLoadError)
     start();
     reloadWithPin();
     ASSERT_EQ(item({0})->childCount(), 1);
-    driver.expect("QInputDialog", [faulty](QWidget *prompt) {
-        faulty->arm();
-        auto *input = static_cast<QInputDialog *>(prompt);
-        input->setTextValue(kPin);
-        input->accept();
-    });
+    driver.expect("QInputDialog", typeAfter([faulty] { faulty->arm(); }, kPin));
     driver.pressButton();
     const qsizetype before = driver.seen().size();
     reload();

@@ -266,15 +266,31 @@ class CardWindowTest : public WindowTest
     CK_STATE stateOfANewSession()
     {
         CK_FUNCTION_LIST_PTR f = moduleFunctions();
+        CK_SESSION_HANDLE session = newSession(f, CKF_SERIAL_SESSION);
+        CK_SESSION_INFO info{};
+        EXPECT_EQ(f->C_GetSessionInfo(session, &info), CKR_OK);
+        f->C_CloseSession(session);
+        return info.state;
+    }
+    // A session of the test's own on the first card the module lists.
+    static CK_SESSION_HANDLE newSession(CK_FUNCTION_LIST_PTR f, CK_FLAGS flags)
+    {
         CK_SLOT_ID ids[4];
         CK_ULONG count = 4;
         EXPECT_EQ(f->C_GetSlotList(CK_TRUE, ids, &count), CKR_OK);
         CK_SESSION_HANDLE session = 0;
-        CK_SESSION_INFO info{};
-        EXPECT_EQ(f->C_OpenSession(ids[0], CKF_SERIAL_SESSION, nullptr, nullptr, &session), CKR_OK);
-        EXPECT_EQ(f->C_GetSessionInfo(session, &info), CKR_OK);
-        f->C_CloseSession(session);
-        return info.state;
+        EXPECT_EQ(f->C_OpenSession(ids[0], flags, nullptr, nullptr, &session), CKR_OK);
+        return session;
+    }
+    // Answers an input dialog with the text after running the step.
+    static vok_qt::ModalDriver::Action typeAfter(std::function<void()> step, QString text)
+    {
+        return [step, text](QWidget *w) {
+            step();
+            auto *input = static_cast<QInputDialog *>(w);
+            input->setTextValue(text);
+            input->accept();
+        };
     }
 
     SCARDCONTEXT context = 0;
